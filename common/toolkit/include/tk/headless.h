@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tk/controls.h"
 #include "tk/dialog.h"
 #include "tk/platform.h"
 #include "tk/propsheet.h"
