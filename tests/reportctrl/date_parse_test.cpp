@@ -1,0 +1,76 @@
+// The headless backend's date parser, which the report list's sort relies on.
+#include <gtest/gtest.h>
+
+#include "tk/platform.h"
+
+namespace {
+
+struct DateCase {
+  const char* text;
+  double expected;  // OLE automation date
+};
+
+TEST(ParseDate, AcceptedForms) {
+  const DateCase cases[] = {
+      {"1899-12-30", 0.0},
+      {"1899-12-31", 1.0},
+      {"1900-01-01", 2.0},
+      {"2000-01-01", 36526.0},
+      {"2000-01-01T06:00", 36526.25},
+      {"2000-01-01 18:00:00", 36526.75},
+      {"2000-01-01T12:00:00.5", 36526.5 + 0.5 / 86400},
+      {"2024-02-29", 45351.0},  // leap day
+      {"1/1/2000", 36526.0},
+      {"01/01/2000", 36526.0},
+      {"12/31/1999 12:00 PM", 36525.5},
+      {"12/31/1999 12:00 am", 36525.0},
+      {"12/31/1999 6:30PM", 36525.0 + 18.5 / 24},
+      {"12/31/1999 23:59:59", 36525.0 + 86399.0 / 86400},
+      {"1/1/00", 36526.0},  // two-digit years: 00-29 are 20xx
+      {"1/1/99", 36161.0},  // 30-99 are 19xx
+      {"  2000-01-01  ", 36526.0},
+      {"1899-12-29 06:00", -1.25},  // before the epoch the time still counts forward
+  };
+  for (const DateCase& c : cases) {
+    double date = -99999;
+    EXPECT_TRUE(tk::ParseDate(c.text, date)) << "\"" << c.text << "\"";
+    EXPECT_DOUBLE_EQ(date, c.expected) << "\"" << c.text << "\"";
+  }
+}
+
+TEST(ParseDate, RefusesEverythingElse) {
+  const char* refused[] = {
+      "",
+      " ",
+      "Idle",
+      "2000",
+      "2000-1-1",
+      "2000-13-01",
+      "2000-02-30",
+      "1900-02-29",
+      "2000-01-01T",
+      "2000-01-01T25:00",
+      "2000-01-01T10:60",
+      "2000-01-01x",
+      "13/1/2000",
+      "2/30/2000",
+      "1/1/200",
+      "1/1/2000 13:00 PM",
+      "1/1/2000 0:00 AM",
+      "1/1/2000 10",
+      "1/1/2000 10:00 XM",
+      "1/1/2000 10:00 AMX",
+      "1/1/200010:00",
+      "10:30",
+      "1.5",
+      "99/99/9999",
+      "0099-01-01",
+  };
+  for (const char* text : refused) {
+    double date = 12345;
+    EXPECT_FALSE(tk::ParseDate(text, date)) << "\"" << text << "\"";
+    EXPECT_EQ(date, 12345) << "a refused text must leave the result alone: \"" << text << "\"";
+  }
+}
+
+}  // namespace
