@@ -1,0 +1,48 @@
+// The unicast transport: the IP search and every request to one device. It
+// expects one reply at a time and keeps the last one in a single buffer.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "corvane/protocol/receive_ring.h"
+#include "tk/socket.h"
+
+namespace corvane::protocol {
+
+class CUnicastSocket : public tk::CAsyncSocket {
+ public:
+  CUnicastSocket();
+  ~CUnicastSocket() override;
+
+  // Local port 25125 on the host address; read, write and close notifications.
+  bool Open(const std::string& hostAddress, unsigned localPort = kPcUnicastPort);
+  // Closes the socket when it is open, then opens it again.
+  bool Reopen(const std::string& hostAddress, unsigned localPort = kPcUnicastPort);
+  // One request to a device's unicast port.
+  bool Send(const void* bytes, int length, const std::string& address, unsigned port = kDeviceUnicastPort);
+
+  // Length -1 and the buffer 0xCC: nothing to take.
+  void ResetBuffer();
+  ReceivedSlot Take() const;
+  // The poller's resets, under the lock: the reply-received flag, and the
+  // two-port flag too when `twoPort`.
+  void ClearReplyFlags(bool twoPort);
+  void ResetMarker();
+
+  std::array<std::uint8_t, kMaxDatagram> m_buffer;
+  std::string m_senderAddress;
+  unsigned m_senderPort = 0;
+  std::int32_t m_length = -1;
+  std::int32_t m_replyReceived = 0;
+  std::int32_t m_marker = 0;
+  std::int32_t m_twoPortReplyReceived = 0;
+  std::mutex m_lock;
+
+ protected:
+  void OnReceive(int errorCode) override;
+};
+
+}  // namespace corvane::protocol

@@ -1,0 +1,123 @@
+// The boot loader's network client: a BOOTP request (RFC 951) broadcast from
+// port 68 to port 67, then a TFTP read (RFC 1350) of the file the reply names
+// from the server the reply names. An engine without sockets or clock: it is
+// fed datagrams and the time, and hands back the datagrams to send.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "corvane/protocol/packet.h"
+
+namespace devsim {
+
+// BOOTP layout (RFC 951) and the DHCP magic cookie (RFC 2132).
+namespace bootp {
+constexpr std::size_t kOp = 0;
+constexpr std::size_t kHtype = 1;
+constexpr std::size_t kHlen = 2;
+constexpr std::size_t kXid = 4;
+constexpr std::size_t kFlags = 10;
+constexpr std::size_t kCiaddr = 12;
+constexpr std::size_t kYiaddr = 16;
+constexpr std::size_t kSiaddr = 20;
+constexpr std::size_t kChaddr = 28;
+constexpr std::size_t kFile = 108;
+constexpr std::size_t kFileSize = 128;
+constexpr std::size_t kCookie = 236;
+constexpr std::size_t kOptions = 240;
+constexpr std::size_t kRequestSize = 300;
+constexpr std::uint8_t kBootRequest = 1;
+constexpr std::uint8_t kBootReply = 2;
+constexpr std::uint32_t kMagicCookie = 0x63825363;
+constexpr std::uint8_t kOptionPad = 0;
+constexpr std::uint8_t kOptionBootFileSize = 13;
+constexpr std::uint8_t kOptionEnd = 255;
+}  // namespace bootp
+
+namespace tftp {
+constexpr std::uint16_t kRrq = 1;
+constexpr std::uint16_t kData = 3;
+constexpr std::uint16_t kAck = 4;
+constexpr std::uint16_t kError = 5;
+constexpr std::size_t kBlockSize = 512;
+constexpr std::size_t kHeaderSize = 4;
+}  // namespace tftp
+
+struct BootLoaderSettings {
+  corvane::protocol::MacAddress mac{};
+  std::uint32_t xid = 0;
+  int bootpRetryMs = 2000;
+  int bootpTries = 5;
+  int tftpTimeoutMs = 2000;
+  int tftpTries = 5;
+  std::set<int> dropDataBlocks;
+  std::set<int> duplicateAckBlocks;
+  std::string broadcastAddress = "255.255.255.255";
+  unsigned bootpServerPort = 67;
+  unsigned tftpServerPort = 69;
+};
+
+struct BootLoaderSend {
+  bool bootp = false;  // true: from port 68 to the broadcast address, port 67
+  corvane::protocol::Bytes bytes;
+  std::string address;
+  unsigned port = 0;
+};
+
+class BootLoaderClient {
+ public:
+  enum class State { WaitingBootp, Transferring, Done, Failed };
+
+  BootLoaderClient(BootLoaderSettings settings, std::function<void(const std::string&)> log);
+
+  // Starts: the first BOOTP request.
+  void Start(std::uint64_t now, std::vector<BootLoaderSend>& out);
+  void OnBootp(corvane::protocol::ByteView bytes, std::uint64_t now, std::vector<BootLoaderSend>& out);
+  void OnTftp(corvane::protocol::ByteView bytes, const std::string& from, unsigned port, std::uint64_t now,
+              std::vector<BootLoaderSend>& out);
+  void Tick(std::uint64_t now, std::vector<BootLoaderSend>& out);
+  std::uint64_t NextDue() const;
+
+  State state() const { return m_state; }
+  const std::string& failure() const { return m_failure; }
+  std::uint32_t offeredAddress() const { return m_yiaddr; }
+  std::uint32_t serverAddress() const { return m_siaddr; }
+  const std::string& fileName() const { return m_file; }
+  const corvane::protocol::Bytes& image() const { return m_image; }
+
+  // The BOOTP request this client broadcasts.
+  corvane::protocol::Bytes BootpRequest() const;
+
+ private:
+  void Fail(const std::string& why);
+  void SendLast(std::vector<BootLoaderSend>& out);
+  void Acknowledge(std::uint16_t block, std::vector<BootLoaderSend>& out);
+  void Finish();
+
+  BootLoaderSettings m_settings;
+  std::function<void(const std::string&)> m_log;
+  State m_state = State::WaitingBootp;
+  std::uint64_t m_deadline = 0;
+  int m_tries = 0;
+  std::uint32_t m_yiaddr = 0;
+  std::uint32_t m_siaddr = 0;
+  std::string m_file;
+  int m_bootFileSize = -1;  // option 13, in 512-byte blocks; -1 when absent
+  std::string m_serverTidAddress;
+  unsigned m_serverTidPort = 0;
+  std::uint16_t m_expected = 1;
+  std::set<int> m_dropped;
+  BootLoaderSend m_last;
+  corvane::protocol::Bytes m_image;
+  std::string m_failure;
+};
+
+// The version an image announces: the printable text after "VERSION=", at most
+// 32 characters; empty when the image has none.
+std::string ImageVersion(corvane::protocol::ByteView image);
+
+}  // namespace devsim

@@ -1,0 +1,247 @@
+// Reading the simulator's JSON configuration.
+#include "devsim/config.h"
+
+#include <arpa/inet.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+
+namespace devsim {
+
+using nlohmann::json;
+using namespace corvane::protocol;
+
+namespace {
+
+struct ConfigError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+void CheckKeys(const json& object, const std::set<std::string>& allowed, const std::string& where) {
+  if (!object.is_object()) throw ConfigError(where + ": expected an object");
+  for (const auto& item : object.items()) {
+    if (allowed.count(item.key()) == 0) throw ConfigError(where + ": unknown key \"" + item.key() + "\"");
+  }
+}
+
+template <typename T>
+T Get(const json& object, const char* key, T fallback, const std::string& where) {
+  if (!object.contains(key)) return fallback;
+  try {
+    return object.at(key).get<T>();
+  } catch (const json::exception&) {
+    throw ConfigError(where + ": \"" + key + "\" has the wrong type");
+  }
+}
+
+long GetInt(const json& object, const char* key, long fallback, long low, long high,
+            const std::string& where) {
+  const long v = Get<long>(object, key, fallback, where);
+  if (v < low || v > high)
+    throw ConfigError(where + ": \"" + key + "\" must lie between " + std::to_string(low) + " and " +
+                      std::to_string(high));
+  return v;
+}
+
+std::uint32_t GetIp(const json& object, const char* key, const std::string& where) {
+  const std::string text = Get<std::string>(object, key, "0.0.0.0", where);
+  in_addr a{};
+  if (inet_pton(AF_INET, text.c_str(), &a) != 1)
+    throw ConfigError(where + ": \"" + key + "\" is not an IPv4 address");
+  return ntohl(a.s_addr);
+}
+
+std::uint8_t ParseState(const json& port, const std::string& where) {
+  if (!port.contains("state")) return kStateIdle;
+  const json& v = port.at("state");
+  if (v.is_string()) {
+    const std::string s = v.get<std::string>();
+    if (s == "idle") return kStateIdle;
+    if (s == "connected") return kStateConnected;
+    if (s == "unknown") return 2;
+    throw ConfigError(where + ": \"state\" is idle, connected, unknown or a number 0 to 255");
+  }
+  return static_cast<std::uint8_t>(GetInt(port, "state", 0, 0, 255, where));
+}
+
+PortSettings ParsePort(const json& p, const std::string& where) {
+  CheckKeys(p,
+            {"mode", "tcp", "udp", "dataPort", "destIp", "destPort", "baudCode", "dataBitsCode", "parityCode",
+             "flowCode", "stopBitsCode", "state", "txTimerMs", "rs485"},
+            where);
+  PortSettings s;
+  const std::string mode = Get<std::string>(p, "mode", "server", where);
+  if (mode != "server" && mode != "client") throw ConfigError(where + ": \"mode\" is server or client");
+  s.client = mode == "client";
+  s.tcp = Get<bool>(p, "tcp", true, where);
+  s.udp = Get<bool>(p, "udp", false, where);
+  s.dataPort = static_cast<std::uint16_t>(GetInt(p, "dataPort", 4001, 0, 65535, where));
+  s.destIp = GetIp(p, "destIp", where);
+  s.destPort = static_cast<std::uint16_t>(GetInt(p, "destPort", 0, 0, 65535, where));
+  s.lineA = EncodeLineFormatA(static_cast<int>(GetInt(p, "baudCode", 1, 0, 31, where)),
+                              static_cast<int>(GetInt(p, "dataBitsCode", 3, 0, 7, where)));
+  s.lineB = EncodeLineFormatB(static_cast<int>(GetInt(p, "parityCode", 2, 0, 7, where)),
+                              static_cast<int>(GetInt(p, "flowCode", 2, 0, 7, where)),
+                              static_cast<int>(GetInt(p, "stopBitsCode", 0, 0, 3, where)));
+  s.state = ParseState(p, where);
+  s.txTimerMs = static_cast<std::uint16_t>(GetInt(p, "txTimerMs", 0, 0, 65535, where));
+  s.rs485 = Get<bool>(p, "rs485", false, where);
+  return s;
+}
+
+std::set<int> GetBlocks(const json& object, const char* key, const std::string& where) {
+  std::set<int> blocks;
+  if (!object.contains(key)) return blocks;
+  const json& list = object.at(key);
+  if (!list.is_array()) throw ConfigError(where + ": \"" + key + "\" is a list of block numbers");
+  for (const json& v : list) {
+    if (!v.is_number_integer() || v.get<long>() < 1 || v.get<long>() > 65535)
+      throw ConfigError(where + ": \"" + key + "\" holds block numbers 1 to 65535");
+    blocks.insert(v.get<int>());
+  }
+  return blocks;
+}
+
+Faults ParseFaults(const json& f, const std::string& where) {
+  CheckKeys(f,
+            {"noAnswer", "wrongMagic", "oversizeReply", "replyDelayMs", "duplicateReplies", "dropDataBlocks",
+             "duplicateAckBlocks"},
+            where);
+  Faults faults;
+  faults.noAnswer = Get<bool>(f, "noAnswer", false, where);
+  faults.wrongMagic = Get<bool>(f, "wrongMagic", false, where);
+  faults.oversizeReply = static_cast<int>(GetInt(f, "oversizeReply", 0, 0, 65000, where));
+  faults.replyDelayMs = static_cast<int>(GetInt(f, "replyDelayMs", 0, 0, 600000, where));
+  faults.duplicateReplies = static_cast<int>(GetInt(f, "duplicateReplies", 0, 0, 100, where));
+  faults.dropDataBlocks = GetBlocks(f, "dropDataBlocks", where);
+  faults.duplicateAckBlocks = GetBlocks(f, "duplicateAckBlocks", where);
+  return faults;
+}
+
+DeviceTimings ParseTimings(const json& t, const std::string& where) {
+  CheckKeys(t, {"restartMs", "bootLoaderDelayMs", "bootpRetryMs", "bootpTries", "tftpTimeoutMs", "tftpTries"},
+            where);
+  DeviceTimings d;
+  d.restartMs = static_cast<int>(GetInt(t, "restartMs", d.restartMs, 0, 600000, where));
+  d.bootLoaderDelayMs =
+      static_cast<int>(GetInt(t, "bootLoaderDelayMs", d.bootLoaderDelayMs, 0, 600000, where));
+  d.bootpRetryMs = static_cast<int>(GetInt(t, "bootpRetryMs", d.bootpRetryMs, 1, 600000, where));
+  d.bootpTries = static_cast<int>(GetInt(t, "bootpTries", d.bootpTries, 1, 1000, where));
+  d.tftpTimeoutMs = static_cast<int>(GetInt(t, "tftpTimeoutMs", d.tftpTimeoutMs, 1, 600000, where));
+  d.tftpTries = static_cast<int>(GetInt(t, "tftpTries", d.tftpTries, 1, 1000, where));
+  return d;
+}
+
+DeviceConfig ParseDevice(const json& d, const std::string& where) {
+  CheckKeys(d,
+            {"name", "mac", "address", "dhcp", "staticIp", "netmask", "gateway", "dns", "timeoutMinutes",
+             "autoConnect", "broadcastManagement", "multicastManagement", "firmwareVersion",
+             "startInBootLoader", "ports", "timings", "faults"},
+            where);
+  DeviceConfig c;
+  DeviceRecord& r = c.record;
+  r.name = Get<std::string>(d, "name", "", where);
+  if (r.name.size() > kNameSize) throw ConfigError(where + ": \"name\" has more than 16 characters");
+  if (!d.contains("mac") || !ParseMacText(Get<std::string>(d, "mac", "", where), r.mac))
+    throw ConfigError(where + ": \"mac\" must be given as 02-00-5E-01-A2-0F");
+  c.address = Get<std::string>(d, "address", "", where);
+  in_addr a{};
+  if (inet_pton(AF_INET, c.address.c_str(), &a) != 1)
+    throw ConfigError(where + ": \"address\" must be given as a dotted IPv4 address");
+  r.dynamicIp = ntohl(a.s_addr);
+  r.dhcp = Get<bool>(d, "dhcp", false, where);
+  r.staticIp = d.contains("staticIp") ? GetIp(d, "staticIp", where) : r.dynamicIp;
+  r.netmask = d.contains("netmask") ? GetIp(d, "netmask", where) : 0xFFFFFF00u;
+  r.gateway = GetIp(d, "gateway", where);
+  r.dns = GetIp(d, "dns", where);
+  r.timeoutMinutes = static_cast<std::uint8_t>(GetInt(d, "timeoutMinutes", 0, 0, 255, where));
+  r.flags = Get<bool>(d, "autoConnect", false, where) ? kFlagAutoConnect : 0;
+  r.broadcastMgmt = Get<bool>(d, "broadcastManagement", true, where);
+  r.multicastMgmt = Get<bool>(d, "multicastManagement", true, where);
+  c.firmwareVersion = Get<std::string>(d, "firmwareVersion", "1.0", where);
+  c.startInBootLoader = Get<bool>(d, "startInBootLoader", false, where);
+  const json ports = d.contains("ports") ? d.at("ports") : json::array({json::object()});
+  if (!ports.is_array() || ports.empty() || ports.size() > 2)
+    throw ConfigError(where + ": \"ports\" lists 1 or 2 ports");
+  r.portCount = static_cast<int>(ports.size());
+  for (std::size_t i = 0; i < ports.size(); ++i)
+    r.ports[i] = ParsePort(ports[i], where + ", port " + std::to_string(i + 1));
+  if (d.contains("timings")) c.timings = ParseTimings(d.at("timings"), where + ", timings");
+  if (d.contains("faults")) c.faults = ParseFaults(d.at("faults"), where + ", faults");
+  return c;
+}
+
+}  // namespace
+
+bool ParseConfig(const std::string& text, SimulatorConfig& config, std::string& error) {
+  try {
+    const json root = json::parse(text);
+    CheckKeys(root, {"multicastGroup", "devices"}, "configuration");
+    SimulatorConfig parsed;
+    parsed.multicastGroup = Get<std::string>(root, "multicastGroup", parsed.multicastGroup, "configuration");
+    if (!root.contains("devices") || !root.at("devices").is_array() || root.at("devices").empty())
+      throw ConfigError("configuration: \"devices\" must list at least one device");
+    const json& devices = root.at("devices");
+    for (std::size_t i = 0; i < devices.size(); ++i)
+      parsed.devices.push_back(ParseDevice(devices[i], "device " + std::to_string(i + 1)));
+    config = std::move(parsed);
+    return true;
+  } catch (const json::parse_error& e) {
+    error = std::string("not valid JSON: ") + e.what();
+  } catch (const ConfigError& e) {
+    error = e.what();
+  } catch (const json::exception& e) {
+    error = e.what();
+  }
+  return false;
+}
+
+bool LoadConfigFile(const std::string& path, SimulatorConfig& config, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot open " + path;
+    return false;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (!ParseConfig(text.str(), config, error)) {
+    error = path + ": " + error;
+    return false;
+  }
+  return true;
+}
+
+const char* ConfigHelp() {
+  return R"(Configuration file (JSON):
+  {
+    "multicastGroup": "225.1.2.3",                 optional
+    "devices": [ {
+      "name": "dev-a",                             at most 16 characters
+      "mac": "02-00-5E-01-A2-0F",                  required
+      "address": "198.51.100.10",                  required; the device answers from it
+      "dhcp": false, "staticIp": "...", "netmask": "255.255.255.0",
+      "gateway": "0.0.0.0", "dns": "0.0.0.0", "timeoutMinutes": 0,
+      "autoConnect": false, "broadcastManagement": true, "multicastManagement": true,
+      "firmwareVersion": "1.0", "startInBootLoader": false,
+      "ports": [ {                                 one or two ports
+        "mode": "server" | "client", "tcp": true, "udp": false,
+        "dataPort": 4001, "destIp": "0.0.0.0", "destPort": 0,
+        "baudCode": 1, "dataBitsCode": 3, "parityCode": 2, "flowCode": 2, "stopBitsCode": 0,
+        "state": "idle" | "connected" | "unknown" | 0..255,
+        "txTimerMs": 0, "rs485": false } ],
+      "timings": { "restartMs": 3000, "bootLoaderDelayMs": 500, "bootpRetryMs": 2000,
+                   "bootpTries": 5, "tftpTimeoutMs": 2000, "tftpTries": 5 },
+      "faults": { "noAnswer": false, "wrongMagic": false, "oversizeReply": 0,
+                  "replyDelayMs": 0, "duplicateReplies": 0,
+                  "dropDataBlocks": [], "duplicateAckBlocks": [] }
+    } ]
+  }
+An image served to the boot loader may carry "VERSION=<text>"; the device then
+reports <text> as its firmware version.
+)";
+}
+
+}  // namespace devsim

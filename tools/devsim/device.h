@@ -1,0 +1,134 @@
+// One simulated device server: its record, its reactions to management
+// requests, its restarts and its boot loader. No sockets here: the device
+// consumes datagrams and produces the datagrams it wants sent, so its logic is
+// driven the same way from the simulator's sockets and from tests.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "corvane/protocol/packet.h"
+#include "devsim/boot_loader.h"
+
+namespace devsim {
+
+using corvane::protocol::Bytes;
+using corvane::protocol::ByteView;
+
+// Faults a test can switch on per device.
+struct Faults {
+  bool noAnswer = false;             // receives and logs, never answers
+  bool wrongMagic = false;           // answers with a damaged magic
+  int oversizeReply = 0;             // when > 0: pad every reply to this many bytes
+  int replyDelayMs = 0;              // answers this late
+  int duplicateReplies = 0;          // extra copies of every reply
+  std::set<int> dropDataBlocks;      // TFTP DATA blocks ignored the first time they arrive
+  std::set<int> duplicateAckBlocks;  // TFTP blocks acknowledged twice
+};
+
+struct DeviceTimings {
+  int restartMs = 3000;         // silent after set, restore, reboot and upgrade
+  int bootLoaderDelayMs = 500;  // from the upgrade request to the first BOOTP request
+  int bootpRetryMs = 2000;
+  int bootpTries = 5;
+  int tftpTimeoutMs = 2000;
+  int tftpTries = 5;
+};
+
+// Where the boot loader finds its servers (the standard ports by default).
+struct BootNetwork {
+  std::string broadcastAddress = "255.255.255.255";
+  unsigned bootpServerPort = 67;
+  unsigned tftpServerPort = 69;
+};
+
+struct DeviceConfig {
+  corvane::protocol::DeviceRecord record;  // the state it starts with (and restores)
+  std::string address;                     // dotted; empty: the record's dynamic IP
+  std::string firmwareVersion = "1.0";
+  bool startInBootLoader = false;  // waits for an upgrade as "CVN1" 00-00-00-00-00-01
+  Faults faults;
+  DeviceTimings timings;
+  BootNetwork bootNetwork;
+};
+
+// Which listener a management datagram came through.
+enum class Listener { Broadcast, Multicast, Unicast };
+
+// A datagram the device wants sent, and from which of its sockets.
+enum class Channel { Management, BootpClient, TftpClient };
+struct Outgoing {
+  Channel channel = Channel::Management;
+  Bytes bytes;
+  std::string address;
+  unsigned port = 0;
+  std::uint64_t dueMs = 0;  // not before this time
+};
+
+enum class Phase { Running, Restarting, BootLoader };
+
+class Device {
+ public:
+  explicit Device(DeviceConfig config);
+
+  // A management datagram from `from`:`port`; the replies go to `out`.
+  void OnManagement(Listener via, ByteView bytes, const std::string& from, unsigned port, std::uint64_t now,
+                    std::vector<Outgoing>& out);
+  // A datagram on the boot loader's BOOTP port or its TFTP socket.
+  void OnBootp(ByteView bytes, std::uint64_t now, std::vector<Outgoing>& out);
+  void OnTftp(ByteView bytes, const std::string& from, unsigned port, std::uint64_t now,
+              std::vector<Outgoing>& out);
+  // Time passing: restarts end, the boot loader starts and retries.
+  void Tick(std::uint64_t now, std::vector<Outgoing>& out);
+  // The earliest time Tick has something to do (UINT64_MAX: nothing).
+  std::uint64_t NextDue() const;
+
+  // The record as a reply carries it, with `code` at byte 8.
+  Bytes Reply(std::uint8_t code) const;
+
+  Phase phase() const { return m_phase; }
+  const corvane::protocol::DeviceRecord& record() const { return m_record; }
+  corvane::protocol::DeviceRecord& record() { return m_record; }
+  const std::string& address() const { return m_address; }
+  const std::string& firmwareVersion() const { return m_version; }
+  const std::string& name() const { return m_record.name; }
+  Faults& faults() { return m_config.faults; }
+  const DeviceConfig& config() const { return m_config; }
+  bool InBootLoader() const { return m_phase == Phase::BootLoader; }
+  // The address the simulator should move the device's sockets to; reset by the
+  // simulator once it has tried.
+  std::optional<std::string> TakeAddressChange();
+  void AddressChangeFailed(const std::string& kept);
+
+  // Every datagram received and every state change, in order.
+  std::vector<std::string> TakeLog();
+
+ private:
+  void Note(const std::string& text);
+  bool AddressedToMe(ByteView bytes) const;
+  void Answer(std::uint8_t code, const std::string& to, unsigned port, std::uint64_t now,
+              std::vector<Outgoing>& out);
+  void ApplySet(ByteView bytes);
+  void Restore();
+  void StartRestart(std::uint64_t now, const char* why);
+  void FinishRestart();
+  void EnterBootLoader(std::uint64_t now);
+  void FinishBootLoader(std::uint64_t now);
+
+  DeviceConfig m_config;
+  corvane::protocol::DeviceRecord m_record;
+  std::string m_address;
+  std::string m_version;
+  Phase m_phase = Phase::Running;
+  std::uint64_t m_restartEnd = 0;
+  std::optional<std::string> m_pendingAddress;
+  std::optional<BootLoaderClient> m_bootLoader;
+  std::uint64_t m_bootLoaderStart = 0;
+  bool m_bootLoaderStarted = false;
+  std::vector<std::string> m_log;
+};
+
+}  // namespace devsim
