@@ -1,0 +1,111 @@
+// Platform services: sockets library, host identity, adapters, processes, the
+// shell, waiting, sound, time, window lookup and resources.
+#include <ctime>
+
+#include "win32_platform.h"
+
+namespace tk {
+
+bool SocketsStartup(int major, int minor) {
+  WSADATA data{};
+  return WSAStartup(MAKEWORD(major, minor), &data) == 0;
+}
+
+void SocketsCleanup() {
+  WSACleanup();
+}
+
+bool GetHostName(std::string& name, int bufferSize) {
+  if (bufferSize <= 0) return false;
+  std::vector<char> buffer(static_cast<size_t>(bufferSize) + 1, '\0');
+  if (gethostname(buffer.data(), bufferSize) != 0) return false;
+  name = buffer.data();
+  return true;
+}
+
+bool ResolveFirstIPv4(const std::string& name, std::string& dotted) {
+  hostent* host = gethostbyname(name.c_str());
+  if (host == nullptr || host->h_addrtype != AF_INET || host->h_addr_list == nullptr ||
+      host->h_addr_list[0] == nullptr) {
+    return false;
+  }
+  in_addr address{};
+  memcpy(&address, host->h_addr_list[0], sizeof(address));
+  dotted = inet_ntoa(address);
+  return true;
+}
+
+static_assert(sizeof(IP_ADAPTER_INFO) == kAdapterRecordSize, "the adapter record of the 32-bit platform");
+
+unsigned long GetAdaptersInfo(std::vector<AdapterInfo>& adapters, unsigned long* bufferSize) {
+  if (bufferSize == nullptr) return ERROR_INVALID_PARAMETER;
+  // IP_ADAPTER_INFO needs pointer alignment; the caller's size is in bytes.
+  std::vector<std::uint64_t> buffer((*bufferSize + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t) + 1);
+  auto* info = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
+  ULONG size = *bufferSize;
+  DWORD error = ::GetAdaptersInfo(*bufferSize == 0 ? nullptr : info, &size);
+  if (error == ERROR_BUFFER_OVERFLOW) {
+    *bufferSize = size;
+    return error;
+  }
+  if (error != 0) return error;
+  adapters.clear();
+  for (const IP_ADAPTER_INFO* a = info; a != nullptr; a = a->Next) {
+    adapters.push_back(AdapterInfo{a->AdapterName, a->Description, a->IpAddressList.IpAddress.String,
+                                   a->IpAddressList.IpMask.String});
+  }
+  return 0;
+}
+
+unsigned StartHiddenProcess(const std::string& commandLine) {
+  return WinExec(commandLine.c_str(), SW_HIDE);
+}
+
+std::intptr_t ShellOpen(const std::string& target) {
+  HINSTANCE result = ShellExecuteA(nullptr, "open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  return reinterpret_cast<std::intptr_t>(result);
+}
+
+void Sleep(unsigned milliseconds) {
+  ::Sleep(milliseconds);
+}
+
+bool Beep(unsigned frequencyHz, unsigned durationMs) {
+  return ::Beep(frequencyHz, durationMs) != FALSE;
+}
+
+std::time_t CurrentTime() {
+  return std::time(nullptr);
+}
+
+bool ToLocalTime(std::time_t t, std::tm& out) {
+  return localtime_s(&out, &t) == 0;
+}
+
+bool ParseDate(const std::string& text, double& date) {
+  std::wstring wide = win32::Widen(text);
+  DATE parsed = 0;
+  HRESULT hr =
+      VarDateFromStr(const_cast<OLECHAR*>(wide.c_str()), 0x400 /* LOCALE_USER_DEFAULT */, 0, &parsed);
+  if (FAILED(hr)) return false;
+  date = parsed;
+  return true;
+}
+
+Handle FindTopLevelWindow(const std::string& title) {
+  return FindWindowA(nullptr, title.c_str());
+}
+
+HICON LoadAppIcon(int resourceId) {
+  return LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resourceId));
+}
+
+int GetSystemMetrics(int index) {
+  return ::GetSystemMetrics(index);
+}
+
+COLORREF GetSysColor(int index) {
+  return ::GetSysColor(index);
+}
+
+}  // namespace tk
