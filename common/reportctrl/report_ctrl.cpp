@@ -1,6 +1,6 @@
 #include "reportctrl/report_ctrl.h"
 
-#include "reportctrl/column_spec.h"
+#include "reportctrl/column_format.h"
 #include "reportctrl/row_compare.h"
 #include "tk/platform.h"
 

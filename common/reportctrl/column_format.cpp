@@ -1,4 +1,4 @@
-#include "reportctrl/column_spec.h"
+#include "reportctrl/column_format.h"
 
 #include <climits>
 

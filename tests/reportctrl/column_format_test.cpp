@@ -1,4 +1,4 @@
-#include "reportctrl/column_spec.h"
+#include "reportctrl/column_format.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@ class ColumnSpecParse : public ::testing::TestWithParam<SpecCase> {};
 TEST_P(ColumnSpecParse, GivesColumns) {
   const SpecCase& c = GetParam();
   std::vector<ColumnSpec> got = ParseColumnSpec(c.text);
-  ASSERT_EQ(got.size(), c.expected.size()) << "spec \"" << c.text << "\"";
+  ASSERT_EQ(got.size(), c.expected.size()) << "specification \"" << c.text << "\"";
   for (std::size_t i = 0; i < got.size(); ++i) {
     EXPECT_EQ(got[i].name, c.expected[i].name) << "column " << i << " of \"" << c.text << "\"";
     EXPECT_EQ(got[i].width, c.expected[i].width) << "column " << i << " of \"" << c.text << "\"";
