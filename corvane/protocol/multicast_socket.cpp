@@ -7,11 +7,6 @@
 
 namespace corvane::protocol {
 
-CMulticastSocket::CMulticastSocket() {
-  m_slotLength.fill(-1);
-  m_markers.fill(kMarkerEmpty);
-}
-
 CMulticastSocket::~CMulticastSocket() {
   if (IsOpen()) Close();
 }
@@ -47,58 +42,21 @@ bool CMulticastSocket::Send(const void* bytes, int length, const std::string& gr
   return SendTo(bytes, length, port, group) != tk::SOCKET_ERROR;
 }
 
-void CMulticastSocket::ResetForSearch() {
-  m_writePosition = 0;
-  m_slotLength.fill(-1);
-  m_ring.Fill();
+// A datagram from our own address and port: our own request coming back.
+bool CMulticastSocket::IsOwnDatagram() const {
+  return m_ownDatagramFilter != 0 && m_senderAddress == m_ownAddress && m_senderPort == m_ownPort;
 }
 
 void CMulticastSocket::OnReceive(int errorCode) {
-  const int w = m_writePosition;
-  auto& slot = m_ring.slots[w];
-  const int n = ReceiveFrom(slot.data(), ReceiveRing::kSlotSize, m_senderAddress, m_senderPort);
-  m_slotLength[w] = n;
-  if (n == tk::SOCKET_ERROR) {
-    slot.fill(kFill);
+  const int n = ReceiveFrom(m_receive.WriteSlot(), ReceiveRing::kSlotSize, m_senderAddress, m_senderPort);
+  if (n != tk::SOCKET_ERROR && IsOwnDatagram()) {
+    m_receive.DiscardWriteSlot();  // as if it had never arrived
+  } else if (m_receive.Record(n) == SlotResult::ReadFailed) {
     tk::AfxMessageBox(kMsgHostGroupReceiveError);
-  } else if (m_ownDatagramFilter != 0 && m_senderAddress == m_ownAddress && m_senderPort == m_ownPort) {
-    // Our own request: as if it had never arrived.
-    slot.fill(kFill);
-    m_slotLength[w] = -1;
-  } else if (const ReplyMark mark = AcceptReply(MutableByteView(slot.data(), slot.size()), n);
-             mark == ReplyMark::Rejected) {
-    // The length stays; the poller rejects the slot by its 0xCC code byte.
-    slot.fill(kFill);
-    m_markers[w] = kMarkerEmpty;
-  } else {
-    m_replyReceived = 1;
-    m_markers[w] = 1;
-    if (mark == ReplyMark::TwoPort) {
-      m_twoPortReplyReceived = 1;
-      m_markers[w] = 2;
-    }
-    m_writePosition = (w + 1) % ReceiveRing::kSlots;
   }
+  // After a wrong magic the length stays; the poller rejects the slot by its
+  // 0xCC code byte and marker.
   CAsyncSocket::OnReceive(errorCode);
-}
-
-ReceivedSlot CMulticastSocket::TakeSlot(int k) const {
-  if (k < 0 || k >= ReceiveRing::kSlots) return {};
-  const auto& slot = m_ring.slots[k];
-  return {ByteView(slot.data(), slot.size()), m_slotLength[k], m_markers[k]};
-}
-
-void CMulticastSocket::ClearReplyFlags(bool twoPort) {
-  m_replyReceived = 0;
-  if (twoPort) m_twoPortReplyReceived = 0;
-}
-
-void CMulticastSocket::DropSlot(int k) {
-  DropRingSlot(m_ring, m_slotLength, m_markers, m_writePosition, k);
-}
-
-void CMulticastSocket::ResetMarkers() {
-  m_markers.fill(kMarkerEmpty);
 }
 
 }  // namespace corvane::protocol

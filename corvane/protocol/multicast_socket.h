@@ -2,7 +2,6 @@
 // search request to the group and collects the replies in its receive ring.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <string>
 
@@ -14,9 +13,8 @@ namespace corvane::protocol {
 constexpr const char* kMsgTtlError = "Warning! Error Setting TTL";
 constexpr const char* kMsgHostGroupReceiveError = "Error receiving data from the host group";
 
-class CMulticastSocket : public tk::CAsyncSocket, public SearchTransport {
+class CMulticastSocket : public tk::CAsyncSocket {
  public:
-  CMulticastSocket();
   ~CMulticastSocket() override;
 
   // Creates the socket on `localPort`, joins `group` on any interface and sets
@@ -24,17 +22,9 @@ class CMulticastSocket : public tk::CAsyncSocket, public SearchTransport {
   // cannot be joined.
   bool Join(int ttl, bool loopback, const std::string& group, unsigned localPort);
   bool Send(const void* bytes, int length, const std::string& group, unsigned port);
-  void ResetForSearch();
 
-  ReceivedSlot TakeSlot(int k) const override;
-  void ClearReplyFlags(bool twoPort) override;
-  void DropSlot(int k) override;
-  void ResetMarkers() override;
-
-  std::int32_t m_replyReceived = 0;
-  std::int32_t m_writePosition = 0;
-  std::array<std::int32_t, ReceiveRing::kSlots> m_slotLength;
-  ReceiveRing m_ring;
+  // The replies as received; the search poller takes them from here.
+  SearchReceiveArea m_receive;
   std::string m_destinationAddress;
   unsigned m_destinationPort = 0;
   std::string m_membershipGroup;
@@ -44,14 +34,13 @@ class CMulticastSocket : public tk::CAsyncSocket, public SearchTransport {
   unsigned m_ownPort = 0;
   std::string m_ownAddress;
   std::int32_t m_ownDatagramFilter = 0;
-  std::array<std::uint8_t, ReceiveRing::kSlots> m_markers;
-  std::int32_t m_twoPortReplyReceived = 0;
 
  protected:
   void OnReceive(int errorCode) override;
 
  private:
   void TurnOwnDatagramFilterOn();
+  bool IsOwnDatagram() const;
 };
 
 }  // namespace corvane::protocol

@@ -21,12 +21,6 @@ struct ReceiveRing {
   }
 };
 
-// Removes slot k of a ring whose next write goes to `writePosition`: the
-// slots after it, up to the write position, move down one place and the write
-// position follows. Outside that range the slot is only emptied.
-void DropRingSlot(ReceiveRing& ring, std::array<std::int32_t, ReceiveRing::kSlots>& lengths,
-                  std::array<std::uint8_t, ReceiveRing::kSlots>& markers, std::int32_t& writePosition, int k);
-
 // Slot markers: 0xCC nothing, 1 one-port reply, 2 two-port reply.
 constexpr std::uint8_t kMarkerEmpty = kFill;
 // The unicast transport's marker while nothing has been taken.
@@ -54,6 +48,54 @@ class SearchTransport {
   virtual void DropSlot(int k) = 0;
   // The markers of every slot back to 0xCC (at the end of a search).
   virtual void ResetMarkers() = 0;
+};
+
+// What became of a datagram read into the write slot.
+enum class SlotResult {
+  ReadFailed,  // nothing read (too long for a slot, or a failed read)
+  WrongMagic,  // read, but not a reply
+  Reply,       // an accepted one- or two-port reply
+};
+
+// The receive side of the broadcast and multicast transports: the ring with
+// its slot lengths and markers, the write position and the two reply flags.
+// The socket reads each datagram into WriteSlot() and hands the result to
+// Record(); what a transport does beyond that (its own filters and messages)
+// stays with the transport.
+class SearchReceiveArea : public SearchTransport {
+ public:
+  SearchReceiveArea();
+
+  // Before each search: write position 0, lengths -1, ring 0xCC.
+  void ResetForSearch();
+
+  // Where the next datagram goes: ReceiveRing::kSlotSize bytes.
+  std::uint8_t* WriteSlot() { return m_ring.slots[m_writePosition].data(); }
+  // Records a read of `length` bytes into the write slot (negative: the read
+  // failed) as that slot's length. A failed read or a wrong magic refills the
+  // slot with 0xCC and keeps the write position, so the next datagram reuses
+  // the slot; a wrong magic also empties the marker. An accepted reply sets
+  // the reply flags and the marker (1, or 2 with the second magic) and moves
+  // the write position on, from 255 back to 0.
+  SlotResult Record(int length);
+  // The write slot back to 0xCC with length -1, write position kept: the
+  // datagram counts as never received.
+  void DiscardWriteSlot();
+
+  ReceivedSlot TakeSlot(int k) const override;
+  void ClearReplyFlags(bool twoPort) override;
+  void DropSlot(int k) override;
+  void ResetMarkers() override;
+
+  std::int32_t m_replyReceived = 0;
+  std::int32_t m_twoPortReplyReceived = 0;
+  std::array<std::int32_t, ReceiveRing::kSlots> m_slotLength;
+  std::int32_t m_writePosition = 0;
+  ReceiveRing m_ring;
+  std::array<std::uint8_t, ReceiveRing::kSlots> m_markers;
+
+ private:
+  void MarkReply(ReplyMark mark);
 };
 
 }  // namespace corvane::protocol

@@ -149,7 +149,7 @@ TEST_F(UnicastTransport, AnIPSearchReplyIsStoredInTheTable) {
 
 class PollerTest : public HeadlessTest {};
 
-void PutReply(CBroadcastSocket& s, int k, std::uint8_t code, std::uint8_t macLast, int marker) {
+void PutReply(SearchReceiveArea& s, int k, std::uint8_t code, std::uint8_t macLast, int marker) {
   auto& slot = s.m_ring.slots[k];
   std::memcpy(slot.data(), "MORKELAN", 8);
   slot[8] = code;
@@ -159,7 +159,7 @@ void PutReply(CBroadcastSocket& s, int k, std::uint8_t code, std::uint8_t macLas
 }
 
 TEST_F(PollerTest, TakesSlotKInStepWithTheTable) {
-  CBroadcastSocket s;
+  SearchReceiveArea s;
   PutReply(s, 0, 0x01, 0xA0, 1);
   PutReply(s, 1, 0x21, 0xA1, 2);
   s.m_writePosition = 2;
@@ -176,7 +176,7 @@ TEST_F(PollerTest, TakesSlotKInStepWithTheTable) {
 }
 
 TEST_F(PollerTest, AnAcceptedReplyThatIsNotASearchReplyIsSkipped) {
-  CBroadcastSocket s;
+  SearchReceiveArea s;
   PutReply(s, 0, 0x03, 0xB0, 1);  // a set reply where a search reply was expected
   PutReply(s, 1, 0x01, 0xB1, 1);
   s.m_writePosition = 2;
@@ -189,7 +189,7 @@ TEST_F(PollerTest, AnAcceptedReplyThatIsNotASearchReplyIsSkipped) {
 }
 
 TEST_F(PollerTest, EmptyOrRejectedSlotsAreNotStored) {
-  CBroadcastSocket s;
+  SearchReceiveArea s;
   auto table = std::make_unique<DeviceTable>();
   EXPECT_EQ(PollSearchSlot(*table, s, true), -1);
   PutReply(s, 0, 0x01, 0xC0, kMarkerEmpty);  // the multicast transport's wrong-magic leftovers
@@ -233,18 +233,18 @@ TEST_F(NamespacedTransport, TwoRepliesBeforeAPollLandInSlots0And1) {
   CSearchDlg dialog;
   ASSERT_TRUE(t.SendBroadcastSearch(dialog));
   EXPECT_EQ(t.broadcastOpened, 1);
-  ASSERT_TRUE(Exchange(sim.get(), [&] { return t.broadcast->m_writePosition == 2; }));
+  ASSERT_TRUE(Exchange(sim.get(), [&] { return t.broadcast->m_receive.m_writePosition == 2; }));
   const CBroadcastSocket& b = *t.broadcast;
-  EXPECT_EQ(b.m_slotLength[0] + b.m_slotLength[1], 73 + 98);
-  EXPECT_EQ(b.m_markers[0] + b.m_markers[1], 3) << "one one-port and one two-port reply";
-  EXPECT_EQ(b.m_slotLength[2], -1);
-  EXPECT_EQ(b.m_markers[2], kMarkerEmpty);
-  EXPECT_EQ(b.m_replyReceived, 1);
-  EXPECT_EQ(b.m_twoPortReplyReceived, 1);
+  EXPECT_EQ(b.m_receive.m_slotLength[0] + b.m_receive.m_slotLength[1], 73 + 98);
+  EXPECT_EQ(b.m_receive.m_markers[0] + b.m_receive.m_markers[1], 3) << "one one-port and one two-port reply";
+  EXPECT_EQ(b.m_receive.m_slotLength[2], -1);
+  EXPECT_EQ(b.m_receive.m_markers[2], kMarkerEmpty);
+  EXPECT_EQ(b.m_receive.m_replyReceived, 1);
+  EXPECT_EQ(b.m_receive.m_twoPortReplyReceived, 1);
   auto table = std::make_unique<DeviceTable>();
-  EXPECT_GT(PollSearchSlot(*table, *t.broadcast, true), 0);
+  EXPECT_GT(PollSearchSlot(*table, t.broadcast->m_receive, true), 0);
   EXPECT_EQ(table->NextSlot(), 1);
-  EXPECT_GT(PollSearchSlot(*table, *t.broadcast, true), 0);
+  EXPECT_GT(PollSearchSlot(*table, t.broadcast->m_receive, true), 0);
   EXPECT_EQ(table->NextSlot(), 2);
   EXPECT_NE(table->FindSlotByMacText("02-00-5E-01-A2-0A"), -1);
   EXPECT_NE(table->FindSlotByMacText("02-00-5E-01-A2-0B"), -1);
@@ -261,13 +261,13 @@ TEST_F(NamespacedTransport, AWrongMagicLeavesTheSlotForTheNextGoodReply) {
   Transports t;
   CSearchDlg dialog;
   ASSERT_TRUE(t.SendBroadcastSearch(dialog));
-  ASSERT_TRUE(Exchange(sim.get(), [&] { return t.broadcast->m_writePosition == 1; }));
+  ASSERT_TRUE(Exchange(sim.get(), [&] { return t.broadcast->m_receive.m_writePosition == 1; }));
   EXPECT_EQ(Answers(*sim), 2);
   tk::headless::PumpSockets(50);
-  EXPECT_EQ(t.broadcast->m_writePosition, 1);
-  EXPECT_EQ(t.broadcast->m_ring.slots[0][31], 0x0B);
-  EXPECT_EQ(t.broadcast->m_slotLength[1], -1);
-  EXPECT_EQ(t.broadcast->m_ring.slots[1][0], 0xCC);
+  EXPECT_EQ(t.broadcast->m_receive.m_writePosition, 1);
+  EXPECT_EQ(t.broadcast->m_receive.m_ring.slots[0][31], 0x0B);
+  EXPECT_EQ(t.broadcast->m_receive.m_slotLength[1], -1);
+  EXPECT_EQ(t.broadcast->m_receive.m_ring.slots[1][0], 0xCC);
 }
 
 TEST_F(NamespacedTransport, BroadcastReplyOver256BytesLeavesTheSlotEmpty) {
@@ -279,11 +279,11 @@ TEST_F(NamespacedTransport, BroadcastReplyOver256BytesLeavesTheSlotEmpty) {
   Transports t;
   CSearchDlg dialog;
   ASSERT_TRUE(t.SendBroadcastSearch(dialog));
-  t.broadcast->m_slotLength[0] = -2;  // a value no receive leaves behind
-  ASSERT_TRUE(Exchange(sim.get(), [&] { return t.broadcast->m_slotLength[0] != -2; }));
-  EXPECT_EQ(t.broadcast->m_writePosition, 0);
-  EXPECT_EQ(t.broadcast->m_slotLength[0], -1);
-  EXPECT_EQ(t.broadcast->m_replyReceived, 0);
+  t.broadcast->m_receive.m_slotLength[0] = -2;  // a value no receive leaves behind
+  ASSERT_TRUE(Exchange(sim.get(), [&] { return t.broadcast->m_receive.m_slotLength[0] != -2; }));
+  EXPECT_EQ(t.broadcast->m_receive.m_writePosition, 0);
+  EXPECT_EQ(t.broadcast->m_receive.m_slotLength[0], -1);
+  EXPECT_EQ(t.broadcast->m_receive.m_replyReceived, 0);
 }
 
 TEST_F(NamespacedTransport, ASearchNobodyAnswersLeavesEverySlotEmpty) {
@@ -294,8 +294,8 @@ TEST_F(NamespacedTransport, ASearchNobodyAnswersLeavesEverySlotEmpty) {
   ASSERT_TRUE(t.SendBroadcastSearch(dialog));
   tk::headless::PumpSockets(100);
   for (int k = 0; k < ReceiveRing::kSlots; ++k) {
-    ASSERT_EQ(t.broadcast->m_slotLength[k], -1) << k;
-    ASSERT_EQ(t.broadcast->m_markers[k], kMarkerEmpty) << k;
+    ASSERT_EQ(t.broadcast->m_receive.m_slotLength[k], -1) << k;
+    ASSERT_EQ(t.broadcast->m_receive.m_markers[k], kMarkerEmpty) << k;
   }
 }
 
@@ -307,8 +307,8 @@ TEST_F(NamespacedTransport, MulticastIsJoinedOncePerRun) {
   CSearchDlg dialog;
   dialog.m_ttl = 1;
   ASSERT_TRUE(t.SendMulticastSearch(dialog));
-  ASSERT_TRUE(Exchange(sim.get(), [&] { return t.multicast->m_writePosition == 1; }));
-  EXPECT_EQ(t.multicast->m_markers[0], 1);
+  ASSERT_TRUE(Exchange(sim.get(), [&] { return t.multicast->m_receive.m_writePosition == 1; }));
+  EXPECT_EQ(t.multicast->m_receive.m_markers[0], 1);
   EXPECT_EQ(t.multicast->m_joinedTtl, 1);
 
   dialog.m_ttl = 5;
@@ -317,7 +317,7 @@ TEST_F(NamespacedTransport, MulticastIsJoinedOncePerRun) {
   EXPECT_EQ(t.multicast->m_joinedTtl, 1) << "the joined socket keeps its TTL";
   EXPECT_EQ(t.multicast->m_membershipGroup, "225.1.2.3");
   EXPECT_EQ(t.multicast->m_destinationAddress, "225.1.2.4") << "the destination follows the dialog";
-  EXPECT_EQ(t.multicast->m_writePosition, 0) << "the ring was reset for the new search";
+  EXPECT_EQ(t.multicast->m_receive.m_writePosition, 0) << "the ring was reset for the new search";
 }
 
 TEST_F(NamespacedTransport, MulticastReceiveFailureShowsItsMessage) {
@@ -331,8 +331,8 @@ TEST_F(NamespacedTransport, MulticastReceiveFailureShowsItsMessage) {
   tk::headless::ExpectMessageBox(kMsgHostGroupReceiveError);
   ASSERT_TRUE(t.SendMulticastSearch(dialog));
   ASSERT_TRUE(Exchange(sim.get(), [&] { return !tk::headless::MessageBoxes().empty(); }));
-  EXPECT_EQ(t.multicast->m_slotLength[0], -1);
-  EXPECT_EQ(t.multicast->m_writePosition, 0);
+  EXPECT_EQ(t.multicast->m_receive.m_slotLength[0], -1);
+  EXPECT_EQ(t.multicast->m_receive.m_writePosition, 0);
 }
 
 TEST_F(NamespacedTransport, TheOwnDatagramFilterIgnoresOurOwnDatagrams) {
@@ -350,13 +350,13 @@ TEST_F(NamespacedTransport, TheOwnDatagramFilterIgnoresOurOwnDatagrams) {
   m.m_ownPort = kPcMulticastPort;
   ASSERT_TRUE(m.Send(echo.data(), 73, kDefaultMulticastGroup, kPcMulticastPort));
   ASSERT_TRUE(Exchange(nullptr, [&] { return m.m_senderPort == kPcMulticastPort; }));
-  EXPECT_EQ(m.m_writePosition, 0);
-  EXPECT_EQ(m.m_slotLength[0], -1);
-  EXPECT_EQ(m.m_replyReceived, 0);
+  EXPECT_EQ(m.m_receive.m_writePosition, 0);
+  EXPECT_EQ(m.m_receive.m_slotLength[0], -1);
+  EXPECT_EQ(m.m_receive.m_replyReceived, 0);
 
   m.m_ownDatagramFilter = 0;  // the same datagram without the filter is taken
   ASSERT_TRUE(m.Send(echo.data(), 73, kDefaultMulticastGroup, kPcMulticastPort));
-  ASSERT_TRUE(Exchange(nullptr, [&] { return m.m_writePosition == 1; }));
+  ASSERT_TRUE(Exchange(nullptr, [&] { return m.m_receive.m_writePosition == 1; }));
 }
 
 // 256 replies arriving at once land in the ring without loss.
@@ -381,11 +381,11 @@ TEST_F(NamespacedTransport, ABurstOf256RepliesLandsWithoutLoss) {
     ::sendto(blaster, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
   }
   ::close(blaster);
-  tk::headless::PumpUntil([&] { return b.m_slotLength[255] > 0; }, 5000);
-  EXPECT_EQ(b.m_writePosition, 0) << "wrapped after 256";
+  tk::headless::PumpUntil([&] { return b.m_receive.m_slotLength[255] > 0; }, 5000);
+  EXPECT_EQ(b.m_receive.m_writePosition, 0) << "wrapped after 256";
   auto table = std::make_unique<DeviceTable>();
   for (int i = 0; i < 256; ++i) {
-    ASSERT_GT(PollSearchSlot(*table, b, true), 0) << "reply " << i;
+    ASSERT_GT(PollSearchSlot(*table, b.m_receive, true), 0) << "reply " << i;
     ASSERT_EQ(table->Slot(i)[31], i) << "in arrival order";
     ASSERT_EQ(table->PortCount(i), i % 2 == 1 ? 2 : 1);
   }
@@ -452,10 +452,10 @@ TEST_F(NamespacedTransport, TheDevsimProgramWithTheExampleAnswersABroadcastSearc
     Transports t;
     CSearchDlg dialog;
     ASSERT_TRUE(t.SendBroadcastSearch(dialog));
-    EXPECT_TRUE(tk::headless::PumpUntil([&] { return t.broadcast->m_writePosition == 2; }, 3000));
+    EXPECT_TRUE(tk::headless::PumpUntil([&] { return t.broadcast->m_receive.m_writePosition == 2; }, 3000));
     auto table = std::make_unique<DeviceTable>();
-    PollSearchSlot(*table, *t.broadcast, true);
-    PollSearchSlot(*table, *t.broadcast, true);
+    PollSearchSlot(*table, t.broadcast->m_receive, true);
+    PollSearchSlot(*table, t.broadcast->m_receive, true);
     EXPECT_NE(table->FindSlotByMacText("02-00-5E-01-A2-0F"), -1);
     EXPECT_NE(table->FindSlotByMacText("02-00-5E-01-B3-20"), -1);
   }

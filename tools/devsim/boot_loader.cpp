@@ -2,20 +2,15 @@
 #include "devsim/boot_loader.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <limits>
+
+#include "devsim/address.h"
 
 namespace devsim {
 
 using namespace corvane::protocol;
 
 namespace {
-
-std::string Dotted(std::uint32_t a) {
-  char text[20];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF);
-  return text;
-}
 
 void Put32(Bytes& b, std::size_t offset, std::uint32_t v) {
   PutIPv4(b, offset, v);

@@ -5,17 +5,13 @@
 #include <cstdio>
 #include <limits>
 
+#include "devsim/address.h"
+
 namespace devsim {
 
 using namespace corvane::protocol;
 
 namespace {
-
-std::string Dotted(std::uint32_t a) {
-  char text[20];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF);
-  return text;
-}
 
 bool ParseDotted(const std::string& text, std::uint32_t& value) {
   unsigned a = 0, b = 0, c = 0, d = 0;

@@ -30,7 +30,7 @@ devsim::DeviceConfig Device(int i) {
 
 int CountReceived(const CBroadcastSocket& b) {
   int n = 0;
-  for (int k = 0; k < ReceiveRing::kSlots; ++k) n += b.m_slotLength[k] > 0 ? 1 : 0;
+  for (int k = 0; k < ReceiveRing::kSlots; ++k) n += b.m_receive.m_slotLength[k] > 0 ? 1 : 0;
   return n;
 }
 
