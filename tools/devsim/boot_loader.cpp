@@ -98,6 +98,12 @@ void BootLoaderClient::OnBootp(ByteView b, std::uint64_t now, std::vector<BootLo
 void BootLoaderClient::OnTftp(ByteView b, const std::string& from, unsigned port, std::uint64_t now,
                               std::vector<BootLoaderSend>& out) {
   if (m_state != State::Transferring || b.size() < tftp::kHeaderSize) return;
+  // Once the server's transfer port is known, a packet of any kind from
+  // elsewhere is somebody else's and must not end this transfer (RFC 1350).
+  if (m_serverTidPort != 0 && (from != m_serverTidAddress || port != m_serverTidPort)) {
+    return m_log("boot loader: packet from an unknown transfer port " + from + ":" + std::to_string(port) +
+                 " ignored");
+  }
   const std::uint16_t opcode = Get16(b, 0);
   if (opcode == tftp::kError) return Fail("TFTP error " + std::to_string(Get16(b, 2)) + " from the server");
   if (opcode != tftp::kData) return m_log("boot loader: ignored TFTP opcode " + std::to_string(opcode));
@@ -105,8 +111,6 @@ void BootLoaderClient::OnTftp(ByteView b, const std::string& from, unsigned port
   if (m_serverTidPort == 0) {
     m_serverTidAddress = from;
     m_serverTidPort = port;
-  } else if (from != m_serverTidAddress || port != m_serverTidPort) {
-    return m_log("boot loader: DATA from an unknown transfer port " + std::to_string(port) + " ignored");
   }
   const std::uint16_t block = Get16(b, 2);
   if (m_settings.dropDataBlocks.count(block) != 0 && m_dropped.insert(block).second)

@@ -39,6 +39,10 @@ T Get(const json& object, const char* key, T fallback, const std::string& where)
 
 long GetInt(const json& object, const char* key, long fallback, long low, long high,
             const std::string& where) {
+  // Only whole numbers: a fraction would be cut silently, and a float out of
+  // range has no defined conversion; true and false are not numbers either.
+  if (object.contains(key) && !object.at(key).is_number_integer())
+    throw ConfigError(where + ": \"" + key + "\" must be a whole number");
   const long v = Get<long>(object, key, fallback, where);
   if (v < low || v > high)
     throw ConfigError(where + ": \"" + key + "\" must lie between " + std::to_string(low) + " and " +
