@@ -116,11 +116,16 @@ struct Simulator::Slot {
 
 Simulator::Simulator(SimulatorOptions options) : m_options(std::move(options)) {
   m_epoch = Now();
+  // The namespace OpenUdp returns to whenever a socket is opened later from a
+  // thread that sits in another one.
+  m_netnsInode = CurrentNetns();
+  if (m_netnsInode != 0) m_netnsFd = ::open(kOwnNetns, O_RDONLY | O_CLOEXEC);
 }
 
 Simulator::~Simulator() {
   Stop();
   for (auto& slot : m_devices) CloseSockets(*slot);
+  if (m_netnsFd >= 0) ::close(m_netnsFd);
 }
 
 std::uint64_t Simulator::Now() const {
