@@ -30,6 +30,13 @@ TEST(ParseDate, AcceptedForms) {
       {"1/1/99", 36161.0},  // 30-99 are 19xx
       {"  2000-01-01  ", 36526.0},
       {"1899-12-29 06:00", -1.25},  // before the epoch the time still counts forward
+      {"1-5-2021", 44201.0},        // month-day-year with dashes
+      {"12-31-2020 6:00 AM", 44196.25},
+      {"2020/06/01", 43983.0},  // year/month/day with slashes
+      {"10:30", 10.5 / 24},     // a time alone is a time of day 0
+      {"12:30:45", (12 * 3600 + 30 * 60 + 45) / 86400.0},
+      {"3 PM", 15.0 / 24},
+      {"12 am", 0.0},
   };
   for (const DateCase& c : cases) {
     double date = -99999;
@@ -61,7 +68,11 @@ TEST(ParseDate, RefusesEverythingElse) {
       "1/1/2000 10:00 XM",
       "1/1/2000 10:00 AMX",
       "1/1/200010:00",
-      "10:30",
+      "10",
+      "13 PM",
+      "10:3",
+      "1-5/2021",
+      "2020/13/01",
       "1.5",
       "99/99/9999",
       "0099-01-01",

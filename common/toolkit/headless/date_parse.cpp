@@ -4,8 +4,10 @@
 //
 // Accepted, with blanks around the whole text:
 //   YYYY-MM-DD, optionally followed by 'T' or a blank and hh:mm[:ss[.fraction]]
-//   M/D/YYYY or M/D/YY (00-29 is 20xx, 30-99 is 19xx), optionally followed by
-//   h:mm[:ss] and an optional AM or PM (any case, blank before it optional)
+//   M/D/YYYY, M-D-YYYY, M/D/YY or M-D-YY (00-29 is 20xx, 30-99 is 19xx), and
+//   YYYY/M/D, each optionally followed by a clock time
+//   a clock time alone: h:mm[:ss] with an optional AM or PM (any case, blank
+//   before it optional), or h AM / h PM; its date is day 0 (1899-12-30)
 // Anything else, and any impossible date or time, is refused.
 #include <cstdint>
 #include <string>
@@ -145,18 +147,48 @@ bool ParseClock(Cursor& c, DateTime& t) {
   return true;
 }
 
-bool ParseMonthDayYear(Cursor& c, DateTime& t) {
-  if (!c.Number(1, 2, t.month) || !c.Take('/') || !c.Number(1, 2, t.day) || !c.Take('/')) return false;
-  const std::size_t yearStart = c.pos;
-  if (!c.Number(2, 4, t.year)) return false;
-  const std::size_t yearDigits = c.pos - yearStart;
-  if (yearDigits == 3) return false;
-  if (yearDigits == 2) t.year += t.year < 30 ? 2000 : 1900;
+// After a date: nothing, or a blank and a clock time.
+bool ParseOptionalClock(Cursor& c, DateTime& t) {
   if (c.AtEnd()) return true;
   const std::size_t beforeBlank = c.pos;
   c.SkipBlanks();
   if (c.pos == beforeBlank) return false;
   return ParseClock(c, t);
+}
+
+bool ParseMonthDayYear(Cursor& c, char separator, DateTime& t) {
+  if (!c.Number(1, 2, t.month) || !c.Take(separator) || !c.Number(1, 2, t.day) || !c.Take(separator)) {
+    return false;
+  }
+  const std::size_t yearStart = c.pos;
+  if (!c.Number(2, 4, t.year)) return false;
+  const std::size_t yearDigits = c.pos - yearStart;
+  if (yearDigits == 3) return false;
+  if (yearDigits == 2) t.year += t.year < 30 ? 2000 : 1900;
+  return ParseOptionalClock(c, t);
+}
+
+bool ParseYearSlashMonthDay(Cursor& c, DateTime& t) {
+  if (!c.Number(4, 4, t.year) || !c.Take('/') || !c.Number(1, 2, t.month) || !c.Take('/') ||
+      !c.Number(1, 2, t.day)) {
+    return false;
+  }
+  return ParseOptionalClock(c, t);
+}
+
+// A time of day alone belongs to day 0 of the count.
+bool ParseTimeOnly(Cursor& c, DateTime& t) {
+  t.year = 1899;
+  t.month = 12;
+  t.day = 30;
+  const std::size_t start = c.pos;
+  if (ParseClock(c, t)) return true;
+  c.pos = start;
+  if (!c.Number(1, 2, t.hour)) return false;
+  const int meridiem = ParseMeridiem(c);
+  if (meridiem <= 0 || t.hour < 1 || t.hour > 12) return false;
+  t.hour = t.hour % 12 + (meridiem == 2 ? 12 : 0);
+  return true;
 }
 
 }  // namespace
@@ -167,13 +199,23 @@ bool ParseDate(const std::string& text, double& date) {
   std::size_t last = text.find_last_not_of(" \t");
   const std::string body = text.substr(first, last - first + 1);
 
+  using Form = bool (*)(Cursor&, DateTime&);
+  static const Form kForms[] = {
+      ParseIso,
+      [](Cursor& c, DateTime& t) { return ParseMonthDayYear(c, '/', t); },
+      [](Cursor& c, DateTime& t) { return ParseMonthDayYear(c, '-', t); },
+      ParseYearSlashMonthDay,
+      ParseTimeOnly,
+  };
   DateTime t;
-  Cursor iso{body};
-  Cursor us{body};
-  bool parsed = ParseIso(iso, t);
-  if (!parsed) {
+  bool parsed = false;
+  for (Form form : kForms) {
     t = DateTime{};
-    parsed = ParseMonthDayYear(us, t) && us.AtEnd();
+    Cursor c{body};
+    if (form(c, t) && c.AtEnd()) {
+      parsed = true;
+      break;
+    }
   }
   if (!parsed || !IsValid(t)) return false;
   date = ToOleDate(t);
