@@ -1,5 +1,6 @@
 // CWnd operations, the system menu and the paint context on in-memory windows.
 #include "backend.h"
+#include "ip_text.h"
 #include "tk/detail/dispatch.h"
 #include "tk/wnd.h"
 
@@ -43,8 +44,8 @@ void CWnd::SetWindowText(const std::string& text) {
   Window* w = Find(m_hWnd);
   if (w == nullptr) return;
   if (w->kind == Kind::IPAddress) {
-    std::uint32_t a = InetAddr(text);
-    w->blank = text.empty() || (a == 0xFFFFFFFFu && text != "255.255.255.255");
+    std::uint32_t a = 0;
+    w->blank = !tk::detail::ParseIpControlText(text, a);
     w->address = w->blank ? 0 : a;
     return;
   }

@@ -194,6 +194,8 @@ INT_PTR CPropertySheet::DoModal() {
   state.running = false;
   if (ownerWasEnabled) ::EnableWindow(owner, TRUE);
   DestroyWindow();  // virtual: a derived sheet acts at every close
+  // A derived DestroyWindow that did not reach the base still closes the window.
+  if (IsWindow()) CPropertySheet::DestroyWindow();
   if (owner != nullptr) SetActiveWindow(owner);
   m_hWnd = nullptr;
   return state.result;

@@ -22,13 +22,28 @@ constexpr char kNotifyClass[] = "tk.SocketNotify";
 // The sockets of this thread by handle; owned by the thread's notify window.
 using SocketTable = std::map<SOCKET, CAsyncSocket*>;
 
+bool IsReadable(SOCKET s) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(s, &readable);
+  timeval now{0, 0};
+  return select(0, &readable, nullptr, nullptr, &now) > 0;
+}
+
 ::LRESULT CALLBACK NotifyProc(HWND h, ::UINT msg, ::WPARAM wp, ::LPARAM lp) {
   if (msg == kSocketMessage) {
     auto* table = reinterpret_cast<SocketTable*>(GetWindowLongPtrA(h, GWLP_USERDATA));
     if (table == nullptr) return 0;
     auto it = table->find(static_cast<SOCKET>(wp));
-    // A notification still queued for a socket closed since is dropped.
-    if (it != table->end()) SocketDispatch::Notify(*it->second, WSAGETSELECTEVENT(lp), WSAGETSELECTERROR(lp));
+    // A notification still queued for a socket closed since is dropped. The
+    // platform may already have given its handle to a new socket, so a read
+    // notification only goes out while a datagram is really waiting (as on the
+    // headless backend, OnReceive means there is something to receive).
+    if (it == table->end()) return 0;
+    const long event = WSAGETSELECTEVENT(lp);
+    const int error = WSAGETSELECTERROR(lp);
+    if (event == FD_READ && error == 0 && !IsReadable(it->first)) return 0;
+    SocketDispatch::Notify(*it->second, event, error);
     return 0;
   }
   if (msg == WM_NCDESTROY) {
@@ -294,7 +309,7 @@ bool BlockingUdpSocket::SetReuseAddress(bool on) {
 bool BlockingUdpSocket::Bind(unsigned port, const std::string& address) {
   in_addr local{};
   if (!IsOpen() || !ToAddress(address, local)) {
-    m_lastError = WSAEINVAL;
+    m_lastError = IsOpen() ? WSAEINVAL : WSAENOTSOCK;
     return false;
   }
   sockaddr_in sa = MakeAddress(local, port);
@@ -306,10 +321,15 @@ bool BlockingUdpSocket::Bind(unsigned port, const std::string& address) {
 }
 
 int BlockingUdpSocket::WaitReadable(int timeoutMs) {
-  if (!IsOpen()) return -1;
+  if (!IsOpen()) {
+    m_lastError = WSAENOTSOCK;
+    return -1;
+  }
   fd_set readable;
   FD_ZERO(&readable);
   FD_SET(static_cast<SOCKET>(m_socket), &readable);
+  // A negative wait is a poll, as on every backend (select refuses a negative time).
+  if (timeoutMs < 0) timeoutMs = 0;
   timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
   int n = select(0, &readable, nullptr, nullptr, &timeout);
   if (n == SOCKET_ERROR) {
@@ -320,7 +340,10 @@ int BlockingUdpSocket::WaitReadable(int timeoutMs) {
 }
 
 int BlockingUdpSocket::ReceiveFrom(void* buf, int len, std::string& senderAddress, unsigned& senderPort) {
-  if (!IsOpen()) return SOCKET_ERROR;
+  if (!IsOpen()) {
+    m_lastError = WSAENOTSOCK;
+    return SOCKET_ERROR;
+  }
   int n = Receive(static_cast<SOCKET>(m_socket), buf, len, 0, senderAddress, senderPort);
   if (n == SOCKET_ERROR) m_lastError = WSAGetLastError();
   return n;
@@ -329,7 +352,7 @@ int BlockingUdpSocket::ReceiveFrom(void* buf, int len, std::string& senderAddres
 int BlockingUdpSocket::SendTo(const void* buf, int len, unsigned port, const std::string& address) {
   in_addr to{};
   if (!IsOpen() || !ToAddress(address, to)) {
-    m_lastError = WSAEADDRNOTAVAIL;
+    m_lastError = IsOpen() ? WSAEADDRNOTAVAIL : WSAENOTSOCK;
     return SOCKET_ERROR;
   }
   sockaddr_in sa = MakeAddress(to, port);

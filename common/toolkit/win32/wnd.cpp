@@ -1,4 +1,8 @@
 // CWnd operations, the system menu, paint contexts and subclassed controls.
+#include <map>
+#include <set>
+
+#include "ip_text.h"
 #include "win32_platform.h"
 
 namespace tk {
@@ -16,6 +20,19 @@ constexpr UINT_PTR kSubclassId = 0x746B;  // "tk"
 
 CPoint PointOf(LPARAM lp) {
   return CPoint{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
+}
+
+// Timers that program code set on a hooked control through CWnd::SetTimer. Their
+// WM_TIMER goes to the bound object's OnTimer; the control's own internal timers
+// (a list view has several) stay with the control.
+std::map<HWND, std::set<UINT_PTR>>& ControlTimers() {
+  static std::map<HWND, std::set<UINT_PTR>> timers;
+  return timers;
+}
+
+bool IsProgramTimer(HWND h, WPARAM id) {
+  auto found = ControlTimers().find(h);
+  return found != ControlTimers().end() && found->second.count(id) != 0;
 }
 
 bool IsMouseButtonMessage(UINT msg) {
@@ -38,11 +55,15 @@ bool IsMouseButtonMessage(UINT msg) {
     if (detail::Dispatch::Mouse(wnd, msg, static_cast<UINT>(wp), PointOf(lp))) return 0;
   } else if (msg == WM_KEYDOWN) {
     if (detail::Dispatch::KeyDown(wnd, static_cast<UINT>(wp))) return 0;
+  } else if (msg == WM_TIMER && IsProgramTimer(h, wp)) {
+    detail::Dispatch::Timer(wnd, wp);
+    return 0;
   } else if (msg == WM_DESTROY) {
     detail::Dispatch::Destroy(wnd);
   } else if (msg == WM_NCDESTROY) {
     RemoveWindowSubclass(h, ControlProc, kSubclassId);
     RemovePropA(h, kObjectProperty);
+    ControlTimers().erase(h);
     detail::Dispatch::SetHandle(wnd, nullptr);
   } else if (msg >= WM_USER && msg < 0x1000) {
     // Private messages of the program; the control's own range starts at 0x1000.
@@ -104,11 +125,39 @@ bool CWnd::IsWindow() const {
   return m_hWnd != nullptr && ::IsWindow(H(m_hWnd)) != FALSE;
 }
 
+namespace {
+
+// The IP address control keeps its address in four field boxes; its own window
+// text is not the address on every implementation, so the text goes through
+// the address messages, with the same text form as on the headless backend.
+bool IsIpAddressControl(HWND h) {
+  char name[32] = {};
+  GetClassNameA(h, name, sizeof(name));
+  return lstrcmpiA(name, WC_IPADDRESSA) == 0;
+}
+
+}  // namespace
+
 void CWnd::SetWindowText(const std::string& text) {
+  if (m_hWnd != nullptr && IsIpAddressControl(H(m_hWnd))) {
+    std::uint32_t address = 0;
+    if (detail::ParseIpControlText(text, address)) {
+      SendMessageA(H(m_hWnd), IPM_SETADDRESS, 0, static_cast<LPARAM>(address));
+    } else {
+      SendMessageA(H(m_hWnd), IPM_CLEARADDRESS, 0, 0);
+    }
+    return;
+  }
   SetWindowTextA(H(m_hWnd), text.c_str());
 }
 
 std::string CWnd::GetWindowText() const {
+  if (m_hWnd != nullptr && IsIpAddressControl(H(m_hWnd))) {
+    if (SendMessageA(H(m_hWnd), IPM_ISBLANK, 0, 0) != 0) return {};
+    ::DWORD address = 0;
+    SendMessageA(H(m_hWnd), IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address));
+    return InetNtoa(static_cast<std::uint32_t>(address));
+  }
   return win32::WindowTextOf(H(m_hWnd));
 }
 
@@ -212,10 +261,14 @@ bool CWnd::PostMessage(UINT msg, WPARAM wParam, LPARAM lParam) const {
 }
 
 UINT_PTR CWnd::SetTimer(UINT_PTR id, UINT elapseMs) {
-  return ::SetTimer(H(m_hWnd), id, elapseMs, nullptr);
+  UINT_PTR set = ::SetTimer(H(m_hWnd), id, elapseMs, nullptr);
+  if (set != 0 && win32::BoundObject(H(m_hWnd)) != nullptr) ControlTimers()[H(m_hWnd)].insert(id);
+  return set;
 }
 
 bool CWnd::KillTimer(UINT_PTR id) {
+  auto found = ControlTimers().find(H(m_hWnd));
+  if (found != ControlTimers().end()) found->second.erase(id);
   return ::KillTimer(H(m_hWnd), id) != FALSE;
 }
 

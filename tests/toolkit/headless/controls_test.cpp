@@ -197,6 +197,47 @@ TEST_F(ControlsTest, ProgressUpDownAndIpAddress) {
   });
 }
 
+// The text of an IP address control: four decimal fields of 0-255 (leading
+// zeros are decimal, as the control shows them); any other text leaves it blank.
+struct IpTextCase {
+  const char* text;
+  bool blank;
+  unsigned address;
+  const char* shown;
+};
+const IpTextCase kIpTexts[] = {
+    {"192.168.001.010", false, 0xC0A8010Au, "192.168.1.10"},
+    {"10.0.0.7", false, 0x0A000007u, "10.0.0.7"},
+    {"255.255.255.255", false, 0xFFFFFFFFu, "255.255.255.255"},
+    {"", true, 0, ""},
+    {"10.0", true, 0, ""},
+    {"1.2.3.300", true, 0, ""},
+    {"0x10.1.1.1", true, 0, ""},
+    {"1.2.3.4.5", true, 0, ""},
+    {"1.2.3.", true, 0, ""},
+    {"1..2.3", true, 0, ""},
+    {"1234.1.1.1", true, 0, ""},
+};
+
+TEST_F(ControlsTest, IpAddressTextIsFourDecimalFields) {
+  Run([](ControlsDlg& d) {
+    CIPAddressCtrl ip(d.GetDlgItem(kIp));
+    for (const IpTextCase& c : kIpTexts) {
+      ip.SetAddress(1, 2, 3, 4);
+      ip.SetWindowText(c.text);
+      DWORD a = 1;
+      EXPECT_EQ(ip.IsBlank(), c.blank) << c.text;
+      EXPECT_EQ(ip.GetAddress(a), c.blank ? 0 : 4) << c.text;
+      EXPECT_EQ(a, c.address) << c.text;
+      EXPECT_EQ(ip.GetWindowText(), c.shown) << c.text;
+    }
+    hl::Type(d, kIp, "010.000.000.009");
+    DWORD a = 0;
+    ip.GetAddress(a);
+    EXPECT_EQ(a, 0x0A000009u);
+  });
+}
+
 TEST_F(ControlsTest, SystemMenuCommandsAndMinimisedIcon) {
   Run([](ControlsDlg& d) {
     std::vector<hl::MenuItem> menu = hl::SystemMenu(d);

@@ -74,6 +74,7 @@ class Sheet : public CPropertySheet {
   Page second;
   bool bothPagesAtInit = false;
   int destroyCalls = 0;
+  bool skipBaseDestroy = false;  // an override that acts and does not call the base
   int loads = 0;
   std::vector<bool> cancelFromButton;
 
@@ -99,6 +100,7 @@ class Sheet : public CPropertySheet {
   }
   BOOL DestroyWindow() override {
     ++destroyCalls;
+    if (skipBaseDestroy) return TRUE;
     return CPropertySheet::DestroyWindow();
   }
 };
@@ -230,6 +232,21 @@ TEST_F(PropertySheetTest, StartPageChosenBeforeOpening) {
     hl::Click(w, IDCANCEL);
   });
   sheet.DoModal();
+}
+
+TEST_F(PropertySheetTest, ADestroyWindowThatSkipsTheBaseStillClosesTheSheet) {
+  Sheet sheet;
+  sheet.skipBaseDestroy = true;
+  Handle window = nullptr;
+  hl::ExpectModal("Device Setup", [&](CWnd& w) {
+    window = w.GetSafeHwnd();
+    static_cast<Sheet&>(w).EndDialog(IDOK);
+  });
+  EXPECT_EQ(sheet.DoModal(), IDOK);
+  EXPECT_EQ(sheet.destroyCalls, 1);
+  EXPECT_FALSE(CWnd(window).IsWindow());
+  EXPECT_TRUE(hl::OpenWindows().empty());
+  EXPECT_EQ(sheet.first.GetSafeHwnd(), nullptr);
 }
 
 }  // namespace

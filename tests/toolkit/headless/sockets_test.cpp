@@ -175,6 +175,29 @@ TEST_F(SocketTest, BlockingSocketWaitsAndReceives) {
   EXPECT_EQ(hl::OpenSocketCount(), 0);
 }
 
+TEST_F(SocketTest, BlockingSocketErrorsWhenClosedAndNegativeWait) {
+  BlockingUdpSocket socket;
+  char buffer[4] = {};
+  std::string from;
+  unsigned fromPort = 0;
+  // Every call on a socket that is not open fails with the same error.
+  EXPECT_FALSE(socket.Bind(0, "127.0.0.1"));
+  EXPECT_EQ(socket.GetLastError(), WSAENOTSOCK);
+  EXPECT_EQ(socket.SendTo("x", 1, 9, "127.0.0.1"), SOCKET_ERROR);
+  EXPECT_EQ(socket.GetLastError(), WSAENOTSOCK);
+  socket.Open();
+  socket.Close();
+  EXPECT_EQ(socket.ReceiveFrom(buffer, sizeof buffer, from, fromPort), SOCKET_ERROR);
+  EXPECT_EQ(socket.GetLastError(), WSAENOTSOCK);
+  EXPECT_EQ(socket.WaitReadable(0), -1);
+  EXPECT_EQ(socket.GetLastError(), WSAENOTSOCK);
+  // A negative wait does not wait: nothing has arrived.
+  ASSERT_TRUE(socket.Open());
+  ASSERT_TRUE(socket.Bind(0, "127.0.0.1"));
+  EXPECT_EQ(socket.WaitReadable(-5), 0);
+  socket.Close();
+}
+
 TEST_F(SocketTest, OpenSocketsAreLeftovers) {
   CAsyncSocket s;
   ASSERT_TRUE(s.Create(0, SOCK_DGRAM, FD_READ, "127.0.0.1"));

@@ -200,6 +200,38 @@ TEST_F(ClockTest, MessagesToAClosedWindowGoNowhere) {
   EXPECT_TRUE(dlg.messages.empty());
 }
 
+// A control object bound to a dialog control and timing itself, as a list
+// control may: its own timer reaches its OnTimer (the win32 backend likewise).
+class TimedLabel : public CWnd {
+ public:
+  std::vector<std::uint64_t> ticks;
+
+ protected:
+  void OnTimer(UINT_PTR id) override {
+    if (id == 21) ticks.push_back(hl::Now());
+  }
+};
+
+TEST_F(HeadlessTest, ASubclassedControlsOwnTimerReachesItsOnTimer) {
+  static const DialogTemplate t{"Control timer",
+                                {0, 0, 100, 50},
+                                WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                                "MS Shell Dlg",
+                                8,
+                                {Label("status", {7, 7, 90, 17}, 1058)}};
+  CDialog dlg(t);
+  TimedLabel label;
+  hl::ExpectModal("Control timer", [&](CWnd& w) {
+    ASSERT_TRUE(label.SubclassDlgItem(1058, &w));
+    EXPECT_EQ(label.SetTimer(21, 10), 21u);
+    hl::Advance(35);
+    EXPECT_TRUE(label.KillTimer(21));
+    hl::CloseBox(w);
+  });
+  EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+  EXPECT_EQ(label.ticks, (std::vector<std::uint64_t>{10, 20, 30}));
+}
+
 TEST_F(ClockTest, SingleInstanceLookupByExactTitle) {
   hl::Platform().foreignWindowTitles = {"Marlet 1.3"};
   EXPECT_NE(tk::FindTopLevelWindow("Marlet 1.3"), nullptr);

@@ -100,6 +100,37 @@ TEST(Timers, FireRepeatedlyUntilKilledAndKeepTheirIds) {
   EXPECT_EQ(slow, 0);
 }
 
+// A control object bound to a dialog control sets a timer on that control.
+class TimedLabel : public tk::CWnd {
+ public:
+  int ticks = 0;
+  std::function<void()> tick;
+
+ protected:
+  void OnTimer(tk::UINT_PTR id) override {
+    if (id != 21) return;
+    ++ticks;
+    if (tick) tick();
+  }
+};
+
+TEST(Timers, ASubclassedControlsOwnTimerReachesItsOnTimer) {
+  const tk::DialogTemplate t = Frame("Control timer");
+  TestDialog dlg(t);
+  TimedLabel label;
+  label.tick = [&] {
+    if (label.ticks < 3) return;
+    EXPECT_TRUE(label.KillTimer(21));
+    dlg.EndDialog(tk::IDOK);
+  };
+  dlg.script = [&](TestDialog& d) {
+    ASSERT_TRUE(label.SubclassDlgItem(1058, &d));
+    EXPECT_EQ(label.SetTimer(21, 10), 21u);
+  };
+  EXPECT_EQ(dlg.DoModal(), tk::IDOK);
+  EXPECT_EQ(label.ticks, 3);
+}
+
 TEST(SystemMenu, AppendedItemsAppearAndTheirCommandReachesOnSysCommand) {
   const tk::DialogTemplate t = Frame("Menu");
   TestDialog dlg(t);

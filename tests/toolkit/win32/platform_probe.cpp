@@ -67,6 +67,16 @@ unsigned long CurrentThreadId() {
   return GetCurrentThreadId();
 }
 
+bool WaitForQueuedMessage(unsigned msg, int maxMs) {
+  const DWORD start = GetTickCount();
+  MSG m;
+  while (!PeekMessageA(&m, nullptr, msg, msg, PM_NOREMOVE)) {
+    if (GetTickCount() - start >= static_cast<DWORD>(maxMs)) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+  return true;
+}
+
 std::uint32_t PlatformInetAddr(const std::string& text) {
   return ntohl(inet_addr(text.c_str()));
 }

@@ -49,6 +49,7 @@ class Sheet : public tk::CPropertySheet {
   std::map<int, std::string> captions;  // read in OnInitDialog
   bool helpVisible = true;
   int destroyCount = 0;
+  bool skipBaseDestroy = false;  // an override that acts and does not call the base
   tk::Handle lastCancelControl = reinterpret_cast<tk::Handle>(1);
   std::string receivedText;
 
@@ -98,6 +99,7 @@ class Sheet : public tk::CPropertySheet {
   tk::BOOL DestroyWindow() override {
     ++destroyCount;
     m_log.push_back("destroy");
+    if (skipBaseDestroy) return tk::TRUE;
     return tk::CPropertySheet::DestroyWindow();
   }
 
@@ -136,6 +138,21 @@ TEST_F(SheetFixture, ButtonsTakeNewCaptionsAndTheHelpButtonHides) {
   EXPECT_FALSE(sheet.helpVisible);
   EXPECT_EQ(sheet.destroyCount, 1);
   EXPECT_EQ(sheet.GetSafeHwnd(), nullptr);
+}
+
+TEST_F(SheetFixture, ADestroyWindowThatSkipsTheBaseStillClosesTheSheet) {
+  sheet.skipBaseDestroy = true;
+  tk::Handle window = nullptr;
+  sheet.script = [&](Sheet& s) {
+    window = s.GetSafeHwnd();
+    s.EndDialog(tk::IDOK);
+  };
+  EXPECT_EQ(sheet.DoModal(), tk::IDOK);
+  EXPECT_EQ(sheet.destroyCount, 1);
+  ASSERT_NE(window, nullptr);
+  EXPECT_FALSE(tk::CWnd(window).IsWindow());
+  EXPECT_EQ(tk::FindTopLevelWindow("Device Setup"), nullptr);
+  EXPECT_EQ(network.GetSafeHwnd(), nullptr);
 }
 
 TEST_F(SheetFixture, StandardOkValidatesTheActivePageThenEveryCreatedPageGetsOnOK) {

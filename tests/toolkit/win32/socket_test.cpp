@@ -89,6 +89,22 @@ TEST(AsyncSocket, ClosedSocketGetsNoMoreNotifications) {
   EXPECT_FALSE(receiver.GetSockName(address, p));
 }
 
+TEST(AsyncSocket, ANotificationQueuedForAClosedSocketDoesNotReachANewOne) {
+  constexpr unsigned kSocketNotification = tk::WM_USER + 1;
+  Receiver first;
+  tk::CAsyncSocket sender;
+  ASSERT_TRUE(first.Create(0, tk::SOCK_DGRAM, tk::FD_READ, "127.0.0.1"));
+  ASSERT_TRUE(sender.Create(0, tk::SOCK_DGRAM, tk::FD_READ, "127.0.0.1"));
+  ASSERT_EQ(sender.SendTo("late", 4, PortOf(first), "127.0.0.1"), 4);
+  ASSERT_TRUE(tktest::WaitForQueuedMessage(kSocketNotification, kWaitMs));
+  first.Close();
+  // The platform may give the next socket the closed one's handle.
+  Receiver second;
+  ASSERT_TRUE(second.Create(0, tk::SOCK_DGRAM, tk::FD_READ, "127.0.0.1"));
+  EXPECT_FALSE(tktest::PumpUntil([&] { return !second.threads.empty(); }, 200));
+  EXPECT_TRUE(second.errors.empty());
+}
+
 TEST(AsyncSocket, CreateFailuresAndOptions) {
   tk::CAsyncSocket first;
   tk::CAsyncSocket second;
@@ -137,6 +153,29 @@ TEST(BlockingUdp, WaitReceiveAndSend) {
   server.Close();
   EXPECT_FALSE(server.IsOpen());
   EXPECT_EQ(server.WaitReadable(0), -1);
+}
+
+TEST(BlockingUdp, ErrorsWhenClosedAndNegativeWait) {
+  tk::BlockingUdpSocket socket;
+  char buffer[4] = {};
+  std::string from;
+  unsigned fromPort = 0;
+  // Every call on a socket that is not open fails with the same error.
+  EXPECT_FALSE(socket.Bind(0, "127.0.0.1"));
+  EXPECT_EQ(socket.GetLastError(), tk::WSAENOTSOCK);
+  EXPECT_EQ(socket.SendTo("x", 1, 9, "127.0.0.1"), tk::SOCKET_ERROR);
+  EXPECT_EQ(socket.GetLastError(), tk::WSAENOTSOCK);
+  socket.Open();
+  socket.Close();
+  EXPECT_EQ(socket.ReceiveFrom(buffer, sizeof buffer, from, fromPort), tk::SOCKET_ERROR);
+  EXPECT_EQ(socket.GetLastError(), tk::WSAENOTSOCK);
+  EXPECT_EQ(socket.WaitReadable(0), -1);
+  EXPECT_EQ(socket.GetLastError(), tk::WSAENOTSOCK);
+  // A negative wait does not wait: nothing has arrived.
+  ASSERT_TRUE(socket.Open());
+  ASSERT_TRUE(socket.Bind(0, "127.0.0.1"));
+  EXPECT_EQ(socket.WaitReadable(-5), 0);
+  socket.Close();
 }
 
 TEST(InetAddr, AgreesWithThePlatformParser) {

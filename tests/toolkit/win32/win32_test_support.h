@@ -85,6 +85,9 @@ std::vector<std::pair<unsigned, std::string>> MenuItems(tk::Handle menu);
 // The colour of a pixel in a window's client area.
 tk::COLORREF PixelAt(tk::Handle window, int x, int y);
 unsigned long CurrentThreadId();
+// Waits, without dispatching anything, until a message `msg` is queued for
+// this thread; false when none came within `maxMs`.
+bool WaitForQueuedMessage(unsigned msg, int maxMs);
 // The platform's own inet_addr, in host order.
 std::uint32_t PlatformInetAddr(const std::string& text);
 tk::COLORREF PlatformSysColor(int index);
