@@ -180,16 +180,6 @@ bool JoinGroup(int fd, const std::string& group, const std::string& interfaceAdd
 
 // ---- CAsyncSocket ------------------------------------------------------------------
 
-CAsyncSocket::CAsyncSocket() = default;
-
-CAsyncSocket::~CAsyncSocket() {
-  Close();
-}
-
-void CAsyncSocket::OnReceive(int) {}
-void CAsyncSocket::OnSend(int) {}
-void CAsyncSocket::OnClose(int) {}
-
 bool CAsyncSocket::Create(unsigned port, int type, long events, const std::string& address) {
   if (IsOpen()) {
     m_lastError = WSAEINVAL;

@@ -144,16 +144,6 @@ void SocketDispatch::Notify(CAsyncSocket& socket, long event, int error) {
 
 // ---- CAsyncSocket ----------------------------------------------------------------------
 
-CAsyncSocket::CAsyncSocket() = default;
-
-CAsyncSocket::~CAsyncSocket() {
-  Close();
-}
-
-void CAsyncSocket::OnReceive(int) {}
-void CAsyncSocket::OnSend(int) {}
-void CAsyncSocket::OnClose(int) {}
-
 bool CAsyncSocket::Create(unsigned port, int type, long events, const std::string& address) {
   if (IsOpen()) {
     m_lastError = WSAEINVAL;
