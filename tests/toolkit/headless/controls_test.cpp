@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "../ip_text_cases.h"
 #include "headless_test.h"
 #include "tk/tk.h"
 
@@ -197,27 +198,8 @@ TEST_F(ControlsTest, ProgressUpDownAndIpAddress) {
   });
 }
 
-// The text of an IP address control: four decimal fields of 0-255 (leading
-// zeros are decimal, as the control shows them); any other text leaves it blank.
-struct IpTextCase {
-  const char* text;
-  bool blank;
-  unsigned address;
-  const char* shown;
-};
-const IpTextCase kIpTexts[] = {
-    {"192.168.001.010", false, 0xC0A8010Au, "192.168.1.10"},
-    {"10.0.0.7", false, 0x0A000007u, "10.0.0.7"},
-    {"255.255.255.255", false, 0xFFFFFFFFu, "255.255.255.255"},
-    {"", true, 0, ""},
-    {"10.0", true, 0, ""},
-    {"1.2.3.300", true, 0, ""},
-    {"0x10.1.1.1", true, 0, ""},
-    {"1.2.3.4.5", true, 0, ""},
-    {"1.2.3.", true, 0, ""},
-    {"1..2.3", true, 0, ""},
-    {"1234.1.1.1", true, 0, ""},
-};
+using tktest::IpTextCase;
+using tktest::kIpTexts;
 
 TEST_F(ControlsTest, IpAddressTextIsFourDecimalFields) {
   Run([](ControlsDlg& d) {
