@@ -6,6 +6,14 @@ else()
   set(TK_BACKEND headless)
 endif()
 
+# Rebuilds of the same sources (several checkouts, clean CI clones) come from ccache
+# when it is installed; nothing depends on it.
+find_program(CCACHE_PROGRAM ccache)
+if(CCACHE_PROGRAM)
+  set(CMAKE_C_COMPILER_LAUNCHER ${CCACHE_PROGRAM})
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${CCACHE_PROGRAM})
+endif()
+
 option(CORVANE_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" ON)
 if(WIN32)
   set(CORVANE_SANITIZE OFF)
