@@ -26,12 +26,12 @@
 #include <memory>
 #include <string>
 
-#include "reportctrl/report_ctrl.h"
 #include "corvane/protocol/device_table.h"
 #include "corvane/protocol/search_dlg.h"
 #include "corvane/protocol/transports.h"
 #include "corvane/ui/main_dlg_ids.h"
 #include "corvane/ui/setting_dlg.h"
+#include "reportctrl/report_ctrl.h"
 #include "tk/controls.h"
 #include "tk/dialog.h"
 #include "tk/propsheet.h"
@@ -65,6 +65,19 @@ struct RowList {
   bool Empty() const { return remaining <= 0; }
   // Read index + 1 and remaining - 1.
   void Advance();
+};
+
+// Columns of the device list.
+enum DeviceColumn : int {
+  kColCheck = 0,
+  kColNumber = 1,
+  kColName = 2,
+  kColMac = 3,
+  kColDhcp = 4,
+  kColIp = 5,
+  kColPort = 6,
+  kColMode = 7,
+  kColStatus = 8,
 };
 
 // Row colours.
@@ -193,16 +206,16 @@ class CCorvaneDlg : public tk::CDialog {
   void StopTimer(tk::UINT_PTR id);
   bool TimerRunning(tk::UINT_PTR id) const { return m_timers[id] != 0; }
 
-  void OnSearchTimer(tk::UINT_PTR id);  // 1 and 2
-  void OnIPSearchTimer();               // 3
-  void OnStateQueryTimer();             // 4
-  void OnSettingTimer();                // 5, main_dlg_setup.cpp
-  void OnRestoreAckTimer();             // 6
-  void OnRestorePacingTimer();          // 7
-  void OnRebootWaitTimer();             // 8
-  void OnRebootPacingTimer();           // 9
+  void OnSearchTimer(tk::UINT_PTR id);    // 1 and 2
+  void OnIPSearchTimer();                 // 3
+  void OnStateQueryTimer();               // 4
+  void OnSettingTimer();                  // 5, main_dlg_setup.cpp
+  void OnRestoreAckTimer();               // 6
+  void OnRestorePacingTimer();            // 7
+  void OnRebootWaitTimer();               // 8
+  void OnRebootPacingTimer();             // 9
   void OnUpgradeTimers(tk::UINT_PTR id);  // 10 and 11, main_dlg_upgrade.cpp
-  void OnRestartWaitTimer();            // 12; also started by the boot-loader server
+  void OnRestartWaitTimer();              // 12; also started by the boot-loader server
   void StartRestartWait() { StartTimer(ids::timer::kRestartWait, 1000); }
 
   // Steps of timer 4 by result.
@@ -260,10 +273,13 @@ class CCorvaneDlg : public tk::CDialog {
   int m_userSearch = 0;        // a search the user started is pending
   int m_operationPending = 0;  // Device Setup, Restore, Reboot or Upgrade under way
 
-  int m_replyCount = 0;      // search replies accepted since the search started
-  int m_addedRows = 0;       // rows produced by the user's last search
-  int m_refreshedRows = 0;   // rows written by the current refresh search
+  int m_replyCount = 0;     // search replies accepted since the search started
+  int m_addedRows = 0;      // rows produced by the user's last search
+  int m_refreshedRows = 0;  // rows written by the current refresh search
   int m_refreshRowsCreated = 0;
+  // Port count of each device of the user's last search, by MAC-text entry:
+  // a refresh search finds a device's rows from them.
+  std::array<int, protocol::DeviceTable::kSlotCount> m_entryPortCounts{};
 
   int m_waitCount = 0;       // timers 1, 2, 3, 5, 6, 8, 10
   int m_stateWaitCount = 0;  // timer 4

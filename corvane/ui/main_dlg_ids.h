@@ -8,12 +8,12 @@
 namespace corvane::ui::ids {
 
 // ---- main window ("Corvane 2.9") -----------------------------------------------
-constexpr int kSearch = 1000;       // push button, default
+constexpr int kSearch = 1000;  // push button, default
 constexpr int kIPSearch = 1001;
 constexpr int kDeviceSetup = 1002;
-constexpr int kUpgrade = 1003;      // created hidden
+constexpr int kUpgrade = 1003;  // created hidden
 constexpr int kRestore = 1004;
-constexpr int kDeviceList = 1005;   // report list view with check boxes
+constexpr int kDeviceList = 1005;  // report list view with check boxes
 constexpr int kReboot = 1006;
 constexpr int kSetting = 1007;
 constexpr int kWebBrowser = 1008;   // created hidden and disabled
@@ -23,8 +23,8 @@ constexpr int kProgress = 1056;     // range 0 to 1000
 constexpr int kStatusText = 1058;   // the "CVN Status:" line
 
 // The eight command buttons in the order "disable all" walks them.
-constexpr int kCommandButtons[] = {kSetting, kSearch,  kIPSearch, kDeviceSetup,
-                                   kWebBrowser, kRestore, kReboot, kUpgrade};
+constexpr int kCommandButtons[] = {kSetting,    kSearch,  kIPSearch, kDeviceSetup,
+                                   kWebBrowser, kRestore, kReboot,   kUpgrade};
 
 // ---- "Setting" (CCVNSettingDlg) ----------------------------------------------------
 constexpr int kSearchPeriod = 1062;
@@ -57,13 +57,13 @@ constexpr int kCount = 14;                    // ids 1 to 13; 0 unused
 // the main window answers the first three by sending 0x409, 0x407 and 0x403
 // back to the sheet with the addresses of its members.
 namespace msg {
-constexpr tk::UINT kRecordRequest = 0x401;    // -> 0x403 (record, selected row)
+constexpr tk::UINT kRecordRequest = 0x401;  // -> 0x403 (record, selected row)
 constexpr tk::UINT kRecordAnswer = 0x403;
-constexpr tk::UINT kRowKindRequest = 0x405;   // -> 0x407 (row kind, item count)
+constexpr tk::UINT kRowKindRequest = 0x405;  // -> 0x407 (row kind, item count)
 constexpr tk::UINT kRowKindAnswer = 0x407;
-constexpr tk::UINT kHostRequest = 0x409;      // -> 0x409 (host address, selected slot)
+constexpr tk::UINT kHostRequest = 0x409;  // -> 0x409 (host address, selected slot)
 constexpr tk::UINT kHostAnswer = 0x409;
-constexpr tk::UINT kSheetClosed = 0x40A;      // clears the operation-pending flag
+constexpr tk::UINT kSheetClosed = 0x40A;  // clears the operation-pending flag
 }  // namespace msg
 
 }  // namespace corvane::ui::ids
