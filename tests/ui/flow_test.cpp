@@ -166,12 +166,12 @@ TEST_F(Flows, RestoreWithAcknowledgementRestartWaitAndRefresh) {
     Run(1000, [&] { return hl::HasTimer(dlg, ids::timer::kRestartWait); });
     ASSERT_TRUE(hl::HasTimer(dlg, ids::timer::kRestartWait));
     EXPECT_EQ(Logged("received 9 bytes by unicast"), 1);
-    EXPECT_EQ(Logged("factory settings restored"), 1);
+    EXPECT_EQ(Logged("restarting (factory settings restored)"), 1);
     EXPECT_EQ(hl::StartedProcesses(), (std::vector<std::string>{"arp -d"}));
     // Restart wait: ticked count + reboot period seconds, then a refresh search.
     Run(10500);
     EXPECT_TRUE(hl::HasTimer(dlg, ids::timer::kRestartWait));
-    Run(2500);
+    Run(3500);
     EXPECT_FALSE(hl::HasTimer(dlg, ids::timer::kRestartWait));
     EXPECT_FALSE(hl::HasTimer(dlg, ids::timer::kBroadcastSearch));
     EXPECT_EQ(Column(dlg, kColName), (Names{"one", "two", "two"}));
