@@ -84,8 +84,9 @@ void CCorvaneDlg::OnTimer(UINT_PTR id) {
 // ---- searches (1, 2, 3) -------------------------------------------------------------------
 
 void CCorvaneDlg::OnSearchTimer(UINT_PTR id) {
-  protocol::SearchReceiveArea& area =
-      id == timer::kMulticastSearch ? m_transports.multicast->m_receive : m_transports.broadcast->m_receive;
+  protocol::SearchTransport& area = id == timer::kMulticastSearch
+                                        ? static_cast<protocol::SearchTransport&>(*m_transports.multicast)
+                                        : static_cast<protocol::SearchTransport&>(*m_transports.broadcast);
   const int slot = m_table->NextSlot();
   if (protocol::PollSearchSlot(*m_table, area, m_userSearch != 0) >= 0) {
     // Counted without wrapping: after 256 replies the search has still found
@@ -120,7 +121,8 @@ void CCorvaneDlg::EndSearch(bool ipSearch) {
   m_searching = 0;
   m_operationPending = 0;
   m_refreshRowsCreated = 0;
-  if (ipSearch) m_transports.unicast->m_marker = 0;
+  // Nothing of the IP search is left to take.
+  if (ipSearch) m_transports.unicast->ResetMarker();
 }
 
 void CCorvaneDlg::OnIPSearchTimer() {
@@ -131,7 +133,7 @@ void CCorvaneDlg::OnIPSearchTimer() {
     PlaceRowsOfStoredReply(slot);
     StopTimer(timer::kIPSearch);
     m_waitCount = 0;
-    const bool twoPort = unicast.m_marker == 2;
+    const bool twoPort = unicast.Marker() == 2;
     unicast.ResetBuffer();
     unicast.ClearReplyFlags(twoPort);
     // The first reply ends the search like a quiet spell would, with every
@@ -193,7 +195,7 @@ void CCorvaneDlg::OnStateGo() {
   protocol::CUnicastSocket& unicast = *m_transports.unicast;
   const int partnerState = PartnerPortState(unicast.Take(), m_rowKind);
   const bool partnerBusy = partnerState == protocol::kStateConnected;
-  unicast.m_length = -1;
+  unicast.ResetBuffer();
   unicast.ClearReplyFlags(m_rowKind != RowKind::SinglePort);
   StopTimer(timer::kStateQuery);
   m_stateWaitCount = 0;
@@ -256,7 +258,7 @@ void CCorvaneDlg::OnStateGo() {
 void CCorvaneDlg::OnStateInUse() {
   protocol::CUnicastSocket& unicast = *m_transports.unicast;
   const int partnerState = PartnerPortState(unicast.Take(), m_rowKind);
-  unicast.m_length = -1;
+  unicast.ResetBuffer();
   unicast.ClearReplyFlags(false);
   StopTimer(timer::kStateQuery);
   m_stateWaitCount = 0;
