@@ -88,9 +88,11 @@ void CCorvaneDlg::OnSearchTimer(UINT_PTR id) {
                                         ? static_cast<protocol::SearchTransport&>(*m_transports.multicast)
                                         : static_cast<protocol::SearchTransport&>(*m_transports.broadcast);
   const int slot = m_table->NextSlot();
-  if (protocol::PollSearchSlot(*m_table, area, m_userSearch != 0) >= 0) {
-    // Counted without wrapping: after 256 replies the search has still found
-    // devices (the table slots wrap on their own).
+  // The receive slots are not emptied when taken: once 256 replies have been
+  // stored, slot 0 would be taken again and again. A search lists at most
+  // 256 replies and then waits for its quiet spell.
+  const bool full = m_replyCount >= protocol::DeviceTable::kSlotCount;
+  if (!full && protocol::PollSearchSlot(*m_table, area, m_userSearch != 0) >= 0) {
     ++m_replyCount;
     PlaceRowsOfStoredReply(slot);
     SetProgress(kProgressSearching);
