@@ -144,6 +144,22 @@ TEST_F(VirtualPortUnderWine, AnswersItsComName) {
   EXPECT_EQ(name.find_first_not_of("0123456789", 3), std::string::npos) << name;
 }
 
+// Serial programs open the port by that name, and reach the same port.
+TEST_F(VirtualPortUnderWine, OpensByItsComName) {
+  HANDLE port = Open();
+  auto reply = Control(port, VPORT_IOCTL_GET_DOS_NAME, {}, VPORT_DOS_NAME_REPLY_SIZE);
+  ASSERT_TRUE(reply.ok) << reply.error;
+  CloseHandle(port);
+  handles_.clear();
+  std::string name = "\\\\.\\" + std::string(reinterpret_cast<const char*>(reply.output.data()));
+  HANDLE byName = OpenPort(name);
+  ASSERT_NE(byName, INVALID_HANDLE_VALUE) << name << ": " << GetLastError();
+  handles_.push_back(byName);
+  auto again = Control(byName, VPORT_IOCTL_GET_DOS_NAME, {}, VPORT_DOS_NAME_REPLY_SIZE);
+  ASSERT_TRUE(again.ok) << again.error;
+  EXPECT_EQ(again.output, reply.output);
+}
+
 TEST_F(VirtualPortUnderWine, RemoteSettingsRoundTripByteForByte) {
   HANDLE port = Open();
   struct Case {
