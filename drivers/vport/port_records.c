@@ -32,6 +32,19 @@ VportParseResult VportParseRemoteRequest(const uint8_t* in, size_t length, Vport
   return VPORT_PARSE_OK;
 }
 
+size_t VportWriteRemoteRequest(const VportRemoteSettings* settings, uint8_t* out, size_t capacity) {
+  int i;
+  if (settings == NULL || out == NULL || capacity < VPORT_REQ_SIZE) return 0;
+  Fill(out, VPORT_REQ_SIZE);
+  for (i = 0; i < 4; ++i) out[VPORT_REQ_ADDRESS_OFS + i] = settings->address[i];
+  out[VPORT_REQ_PORT_OFS] = settings->port[0];
+  out[VPORT_REQ_PORT_OFS + 1] = settings->port[1];
+  out[VPORT_REQ_TYPE_OFS] = settings->type;
+  WriteLe32(out + VPORT_REQ_CONNECT_AT_START_OFS, settings->connectAtStart);
+  WriteLe32(out + VPORT_REQ_MAX_PACKET_OFS, settings->maxPacketSize);
+  return VPORT_REQ_SIZE;
+}
+
 size_t VportWriteRemoteReply(const VportRemoteSettings* settings, uint32_t connected, uint8_t* out,
                              size_t capacity) {
   int i;

@@ -62,6 +62,10 @@ typedef enum VportParseResult {
 /* Reads a set request of `length` bytes; leaves `out` untouched unless OK. */
 VportParseResult VportParseRemoteRequest(const uint8_t* in, size_t length, VportRemoteSettings* out);
 
+/* Writes the settings as a 20-byte set request (the form the driver keeps them
+ * in between starts); returns the bytes written, 0 when `capacity` is too small. */
+size_t VportWriteRemoteRequest(const VportRemoteSettings* settings, uint8_t* out, size_t capacity);
+
 /* Writes the 24-byte reply; returns the bytes written, 0 when `capacity` is too small. */
 size_t VportWriteRemoteReply(const VportRemoteSettings* settings, uint32_t connected, uint8_t* out,
                              size_t capacity);

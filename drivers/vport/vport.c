@@ -122,6 +122,43 @@ static void ReleasePortResources(PortExtension* port) {
   port->comNumber = 0;
 }
 
+/* The remote settings outlive the device host: they are kept, as a set request,
+ * in the device's own registry key, and read back when the port starts. */
+static const WCHAR kSettingsValue[] = L"RemoteSettings";
+
+static void SaveSettings(PortExtension* port, const VportRemoteSettings* settings) {
+  UCHAR bytes[VPORT_REQ_SIZE];
+  UNICODE_STRING name;
+  HANDLE key;
+  if (VportWriteRemoteRequest(settings, bytes, sizeof bytes) == 0) return;
+  if (!NT_SUCCESS(IoOpenDeviceRegistryKey(port->pdo, PLUGPLAY_REGKEY_DEVICE, KEY_WRITE, &key))) return;
+  RtlInitUnicodeString(&name, kSettingsValue);
+  ZwSetValueKey(key, &name, 0, REG_BINARY, bytes, sizeof bytes);
+  ZwClose(key);
+}
+
+/* Reads the kept settings; a port set to connect at start comes up connected. */
+static void LoadSettings(PortExtension* port) {
+  ULONG buffer[(sizeof(KEY_VALUE_PARTIAL_INFORMATION) + VPORT_REQ_SIZE) / sizeof(ULONG) + 1];
+  KEY_VALUE_PARTIAL_INFORMATION* value = (KEY_VALUE_PARTIAL_INFORMATION*)buffer;
+  VportRemoteSettings settings;
+  UNICODE_STRING name;
+  HANDLE key;
+  ULONG length = 0;
+  NTSTATUS status;
+  KIRQL irql;
+  if (!NT_SUCCESS(IoOpenDeviceRegistryKey(port->pdo, PLUGPLAY_REGKEY_DEVICE, KEY_READ, &key))) return;
+  RtlInitUnicodeString(&name, kSettingsValue);
+  status = ZwQueryValueKey(key, &name, KeyValuePartialInformation, value, sizeof buffer, &length);
+  ZwClose(key);
+  if (!NT_SUCCESS(status) || value->Type != REG_BINARY) return;
+  if (VportParseRemoteRequest(value->Data, value->DataLength, &settings) != VPORT_PARSE_OK) return;
+  KeAcquireSpinLock(&port->lock, &irql);
+  port->remote = settings;
+  port->connected = (settings.connectAtStart && VportHasEndpoint(&settings)) ? 1 : 0;
+  KeReleaseSpinLock(&port->lock, irql);
+}
+
 static NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
   static LONG nextDevice = -1;
   WCHAR nameText[48];
@@ -164,6 +201,7 @@ static NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
 
   switch (stack->MinorFunction) {
     case IRP_MN_START_DEVICE:
+      LoadSettings(port);
       if (port->interfaceName.Buffer) IoSetDeviceInterfaceState(&port->interfaceName, TRUE);
       irp->IoStatus.Status = STATUS_SUCCESS;
       return PassDown(port, irp);
@@ -243,6 +281,7 @@ static NTSTATUS SetRemoteInfo(PortExtension* port, PIRP irp, ULONG inLength) {
   KeAcquireSpinLock(&port->lock, &irql);
   port->remote = parsed;
   KeReleaseSpinLock(&port->lock, irql);
+  SaveSettings(port, &parsed);
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 

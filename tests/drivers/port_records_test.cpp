@@ -26,6 +26,13 @@ TEST(PortRecords, RequestFieldsComeBackAtTheirReplyOffsets) {
   const Bytes expected = {192, 0, 2, 33,   0x12, 0x34, 0,    0,    1,    0,    0,    0,   1,
                           0,   0, 0, 0x0D, 0x0C, 0x0B, 0x0A, 0xC2, 0x01, 0x02, 0x03, 0xCC};
   EXPECT_EQ(reply, expected) << "padding zeroed, connected flag at 16, packet size at 20, nothing past 24";
+
+  // Kept between starts as a request again: the same bytes, padding zeroed.
+  Bytes kept(VPORT_REQ_SIZE, 0xCC);
+  ASSERT_EQ(VportWriteRemoteRequest(&settings, kept.data(), kept.size()), size_t{VPORT_REQ_SIZE});
+  const Bytes keptExpected = {192, 0, 2, 33, 0x12, 0x34, 0,    0,    1,    0,
+                              0,   0, 1, 0,  0,    0,    0xC2, 0x01, 0x02, 0x03};
+  EXPECT_EQ(kept, keptExpected);
 }
 
 TEST(PortRecords, ShortRequestsAndUnknownTypesLeaveTheSettingsAlone) {
@@ -47,6 +54,7 @@ TEST(PortRecords, RepliesNeedTheirWholeSize) {
   VportRemoteSettings settings{};
   Bytes out(VPORT_REPLY_SIZE, 0xCC);
   EXPECT_EQ(VportWriteRemoteReply(&settings, 0, out.data(), VPORT_REPLY_SIZE - 1), 0u);
+  EXPECT_EQ(VportWriteRemoteRequest(&settings, out.data(), VPORT_REQ_SIZE - 1), 0u);
   EXPECT_EQ(VportWriteDosNameReply(3, out.data(), VPORT_DOS_NAME_REPLY_SIZE - 1), 0u);
   EXPECT_EQ(out, Bytes(VPORT_REPLY_SIZE, 0xCC)) << "nothing written when the room is short";
 }

@@ -139,6 +139,26 @@ bool RemoveInstance(const std::string& instanceId) {
   return removed;
 }
 
+std::vector<uint8_t> DeviceKeyValue(const std::string& instanceId, const char* name) {
+  std::vector<uint8_t> value;
+  HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
+  if (set == INVALID_HANDLE_VALUE) return value;
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  if (SetupDiOpenDeviceInfoA(set, instanceId.c_str(), nullptr, 0, &device)) {
+    HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+    if (key != INVALID_HANDLE_VALUE) {
+      BYTE data[256];
+      DWORD size = sizeof data, type = 0;
+      if (RegQueryValueExA(key, name, nullptr, &type, data, &size) == ERROR_SUCCESS && type == REG_BINARY)
+        value.assign(data, data + size);
+      RegCloseKey(key);
+    }
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  return value;
+}
+
 ControlResult Control(HANDLE port, DWORD code, const std::vector<uint8_t>& input, DWORD outputSize) {
   ControlResult result;
   result.output.assign(outputSize, 0xCC);  // so bytes the driver did not write show

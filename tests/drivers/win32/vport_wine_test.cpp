@@ -182,6 +182,14 @@ TEST_F(VirtualPortUnderWine, RemoteSettingsRoundTripByteForByte) {
   }
 }
 
+// The settings outlive the device host: the driver keeps them in the device's
+// key and reads them back when the port starts.
+TEST_F(VirtualPortUnderWine, KeepsItsSettingsInTheDeviceKey) {
+  Bytes request = Request({198, 51, 100, 20}, {0x1F, 0x90}, 1, 1, 1024);
+  ASSERT_TRUE(Control(Open(), VPORT_IOCTL_SET_REMOTE_INFO, request, 0).ok);
+  EXPECT_EQ(DeviceKeyValue(InstanceIdOf(path_), "RemoteSettings"), request);
+}
+
 TEST_F(VirtualPortUnderWine, RefusesShortBuffersAndUnknownTypesKeepingItsSettings) {
   HANDLE port = Open();
   Bytes good = Request({198, 51, 100, 9}, {0x00, 0x17}, 0, 0, 450);
