@@ -21,9 +21,12 @@ typedef struct PortExtension {
   PDEVICE_OBJECT pdo;
   UNICODE_STRING interfaceName; /* from IoRegisterDeviceInterface; empty if that failed */
   ULONG comNumber;
+  WCHAR deviceNameText[48];
+  WCHAR comNameText[16];
   WCHAR dosLinkText[32];
   UNICODE_STRING dosLink;
   BOOLEAN dosLinkMade;
+  BOOLEAN listed; /* in the platform's list of serial ports */
   BOOLEAN removed;
   PFILE_OBJECT owner; /* the one open handle the port serves, or NULL */
   KSPIN_LOCK lock;    /* guards remote and connected */
@@ -91,6 +94,19 @@ static void ReleaseComNumber(ULONG n) {
   KeReleaseSpinLock(&g_comLock, irql);
 }
 
+/* Serial programs find COM ports in the platform's device map: one value per
+ * port, named by the device, holding the COM name. */
+static void ListSerialPort(PortExtension* port, const UNICODE_STRING* deviceName) {
+  UNICODE_STRING comName;
+  USHORT chars = deviceName->Length / sizeof(WCHAR);
+  if (chars >= sizeof port->deviceNameText / sizeof(WCHAR)) return;
+  RtlCopyMemory(port->deviceNameText, deviceName->Buffer, deviceName->Length);
+  port->deviceNameText[chars] = 0;
+  MakeText(&comName, port->comNameText, sizeof port->comNameText, L"COM", port->comNumber);
+  port->listed = NT_SUCCESS(RtlWriteRegistryValue(RTL_REGISTRY_DEVICEMAP, L"SERIALCOMM", port->deviceNameText,
+                                                  REG_SZ, port->comNameText, comName.Length + sizeof(WCHAR)));
+}
+
 /* Serial programs open the port by its DOS name; a name some other device
  * already holds is passed over for the next free one. */
 static void MakeDosLink(PortExtension* port, UNICODE_STRING* deviceName) {
@@ -102,6 +118,7 @@ static void MakeDosLink(PortExtension* port, UNICODE_STRING* deviceName) {
     if (NT_SUCCESS(IoCreateSymbolicLink(&port->dosLink, deviceName))) {
       port->comNumber = n;
       port->dosLinkMade = TRUE;
+      ListSerialPort(port, deviceName);
       return;
     }
     /* Keep the number marked taken: someone else owns that name. */
@@ -113,6 +130,10 @@ static void ReleasePortResources(PortExtension* port) {
     IoSetDeviceInterfaceState(&port->interfaceName, FALSE);
     RtlFreeUnicodeString(&port->interfaceName);
     port->interfaceName.Buffer = NULL;
+  }
+  if (port->listed) {
+    RtlDeleteRegistryValue(RTL_REGISTRY_DEVICEMAP, L"SERIALCOMM", port->deviceNameText);
+    port->listed = FALSE;
   }
   if (port->dosLinkMade) {
     IoDeleteSymbolicLink(&port->dosLink);

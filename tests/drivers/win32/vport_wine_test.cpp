@@ -71,6 +71,25 @@ int RunRemovalTool(const std::string& arguments) {
   return static_cast<int>(status);
 }
 
+// The COM names the platform lists for serial programs.
+std::vector<std::string> ListedComNames() {
+  std::vector<std::string> names;
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
+      ERROR_SUCCESS)
+    return names;
+  for (DWORD i = 0;; ++i) {
+    char name[256], data[64] = {};
+    DWORD nameSize = sizeof name, dataSize = sizeof data - 1, type = 0;
+    if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataSize) !=
+        ERROR_SUCCESS)
+      break;
+    if (type == REG_SZ) names.push_back(data);
+  }
+  RegCloseKey(key);
+  return names;
+}
+
 Bytes Request(Bytes address, Bytes port, uint8_t type, uint32_t connectAtStart, uint32_t maxPacket) {
   Bytes r(VPORT_REQ_SIZE, 0);
   std::copy(address.begin(), address.end(), r.begin() + VPORT_REQ_ADDRESS_OFS);
@@ -142,6 +161,9 @@ TEST_F(VirtualPortUnderWine, AnswersItsComName) {
   EXPECT_EQ(name.rfind("COM", 0), 0u) << name;
   EXPECT_GT(name.size(), 3u);
   EXPECT_EQ(name.find_first_not_of("0123456789", 3), std::string::npos) << name;
+  auto listed = ListedComNames();
+  EXPECT_NE(std::find(listed.begin(), listed.end(), name), listed.end())
+      << name << " is not in the serial port map";
 }
 
 // Serial programs open the port by that name, and reach the same port.
@@ -254,9 +276,18 @@ TEST_F(VirtualPortUnderWine, RemovalToolRemovesTheInstanceWithItsExitStatus) {
   EXPECT_EQ(RunRemovalTool("remove root\\ports\\0000"), 2) << "only @INSTANCE is taken";
   EXPECT_EQ(RunRemovalTool("remove @root\\ports\\9999"), 1);
   EXPECT_TRUE(Present(path_));
+  HANDLE port = Open();
+  auto reply = Control(port, VPORT_IOCTL_GET_DOS_NAME, {}, VPORT_DOS_NAME_REPLY_SIZE);
+  ASSERT_TRUE(reply.ok) << reply.error;
+  CloseHandle(port);
+  handles_.clear();
+  const std::string name(reinterpret_cast<const char*>(reply.output.data()));
 
   EXPECT_EQ(RunRemovalTool("remove @" + InstanceIdOf(path_)), 0);
   EXPECT_TRUE(WaitUntilGone(path_));
+  auto listed = ListedComNames();
+  EXPECT_EQ(std::find(listed.begin(), listed.end(), name), listed.end())
+      << "still in the serial port map: " << name;
   EXPECT_EQ(RunRemovalTool("remove @" + InstanceIdOf(path_)), 1)
       << "a removed instance cannot be removed again";
 }
