@@ -27,18 +27,46 @@ for tool in Xvfb wine wineserver xdotool python3; do
   command -v "$tool" >/dev/null || { echo "install_check: $tool is missing" >&2; exit 2; }
 done
 
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install_check: needs root (the programs run in a network namespace of their own)" >&2
+  exit 2
+fi
+
 work=$(mktemp -d "$build_dir/install-check.XXXXXX")
 export WINEPREFIX=$work/prefix WINEARCH=win32 WINEDEBUG=-all
 # No menu entries or file associations may leak from the prefix to this machine.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 xvfb_pid=
+netns=
 cleanup() {
-  timeout 20 wineserver -k 2>/dev/null
-  timeout 20 wineserver -w 2>/dev/null
+  if [ -n "$netns" ]; then
+    timeout 20 ip netns exec "$netns" wineserver -k 2>/dev/null
+    timeout 20 ip netns exec "$netns" wineserver -w 2>/dev/null
+  fi
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  if [ -n "$netns" ]; then
+    ip netns del "$netns" 2>/dev/null
+    rm -rf "/etc/netns/$netns"
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
+
+# Every Wine program runs in a network namespace of this check with nothing
+# but a link to itself: whatever the programs send stays there. The host name
+# resolves to the link's address (ip netns exec mounts /etc/netns/NAME/hosts),
+# so corvane finds its host address on an adapter.
+netns="cvn-inst-$$"
+ip netns add "$netns" || exit 1
+ip -n "$netns" link set lo up
+ip -n "$netns" link add "cvni$$" type veth peer name "cvnj$$"
+ip -n "$netns" addr add 198.51.100.1/24 dev "cvni$$"
+ip -n "$netns" link set "cvni$$" up
+ip -n "$netns" link set "cvnj$$" up
+mkdir -p "/etc/netns/$netns"
+printf '127.0.0.1 localhost\n198.51.100.1 %s\n' "$(hostname)" >"/etc/netns/$netns/hosts"
+# Sockets of Wine programs belong to the wineserver: it starts in there too.
+ns=(ip netns exec "$netns")
 
 passed=0
 failed=0
@@ -69,8 +97,8 @@ done
 export DISPLAY=":$(head -n1 "$work/display")"
 
 echo "install_check: creating a fresh prefix"
-timeout 300 wineboot -i >/dev/null 2>&1
-timeout 60 wineserver -w
+timeout 300 "${ns[@]}" wineboot -i >/dev/null 2>&1
+timeout 60 "${ns[@]}" wineserver -w
 drive_c=$WINEPREFIX/drive_c
 [ -d "$drive_c" ] || { echo "install_check: the prefix was not created" >&2; exit 1; }
 
@@ -81,18 +109,18 @@ snapshot() {
 }
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Corvane'
 reg_value() {  # reg_value NAME: the uninstall entry's value, or nothing
-  wine reg query "$uninstall_key" /v "$1" 2>/dev/null | tr -d '\r' |
+  timeout 60 "${ns[@]}" wine reg query "$uninstall_key" /v "$1" 2>/dev/null | tr -d '\r' |
     sed -nE "s/^ +$1 +REG_[A-Z_]+ +(.*)$/\1/p"
 }
 
 # /D= comes last and unquoted, spaces and all, as a user types it: through cmd,
-# since wine would quote an argument with spaces.
+# since "${ns[@]}" wine would quote an argument with spaces.
 cp "$installer" "$drive_c/setup.exe"
 before_install=$(snapshot)
 win_dir='C:\Corvane Test Folder'
 install_dir=$drive_c/Corvane\ Test\ Folder
-check "the silent install ends with success" timeout 120 wine cmd /c "C:\\setup.exe /S /D=$win_dir"
-timeout 60 wineserver -w
+check "the silent install ends with success" timeout 120 "${ns[@]}" wine cmd /c "C:\\setup.exe /S /D=$win_dir"
+timeout 60 "${ns[@]}" wineserver -w
 
 for program in "${programs[@]}" readme.txt uninstall.exe; do
   check "$program is installed" test -s "$install_dir/$program"
@@ -112,7 +140,7 @@ check "the uninstall entry names the chosen folder" \
 installed=$(comm -13 <(echo "$before_install") <(snapshot))
 
 # corvane through its shortcut: the window appears, then the prefix's programs end.
-wine start /unix "$start_menu/Corvane.lnk" >"$work/corvane.log" 2>&1
+timeout 30 "${ns[@]}" wine start /unix "$start_menu/Corvane.lnk" >"$work/corvane.log" 2>&1
 window=
 for _ in $(seq 1 120); do
   window=$(xdotool search --name '^Corvane 2\.9$' 2>/dev/null | head -n1)
@@ -125,14 +153,17 @@ profile=$drive_c/users/$(id -un)
 corvane_pid=$([ -n "$window" ] && xdotool getwindowpid "$window" 2>/dev/null)
 check "corvane.exe starts in the user's profile folder" \
   test -n "$corvane_pid" -a "$(readlink "/proc/$corvane_pid/cwd" 2>/dev/null)" = "$profile"
-timeout 20 wineserver -k
-timeout 20 wineserver -w
+check "corvane.exe runs in the check's own network namespace" \
+  test -n "$corvane_pid" -a "$(readlink "/proc/$corvane_pid/ns/net" 2>/dev/null)" = \
+  "$("${ns[@]}" readlink /proc/self/ns/net)"
+timeout 20 "${ns[@]}" wineserver -k
+timeout 20 "${ns[@]}" wineserver -w
 
 echo "saved by the user" >"$install_dir/settings.txt"
 before_uninstall=$(snapshot)
-check "the silent uninstall ends with success" timeout 120 wine "$install_dir/uninstall.exe" /S
+check "the silent uninstall ends with success" timeout 120 "${ns[@]}" wine "$install_dir/uninstall.exe" /S
 # The uninstaller hands over to a copy of itself and returns at once.
-timeout 60 wineserver -w
+timeout 60 "${ns[@]}" wineserver -w
 
 expected=$(comm -23 <(echo "$before_uninstall") <(echo "$installed" | grep -vxF "./Corvane Test Folder"))
 left=$(snapshot)
