@@ -17,7 +17,6 @@ if [ $# -ne 1 ]; then
   exit 2
 fi
 build_dir=$(cd "$1" && pwd) || exit 2
-here=$(cd "$(dirname "$0")" && pwd)
 installer=$(cat "$build_dir/packaging/installer_path" 2>/dev/null)
 [ -f "$installer" ] || { echo "install_check: no installer; build the target 'installer'" >&2; exit 2; }
 version=$(sed -nE 's/^!define PRODUCT_VERSION "(.*)"$/\1/p' "$build_dir/packaging/release.nsh")
@@ -107,6 +106,16 @@ drive_c=$WINEPREFIX/drive_c
 snapshot() {
   (cd "$drive_c" && find . -path ./windows -prune -o -path '*/Temp' -prune -o -print | sort)
 }
+# has_version_string FILE KEY VALUE: the version resource's string table holds
+# KEY with VALUE (UTF-16, the value on the next 4-byte boundary after the key).
+has_version_string() {
+  python3 - "$@" <<'PY'
+import re, sys
+data = open(sys.argv[1], "rb").read()
+key, value = (text.encode("utf-16-le") for text in sys.argv[2:4])
+sys.exit(re.search(re.escape(key + b"\0\0") + b"(\0\0)?" + re.escape(value + b"\0\0"), data) is None)
+PY
+}
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Corvane'
 reg_value() {  # reg_value NAME: the uninstall entry's value, or nothing
   timeout 60 "${ns[@]}" wine reg query "$uninstall_key" /v "$1" 2>/dev/null | tr -d '\r' |
@@ -126,7 +135,7 @@ for program in "${programs[@]}" readme.txt uninstall.exe; do
   check "$program is installed" test -s "$install_dir/$program"
 done
 check "the installed corvane.exe carries version $version" \
-  grep -qx "ProductVersion=$version.0" <(python3 "$here/pe_version.py" "$install_dir/corvane.exe")
+  has_version_string "$install_dir/corvane.exe" ProductVersion "$version.0"
 
 start_menu=$drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Corvane
 for shortcut in Corvane Marlet Readme "Uninstall Corvane"; do
