@@ -21,8 +21,9 @@ endfunction()
 # corvane_version_info(TARGET DESCRIPTION text [FILE_VERSION x.y.z])
 # Gives a Windows program its version resource: writes version.rc for it from
 # resources/version.rc.in and puts it on the target's resource include path,
-# where the program's own .rc file includes it. FILE_VERSION is the program's
-# own version when it differs from the release's (the product version).
+# where the program's own .rc file includes it with one line,
+# #include "version.rc". FILE_VERSION is the program's own version where it
+# differs from the release's; the product version is always the release's.
 function(corvane_version_info target)
   cmake_parse_arguments(arg "" "DESCRIPTION;FILE_VERSION" "" ${ARGN})
   if(NOT arg_DESCRIPTION)
@@ -46,14 +47,20 @@ function(corvane_version_info target)
   configure_file(${PROJECT_SOURCE_DIR}/resources/version.rc.in ${out_dir}/version.rc @ONLY)
   target_include_directories(${target} PRIVATE ${out_dir})
   # The resource compiler's dependency scan does not follow #include, so the
-  # target's .rc files are told about version.rc here.
+  # target's .rc files are told about version.rc here. A program without a .rc
+  # file of its own (a console tool) gets version.rc as its resource file.
   get_target_property(sources ${target} SOURCES)
   get_target_property(source_dir ${target} SOURCE_DIR)
+  set(has_rc FALSE)
   foreach(source ${sources})
     if(source MATCHES "\\.rc$")
+      set(has_rc TRUE)
       cmake_path(ABSOLUTE_PATH source BASE_DIRECTORY ${source_dir})
       set_property(SOURCE ${source} TARGET_DIRECTORY ${target} APPEND PROPERTY OBJECT_DEPENDS
                    ${out_dir}/version.rc)
     endif()
   endforeach()
+  if(NOT has_rc)
+    target_sources(${target} PRIVATE ${out_dir}/version.rc)
+  endif()
 endfunction()
