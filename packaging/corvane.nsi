@@ -24,6 +24,7 @@ InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 SetCompressor /SOLID lzma
 ShowInstDetails show
 ShowUninstDetails show
+BrandingText "${PRODUCT_NAME} ${PRODUCT_VERSION}"
 
 VIProductVersion "${PRODUCT_VERSION_FULL}"
 VIFileVersion "${PRODUCT_VERSION_FULL}"
