@@ -1,0 +1,112 @@
+; The installer of the release: corvane.exe, marlet.exe (and the command-line
+; companion when the build has it), a readme, Start-menu shortcuts and an
+; uninstaller registered under Add/Remove Programs. Made by the build's
+; `installer` target, which passes RELEASE_DEFINES: a file of !defines with the
+; version, the publisher and the paths of the built files.
+;
+; Silent use: setup.exe /S [/D=folder]; uninstall.exe /S.
+
+Unicode true
+!include "${RELEASE_DEFINES}"
+!include "MUI2.nsh"
+!include "FileFunc.nsh"
+
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT_NAME}"
+!define START_MENU "$SMPROGRAMS\${PRODUCT_NAME}"
+
+Name "${PRODUCT_NAME} ${PRODUCT_VERSION}"
+OutFile "${OUT_FILE}"
+; Program Files, the all-users Start menu and HKLM need an administrator.
+RequestExecutionLevel admin
+InstallDir "$PROGRAMFILES\${PRODUCT_NAME}"
+; Installing again goes to the folder of the installation it replaces.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+SetCompressor /SOLID lzma
+ShowInstDetails show
+ShowUninstDetails show
+BrandingText "${PRODUCT_NAME} ${PRODUCT_VERSION}"
+
+VIProductVersion "${PRODUCT_VERSION_FULL}"
+VIFileVersion "${PRODUCT_VERSION_FULL}"
+VIAddVersionKey /LANG=1033 "ProductName" "${PRODUCT_NAME}"
+VIAddVersionKey /LANG=1033 "ProductVersion" "${PRODUCT_VERSION}"
+VIAddVersionKey /LANG=1033 "FileVersion" "${PRODUCT_VERSION}"
+VIAddVersionKey /LANG=1033 "FileDescription" "${PRODUCT_NAME} ${PRODUCT_VERSION} setup"
+VIAddVersionKey /LANG=1033 "CompanyName" "${PUBLISHER}"
+VIAddVersionKey /LANG=1033 "LegalCopyright" "${COPYRIGHT}"
+
+!define MUI_ICON "${ICON_FILE}"
+!define MUI_UNICON "${ICON_FILE}"
+!define MUI_ABORTWARNING
+!define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\readme.txt"
+!insertmacro MUI_PAGE_WELCOME
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "English"
+
+Function .onInit
+  SetShellVarContext all
+FunctionEnd
+
+Function un.onInit
+  SetShellVarContext all
+FunctionEnd
+
+Section "Programs" SecPrograms
+  SectionIn RO
+  SetOutPath "$INSTDIR"
+  File "/oname=corvane.exe" "${CORVANE_EXE}"
+  File "/oname=marlet.exe" "${MARLET_EXE}"
+!ifdef CORVANECTL_EXE
+  File "/oname=corvanectl.exe" "${CORVANECTL_EXE}"
+!endif
+  File "/oname=readme.txt" "${README_TXT}"
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+
+  ; corvane writes its upgrade settings file in the folder it starts in, and
+  ; it runs as the invoking user, who cannot write to Program Files: its
+  ; shortcut starts it in the user's profile folder. marlet runs elevated and
+  ; starts beside its files.
+  CreateDirectory "${START_MENU}"
+  StrCpy $OUTDIR "%USERPROFILE%"
+  CreateShortcut "${START_MENU}\Corvane.lnk" "$INSTDIR\corvane.exe" "" "$INSTDIR\corvane.exe" 0
+  StrCpy $OUTDIR "$INSTDIR"
+  CreateShortcut "${START_MENU}\Marlet.lnk" "$INSTDIR\marlet.exe" "" "$INSTDIR\marlet.exe" 0
+  CreateShortcut "${START_MENU}\Readme.lnk" "$INSTDIR\readme.txt"
+  CreateShortcut "${START_MENU}\Uninstall ${PRODUCT_NAME}.lnk" "$INSTDIR\uninstall.exe"
+
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT_NAME} ${PRODUCT_VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${PRODUCT_VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\corvane.exe"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" "$0"
+SectionEnd
+
+; Removes what the installer put in place, file by file: the folder itself goes
+; only when nothing else is left in it (settings files a user saved there, or a
+; folder chosen with /D= that held other files, stay).
+Section "Uninstall"
+  Delete "${START_MENU}\Corvane.lnk"
+  Delete "${START_MENU}\Marlet.lnk"
+  Delete "${START_MENU}\Readme.lnk"
+  Delete "${START_MENU}\Uninstall ${PRODUCT_NAME}.lnk"
+  RMDir "${START_MENU}"
+
+  Delete "$INSTDIR\corvane.exe"
+  Delete "$INSTDIR\marlet.exe"
+  Delete "$INSTDIR\corvanectl.exe"
+  Delete "$INSTDIR\readme.txt"
+  Delete "$INSTDIR\uninstall.exe"
+  RMDir "$INSTDIR"
+
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+SectionEnd
