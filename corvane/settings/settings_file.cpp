@@ -151,8 +151,14 @@ std::vector<std::optional<std::string>> ReadFileValues(std::string_view data, in
     std::size_t end = pos;
     while (end < data.size() && data[end] != ' ' && !IsLineBreak(data[end])) ++end;
     values.emplace_back(std::string(data.substr(pos, end - pos)));
-    const std::size_t cr = data.find('\r', end);
-    pos = cr == std::string_view::npos ? data.size() : cr + 2;
+    // A line ends after its CR and the character that follows (the LF); a
+    // file with bare LF line ends is read line by line all the same.
+    const std::size_t lineEnd = data.find_first_of("\r\n", end);
+    if (lineEnd == std::string_view::npos) {
+      pos = data.size();
+    } else {
+      pos = lineEnd + (data[lineEnd] == '\r' ? 2 : 1);
+    }
   }
   return values;
 }

@@ -37,8 +37,8 @@ std::string BuildSettingsFileText(const DeviceSettings& settings, int rowKind);
 
 // The values of the first `count` lines of `data`. Each value runs up to the
 // first space of its line (nor past the line's CR or LF, nor the end of the
-// data); the line ends after its CR and the character that follows. Lines the
-// data does not reach are nullopt.
+// data); the line ends after its CR and the character that follows, or after a
+// bare LF. Lines the data does not reach are nullopt.
 std::vector<std::optional<std::string>> ReadFileValues(std::string_view data, int count);
 
 // Applies the value of one-port line `item` + 1. False (and nothing changed)

@@ -133,7 +133,8 @@ TEST(SettingsFile, HostileDataNeverReadsPastItsEnd) {
     int present;                                          // lines that exist
   } cases[] = {
       {"empty", "", {std::nullopt}, 0},
-      {"no CR", "AB // name\nCD // next\n", {"AB", std::nullopt}, 1},
+      {"no CR", "AB // name\nCD // next\n", {"AB", "CD", std::nullopt}, 2},
+      {"value only", "AB", {"AB", std::nullopt}, 1},
       {"no spaces", "AB\r\nCD\r\nEF", {"AB", "CD", "EF", std::nullopt}, 3},
       {"cut mid-line", golden.substr(0, 54), {"AB", "02-00-5E", std::nullopt}, 2},
       {"CR as the last byte", "AB\r", {"AB", std::nullopt}, 1},
