@@ -84,12 +84,15 @@ void CCorvaneDlg::OnTimer(UINT_PTR id) {
 // ---- searches (1, 2, 3) -------------------------------------------------------------------
 
 void CCorvaneDlg::OnSearchTimer(UINT_PTR id) {
-  protocol::SearchReceiveArea& area =
-      id == timer::kMulticastSearch ? m_transports.multicast->m_receive : m_transports.broadcast->m_receive;
+  protocol::SearchTransport& area = id == timer::kMulticastSearch
+                                        ? static_cast<protocol::SearchTransport&>(*m_transports.multicast)
+                                        : static_cast<protocol::SearchTransport&>(*m_transports.broadcast);
   const int slot = m_table->NextSlot();
-  if (protocol::PollSearchSlot(*m_table, area, m_userSearch != 0) >= 0) {
-    // Counted without wrapping: after 256 replies the search has still found
-    // devices (the table slots wrap on their own).
+  // The receive slots are not emptied when taken: once 256 replies have been
+  // stored, slot 0 would be taken again and again. A search lists at most
+  // 256 replies and then waits for its quiet spell.
+  const bool full = m_replyCount >= protocol::DeviceTable::kSlotCount;
+  if (!full && protocol::PollSearchSlot(*m_table, area, m_userSearch != 0) >= 0) {
     ++m_replyCount;
     PlaceRowsOfStoredReply(slot);
     SetProgress(kProgressSearching);
@@ -120,7 +123,8 @@ void CCorvaneDlg::EndSearch(bool ipSearch) {
   m_searching = 0;
   m_operationPending = 0;
   m_refreshRowsCreated = 0;
-  if (ipSearch) m_transports.unicast->m_marker = 0;
+  // Nothing of the IP search is left to take.
+  if (ipSearch) m_transports.unicast->ResetMarker();
 }
 
 void CCorvaneDlg::OnIPSearchTimer() {
@@ -131,7 +135,7 @@ void CCorvaneDlg::OnIPSearchTimer() {
     PlaceRowsOfStoredReply(slot);
     StopTimer(timer::kIPSearch);
     m_waitCount = 0;
-    const bool twoPort = unicast.m_marker == 2;
+    const bool twoPort = unicast.Marker() == 2;
     unicast.ResetBuffer();
     unicast.ClearReplyFlags(twoPort);
     // The first reply ends the search like a quiet spell would, with every
@@ -193,7 +197,7 @@ void CCorvaneDlg::OnStateGo() {
   protocol::CUnicastSocket& unicast = *m_transports.unicast;
   const int partnerState = PartnerPortState(unicast.Take(), m_rowKind);
   const bool partnerBusy = partnerState == protocol::kStateConnected;
-  unicast.m_length = -1;
+  unicast.ResetBuffer();
   unicast.ClearReplyFlags(m_rowKind != RowKind::SinglePort);
   StopTimer(timer::kStateQuery);
   m_stateWaitCount = 0;
@@ -256,7 +260,7 @@ void CCorvaneDlg::OnStateGo() {
 void CCorvaneDlg::OnStateInUse() {
   protocol::CUnicastSocket& unicast = *m_transports.unicast;
   const int partnerState = PartnerPortState(unicast.Take(), m_rowKind);
-  unicast.m_length = -1;
+  unicast.ResetBuffer();
   unicast.ClearReplyFlags(false);
   StopTimer(timer::kStateQuery);
   m_stateWaitCount = 0;

@@ -1,13 +1,30 @@
-// The headless backend's date parser, which the report list's sort relies on.
+// The date parser the report list's sort relies on: the platform's on win32,
+// the headless backend's own imitation natively. Both suites run this one
+// table, so the imitation is held to the platform case for case; the rows
+// marked kStricter are where the platform's parser (as Wine has it) is more
+// lenient than the imitation, and run natively only.
 #include <gtest/gtest.h>
 
 #include "tk/platform.h"
 
 namespace {
 
+#ifdef _WIN32
+constexpr bool kOnPlatform = true;
+#else
+constexpr bool kOnPlatform = false;
+#endif
+constexpr bool kStricter = true;
+
 struct DateCase {
   const char* text;
   double expected;  // OLE automation date
+  bool stricter = false;
+};
+
+struct RefusedCase {
+  const char* text;
+  bool stricter = false;
 };
 
 TEST(ParseDate, AcceptedForms) {
@@ -16,9 +33,9 @@ TEST(ParseDate, AcceptedForms) {
       {"1899-12-31", 1.0},
       {"1900-01-01", 2.0},
       {"2000-01-01", 36526.0},
-      {"2000-01-01T06:00", 36526.25},
+      {"2000-01-01T06:00", 36526.25, kStricter},
       {"2000-01-01 18:00:00", 36526.75},
-      {"2000-01-01T12:00:00.5", 36526.5 + 0.5 / 86400},
+      {"2000-01-01T12:00:00.5", 36526.5 + 0.5 / 86400, kStricter},
       {"2024-02-29", 45351.0},  // leap day
       {"1/1/2000", 36526.0},
       {"01/01/2000", 36526.0},
@@ -39,6 +56,7 @@ TEST(ParseDate, AcceptedForms) {
       {"12 am", 0.0},
   };
   for (const DateCase& c : cases) {
+    if (c.stricter && kOnPlatform) continue;
     double date = -99999;
     EXPECT_TRUE(tk::ParseDate(c.text, date)) << "\"" << c.text << "\"";
     EXPECT_DOUBLE_EQ(date, c.expected) << "\"" << c.text << "\"";
@@ -46,38 +64,39 @@ TEST(ParseDate, AcceptedForms) {
 }
 
 TEST(ParseDate, RefusesEverythingElse) {
-  const char* refused[] = {
-      "",
-      " ",
-      "Idle",
-      "2000",
-      "2000-1-1",
-      "2000-13-01",
-      "2000-02-30",
-      "1900-02-29",
-      "2000-01-01T",
-      "2000-01-01T25:00",
-      "2000-01-01T10:60",
-      "2000-01-01x",
-      "13/1/2000",
-      "2/30/2000",
-      "1/1/200",
-      "1/1/2000 13:00 PM",
-      "1/1/2000 0:00 AM",
-      "1/1/2000 10",
-      "1/1/2000 10:00 XM",
-      "1/1/2000 10:00 AMX",
-      "1/1/200010:00",
-      "10",
-      "13 PM",
-      "10:3",
-      "1-5/2021",
-      "2020/13/01",
-      "1.5",
-      "99/99/9999",
-      "0099-01-01",
+  const RefusedCase refused[] = {
+      {""},
+      {" "},
+      {"Idle"},
+      {"2000"},
+      {"2000-1-1", kStricter},
+      {"2000-13-01", kStricter},
+      {"2000-02-30"},
+      {"1900-02-29"},
+      {"2000-01-01T"},
+      {"2000-01-01T25:00"},
+      {"2000-01-01T10:60"},
+      {"2000-01-01x"},
+      {"13/1/2000", kStricter},
+      {"2/30/2000"},
+      {"1/1/200", kStricter},
+      {"1/1/2000 13:00 PM", kStricter},
+      {"1/1/2000 0:00 AM", kStricter},
+      {"1/1/2000 10"},
+      {"1/1/2000 10:00 XM"},
+      {"1/1/2000 10:00 AMX"},
+      {"1/1/200010:00"},
+      {"10"},
+      {"13 PM", kStricter},
+      {"10:3", kStricter},
+      {"1-5/2021", kStricter},
+      {"2020/13/01", kStricter},
+      {"1.5", kStricter},
+      {"99/99/9999"},
+      {"0099-01-01", kStricter},
   };
-  for (const char* text : refused) {
+  for (const auto& [text, stricter] : refused) {
+    if (stricter && kOnPlatform) continue;
     double date = 12345;
     EXPECT_FALSE(tk::ParseDate(text, date)) << "\"" << text << "\"";
     EXPECT_EQ(date, 12345) << "a refused text must leave the result alone: \"" << text << "\"";

@@ -109,12 +109,21 @@ Window* ChildById(const Window* parent, int id) {
   return nullptr;
 }
 
+namespace {
+CPropertySheet& SheetOf(Window* w) {
+  return static_cast<CPropertySheet&>(*w->target);  // a sheet window's target is its sheet
+}
+}  // namespace
+
 void CloseWindow(Window* w) {
-  bool handled = w->target != nullptr && Dispatch::Close(*w->target);
-  if (handled || Find(w) == nullptr || w->target == nullptr) return;
-  if (w->kind == Kind::Dialog || w->kind == Kind::Sheet) {
-    Dispatch::Command(*w->target, IDCANCEL, BN_CLICKED, nullptr);
+  if (w->target == nullptr) return;
+  if (w->kind == Kind::Sheet) {
+    Dispatch::SheetClose(SheetOf(w));
+    return;
   }
+  bool handled = Dispatch::Close(*w->target);
+  if (handled || Find(w) == nullptr || w->target == nullptr) return;
+  if (w->kind == Kind::Dialog) Dispatch::Command(*w->target, IDCANCEL, BN_CLICKED, nullptr);
 }
 
 LRESULT Deliver(Window* w, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -125,10 +134,17 @@ LRESULT Deliver(Window* w, UINT msg, WPARAM wParam, LPARAM lParam) {
   }
   CWnd& t = *w->target;
   switch (msg) {
-    case WM_COMMAND:
-      Dispatch::Command(t, static_cast<UINT>(wParam & 0xFFFF), static_cast<UINT>((wParam >> 16) & 0xFFFF),
-                        reinterpret_cast<Handle>(lParam));
+    case WM_COMMAND: {
+      const auto id = static_cast<UINT>(wParam & 0xFFFF);
+      const auto code = static_cast<UINT>((wParam >> 16) & 0xFFFF);
+      const auto control = reinterpret_cast<Handle>(lParam);
+      if (w->kind == Kind::Sheet) {
+        Dispatch::SheetCommand(SheetOf(w), id, code, control);
+      } else {
+        Dispatch::Command(t, id, code, control);
+      }
       return 0;
+    }
     case WM_CLOSE:
       CloseWindow(w);
       return 0;

@@ -35,7 +35,9 @@ Window* UsableControl(CWnd& dialog, int id, const char* what) {
 void SendCommand(Window* control, UINT code) {
   Window* parent = control->parent;
   if (parent == nullptr || Find(parent) == nullptr || parent->target == nullptr) return;
-  Dispatch::Command(*parent->target, static_cast<UINT>(control->id), code, H(control));
+  // The route a platform notification takes: WM_COMMAND to the parent.
+  Deliver(parent, WM_COMMAND, static_cast<WPARAM>(control->id & 0xFFFF) | (static_cast<WPARAM>(code) << 16),
+          reinterpret_cast<LPARAM>(H(control)));
 }
 
 bool IsRadio(const Window* w) {

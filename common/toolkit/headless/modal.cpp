@@ -254,10 +254,11 @@ BOOL CPropertySheet::OnInitDialog() {
   return TRUE;
 }
 
-bool CPropertySheet::OnCommand(UINT id, UINT code, Handle) {
-  if (code != BN_CLICKED) return false;
+// What the platform sheet does with a standard button the sheet left.
+void CPropertySheet::StandardCommand(UINT id, UINT code, Handle) {
+  if (code != BN_CLICKED) return;
   auto* st = static_cast<SheetState*>(m_state);
-  if (st == nullptr) return false;
+  if (st == nullptr || Find(st->window) == nullptr) return;
   auto createdPages = [&] {
     std::vector<CPropertyPage*> pages;
     for (int i = 0; i < GetPageCount(); ++i) {
@@ -268,22 +269,20 @@ bool CPropertySheet::OnCommand(UINT id, UINT code, Handle) {
   if (id == static_cast<UINT>(IDOK) || id == static_cast<UINT>(ID_APPLY_NOW)) {
     CPropertyPage* active = GetActivePage();
     if (active != nullptr && PageWindow(*st, st->active) != nullptr && !Dispatch::PageKillActive(*active)) {
-      return true;  // the page refused: the sheet stays open
+      return;  // the page refused: the sheet stays open
     }
     for (CPropertyPage* page : createdPages()) Dispatch::PageOK(*page);
     if (id == static_cast<UINT>(IDOK)) {
       EndDialog(IDOK);
     } else {
+      // Applied and still open: the platform sheet activates the page again.
       GetDlgItem(ID_APPLY_NOW).EnableWindow(false);
+      if (active != nullptr) Dispatch::PageSetActive(*active);
     }
-    return true;
-  }
-  if (id == static_cast<UINT>(IDCANCEL)) {
+  } else if (id == static_cast<UINT>(IDCANCEL)) {
     for (CPropertyPage* page : createdPages()) Dispatch::PageCancel(*page);
     EndDialog(IDCANCEL);
-    return true;
   }
-  return false;
 }
 
 }  // namespace tk

@@ -34,6 +34,16 @@ bool Dispatch::Command(CWnd& wnd, UINT id, UINT code, Handle control) {
   return handled;
 }
 
+void Dispatch::SheetCommand(CPropertySheet& sheet, UINT id, UINT code, Handle control) {
+  if (Command(sheet, id, code, control)) return;
+  Guarded("the property sheet", [&] { sheet.StandardCommand(id, code, control); });
+}
+
+void Dispatch::SheetClose(CPropertySheet& sheet) {
+  if (Close(sheet)) return;
+  SheetCommand(sheet, IDCANCEL, BN_CLICKED, nullptr);
+}
+
 bool Dispatch::Notify(CWnd& wnd, int id, Notification& n, LRESULT& result) {
   bool handled = false;
   Guarded("OnNotify", [&] { handled = wnd.OnNotify(id, n, result); });

@@ -136,6 +136,9 @@ CPropertyPage* CPropertySheet::GetPage(int index) const {
 
 CPropertyPage* CPropertySheet::GetActivePage() const { return GetPage(GetActiveIndex()); }
 
+// Nothing handled: the standard handling of the backend applies.
+bool CPropertySheet::OnCommand(UINT, UINT, Handle) { return false; }
+
 bool CPropertySheet::SetActivePage(CPropertyPage* page) {
   for (int i = 0; i < GetPageCount(); ++i) {
     if (m_pages[static_cast<size_t>(i)] == page) return SetActivePage(i);

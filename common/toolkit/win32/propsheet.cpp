@@ -1,6 +1,7 @@
 // Property sheets: the platform sheet run modeless inside a modal loop of its
 // own, so that the sheet's DestroyWindow runs at every close and the sheet's
-// OnCommand sees every button first.
+// OnCommand sees every button first; the platform sheet's own handling is the
+// standard handling of what it leaves.
 #include <memory>
 
 #include "win32_platform.h"
@@ -92,10 +93,11 @@ bool IsCloseCommand(UINT msg, WPARAM wp) {
   LRESULT result = 0;
   if (msg == WM_COMMAND) {
     // The sheet's OnCommand first; what it leaves goes to the platform sheet.
-    if (detail::Dispatch::Command(sheet, LOWORD(wp), HIWORD(wp), reinterpret_cast<Handle>(lp))) return 0;
+    detail::Dispatch::SheetCommand(sheet, LOWORD(wp), HIWORD(wp), reinterpret_cast<Handle>(lp));
+    return 0;
   } else if (IsCloseCommand(msg, wp)) {
-    // The close box is the Cancel command without a control window.
-    detail::Dispatch::Command(sheet, IDCANCEL, BN_CLICKED, nullptr);
+    // The close box is OnClose, then the Cancel command without a control window.
+    detail::Dispatch::SheetClose(sheet);
     return 0;
   } else if (msg == WM_TIMER) {
     detail::Dispatch::Timer(sheet, wp);
@@ -235,19 +237,19 @@ BOOL CPropertySheet::OnInitDialog() {
   return TRUE;
 }
 
-bool CPropertySheet::OnCommand(UINT id, UINT code, Handle control) {
-  // The standard buttons: the platform sheet validates the active page and
-  // sends PSN_APPLY / PSN_RESET to the pages; when it has finished the sheet
-  // the loop ends with the button's result.
-  const bool standard = id == static_cast<UINT>(IDOK) || id == static_cast<UINT>(IDCANCEL);
-  if (!standard || code != BN_CLICKED || m_hWnd == nullptr) return false;
+// Called from inside the sheet's subclass procedure: the platform sheet
+// validates the active page and sends PSN_APPLY / PSN_RESET to the pages; when
+// it has finished the sheet, the loop ends with the button's result.
+void CPropertySheet::StandardCommand(UINT id, UINT code, Handle control) {
+  if (m_hWnd == nullptr) return;
   DefSubclassProc(H(m_hWnd), WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(control));
-  if (m_hWnd != nullptr && PropSheet_GetCurrentPageHwnd(H(m_hWnd)) == nullptr) {
+  const bool closing = id == static_cast<UINT>(IDOK) || id == static_cast<UINT>(IDCANCEL);
+  if (closing && code == BN_CLICKED && m_hWnd != nullptr &&
+      PropSheet_GetCurrentPageHwnd(H(m_hWnd)) == nullptr) {
     SheetState& state = StateOf(m_state);
     state.result = static_cast<INT_PTR>(id);
     state.ended = true;
   }
-  return true;
 }
 
 }  // namespace tk

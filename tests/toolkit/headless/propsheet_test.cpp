@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "../propsheet_cases.h"
 #include "headless_test.h"
 #include "tk/tk.h"
 
@@ -201,26 +202,18 @@ TEST_F(PropertySheetTest, ReopeningCreatesThePagesAnew) {
   EXPECT_EQ(std::count(sheet.log.begin(), sheet.log.end(), "Network:init"), 2);
 }
 
-// A sheet whose close box is handled by the sheet itself.
-class ClosingSheet : public Sheet {
- public:
-  int closes = 0;
+// The shared table: the steps end the sheet from inside the modal loop.
+class SheetRoute : public HeadlessTest, public ::testing::WithParamInterface<tktest::SheetCase> {};
 
- protected:
-  bool OnClose() override {
-    ++closes;
-    EndDialog(5);
-    return true;
-  }
-};
-
-TEST_F(PropertySheetTest, HandledCloseBoxDoesNotCancel) {
-  ClosingSheet sheet;
-  hl::ExpectModal("Device Setup", [](CWnd& w) { hl::CloseBox(w); });
-  EXPECT_EQ(sheet.DoModal(), 5);
-  EXPECT_EQ(sheet.closes, 1);
-  EXPECT_EQ(std::count(sheet.log.begin(), sheet.log.end(), "Network:cancel"), 0);
+TEST_P(SheetRoute, PagesAndSheetSeeWhatThePlatformSheetShows) {
+  const tktest::SheetCase& c = GetParam();
+  tktest::CaseSheet sheet(c);
+  EXPECT_EQ(sheet.DoModal(), c.result);
+  EXPECT_EQ(sheet.Log(), c.log);
 }
+
+INSTANTIATE_TEST_SUITE_P(Shared, SheetRoute, ::testing::ValuesIn(tktest::SheetCases()),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(PropertySheetTest, StartPageChosenBeforeOpening) {
   Sheet sheet;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "../socket_cases.h"
 #include "headless_test.h"
 #include "tk/tk.h"
 
@@ -63,29 +64,16 @@ TEST_F(SocketTest, DatagramArrivesThroughOnReceive) {
   EXPECT_EQ(hl::OpenSocketCount(), 0);
 }
 
-TEST_F(SocketTest, DatagramLongerThanTheBufferIsAFailedReceiveAndIsConsumed) {
-  Receiver rx;
-  CAsyncSocket tx;
-  ASSERT_TRUE(rx.Create(0, SOCK_DGRAM, FD_READ, "127.0.0.1"));
-  ASSERT_TRUE(tx.Create(0, SOCK_DGRAM, 0, "127.0.0.1"));
-  std::string big(17, 'x');
-  ASSERT_EQ(tx.SendTo(big.data(), 17, PortOf(rx), "127.0.0.1"), 17);
-  ASSERT_EQ(tx.SendTo("ok", 2, PortOf(rx), "127.0.0.1"), 2);
-  EXPECT_TRUE(hl::PumpUntil([&] { return rx.errors.size() + rx.received.size() == 2; }, kWaitMs));
-  EXPECT_EQ(rx.errors, std::vector<int>{WSAEMSGSIZE});
-  EXPECT_EQ(rx.received, std::vector<std::string>{"ok"});
+// The shared table of datagram sizes against the receive buffer.
+class DatagramSize : public HeadlessTest, public ::testing::WithParamInterface<tktest::DatagramCase> {};
+
+TEST_P(DatagramSize, ReadsOrFailsAsThePlatformDoes) {
+  tktest::RunDatagramCase(GetParam(),
+                          [](const std::function<bool()>& done, int ms) { return hl::PumpUntil(done, ms); });
 }
 
-TEST_F(SocketTest, ExactlyFullBufferIsAGoodReceive) {
-  Receiver rx;
-  CAsyncSocket tx;
-  ASSERT_TRUE(rx.Create(0, SOCK_DGRAM, FD_READ, "127.0.0.1"));
-  ASSERT_TRUE(tx.Create(0, SOCK_DGRAM, 0, "127.0.0.1"));
-  std::string exact(16, 'y');
-  tx.SendTo(exact.data(), 16, PortOf(rx), "127.0.0.1");
-  EXPECT_TRUE(hl::PumpUntil([&] { return !rx.received.empty(); }, kWaitMs));
-  EXPECT_EQ(rx.received, std::vector<std::string>{exact});
-}
+INSTANTIATE_TEST_SUITE_P(Shared, DatagramSize, ::testing::ValuesIn(tktest::kDatagramCases),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(SocketTest, SocketClosedInItsHandlerIsNotNotifiedAgain) {
   Receiver rx;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 
+#include "../propsheet_cases.h"
 #include "win32_test_support.h"
 
 namespace {
@@ -50,7 +51,6 @@ class Sheet : public tk::CPropertySheet {
   bool helpVisible = true;
   int destroyCount = 0;
   bool skipBaseDestroy = false;  // an override that acts and does not call the base
-  tk::Handle lastCancelControl = reinterpret_cast<tk::Handle>(1);
   std::string receivedText;
 
  protected:
@@ -71,7 +71,6 @@ class Sheet : public tk::CPropertySheet {
   bool OnCommand(tk::UINT id, tk::UINT code, tk::Handle control) override {
     if (id == static_cast<tk::UINT>(tk::IDCANCEL)) {
       m_log.push_back(control == nullptr ? "sheet cancel (close box)" : "sheet cancel (button)");
-      lastCancelControl = control;
     }
     return tk::CPropertySheet::OnCommand(id, code, control);
   }
@@ -155,27 +154,19 @@ TEST_F(SheetFixture, ADestroyWindowThatSkipsTheBaseStillClosesTheSheet) {
   EXPECT_EQ(network.GetSafeHwnd(), nullptr);
 }
 
-TEST_F(SheetFixture, StandardOkValidatesTheActivePageThenEveryCreatedPageGetsOnOK) {
-  sheet.script = [](Sheet& s) {
-    s.GetPage(0)->SetDlgItemText(kPageEdit, "42");
-    s.PostMessage(tk::WM_COMMAND, tk::IDOK,
-                  reinterpret_cast<tk::LPARAM>(s.GetDlgItem(tk::IDOK).GetSafeHwnd()));
-  };
-  EXPECT_EQ(sheet.DoModal(), tk::IDOK);
-  EXPECT_EQ(network.value, 42);
-  EXPECT_EQ(log,
-            (std::vector<std::string>{"Network setactive", "Network killactive", "Network ok", "destroy"}));
+// The shared table, on the platform's own sheet.
+class SheetRoute : public ::testing::TestWithParam<tktest::SheetCase> {};
+
+TEST_P(SheetRoute, PagesAndSheetSeeWhatThePlatformSheetShows) {
+  const tktest::SheetCase& c = GetParam();
+  tktest::CaseSheet sheet(c);
+  EXPECT_EQ(sheet.DoModal(), c.result);
+  EXPECT_EQ(sheet.Log(), c.log);
   EXPECT_EQ(sheet.GetSafeHwnd(), nullptr);
-  EXPECT_EQ(network.GetSafeHwnd(), nullptr);
 }
 
-TEST_F(SheetFixture, CloseBoxIsCancelWithoutAControlAndEndsWithIDCANCEL) {
-  sheet.script = [](Sheet& s) { s.PostMessage(tk::WM_SYSCOMMAND, tk::SC_CLOSE, 0); };
-  EXPECT_EQ(sheet.DoModal(), tk::IDCANCEL);
-  EXPECT_EQ(sheet.lastCancelControl, nullptr);
-  EXPECT_EQ(log, (std::vector<std::string>{"Network setactive", "sheet cancel (close box)", "Network cancel",
-                                           "destroy"}));
-}
+INSTANTIATE_TEST_SUITE_P(Shared, SheetRoute, ::testing::ValuesIn(tktest::SheetCases()),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(SheetFixture, PageSwitchAsksTheOldPageAndARefusalKeepsIt) {
   int activeAfterRefusal = -1;

@@ -3,6 +3,7 @@
 // address parser agreeing with the platform's.
 #include <gtest/gtest.h>
 
+#include "../socket_cases.h"
 #include "win32_test_support.h"
 
 namespace {
@@ -57,20 +58,16 @@ TEST(AsyncSocket, DatagramsArriveAsOnReceiveOnTheWindowThread) {
   for (unsigned long id : receiver.threads) EXPECT_EQ(id, tktest::CurrentThreadId());
 }
 
-TEST(AsyncSocket, DatagramLongerThanTheBufferIsAFailedReceive) {
-  Receiver receiver;
-  receiver.bufferSize = 16;
-  tk::CAsyncSocket sender;
-  ASSERT_TRUE(receiver.Create(0, tk::SOCK_DGRAM, tk::FD_READ, "127.0.0.1"));
-  ASSERT_TRUE(sender.Create(0, tk::SOCK_DGRAM, tk::FD_READ, "127.0.0.1"));
-  const std::string big(100, 'a');
-  ASSERT_EQ(sender.SendTo(big.data(), static_cast<int>(big.size()), PortOf(receiver), "127.0.0.1"), 100);
-  ASSERT_EQ(sender.SendTo("ok", 2, PortOf(receiver), "127.0.0.1"), 2);
-  ASSERT_TRUE(tktest::PumpUntil([&] { return !receiver.received.empty(); }, kWaitMs));
-  ASSERT_EQ(receiver.errors.size(), 1u);
-  EXPECT_EQ(receiver.errors[0], tk::WSAEMSGSIZE);
-  EXPECT_EQ(receiver.received, std::vector<std::string>{"ok"});  // the next datagram is whole
+// The shared table of datagram sizes against the receive buffer.
+class DatagramSize : public ::testing::TestWithParam<tktest::DatagramCase> {};
+
+TEST_P(DatagramSize, ReadsOrFailsAsThePlatformDoes) {
+  tktest::RunDatagramCase(
+      GetParam(), [](const std::function<bool()>& done, int ms) { return tktest::PumpUntil(done, ms); });
 }
+
+INSTANTIATE_TEST_SUITE_P(Shared, DatagramSize, ::testing::ValuesIn(tktest::kDatagramCases),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 TEST(AsyncSocket, ClosedSocketGetsNoMoreNotifications) {
   Receiver receiver;

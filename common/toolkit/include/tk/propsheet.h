@@ -2,12 +2,17 @@
 //
 // A sheet runs modally like a dialog. Its four standard buttons have the ids
 // IDOK (1), IDCANCEL (2), ID_APPLY_NOW (0x3021) and IDHELP (9); a sheet may give
-// them new captions, hide them and enable them. The standard handling is:
-// IDOK asks the active page to validate (OnKillActive), then every created page
-// gets OnOK and the sheet ends with IDOK; IDCANCEL (the button, or the close box,
-// which carries no control window) gives every created page OnCancel and ends
-// with IDCANCEL; switching pages asks the old page OnKillActive (false keeps it)
-// and then the new page OnSetActive.
+// them new captions, hide them and enable them.
+//
+// Every command to the sheet takes one route on every backend: the sheet's
+// OnCommand first; what it leaves (returns false for) gets the standard
+// handling. The close box is OnClose, then the IDCANCEL command without a
+// control window. The standard handling is: IDOK asks the active page to
+// validate (OnKillActive), then every created page gets OnOK and the sheet ends
+// with IDOK; ID_APPLY_NOW validates and applies the same way, disables itself
+// and activates the page again (OnSetActive), and the sheet stays open; IDCANCEL gives every created page OnCancel
+// and ends with IDCANCEL. Switching pages asks the old page OnKillActive (false
+// keeps it) and then the new page OnSetActive.
 #pragma once
 
 #include <string>
@@ -68,11 +73,15 @@ class CPropertySheet : public CWnd {
  protected:
   friend class detail::Dispatch;
   virtual BOOL OnInitDialog();  // default: TRUE
-  // Default: the standard handling of the four buttons (above). A derived sheet
-  // handles what it wants and calls this for the rest.
+  // Default: nothing handled, so the standard handling (above) applies. A
+  // derived sheet handles what it wants and returns false (or calls this) for
+  // the rest.
   bool OnCommand(UINT id, UINT code, Handle control) override;
 
  private:
+  // The backend's standard handling of a command the sheet left.
+  void StandardCommand(UINT id, UINT code, Handle control);
+
   std::string m_title;
   CWnd* m_parent;
   std::vector<CPropertyPage*> m_pages;

@@ -37,6 +37,11 @@ class Dispatch {
   static bool KeyDown(CWnd& wnd, UINT virtualKey);
   static bool Reflected(CWnd& wnd, Notification& n, LRESULT& result);
 
+  // The one route of a command to a property sheet: its OnCommand, then the
+  // standard handling of what it left. The close box: OnClose, then IDCANCEL.
+  static void SheetCommand(CPropertySheet& sheet, UINT id, UINT code, Handle control);
+  static void SheetClose(CPropertySheet& sheet);
+
   // Property pages, called by the sheet's standard handling.
   static BOOL PageSetActive(CPropertyPage& page);
   static BOOL PageKillActive(CPropertyPage& page);
