@@ -171,8 +171,9 @@ bool CDeviceSetupMain::OnCommand(UINT id, UINT code, Handle control) {
   if (IsButtonClick(code, control)) {
     switch (static_cast<int>(id)) {
       case IDOK:
-        Submit(code, control);
-        return true;
+        // A Submit whose checks pass leaves OK to the standard handling: the
+        // current page validates its fields and the sheet ends with 1.
+        return !Submit();
       case IDHELP:
         return true;
       case IDCANCEL:
@@ -188,7 +189,7 @@ bool CDeviceSetupMain::OnCommand(UINT id, UINT code, Handle control) {
   return CPropertySheet::OnCommand(id, code, control);
 }
 
-void CDeviceSetupMain::Submit(UINT code, Handle control) {
+bool CDeviceSetupMain::Submit() {
   m_onePortRequest.fill(0);
   m_twoPortRequest.fill(0);
   DeviceSettings s = SettingsFromControls();
@@ -196,29 +197,28 @@ void CDeviceSetupMain::Submit(UINT code, Handle control) {
     const std::string& text = s.items[static_cast<std::size_t>(item)];
     if (item == kDeviceName && text.find(' ') != std::string::npos) {
       MessageBox(kNameMessage, "Error Info", MB_OK | MB_ICONSTOP);
-      return;
+      return false;
     }
     if (item == kDataPort || item == kDestPort) {
       const long port = PortCheckNumber(text);
       if (port < kLowestDataPort || port > kHighestDataPort) {
         MessageBox(kPortMessage, "Searching Result", MB_OK | MB_ICONINFORMATION);
-        return;
+        return false;
       }
     }
   }
   // No address the user typed may reach the device as another address.
   if (auto message = CheckAddresses(s, m_rowKind)) {
     MessageBox(*message, "Error Info", MB_OK | MB_ICONSTOP);
-    return;
+    return false;
   }
   // The network page's range checks hold even when Submit is pressed on the
   // serial page (a loaded file may have put a bad value there).
-  if (GetActivePage() != &m_network && m_network.IsWindow() && !m_network.UpdateData(TRUE)) return;
+  if (GetActivePage() != &m_network && m_network.IsWindow() && !m_network.UpdateData(TRUE)) return false;
   FillUnselectedSerialCodes(s, m_rowKind, m_recordCopy);
   if (m_rowKind == kSinglePortRow) EncodeRequest(m_onePortRequest, m_rowKind, s, m_recordCopy);
   if (IsTwoPortRow(m_rowKind)) EncodeRequest(m_twoPortRequest, m_rowKind, s, m_recordCopy);
-  // The standard OK: the current page validates its fields, then the sheet ends with 1.
-  CPropertySheet::OnCommand(IDOK, code, control);
+  return true;
 }
 
 // ---- conversions between pages and settings --------------------------------------------

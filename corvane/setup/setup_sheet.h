@@ -53,7 +53,8 @@ class CDeviceSetupMain : public tk::CPropertySheet {
   bool OnMessage(tk::UINT msg, tk::WPARAM wParam, tk::LPARAM lParam, tk::LRESULT& result) override;
 
  private:
-  void Submit(tk::UINT code, tk::Handle control);
+  // The checks and the request; true when the sheet may end with OK.
+  bool Submit();
   void SaveSettingsFile();
   void LoadSettingsFile();
   bool IsButtonClick(tk::UINT code, tk::Handle control) const;
