@@ -1,7 +1,8 @@
 // Device Setup on the main window: the command, the setting request and its
 // acknowledgement (timer 5), and the answers to the setup sheet's user
-// messages. The setup sheet itself comes with its own subsystem; until it is
-// there the command stops after the selection and subnet checks.
+// messages. The sheet itself (corvane/setup) builds the request; this side
+// only sends the sheet's buffer.
+#include "corvane/setup/setup_sheet.h"
 #include "corvane/ui/main_dlg.h"
 
 namespace corvane::ui {
@@ -10,7 +11,7 @@ using namespace tk;
 using protocol::RowKind;
 
 std::unique_ptr<CPropertySheet> CCorvaneDlg::CreateSetupSheet() {
-  return std::make_unique<CPropertySheet>("Device Setup", this);
+  return std::make_unique<setup::CDeviceSetupMain>(this);
 }
 
 void CCorvaneDlg::OnDeviceSetup() {
@@ -36,11 +37,6 @@ void CCorvaneDlg::OnDeviceSetup() {
     if (answer != IDYES) SetStatusText(" Idle");
     return;
   }
-  // The sheet's pages are not built yet: nothing to show or send.
-  if (!m_setupSheet || m_setupSheet->GetPageCount() == 0) {
-    m_operationPending = 0;
-    return;
-  }
   SetProgress(kProgressSheetOpen);
   if (m_setupSheet->DoModal() != IDOK) {
     m_list.SetRowCheck(m_currentRow, false);
@@ -56,9 +52,23 @@ void CCorvaneDlg::OnDeviceSetup() {
   SendStateQuery(m_currentRow);
 }
 
-// The request is built by the setup sheet from its pages; until the sheet is
-// there nothing is sent and no acknowledgement is awaited.
-void CCorvaneDlg::SendSettingRequest() {}
+// Sends the request that the last Submit built in the sheet's own buffer: 73
+// bytes for a single-port row, 98 for either row of a two-port device.
+void CCorvaneDlg::SendSettingRequest() {
+  DisableCommandButtons();
+  m_replyCount = 0;
+  m_transports.ReopenUnicast(m_hostAddress);
+  const auto& sheet = static_cast<const setup::CDeviceSetupMain&>(*m_setupSheet);
+  const std::string address = m_list.GetCellText(m_currentRow, kColIp);
+  if (m_rowKind == RowKind::SinglePort) {
+    const auto& request = sheet.OnePortRequest();
+    m_transports.unicast->Send(request.data(), static_cast<int>(request.size()), address);
+  } else {
+    const auto& request = sheet.TwoPortRequest();
+    m_transports.unicast->Send(request.data(), static_cast<int>(request.size()), address);
+  }
+  StartTimer(ids::timer::kSettingAck, 10);
+}
 
 void CCorvaneDlg::OnSettingTimer() {
   protocol::CUnicastSocket& unicast = *m_transports.unicast;
@@ -96,11 +106,14 @@ LRESULT CCorvaneDlg::OnSetupSheetMessage(UINT msg, WPARAM, LPARAM) {
       sheet->SendMessage(ids::msg::kHostAnswer, reinterpret_cast<WPARAM>(&m_hostAddress),
                          reinterpret_cast<LPARAM>(m_table->SelectedSlotAddress()));
       break;
-    case ids::msg::kRowKindRequest:
+    case ids::msg::kRowKindRequest: {
       m_rowCount = m_list.GetItemCount();
-      sheet->SendMessage(ids::msg::kRowKindAnswer, reinterpret_cast<WPARAM>(&m_rowKind),
+      // The sheet reads a 32-bit number; it has done so when SendMessage returns.
+      const int rowKind = static_cast<int>(m_rowKind);
+      sheet->SendMessage(ids::msg::kRowKindAnswer, reinterpret_cast<WPARAM>(&rowKind),
                          reinterpret_cast<LPARAM>(&m_rowCount));
       break;
+    }
     case ids::msg::kRecordRequest: {
       const int slot = m_table->FindSlotByMacText(m_list.GetCellText(m_currentRow, kColMac));
       if (slot >= 0) m_table->SetSelectedSlot(slot);
