@@ -2,6 +2,7 @@
 #include "devsim/boot_loader.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 
 #include "devsim/address.h"
@@ -184,7 +185,10 @@ void BootLoaderClient::Finish() {
   }
   if (m_image.empty()) return Fail("empty image");
   m_state = State::Done;
-  m_log("boot loader: image of " + std::to_string(m_image.size()) + " bytes received and checked");
+  char digest[16];
+  std::snprintf(digest, sizeof digest, "%08x", ImageDigest(m_image));
+  m_log("boot loader: image of " + std::to_string(m_image.size()) + " bytes received and checked, digest " +
+        digest);
 }
 
 void BootLoaderClient::Tick(std::uint64_t now, std::vector<BootLoaderSend>& out) {
@@ -214,6 +218,12 @@ void BootLoaderClient::Fail(const std::string& why) {
   m_state = State::Failed;
   m_failure = why;
   m_log("boot loader: upgrade failed: " + why);
+}
+
+std::uint32_t ImageDigest(ByteView image) {
+  std::uint32_t h = 2166136261u;  // FNV-1a
+  for (std::uint8_t b : image) h = (h ^ b) * 16777619u;
+  return h;
 }
 
 std::string ImageVersion(ByteView image) {

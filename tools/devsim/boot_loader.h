@@ -126,6 +126,9 @@ class BootLoaderClient {
   std::string m_failure;
 };
 
+// FNV-1a of an image, logged with it so that a test can check it byte for byte.
+std::uint32_t ImageDigest(corvane::protocol::ByteView image);
+
 // The version an image announces: the printable text after "VERSION=", at most
 // 32 characters; empty when the image has none.
 std::string ImageVersion(corvane::protocol::ByteView image);
