@@ -94,7 +94,7 @@ class BootServeRealPeers : public ::testing::Test {
     return files.back();
   }
   std::string Serve(const std::string& args) {
-    return "timeout 60 " + std::string(BOOTSERVE_PROGRAM) + " " + args;
+    return "timeout -k 2 30 " + std::string(BOOTSERVE_PROGRAM) + " " + args;
   }
   // The veth end in the device namespace.
   std::string DeviceLink() {
@@ -169,8 +169,8 @@ TEST_F(BootServeRealPeers, SimulatedBootLoaderGetsTheImageWholeThroughLoss) {
     "address": "198.51.100.20", "ports": [{"mode": "server"}],
     "timings": {"restartMs": 100, "bootLoaderDelayMs": 0, "tftpTimeoutMs": 500, "tftpTries": 20},
     "faults": {"lossPercent": 5, "reorderPercent": 5, "duplicateAckBlocks": [3, 50, 700], "faultSeed": 42}}]})";
-  const pid_t sim =
-      Spawn(net->dev.name(), "timeout 60 " + std::string(DEVSIM_PROGRAM) + " --config " + config, devlog);
+  const pid_t sim = Spawn(net->dev.name(),
+                          "timeout -k 2 30 " + std::string(DEVSIM_PROGRAM) + " --config " + config, devlog);
   ASSERT_TRUE(Listening(net->dev.name(), 25124));
   const std::string log = File("serve.log");
   const pid_t server =
