@@ -10,7 +10,8 @@ marlet::PortDriverPlatform& Driver() {
 }
 
 marlet::DeviceInstallPlatform& Installer() {
-  static std::unique_ptr<marlet::DeviceInstallPlatform> installer = marlet::win32::MakeDeviceInstallPlatform();
+  static std::unique_ptr<marlet::DeviceInstallPlatform> installer =
+      marlet::win32::MakeDeviceInstallPlatform();
   return *installer;
 }
 

@@ -7,7 +7,8 @@ void PutLe32(std::uint8_t* p, std::uint32_t v) {
 }
 
 std::uint32_t GetLe32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+         std::uint32_t{p[3]} << 24;
 }
 
 void PutBe32(std::uint8_t* p, std::uint32_t v) {
@@ -15,7 +16,8 @@ void PutBe32(std::uint8_t* p, std::uint32_t v) {
 }
 
 std::uint32_t GetBe32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | std::uint32_t{p[3]};
+  return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 |
+         std::uint32_t{p[3]};
 }
 
 void PutBe16(std::uint8_t* p, std::uint16_t v) {

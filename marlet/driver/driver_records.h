@@ -34,11 +34,11 @@ struct RemoteEndpoint {
 // RemoteInfoRequest, the input of IOCTL_SET_REMOTE_INFO.
 namespace request {
 constexpr std::size_t kSize = 20;
-constexpr std::size_t kAddress = 0;         // 4 bytes, network order
-constexpr std::size_t kPort = 4;            // 2 bytes, network order; 6..7 zero
-constexpr std::size_t kType = 8;            // 1 byte; 9..11 zero
+constexpr std::size_t kAddress = 0;          // 4 bytes, network order
+constexpr std::size_t kPort = 4;             // 2 bytes, network order; 6..7 zero
+constexpr std::size_t kType = 8;             // 1 byte; 9..11 zero
 constexpr std::size_t kConnectAtStart = 12;  // 4 bytes
-constexpr std::size_t kMaxPacketSize = 16;  // 4 bytes
+constexpr std::size_t kMaxPacketSize = 16;   // 4 bytes
 }  // namespace request
 
 // RemoteInfoReply, the output of IOCTL_GET_REMOTE_INFO.

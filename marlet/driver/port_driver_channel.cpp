@@ -151,7 +151,7 @@ PlatformHandle PortDriverChannel::OpenPortDevice(int portId) {
   PlatformHandle device = m_platform.OpenDevice(path);
   if (device == nullptr) {
     std::uint32_t error = m_platform.LastError();
-    if (error != ERROR_BAD_COMMAND) tk::AfxMessageBox(FormatCode("Open serial device failed (0x%x)\n", error));
+    if (error != kErrorBadCommand) tk::AfxMessageBox(FormatCode("Open serial device failed (0x%x)\n", error));
   }
   return device;
 }
@@ -166,7 +166,8 @@ bool PortDriverChannel::GetDosName(int portId, std::string& name) {
   DosNameReply reply{};
   std::uint32_t returned = 0;
   name.clear();
-  if (!m_platform.DeviceControl(device, IOCTL_GET_DOS_NAME, nullptr, 0, reply.data(), reply.size(), &returned)) {
+  if (!m_platform.DeviceControl(device, IOCTL_GET_DOS_NAME, nullptr, 0, reply.data(), reply.size(),
+                                &returned)) {
     tk::AfxMessageBox(FormatCode("IOCTL_GET_DOS_NAME Failed (0x%x)\n", m_platform.LastError()));
     return true;
   }

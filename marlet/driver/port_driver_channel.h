@@ -27,8 +27,8 @@ struct ProgramOutput {
   static ProgramOutput Standard();
 };
 
-constexpr std::uint32_t ERROR_ACCESS_DENIED = 5;
-constexpr std::uint32_t ERROR_BAD_COMMAND = 22;
+constexpr std::uint32_t kErrorAccessDenied = 5;
+constexpr std::uint32_t kErrorBadCommand = 22;
 constexpr std::uint32_t kDetailBufferSize = 4096;
 constexpr std::size_t kDevicePathBufferSize = 260;
 // A device path with this text belongs to a port created by the installer.

@@ -25,7 +25,8 @@ std::uint32_t DeviceInfoSet::CreateDevice(const std::string& hardwareId) {
   m_hardwareId = hardwareId;
   std::vector<std::uint8_t> property(hardwareId.size() + 2, 0);
   std::copy(hardwareId.begin(), hardwareId.end(), property.begin());
-  if (!m_platform.SetHardwareIdProperty(m_set, property.data(), static_cast<std::uint32_t>(property.size()))) {
+  if (!m_platform.SetHardwareIdProperty(m_set, property.data(),
+                                        static_cast<std::uint32_t>(property.size()))) {
     return m_platform.LastError();
   }
   return 0;
@@ -43,8 +44,8 @@ std::uint32_t DeviceInfoSet::RegisterAndInstall() {
   if (!m_platform.GetInstallParams(m_set, m_installParams)) {
     return FailAfterRegistration(FormatCode("%d", m_platform.LastError()));
   }
-  m_installParams.flagsEx |= DI_FLAGSEX_ALLOWEXCLUDEDDRVS;
-  m_installParams.flags = DI_QUIETINSTALL | DI_NOFILECOPY;
+  m_installParams.flagsEx |= kDiFlagsExAllowExcludedDrvs;
+  m_installParams.flags = kDiQuietInstall | kDiNoFileCopy;
   if (!m_platform.SetInstallParams(m_set, m_installParams)) {
     return FailAfterRegistration(FormatCode("SetupDiSetDeviceInstallParams : %d", m_platform.LastError()));
   }
@@ -92,7 +93,8 @@ void InstallVirtualPort(DeviceInstallPlatform& platform, const std::string& infN
     return;
   }
   error = devices.RegisterAndInstall();
-  if (error != 0) tk::AfxMessageBox(FormatCode("SetupDiCallClassInstaller(DIF_REGISTERDEVICE) error, %d\n", error));
+  if (error != 0)
+    tk::AfxMessageBox(FormatCode("SetupDiCallClassInstaller(DIF_REGISTERDEVICE) error, %d\n", error));
 }
 
 }  // namespace marlet

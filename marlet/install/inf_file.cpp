@@ -41,7 +41,7 @@ std::uint32_t InfFile::FindModel(ModelMatch& match) {
       }
     }
     InfLine next;
-    if (!m_platform.FindNextLine(line, next)) return ERROR_NO_MORE_ITEMS;
+    if (!m_platform.FindNextLine(line, next)) return kErrorNoMoreItems;
     line = next;
   }
 }

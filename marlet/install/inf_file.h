@@ -9,7 +9,7 @@
 
 namespace marlet {
 
-constexpr std::uint32_t ERROR_NO_MORE_ITEMS = 259;
+constexpr std::uint32_t kErrorNoMoreItems = 259;
 constexpr int kClassNameBufferSize = 64;
 
 struct ModelMatch {
@@ -26,7 +26,7 @@ class InfFile {
 
   // 0 or the platform error.
   std::uint32_t Open(const std::string& path);
-  // 0, or the error that ended the search (ERROR_NO_MORE_ITEMS: no line matched).
+  // 0, or the error that ended the search (kErrorNoMoreItems: no line matched).
   std::uint32_t FindModel(ModelMatch& match);
 
   const std::string& Path() const { return m_path; }

@@ -41,9 +41,9 @@ struct InstallParams {
   std::uint32_t flags = 0;
   std::uint32_t flagsEx = 0;
 };
-constexpr std::uint32_t DI_QUIETINSTALL = 0x00800000;
-constexpr std::uint32_t DI_NOFILECOPY = 0x01000000;
-constexpr std::uint32_t DI_FLAGSEX_ALLOWEXCLUDEDDRVS = 0x00000800;
+constexpr std::uint32_t kDiQuietInstall = 0x00800000;
+constexpr std::uint32_t kDiNoFileCopy = 0x01000000;
+constexpr std::uint32_t kDiFlagsExAllowExcludedDrvs = 0x00000800;
 
 // The selected driver, as far as this program reads it.
 struct DriverInfo {

@@ -53,6 +53,7 @@ PlatformHandle SimulatedDriver::OpenInterfaceList() {
     m_lastError = listOpenError;
     return nullptr;
   }
+  ++listOpens;
   auto state = std::make_unique<ListState>();
   ListState* handle = state.get();
   m_lists.emplace(handle, std::move(state));
@@ -62,7 +63,7 @@ PlatformHandle SimulatedDriver::OpenInterfaceList() {
 bool SimulatedDriver::EnumInterface(PlatformHandle list, int index) {
   auto found = m_lists.find(static_cast<ListState*>(list));
   if (found == m_lists.end()) return Fail(ERROR_INVALID_HANDLE);
-  if (index < 0 || index >= static_cast<int>(ports.size())) return Fail(ERROR_NO_MORE_ITEMS);
+  if (index < 0 || index >= static_cast<int>(ports.size())) return Fail(kErrorNoMoreItems);
   found->second->selected = index;
   return true;
 }
@@ -93,7 +94,7 @@ PlatformHandle SimulatedDriver::OpenDevice(const std::string& path) {
     return nullptr;
   }
   if (found->openError != 0 || found->heldByTerminal) {
-    m_lastError = found->openError != 0 ? found->openError : ERROR_ACCESS_DENIED;
+    m_lastError = found->openError != 0 ? found->openError : kErrorAccessDenied;
     return nullptr;
   }
   std::intptr_t handle = m_nextDevice++;
@@ -108,12 +109,20 @@ bool SimulatedDriver::DeviceControl(PlatformHandle device, std::uint32_t code, c
   auto found = m_devices.find(reinterpret_cast<std::intptr_t>(device));
   if (found == m_devices.end()) return Fail(ERROR_INVALID_HANDLE);
   int position = found->second;
-  requests.push_back({position, code, in == nullptr ? std::vector<std::uint8_t>{}
-                                                    : std::vector<std::uint8_t>(in, in + inSize)});
+  requests.push_back(
+      {position, code,
+       in == nullptr ? std::vector<std::uint8_t>{} : std::vector<std::uint8_t>(in, in + inSize)});
   if (returned != nullptr) *returned = 0;
   auto failing = failingCodes.find(code);
   if (failing != failingCodes.end()) return Fail(failing->second);
   SimPort& port = ports[static_cast<std::size_t>(position)];
+  auto raw = port.rawReplies.find(code);
+  if (raw != port.rawReplies.end()) {
+    if (out == nullptr || outSize < raw->second.size()) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    std::memcpy(out, raw->second.data(), raw->second.size());
+    if (returned != nullptr) *returned = static_cast<std::uint32_t>(raw->second.size());
+    return true;
+  }
   switch (code) {
     case IOCTL_GET_DOS_NAME: {
       if (out == nullptr || outSize < kDosNameReplySize) return Fail(ERROR_INSUFFICIENT_BUFFER);

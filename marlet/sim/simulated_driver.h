@@ -17,7 +17,7 @@
 
 namespace marlet::sim {
 
-constexpr std::uint32_t ERROR_NO_MORE_ITEMS = 259;
+constexpr std::uint32_t kErrorNoMoreItems = 259;
 constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;
 
@@ -28,6 +28,8 @@ struct SimPort {
   bool heldByTerminal = false;  // the exclusive open fails with access denied
   std::uint32_t openError = 0;  // nonzero: the open fails with this error
   bool detailUnreadable = false;
+  // Bytes a read request answers with instead of the port's state, by code.
+  std::map<std::uint32_t, std::vector<std::uint8_t>> rawReplies;
 };
 
 // One control request as the driver received it.
@@ -49,9 +51,10 @@ class SimulatedDriver : public PortDriverPlatform {
   bool RemoveByInstance(const std::string& instance);
 
   std::vector<SimPort> ports;
-  std::uint32_t listOpenError = 0;                    // nonzero: the list cannot be opened
+  std::uint32_t listOpenError = 0;                      // nonzero: the list cannot be opened
   std::map<std::uint32_t, std::uint32_t> failingCodes;  // control code -> error
   std::vector<SimRequest> requests;
+  int listOpens = 0;
   int openDevices() const { return m_openDevices; }
   int openLists() const { return static_cast<int>(m_lists.size()); }
 

@@ -57,7 +57,8 @@ ClassGuid ParseGuid(const std::string& text) {
   }
   if (hex.size() != 32 || text.size() != 38 || text.front() != '{' || text.back() != '}') return {};
   std::uint8_t raw[16];
-  for (int i = 0; i < 16; ++i) raw[i] = static_cast<std::uint8_t>(HexValue(hex[2 * i]) * 16 + HexValue(hex[2 * i + 1]));
+  for (int i = 0; i < 16; ++i)
+    raw[i] = static_cast<std::uint8_t>(HexValue(hex[2 * i]) * 16 + HexValue(hex[2 * i + 1]));
   const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
   for (int i = 0; i < 16; ++i) guid.bytes[static_cast<std::size_t>(i)] = raw[order[i]];
   return guid;
@@ -94,7 +95,8 @@ SimulatedInstaller::ParsedFile SimulatedInstaller::Parse(const std::string& text
     if (line.empty()) continue;
     if (line.front() == '[') {
       std::size_t close = line.find(']');
-      file.sections.push_back({Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)), {}});
+      file.sections.push_back(
+          {Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)), {}});
       continue;
     }
     if (file.sections.empty()) continue;
@@ -204,7 +206,8 @@ int SimulatedInstaller::GetFieldCount(const InfLine& line) {
 
 bool SimulatedInstaller::GetStringField(const InfLine& line, int index, std::string& value) {
   const Line* l = LineAt(line);
-  if (l == nullptr || index < 0 || index >= static_cast<int>(l->fields.size())) return Fail(ERROR_INVALID_HANDLE);
+  if (l == nullptr || index < 0 || index >= static_cast<int>(l->fields.size()))
+    return Fail(ERROR_INVALID_HANDLE);
   value = l->fields[static_cast<std::size_t>(index)];
   return true;
 }
@@ -220,6 +223,7 @@ SimulatedInstaller::DeviceList* SimulatedInstaller::ListOf(PlatformHandle list) 
 
 PlatformHandle SimulatedInstaller::CreateDeviceInfoList(const ClassGuid& classGuid) {
   if (Failing(InstallStep::kCreateList)) return nullptr;
+  listClassGuids.push_back(classGuid);
   auto list = std::make_unique<DeviceList>();
   list->guid = classGuid;
   DeviceList* handle = list.get();
@@ -227,7 +231,8 @@ PlatformHandle SimulatedInstaller::CreateDeviceInfoList(const ClassGuid& classGu
   return handle;
 }
 
-bool SimulatedInstaller::CreateDeviceInfo(PlatformHandle list, const std::string& name, const ClassGuid& classGuid) {
+bool SimulatedInstaller::CreateDeviceInfo(PlatformHandle list, const std::string& name,
+                                          const ClassGuid& classGuid) {
   if (Failing(InstallStep::kCreateDevice)) return false;
   DeviceList* l = ListOf(list);
   if (l == nullptr || l->hasDevice || !(classGuid == l->guid)) return Fail(ERROR_INVALID_HANDLE);
@@ -236,7 +241,8 @@ bool SimulatedInstaller::CreateDeviceInfo(PlatformHandle list, const std::string
   return true;
 }
 
-bool SimulatedInstaller::SetHardwareIdProperty(PlatformHandle list, const std::uint8_t* data, std::uint32_t size) {
+bool SimulatedInstaller::SetHardwareIdProperty(PlatformHandle list, const std::uint8_t* data,
+                                               std::uint32_t size) {
   if (Failing(InstallStep::kSetHardwareId)) return false;
   DeviceList* l = ListOf(list);
   if (l == nullptr || !l->hasDevice || data == nullptr) return Fail(ERROR_INVALID_HANDLE);
@@ -244,7 +250,8 @@ bool SimulatedInstaller::SetHardwareIdProperty(PlatformHandle list, const std::u
   for (std::uint32_t i = 0; i < size; ++i) shown.push_back(data[i] == 0 ? '|' : static_cast<char>(data[i]));
   hardwareIdProperties.push_back(shown);
   // The first string of the multi-string.
-  l->hardwareId = std::string(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), size));
+  l->hardwareId =
+      std::string(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), size));
   return true;
 }
 
@@ -259,7 +266,8 @@ bool SimulatedInstaller::CallClassInstaller(PlatformHandle list, InstallFunction
       return true;
     case InstallFunction::kSelectBestCompatDrv:
       if (Failing(InstallStep::kSelectBest)) return false;
-      if (!l->driverListBuilt || knownHardwareIds.count(l->hardwareId) == 0) return Fail(ERROR_NO_COMPAT_DRIVERS);
+      if (!l->driverListBuilt || knownHardwareIds.count(l->hardwareId) == 0)
+        return Fail(ERROR_NO_COMPAT_DRIVERS);
       l->driverSelected = true;
       return true;
     case InstallFunction::kInstallDevice:

@@ -43,20 +43,21 @@ enum class InstallStep {
 };
 
 ClassGuid ParseGuid(const std::string& text);  // all zero when it is not a GUID
-extern const ClassGuid kPortsClassGuid;          // {4D36E978-E325-11CE-BFC1-08002BE10318}
+extern const ClassGuid kPortsClassGuid;        // {4D36E978-E325-11CE-BFC1-08002BE10318}
 
 class SimulatedInstaller : public DeviceInstallPlatform {
  public:
   explicit SimulatedInstaller(SimulatedDriver& driver);
 
-  std::map<std::string, std::string> files;           // installation file texts by name
-  std::map<std::string, ClassGuid> knownClasses;      // class name -> GUID (Ports preset)
-  std::set<std::string> knownHardwareIds;             // IDs the platform has a driver for
-  std::map<InstallStep, std::uint32_t> failures;      // step -> error
+  std::map<std::string, std::string> files;       // installation file texts by name
+  std::map<std::string, ClassGuid> knownClasses;  // class name -> GUID (Ports preset)
+  std::set<std::string> knownHardwareIds;         // IDs the platform has a driver for
+  std::map<InstallStep, std::uint32_t> failures;  // step -> error
   // Records.
-  std::vector<std::string> hardwareIdProperties;      // as written, NULs shown as '|'
+  std::vector<std::string> hardwareIdProperties;  // as written, NULs shown as '|'
   std::vector<InstallParams> writtenParams;
-  int registeredDevices = 0;                          // registered and not (yet) installed or removed
+  std::vector<ClassGuid> listClassGuids;  // class of each list created
+  int registeredDevices = 0;              // registered and not (yet) installed or removed
   int openFiles() const { return static_cast<int>(m_files.size()); }
   int openLists() const { return static_cast<int>(m_lists.size()); }
 

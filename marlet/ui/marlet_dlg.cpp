@@ -243,7 +243,8 @@ void CMarletDlg::RefreshPortList() {
       ShowEndpoint(endpoint);
       if (m_connected != 0) {
         m_list.SetCellText(row, kColumnStatus, kConnected);
-        m_list.SetCellText(row, kColumnRemoteIp, endpoint.address != 0 ? DottedAddress(endpoint.address) : "");
+        m_list.SetCellText(row, kColumnRemoteIp,
+                           endpoint.address != 0 ? DottedAddress(endpoint.address) : "");
         m_list.SetCellText(row, kColumnRemotePort, endpoint.port != 0 ? std::to_string(endpoint.port) : "");
       }
     }
@@ -335,11 +336,12 @@ void CMarletDlg::OnConnect() {
     return;
   }
   char text[128];
-  std::snprintf(text, sizeof text, "Connected to remote host %s@%lu successfully", DottedAddress(address).c_str(),
-                port);
+  std::snprintf(text, sizeof text, "Connected to remote host %s@%lu successfully",
+                DottedAddress(address).c_str(), port);
   SetStatus(text);
   m_list.SetCellText(row, kColumnStatus, kConnected);
-  for (int id : {ids::kConnect, ids::kSetting, ids::kRemove, ids::kRemoteIp, ids::kRemotePort}) Enable(id, false);
+  for (int id : {ids::kConnect, ids::kSetting, ids::kRemove, ids::kRemoteIp, ids::kRemotePort})
+    Enable(id, false);
   Enable(ids::kClose, true);
   m_list.SetCellText(row, kColumnRemoteIp, DottedAddress(address));
   m_list.SetCellText(row, kColumnRemotePort, std::to_string(port));
@@ -377,7 +379,8 @@ void CMarletDlg::OnAdd() {
   m_infName = kInstallationFile;
   InstallVirtualPort(m_installer, m_infName);
   RefreshPortList();
-  SetStatus(m_portCount == before ? "Added a virtual serial port failed" : "Added a virtual serial port successfully");
+  SetStatus(m_portCount == before ? "Added a virtual serial port failed"
+                                  : "Added a virtual serial port successfully");
   Enable(ids::kAdd, true);
 }
 
@@ -392,7 +395,8 @@ void CMarletDlg::OnRemove() {
     Enable(ids::kRemove, true);
     return;
   }
-  if (result == RemovalResult::kToolFailed) tk::AfxMessageBox("Failed to remove the virtual serial port driver!");
+  if (result == RemovalResult::kToolFailed)
+    tk::AfxMessageBox("Failed to remove the virtual serial port driver!");
   // The tool may have removed the port or not: the driver's list says which.
   RefreshPortList();
   if (result == RemovalResult::kRemoved) SetStatus("VSP removed successfully");

@@ -18,7 +18,8 @@ namespace marlet {
 
 constexpr const char* kMainTitle = "Marlet 1.3";
 constexpr const char* kInstallationFile = "QN520xx.inf";
-constexpr const char* kPortListColumns = "Port ID, 60; Port Name, 150; Status, 100; Remote IP, 120; Remote Port, 80";
+constexpr const char* kPortListColumns =
+    "Port ID, 60; Port Name, 150; Status, 100; Remote IP, 120; Remote Port, 80";
 constexpr unsigned kDefaultMaxPacketSize = 450;
 // At this many rows a failed detail read also disables Add.
 constexpr int kRowLimit = 256;
@@ -27,7 +28,8 @@ const tk::DialogTemplate& MarletDialogTemplate();
 
 class CMarletDlg : public tk::CDialog {
  public:
-  CMarletDlg(PortDriverChannel& channel, DeviceInstallPlatform& installer, std::function<void(int)> exitProgram);
+  CMarletDlg(PortDriverChannel& channel, DeviceInstallPlatform& installer,
+             std::function<void(int)> exitProgram);
 
   int PortCount() const { return m_portCount; }
   int InterfaceCount() const { return m_interfaceCount; }

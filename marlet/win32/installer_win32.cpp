@@ -1,7 +1,7 @@
 // The installer seam on SetupAPI's installation-file and device-installation
 // functions.
-#include <windows.h>
 #include <setupapi.h>
+#include <windows.h>
 
 #include <cstring>
 #include <vector>

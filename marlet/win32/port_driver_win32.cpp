@@ -1,7 +1,7 @@
 // The driver seam on SetupAPI's device interface functions and the device's
 // exclusive open and control requests.
-#include <windows.h>
 #include <setupapi.h>
+#include <windows.h>
 
 #include "marlet/win32/win32_platforms.h"
 
@@ -23,7 +23,8 @@ struct InterfaceList {
 class PortDriverWin32 : public PortDriverPlatform {
  public:
   PlatformHandle OpenInterfaceList() override {
-    HDEVINFO set = SetupDiGetClassDevsA(&kComPortInterface, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    HDEVINFO set =
+        SetupDiGetClassDevsA(&kComPortInterface, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE) return Failed();
     auto* list = new InterfaceList;
     list->set = set;
@@ -34,8 +35,8 @@ class PortDriverWin32 : public PortDriverPlatform {
     auto* l = static_cast<InterfaceList*>(list);
     l->selected = {};
     l->selected.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
-    if (index < 0 ||
-        !SetupDiEnumDeviceInterfaces(l->set, nullptr, &kComPortInterface, static_cast<DWORD>(index), &l->selected)) {
+    if (index < 0 || !SetupDiEnumDeviceInterfaces(l->set, nullptr, &kComPortInterface,
+                                                  static_cast<DWORD>(index), &l->selected)) {
       return FailedFlag();
     }
     return true;
@@ -67,7 +68,8 @@ class PortDriverWin32 : public PortDriverPlatform {
   bool DeviceControl(PlatformHandle device, std::uint32_t code, const std::uint8_t* in, std::uint32_t inSize,
                      std::uint8_t* out, std::uint32_t outSize, std::uint32_t* returned) override {
     DWORD bytes = 0;
-    BOOL ok = DeviceIoControl(device, code, const_cast<std::uint8_t*>(in), inSize, out, outSize, &bytes, nullptr);
+    BOOL ok =
+        DeviceIoControl(device, code, const_cast<std::uint8_t*>(in), inSize, out, outSize, &bytes, nullptr);
     if (returned != nullptr) *returned = bytes;
     return ok ? true : FailedFlag();
   }

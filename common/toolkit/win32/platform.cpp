@@ -76,8 +76,8 @@ ProcessOutcome RunHiddenProcess(const std::string& commandLine, unsigned timeout
     return outcome;
   }
   CloseHandle(process.hThread);
-  DWORD waited = WaitForSingleObject(process.hProcess, timeoutMs);
-  DWORD exitCode = 0;
+  ::DWORD waited = WaitForSingleObject(process.hProcess, timeoutMs);
+  ::DWORD exitCode = 0;
   if (waited == WAIT_OBJECT_0 && GetExitCodeProcess(process.hProcess, &exitCode)) {
     outcome.state = ProcessState::kExited;
     outcome.exitCode = exitCode;
