@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "win32/windows.h"
+#include "win32/window_access.h"
 
 namespace uidrive {
 

@@ -3,8 +3,9 @@
 // line on stdin and answers each with one line on stdout: "ok <JSON>" or
 // "err <message>". Every wait is bounded, so a check never hangs on it.
 // `uidrive --help` lists the commands; tests/e2e/README.md shows them in use.
-#include <commctrl.h>
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <cstdio>
 #include <functional>
@@ -16,7 +17,7 @@
 #include "line_protocol.h"
 #include "win32/listview.h"
 #include "win32/screen.h"
-#include "win32/windows.h"
+#include "win32/window_access.h"
 
 namespace uidrive {
 namespace {

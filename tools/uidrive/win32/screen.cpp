@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <map>
 
-#include "win32/windows.h"
+#include "win32/window_access.h"
 
 namespace uidrive {
 

@@ -1,4 +1,4 @@
-#include "win32/windows.h"
+#include "win32/window_access.h"
 
 #include <cstdlib>
 
