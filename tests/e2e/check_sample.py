@@ -23,6 +23,12 @@ with Session("sample") as s:
     ui.tick(w, LIST, 1)
     s.equal(ui.rows(w, LIST)[1]["checked"], True, "ticked row")
 
+    # Posted mouse input reaches the list as a user's click would.
+    ui.click_cell(w, LIST, 3, 1)
+    ui.until("row 4 selected by a click", lambda: ui.rows(w, LIST)[3]["selected"])
+    ui.press(w, 1003)
+    s.equal([ui.control(w, i)["checked"] for i in (1002, 1003)], [False, True], "radio buttons")
+
     # Custom-drawn colours as the screen shows them.
     s.equal(ui.cell(w, LIST, 0, 3)["background"], "008000", "connected cell")
     s.equal(ui.cell(w, LIST, 1, 1)["background"], "EBF5FF", "odd row")

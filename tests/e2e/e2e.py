@@ -21,7 +21,9 @@ import atexit
 import json
 import os
 import select
+import shutil
 import signal
+import socket
 import subprocess
 import sys
 import time
@@ -210,6 +212,7 @@ class Session:
         self.artifacts = self.win32 / "e2e" / name
         self.prefix = Path(os.environ.get("WINEPREFIX", root / "build/wineprefix"))
         self.pc = self.dev = None
+        self._etc = None
         self._processes = []  # (name, Popen), ended in reverse order
         self._display = None
         self._wineserver = None
@@ -268,6 +271,8 @@ class Session:
         for ns in (self.pc, self.dev):
             if ns:
                 subprocess.run(["ip", "netns", "del", ns], stderr=subprocess.DEVNULL)
+        if self._etc:
+            shutil.rmtree(self._etc, ignore_errors=True)
         for log in self._logs:
             log.close()
 
@@ -301,6 +306,11 @@ class Session:
         run("ip", "-n", self.pc, "addr", "add", f"{PC_ADDRESS}/24", "dev", vp)
         for address in device_addresses:
             run("ip", "-n", self.dev, "addr", "add", f"{address}/24", "dev", vd)
+        # Programs find their own address by resolving the host name: inside
+        # "pc" it names 198.51.100.1 (`ip netns exec` reads /etc/netns/NAME/).
+        self._etc = Path("/etc/netns") / self.pc
+        self._etc.mkdir(parents=True, exist_ok=True)
+        (self._etc / "hosts").write_text(f"127.0.0.1 localhost\n{PC_ADDRESS} {socket.gethostname()}\n")
         for ns, link in ((self.pc, vp), (self.dev, vd)):
             run("ip", "-n", ns, "link", "set", link, "up")
             # Limited broadcasts and multicasts leave through the veth, not nowhere.

@@ -30,6 +30,7 @@ sweep_namespaces() {
     kill -0 "$pid" 2>/dev/null && continue
     for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -9 "$pid" 2>/dev/null; done
     ip netns del "$ns" 2>/dev/null
+    rm -rf "/etc/netns/$ns"
   done
 }
 
