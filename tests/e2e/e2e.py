@@ -342,6 +342,24 @@ class Session:
             time.sleep(0.05)
         return sim
 
+    def listen(self, address, port):
+        """A UDP sink at address:port in "dev" that logs each datagram it gets,
+        to show that nothing was sent there. Returns a function counting them."""
+        log = self.artifacts / f"sink-{address}-{port}.log"
+        code = ("import socket,sys\n"
+                "s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM)\n"
+                f"s.bind(({address!r},{port}))\n"
+                "print('ready',flush=True)\n"
+                "while True:\n"
+                "    d,a=s.recvfrom(65536); print('datagram',a,len(d),flush=True)\n")
+        self._spawn(log.stem, ["python3", "-c", code], netns=self.dev)
+        deadline = time.monotonic() + 10
+        while "ready" not in log.read_text():
+            if time.monotonic() > deadline:
+                self.fail(f"the UDP sink at {address}:{port} did not start")
+            time.sleep(0.05)
+        return lambda: log.read_text().count("datagram")
+
     # -- Wine ---------------------------------------------------------------
     def _wine_env(self):
         env = dict(os.environ)
