@@ -19,6 +19,7 @@ E2E_WIN32=$(cd "$2" 2>/dev/null && pwd || echo "$2")
 export E2E_NATIVE E2E_WIN32
 pattern=${3:-check_*}
 limit=${E2E_TIMEOUT:-120}
+export PYTHONDONTWRITEBYTECODE=1
 export PYTHONPATH="$here${PYTHONPATH:+:$PYTHONPATH}"
 
 # A check stopped hard (SIGKILL after its limit) cannot remove its namespaces:
