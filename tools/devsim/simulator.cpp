@@ -34,6 +34,13 @@ sockaddr_in MakeAddress(const std::string& dotted, unsigned port) {
   return a;
 }
 
+std::atomic<SendGuard> g_sendGuard{nullptr};
+
+bool SendAllowed(int fd, std::uint32_t destination) {
+  const SendGuard guard = g_sendGuard.load();
+  return guard == nullptr || guard(fd, destination);
+}
+
 constexpr const char* kOwnNetns = "/proc/thread-self/ns/net";
 
 // The network namespace of the calling thread, by inode.
@@ -67,6 +74,10 @@ int OpenUdpHere(const std::string& address, unsigned port, bool shared, bool bro
 // namespace (a test that plays both sides), so its sockets are always created
 // in the namespace the simulator itself was created in.
 }  // namespace
+
+void SetSendGuard(SendGuard guard) {
+  g_sendGuard.store(guard);
+}
 
 int Simulator::OpenUdp(const std::string& address, unsigned port, bool shared, bool broadcast,
                        std::string& error) {
@@ -325,8 +336,10 @@ int Simulator::Flush(Slot& slot, std::uint64_t now) {
       continue;
     }
     const sockaddr_in to = MakeAddress(o.address, o.port);
-    if (::sendto(fd, o.bytes.data(), o.bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) <
-        0) {
+    if (!SendAllowed(fd, ntohl(to.sin_addr.s_addr))) {
+      Record(slot.device.name(), "send to " + o.address + " refused by the send guard");
+    } else if (::sendto(fd, o.bytes.data(), o.bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                        sizeof to) < 0) {
       Record(slot.device.name(), "send to " + o.address + " failed: " + std::strerror(errno));
     } else {
       ++sent;

@@ -48,6 +48,13 @@ struct SimulatorOptions {
   bool keepLog = true;
 };
 
+// Asked before every datagram a simulator sends, with the socket and the
+// destination address (host order); false refuses the send, which is then
+// logged as failed and not made. The test programs put their network guard
+// here; without one every send is made.
+using SendGuard = bool (*)(int fd, std::uint32_t destination);
+void SetSendGuard(SendGuard guard);
+
 class Simulator {
  public:
   explicit Simulator(SimulatorOptions options = {});
