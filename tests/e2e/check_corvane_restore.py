@@ -17,7 +17,7 @@ with Session("corvane_restore") as s:
     ui.answer(box, "Yes")
     ui.until("Resetting status", lambda: status(ui, main) == " NO 1 Resetting ...")
     sim.wait_log("dev-a: answered code 9", timeout=15)
-    s.equal(sim.count("factory settings restored"), 1, "devices restored")
+    s.equal(sim.count(": factory settings restored"), 1, "devices restored")
     wait_idle(ui, main, timeout=40)
     check_rows(s, ui, main, ui.rows(main, LIST), THREE_ROWS)
 
