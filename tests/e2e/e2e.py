@@ -381,9 +381,11 @@ class Session:
                 continue
             log = open(self.artifacts / "xvfb.log", "w")
             self._logs.append(log)
+            # Inside "pc", so that a runner sweeping up after a killed check
+            # ends it with the namespace's other processes.
             display = subprocess.Popen(
-                ["Xvfb", f":{number}", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-                stdout=log, stderr=log, start_new_session=True)
+                ["ip", "netns", "exec", self.pc, "Xvfb", f":{number}", "-screen", "0", "1280x1024x24",
+                 "-nolisten", "tcp"], stdout=log, stderr=log, start_new_session=True)
             deadline = time.monotonic() + 15
             while display.poll() is None and time.monotonic() < deadline:
                 probe = subprocess.run(["xdpyinfo", "-display", f":{number}"], stdout=subprocess.DEVNULL,
