@@ -50,12 +50,12 @@ int FormatFromCode(const std::string& field) {
 
 }  // namespace
 
-std::vector<ColumnSpec> ParseColumnSpec(const std::string& text) {
-  std::vector<ColumnSpec> columns;
+std::vector<ColumnFormat> ParseColumnFormat(const std::string& text) {
+  std::vector<ColumnFormat> columns;
   for (const std::string& item : SplitDroppingEmpty(text, ';')) {
     std::vector<std::string> fields = SplitDroppingEmpty(item, ',');
     if (fields.empty()) continue;
-    ColumnSpec column;
+    ColumnFormat column;
     column.name = fields[0];
     if (fields.size() > 1) column.width = ReadLeadingInt(fields[1]);
     if (fields.size() > 2) column.format = FormatFromCode(fields[2]);

@@ -1,4 +1,4 @@
-// The column specification string of the report list: "Name, width, align; ...".
+// The column format string of the report list: "Name, width, align; ...".
 #pragma once
 
 #include <string>
@@ -6,7 +6,7 @@
 
 namespace reportctrl {
 
-struct ColumnSpec {
+struct ColumnFormat {
   std::string name;
   int width = 100;
   int format = 0;  // tk::LVCFMT_LEFT / LVCFMT_RIGHT / LVCFMT_CENTER
@@ -17,6 +17,6 @@ struct ColumnSpec {
 // Field 0 is the name, field 1 the width (leading blanks skipped, digits read up
 // to the first non-digit; 100 when absent), field 2 the alignment code (1 centre,
 // 2 right, anything else left).
-std::vector<ColumnSpec> ParseColumnSpec(const std::string& text);
+std::vector<ColumnFormat> ParseColumnFormat(const std::string& text);
 
 }  // namespace reportctrl

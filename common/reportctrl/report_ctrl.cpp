@@ -72,12 +72,12 @@ void CReportCtrl::PreSubclassWindow() {
 
 // ---- columns ---------------------------------------------------------------------
 
-bool CReportCtrl::SetColumns(const std::string& specification) {
+bool CReportCtrl::SetColumns(const std::string& columnFormat) {
   DeleteAllRows();
   // Bounded by the count: a platform that refuses a delete must not loop forever.
   for (int left = GetColumnCount(); left > 0 && GetColumnCount() > 0; --left) DeleteColumn(0);
   bool added = false;
-  for (const ColumnSpec& column : ParseColumnSpec(specification)) {
+  for (const ColumnFormat& column : ParseColumnFormat(columnFormat)) {
     if (InsertColumnAt(GetColumnCount(), column.name, column.format, column.width, -1) >= 0) added = true;
   }
   return added;

@@ -1,6 +1,6 @@
 // CReportCtrl: the report-view list control of both programs.
 //
-// On top of the toolkit's list it adds a column specification string, per-cell
+// On top of the toolkit's list it adds a column format string, per-cell
 // text and background colours (kept in a RowRecord per row, held in the row's
 // item-data slot), check-box modes with a click rule, row-state filters, and a
 // row sort with a hexadecimal / number / date / text comparison. Window styles
@@ -79,7 +79,7 @@ class CReportCtrl : public tk::CListCtrl {
   tk::DWORD SetExtendedStyle(tk::DWORD exStyle);
 
   // Columns.
-  bool SetColumns(const std::string& specification);
+  bool SetColumns(const std::string& columnFormat);
   int InsertColumnAt(int index, const std::string& heading, int format = tk::LVCFMT_LEFT, int width = -1,
                      int subItem = -1);
   bool DeleteColumnAt(int index);

@@ -83,4 +83,10 @@ void SearchReceiveArea::ResetMarkers() {
   m_markers.fill(kMarkerEmpty);
 }
 
+int SearchReceiveArea::FilledSlots() const {
+  int filled = 0;
+  for (const std::int32_t length : m_slotLength) filled += length > 0 ? 1 : 0;
+  return filled;
+}
+
 }  // namespace corvane::protocol

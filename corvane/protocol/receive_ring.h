@@ -87,15 +87,22 @@ class SearchReceiveArea : public SearchTransport {
   void DropSlot(int k) override;
   void ResetMarkers() override;
 
+  // Read-only views; only the methods above change the area.
+  int WritePosition() const { return m_writePosition; }
+  bool ReplyReceived() const { return m_replyReceived != 0; }
+  bool TwoPortReplyReceived() const { return m_twoPortReplyReceived != 0; }
+  // Slots holding a datagram (length above 0), for burst counts.
+  int FilledSlots() const;
+
+ private:
+  void MarkReply(ReplyMark mark);
+
   std::int32_t m_replyReceived = 0;
   std::int32_t m_twoPortReplyReceived = 0;
   std::array<std::int32_t, ReceiveRing::kSlots> m_slotLength;
   std::int32_t m_writePosition = 0;
   ReceiveRing m_ring;
   std::array<std::uint8_t, ReceiveRing::kSlots> m_markers;
-
- private:
-  void MarkReply(ReplyMark mark);
 };
 
 }  // namespace corvane::protocol

@@ -13,7 +13,7 @@ Transports::Transports()
 Transports::~Transports() = default;
 
 bool Transports::SendBroadcastSearch(const CSearchDlg& dialog) {
-  broadcast->m_receive.ResetForSearch();
+  broadcast->ResetForSearch();
   if (broadcastOpened == 0) {
     broadcast->Open(kPcBroadcastPort);
     broadcastOpened = 1;  // whatever the result: one try per run
@@ -24,7 +24,7 @@ bool Transports::SendBroadcastSearch(const CSearchDlg& dialog) {
 }
 
 bool Transports::SendMulticastSearch(const CSearchDlg& dialog) {
-  multicast->m_receive.ResetForSearch();
+  multicast->ResetForSearch();
   if (multicastJoined == 0) {
     multicast->Join(dialog.m_ttl, dialog.m_loopback != 0, dialog.m_multicastGroup, kPcMulticastPort);
     multicastJoined = 1;

@@ -32,6 +32,18 @@ class CUnicastSocket : public tk::CAsyncSocket {
   void ClearReplyFlags(bool twoPort);
   void ResetMarker();
 
+  // Read-only views; Take() gives the buffer, length and marker together.
+  int Length() const { return m_length; }
+  int Marker() const { return m_marker; }
+  bool ReplyReceived() const { return m_replyReceived != 0; }
+  bool TwoPortReplyReceived() const { return m_twoPortReplyReceived != 0; }
+  const std::string& SenderAddress() const { return m_senderAddress; }
+  unsigned SenderPort() const { return m_senderPort; }
+
+ protected:
+  void OnReceive(int errorCode) override;
+
+ private:
   std::array<std::uint8_t, kMaxDatagram> m_buffer;
   std::string m_senderAddress;
   unsigned m_senderPort = 0;
@@ -40,9 +52,6 @@ class CUnicastSocket : public tk::CAsyncSocket {
   std::int32_t m_marker = 0;
   std::int32_t m_twoPortReplyReceived = 0;
   std::mutex m_lock;
-
- protected:
-  void OnReceive(int errorCode) override;
 };
 
 }  // namespace corvane::protocol

@@ -1,4 +1,5 @@
 // A plain UDP socket for the tests that play the PC side against the simulator.
+// Its sends pass the send guard: loopback, or inside a namespace of the test's.
 #pragma once
 
 #include <arpa/inet.h>
@@ -11,6 +12,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "send_guard.h"
 
 namespace devsim_test {
 
@@ -50,7 +53,7 @@ class UdpPeer {
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<std::uint16_t>(port));
     to.sin_addr.s_addr = inet_addr(address.c_str());
-    return ::sendto(m_fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
+    return testguard::GuardedSendTo(m_fd, bytes.data(), bytes.size(), 0, to) ==
            static_cast<ssize_t>(bytes.size());
   }
   // Waits up to waitMs for one datagram.

@@ -31,7 +31,7 @@ TEST(ReceiveAreaFuzz, RandomArrivalsAndPollsKeepEveryInvariant) {
       const Raw d = f.Datagram();
       // The socket reports a datagram over 256 bytes as a failed read.
       const int length = d.size() > kMaxDatagram || f.Chance(5) ? -1 : static_cast<int>(d.size());
-      const int w = area->m_writePosition;
+      const int w = area->WritePosition();
       std::uint8_t* slot = area->WriteSlot();
       if (length > 0) std::memcpy(slot, d.data(), d.size());
       const SlotResult r = area->Record(length);
@@ -39,11 +39,11 @@ TEST(ReceiveAreaFuzz, RandomArrivalsAndPollsKeepEveryInvariant) {
       ASSERT_EQ(r, length < 0 ? SlotResult::ReadFailed : magic ? SlotResult::Reply : SlotResult::WrongMagic);
       if (r == SlotResult::Reply) {
         ++replies;
-        ASSERT_EQ(area->m_writePosition, (w + 1) % ReceiveRing::kSlots);
-        const int marker = area->m_markers[static_cast<std::size_t>(w)];
+        ASSERT_EQ(area->WritePosition(), (w + 1) % ReceiveRing::kSlots);
+        const int marker = area->TakeSlot(w).marker;
         ASSERT_EQ(marker, length >= 81 && MagicAt(d.data() + off::kMagic2) ? 2 : 1);
       } else {
-        ASSERT_EQ(area->m_writePosition, w);
+        ASSERT_EQ(area->WritePosition(), w);
         ASSERT_TRUE(std::all_of(slot, slot + ReceiveRing::kSlotSize, [](auto x) { return x == kFill; }));
       }
     } else {
@@ -59,12 +59,12 @@ TEST(ReceiveAreaFuzz, RandomArrivalsAndPollsKeepEveryInvariant) {
         ASSERT_TRUE(table->PortCount(k) == 1 ? filled : second);
       }
     }
-    ASSERT_GE(area->m_writePosition, 0);
-    ASSERT_LT(area->m_writePosition, ReceiveRing::kSlots);
+    ASSERT_GE(area->WritePosition(), 0);
+    ASSERT_LT(area->WritePosition(), ReceiveRing::kSlots);
     for (int k = 0; k < ReceiveRing::kSlots; ++k) {
-      const int len = area->m_slotLength[static_cast<std::size_t>(k)];
+      const int len = area->TakeSlot(k).length;
       ASSERT_TRUE(len >= -1 && len <= static_cast<int>(kMaxDatagram)) << "slot " << k;
-      const int m = area->m_markers[static_cast<std::size_t>(k)];
+      const int m = area->TakeSlot(k).marker;
       ASSERT_TRUE(m == kMarkerEmpty || m == 1 || m == 2) << "slot " << k;
     }
     CheckTable(*table, i);

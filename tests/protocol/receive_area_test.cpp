@@ -50,14 +50,15 @@ TEST_P(RecordDatagram, LeavesSlotLengthMarkerFlagsAndPosition) {
   const RecordCase& c = GetParam();
   SearchReceiveArea area;
   EXPECT_EQ(Receive(area, c.datagram, c.length), c.result);
-  EXPECT_EQ(area.m_slotLength[0], c.storedLength);
-  EXPECT_EQ(area.m_markers[0], c.marker);
-  EXPECT_EQ(area.m_writePosition, c.writePosition);
-  EXPECT_EQ(area.m_replyReceived, c.replyReceived);
-  EXPECT_EQ(area.m_twoPortReplyReceived, c.twoPortReplyReceived);
-  EXPECT_EQ(area.m_ring.slots[0][0], c.byte0);
-  EXPECT_EQ(area.m_ring.slots[0][73], c.byte73);
-  EXPECT_EQ(area.m_ring.slots[0][255], c.result == SlotResult::Reply ? 0x5A : 0xCC)
+  const ReceivedSlot slot = area.TakeSlot(0);
+  EXPECT_EQ(slot.length, c.storedLength);
+  EXPECT_EQ(slot.marker, c.marker);
+  EXPECT_EQ(area.WritePosition(), c.writePosition);
+  EXPECT_EQ(area.ReplyReceived(), c.replyReceived != 0);
+  EXPECT_EQ(area.TwoPortReplyReceived(), c.twoPortReplyReceived != 0);
+  EXPECT_EQ(slot.bytes[0], c.byte0);
+  EXPECT_EQ(slot.bytes[73], c.byte73);
+  EXPECT_EQ(slot.bytes[255], c.result == SlotResult::Reply ? 0x5A : 0xCC)
       << "only an accepted reply keeps bytes outside the second section";
 }
 
@@ -87,11 +88,11 @@ TEST(SearchReceiveArea, ARejectedDatagramLeavesItsSlotToTheNextReply) {
   Receive(area, Datagram(73, true, false, 0x01), 73);
   Receive(area, Datagram(73, false, false), 73);
   Receive(area, Datagram(73, true, false, 0x02), -1);
-  EXPECT_EQ(area.m_writePosition, 1);
+  EXPECT_EQ(area.WritePosition(), 1);
   Receive(area, Datagram(73, true, false, 0x03), 73);
-  EXPECT_EQ(area.m_writePosition, 2);
-  EXPECT_EQ(area.m_ring.slots[1][31], 0x03);
-  EXPECT_EQ(area.m_markers[1], 1);
+  EXPECT_EQ(area.WritePosition(), 2);
+  EXPECT_EQ(area.TakeSlot(1).bytes[31], 0x03);
+  EXPECT_EQ(area.TakeSlot(1).marker, 1);
 }
 
 TEST(SearchReceiveArea, TheWritePositionWrapsAfterSlot255) {
@@ -101,34 +102,34 @@ TEST(SearchReceiveArea, TheWritePositionWrapsAfterSlot255) {
     b[31] = static_cast<std::uint8_t>(i);
     ASSERT_EQ(Receive(area, b, 73), SlotResult::Reply) << i;
   }
-  EXPECT_EQ(area.m_writePosition, 0);
-  EXPECT_EQ(area.m_ring.slots[255][31], 255);
+  EXPECT_EQ(area.WritePosition(), 0);
+  EXPECT_EQ(area.TakeSlot(255).bytes[31], 255);
   Receive(area, Datagram(73, true, false, 0x77), 73);
-  EXPECT_EQ(area.m_ring.slots[0][31], 0x77) << "the 257th reply overwrites slot 0";
+  EXPECT_EQ(area.TakeSlot(0).bytes[31], 0x77) << "the 257th reply overwrites slot 0";
 }
 
 TEST(SearchReceiveArea, DiscardEmptiesTheWriteSlotAndStaysThere) {
   SearchReceiveArea area;
   Receive(area, Datagram(73, true, false), 73);
+  Receive(area, Datagram(73, false, false), 73);  // a wrong magic keeps its length
   std::memcpy(area.WriteSlot(), "MORKELAN", 8);
-  area.m_slotLength[1] = 73;
   area.DiscardWriteSlot();
-  EXPECT_EQ(area.m_writePosition, 1);
-  EXPECT_EQ(area.m_slotLength[1], -1);
-  EXPECT_EQ(area.m_ring.slots[1][0], 0xCC);
-  EXPECT_EQ(area.m_markers[0], 1) << "the slot before is untouched";
+  EXPECT_EQ(area.WritePosition(), 1);
+  EXPECT_EQ(area.TakeSlot(1).length, -1);
+  EXPECT_EQ(area.TakeSlot(1).bytes[0], 0xCC);
+  EXPECT_EQ(area.TakeSlot(0).marker, 1) << "the slot before is untouched";
 }
 
 TEST(SearchReceiveArea, ResetForSearchEmptiesRingAndLengthsButNotMarkers) {
   SearchReceiveArea area;
   Receive(area, Datagram(98, true, true), 98);
   area.ResetForSearch();
-  EXPECT_EQ(area.m_writePosition, 0);
-  EXPECT_EQ(area.m_slotLength[0], -1);
-  EXPECT_EQ(area.m_ring.slots[0][0], 0xCC);
-  EXPECT_EQ(area.m_markers[0], 2) << "the poller resets the markers at the end of its search";
+  EXPECT_EQ(area.WritePosition(), 0);
+  EXPECT_EQ(area.TakeSlot(0).length, -1);
+  EXPECT_EQ(area.TakeSlot(0).bytes[0], 0xCC);
+  EXPECT_EQ(area.TakeSlot(0).marker, 2) << "the poller resets the markers at the end of its search";
   area.ResetMarkers();
-  EXPECT_EQ(area.m_markers[0], kMarkerEmpty);
+  EXPECT_EQ(area.TakeSlot(0).marker, kMarkerEmpty);
 }
 
 TEST(SearchReceiveArea, SlotIndicesOutsideTheRingTakeAndDropNothing) {
@@ -140,20 +141,20 @@ TEST(SearchReceiveArea, SlotIndicesOutsideTheRingTakeAndDropNothing) {
     EXPECT_EQ(slot.length, -1) << k;
     area.DropSlot(k);
   }
-  EXPECT_EQ(area.m_writePosition, 1);
-  EXPECT_EQ(area.m_slotLength[0], 73);
+  EXPECT_EQ(area.WritePosition(), 1);
+  EXPECT_EQ(area.TakeSlot(0).length, 73);
 }
 
 TEST(SearchReceiveArea, DroppingASlotAtOrPastTheWritePositionOnlyEmptiesIt) {
   SearchReceiveArea area;
-  Receive(area, Datagram(73, true, false), 73);
-  area.m_slotLength[5] = 73;
-  area.m_markers[5] = 1;
+  // After a wrap the slots past the write position still hold last round's replies.
+  for (int i = 0; i <= ReceiveRing::kSlots; ++i) Receive(area, Datagram(73, true, false), 73);
   area.DropSlot(5);
-  EXPECT_EQ(area.m_writePosition, 1);
-  EXPECT_EQ(area.m_slotLength[5], -1);
-  EXPECT_EQ(area.m_markers[5], kMarkerEmpty);
-  EXPECT_EQ(area.m_slotLength[0], 73);
+  EXPECT_EQ(area.WritePosition(), 1);
+  EXPECT_EQ(area.TakeSlot(5).length, -1);
+  EXPECT_EQ(area.TakeSlot(5).marker, kMarkerEmpty);
+  EXPECT_EQ(area.TakeSlot(6).length, 73) << "the later slots stay where they are";
+  EXPECT_EQ(area.TakeSlot(0).length, 73);
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "devsim/simulator.h"
 #include "headless_test.h"
 #include "netns.h"
+#include "send_guard.h"
 #include "tk/headless.h"
 
 namespace corvane::protocol {
@@ -56,6 +57,16 @@ bool Exchange(Simulator* sim, const std::function<bool()>& done, int rounds = 10
   return done();
 }
 
+// Lets the devices answer until the transports had `n` read notifications (bounded).
+bool ExchangeReads(Simulator* sim, int n) {
+  int delivered = 0;
+  for (int i = 0; i < 100 && delivered < n; ++i) {
+    if (sim != nullptr) sim->Poll(5);
+    delivered += tk::headless::PumpSockets(5);
+  }
+  return delivered >= n;
+}
+
 // ---- unicast on loopback ----------------------------------------------------------------
 
 class UnicastTransport : public HeadlessTest {
@@ -78,7 +89,7 @@ class UnicastTransport : public HeadlessTest {
     socket.ResetBuffer();
     const Bytes request = BuildSearchRequest();
     EXPECT_TRUE(socket.Send(request.data(), 9, sim->Address(index), sim->UnicastPort(index)));
-    return Exchange(sim.get(), [&] { return socket.m_length != -1; });
+    return Exchange(sim.get(), [&] { return socket.Length() != -1; });
   }
 };
 
@@ -88,19 +99,19 @@ TEST_F(UnicastTransport, MarksOneAndTwoPortReplies) {
   CUnicastSocket socket;
   ASSERT_TRUE(socket.Open("127.0.0.1", 0));
   ASSERT_TRUE(Query(socket, 0));
-  EXPECT_EQ(socket.m_length, 73);
-  EXPECT_EQ(socket.m_marker, 1);
-  EXPECT_EQ(socket.m_replyReceived, 1);
-  EXPECT_EQ(socket.m_twoPortReplyReceived, 0);
-  EXPECT_EQ(socket.m_buffer[73], 0xCC);
-  EXPECT_EQ(socket.m_senderAddress, "127.0.0.41");
+  EXPECT_EQ(socket.Length(), 73);
+  EXPECT_EQ(socket.Marker(), 1);
+  EXPECT_TRUE(socket.ReplyReceived());
+  EXPECT_FALSE(socket.TwoPortReplyReceived());
+  EXPECT_EQ(socket.Take().bytes[73], 0xCC);
+  EXPECT_EQ(socket.SenderAddress(), "127.0.0.41");
   ASSERT_TRUE(Query(socket, 1));
-  EXPECT_EQ(socket.m_length, 98);
-  EXPECT_EQ(socket.m_marker, 2);
-  EXPECT_EQ(socket.m_twoPortReplyReceived, 1);
+  EXPECT_EQ(socket.Length(), 98);
+  EXPECT_EQ(socket.Marker(), 2);
+  EXPECT_TRUE(socket.TwoPortReplyReceived());
   socket.ClearReplyFlags(true);
-  EXPECT_EQ(socket.m_replyReceived, 0);
-  EXPECT_EQ(socket.m_twoPortReplyReceived, 0);
+  EXPECT_FALSE(socket.ReplyReceived());
+  EXPECT_FALSE(socket.TwoPortReplyReceived());
 }
 
 TEST_F(UnicastTransport, WrongMagicMarksZeroAndWipesTheBufferButKeepsTheLength) {
@@ -110,10 +121,10 @@ TEST_F(UnicastTransport, WrongMagicMarksZeroAndWipesTheBufferButKeepsTheLength) 
   CUnicastSocket socket;
   ASSERT_TRUE(socket.Open("127.0.0.1", 0));
   ASSERT_TRUE(Query(socket, 0));
-  EXPECT_EQ(socket.m_length, 73);
-  EXPECT_EQ(socket.m_marker, 0);
-  EXPECT_EQ(socket.m_replyReceived, 0);
-  EXPECT_EQ(socket.m_buffer[0], 0xCC);
+  EXPECT_EQ(socket.Length(), 73);
+  EXPECT_EQ(socket.Marker(), 0);
+  EXPECT_FALSE(socket.ReplyReceived());
+  EXPECT_EQ(socket.Take().bytes[0], 0xCC);
   DeviceTable table;
   EXPECT_EQ(PollUnicastSearch(table, socket, true), -1);
 }
@@ -125,13 +136,12 @@ TEST_F(UnicastTransport, ADatagramOver256BytesIsAFailedReceive) {
   CUnicastSocket socket;
   ASSERT_TRUE(socket.Open("127.0.0.1", 0));
   socket.ResetBuffer();
-  socket.m_length = -2;  // a value no receive leaves behind
   const Bytes request = BuildSearchRequest();
   socket.Send(request.data(), 9, sim->Address(0), sim->UnicastPort(0));
-  ASSERT_TRUE(Exchange(sim.get(), [&] { return socket.m_length != -2; }));
-  EXPECT_EQ(socket.m_length, -1);
-  EXPECT_EQ(socket.m_replyReceived, 0);
-  EXPECT_EQ(socket.m_buffer[0], 0xCC);
+  ASSERT_TRUE(ExchangeReads(sim.get(), 1));
+  EXPECT_EQ(socket.Length(), -1);
+  EXPECT_FALSE(socket.ReplyReceived());
+  EXPECT_EQ(socket.Take().bytes[0], 0xCC);
 }
 
 TEST_F(UnicastTransport, AnIPSearchReplyIsStoredInTheTable) {
@@ -149,74 +159,82 @@ TEST_F(UnicastTransport, AnIPSearchReplyIsStoredInTheTable) {
 
 class PollerTest : public HeadlessTest {};
 
-void PutReply(SearchReceiveArea& s, int k, std::uint8_t code, std::uint8_t macLast, int marker) {
-  auto& slot = s.m_ring.slots[k];
-  std::memcpy(slot.data(), "MORKELAN", 8);
+// Receives one reply-shaped datagram into the write slot, as a transport does:
+// one-port (73 bytes), two-port (98 bytes, second magic) or with a wrong magic
+// (the multicast transport then leaves the length behind).
+enum class Shape { OnePort, TwoPort, WrongMagic };
+void PutReply(SearchReceiveArea& s, std::uint8_t code, std::uint8_t macLast, Shape shape) {
+  const int length = shape == Shape::TwoPort ? 98 : 73;
+  std::uint8_t* slot = s.WriteSlot();
+  std::memcpy(slot, shape == Shape::WrongMagic ? "MORKELAX" : "MORKELAN", 8);
   slot[8] = code;
   slot[31] = macLast;
-  s.m_slotLength[k] = 73;
-  s.m_markers[k] = static_cast<std::uint8_t>(marker);
+  if (shape == Shape::TwoPort) std::memcpy(slot + 73, "MORKELAN", 8);
+  s.Record(length);
 }
 
 TEST_F(PollerTest, TakesSlotKInStepWithTheTable) {
   SearchReceiveArea s;
-  PutReply(s, 0, 0x01, 0xA0, 1);
-  PutReply(s, 1, 0x21, 0xA1, 2);
-  s.m_writePosition = 2;
-  s.m_replyReceived = s.m_twoPortReplyReceived = 1;
+  PutReply(s, 0x01, 0xA0, Shape::OnePort);
+  PutReply(s, 0x21, 0xA1, Shape::TwoPort);
   auto table = std::make_unique<DeviceTable>();
   EXPECT_EQ(PollSearchSlot(*table, s, true), 73);
-  EXPECT_EQ(PollSearchSlot(*table, s, true), 73);
+  EXPECT_EQ(PollSearchSlot(*table, s, true), 98);
   EXPECT_EQ(PollSearchSlot(*table, s, true), -1) << "slot 2 is empty";
   EXPECT_EQ(table->Slot(0)[31], 0xA0);
   EXPECT_EQ(table->Slot(1)[31], 0xA1);
   EXPECT_EQ(table->PortCount(1), 2);
-  EXPECT_EQ(s.m_replyReceived, 0);
-  EXPECT_EQ(s.m_twoPortReplyReceived, 0);
+  EXPECT_FALSE(s.ReplyReceived());
+  EXPECT_FALSE(s.TwoPortReplyReceived());
 }
 
 TEST_F(PollerTest, AnAcceptedReplyThatIsNotASearchReplyIsSkipped) {
   SearchReceiveArea s;
-  PutReply(s, 0, 0x03, 0xB0, 1);  // a set reply where a search reply was expected
-  PutReply(s, 1, 0x01, 0xB1, 1);
-  s.m_writePosition = 2;
+  PutReply(s, 0x03, 0xB0, Shape::OnePort);  // a set reply where a search reply was expected
+  PutReply(s, 0x01, 0xB1, Shape::OnePort);
   auto table = std::make_unique<DeviceTable>();
   EXPECT_EQ(PollSearchSlot(*table, s, true), -1);
-  EXPECT_EQ(s.m_writePosition, 1);
+  EXPECT_EQ(s.WritePosition(), 1);
   EXPECT_EQ(PollSearchSlot(*table, s, true), 73);
   EXPECT_EQ(table->Slot(0)[31], 0xB1);
-  EXPECT_EQ(s.m_slotLength[1], -1);
+  EXPECT_EQ(s.TakeSlot(1).length, -1);
 }
 
 TEST_F(PollerTest, EmptyOrRejectedSlotsAreNotStored) {
   SearchReceiveArea s;
   auto table = std::make_unique<DeviceTable>();
   EXPECT_EQ(PollSearchSlot(*table, s, true), -1);
-  PutReply(s, 0, 0x01, 0xC0, kMarkerEmpty);  // the multicast transport's wrong-magic leftovers
+  PutReply(s, 0x01, 0xC0, Shape::WrongMagic);  // the multicast transport's wrong-magic leftovers
+  ASSERT_EQ(s.TakeSlot(0).length, 73);
   EXPECT_EQ(PollSearchSlot(*table, s, true), -1);
   EXPECT_EQ(table->NextSlot(), 0);
 }
 
 // ---- broadcast and multicast in namespaces ---------------------------------------------------
 
+// Each test gets a "pc" and a "dev" namespace of its own (device addresses
+// .10 and .11); without them (no root, no ip tool) the test is skipped here,
+// before it can send anything.
 class NamespacedTransport : public HeadlessTest {
  protected:
   std::unique_ptr<testnet::PcDevNetwork> net;
   std::unique_ptr<Simulator> sim;
 
-  void Network(const std::vector<std::string>& deviceAddresses) {
-    net = std::make_unique<testnet::PcDevNetwork>(deviceAddresses);
+  void SetUp() override {
+    HeadlessTest::SetUp();
+    net = std::make_unique<testnet::PcDevNetwork>(std::vector<std::string>{"198.51.100.10", "198.51.100.11"});
     if (!net->ok()) GTEST_SKIP() << "network namespaces unavailable: " << net->error();
   }
   // Devices in the "dev" namespace, on the protocol's own ports.
-  void Devices(const std::vector<DeviceConfig>& devices) {
+  ::testing::AssertionResult Devices(const std::vector<DeviceConfig>& devices) {
     testnet::Enter inDev(net->dev);
-    ASSERT_TRUE(inDev.ok());
+    if (!inDev.ok()) return ::testing::AssertionFailure() << "cannot enter " << net->dev.name();
     sim = std::make_unique<Simulator>();
     for (const auto& d : devices) {
       std::string error;
-      ASSERT_TRUE(sim->AddDevice(d, &error)) << error;
+      if (!sim->AddDevice(d, &error)) return ::testing::AssertionFailure() << error;
     }
+    return ::testing::AssertionSuccess();
   }
   void TearDown() override {
     sim.reset();
@@ -226,149 +244,155 @@ class NamespacedTransport : public HeadlessTest {
 };
 
 TEST_F(NamespacedTransport, TwoRepliesBeforeAPollLandInSlots0And1) {
-  Network({"198.51.100.10", "198.51.100.11"});
-  Devices({MakeDevice("a", 0x0A, "198.51.100.10", false), MakeDevice("b", 0x0B, "198.51.100.11", true)});
+  ASSERT_TRUE(
+      Devices({MakeDevice("a", 0x0A, "198.51.100.10", false), MakeDevice("b", 0x0B, "198.51.100.11", true)}));
   testnet::Enter inPc(net->pc);
+  ASSERT_TRUE(inPc.ok());
   Transports t;
   CSearchDlg dialog;
   ASSERT_TRUE(t.SendBroadcastSearch(dialog));
   EXPECT_EQ(t.broadcastOpened, 1);
-  ASSERT_TRUE(Exchange(sim.get(), [&] { return t.broadcast->m_receive.m_writePosition == 2; }));
+  ASSERT_TRUE(Exchange(sim.get(), [&] { return t.broadcast->Received().WritePosition() == 2; }));
   const CBroadcastSocket& b = *t.broadcast;
-  EXPECT_EQ(b.m_receive.m_slotLength[0] + b.m_receive.m_slotLength[1], 73 + 98);
-  EXPECT_EQ(b.m_receive.m_markers[0] + b.m_receive.m_markers[1], 3) << "one one-port and one two-port reply";
-  EXPECT_EQ(b.m_receive.m_slotLength[2], -1);
-  EXPECT_EQ(b.m_receive.m_markers[2], kMarkerEmpty);
-  EXPECT_EQ(b.m_receive.m_replyReceived, 1);
-  EXPECT_EQ(b.m_receive.m_twoPortReplyReceived, 1);
+  EXPECT_EQ(b.TakeSlot(0).length + b.TakeSlot(1).length, 73 + 98);
+  EXPECT_EQ(b.TakeSlot(0).marker + b.TakeSlot(1).marker, 3) << "one one-port and one two-port reply";
+  EXPECT_EQ(b.TakeSlot(2).length, -1);
+  EXPECT_EQ(b.TakeSlot(2).marker, kMarkerEmpty);
+  EXPECT_TRUE(b.Received().ReplyReceived());
+  EXPECT_TRUE(b.Received().TwoPortReplyReceived());
   auto table = std::make_unique<DeviceTable>();
-  EXPECT_GT(PollSearchSlot(*table, t.broadcast->m_receive, true), 0);
+  EXPECT_GT(PollSearchSlot(*table, *t.broadcast, true), 0);
   EXPECT_EQ(table->NextSlot(), 1);
-  EXPECT_GT(PollSearchSlot(*table, t.broadcast->m_receive, true), 0);
+  EXPECT_GT(PollSearchSlot(*table, *t.broadcast, true), 0);
   EXPECT_EQ(table->NextSlot(), 2);
   EXPECT_NE(table->FindSlotByMacText("02-00-5E-01-A2-0A"), -1);
   EXPECT_NE(table->FindSlotByMacText("02-00-5E-01-A2-0B"), -1);
 }
 
 TEST_F(NamespacedTransport, AWrongMagicLeavesTheSlotForTheNextGoodReply) {
-  Network({"198.51.100.10", "198.51.100.11"});
   DeviceConfig bad = MakeDevice("bad", 0x0A, "198.51.100.10", false);
   bad.faults.wrongMagic = true;
   DeviceConfig good = MakeDevice("good", 0x0B, "198.51.100.11", false);
   good.faults.replyDelayMs = 100;  // so that the damaged reply comes first
-  Devices({bad, good});
+  ASSERT_TRUE(Devices({bad, good}));
   testnet::Enter inPc(net->pc);
+  ASSERT_TRUE(inPc.ok());
   Transports t;
   CSearchDlg dialog;
   ASSERT_TRUE(t.SendBroadcastSearch(dialog));
-  ASSERT_TRUE(Exchange(sim.get(), [&] { return t.broadcast->m_receive.m_writePosition == 1; }));
+  ASSERT_TRUE(Exchange(sim.get(), [&] { return t.broadcast->Received().WritePosition() == 1; }));
   EXPECT_EQ(Answers(*sim), 2);
   tk::headless::PumpSockets(50);
-  EXPECT_EQ(t.broadcast->m_receive.m_writePosition, 1);
-  EXPECT_EQ(t.broadcast->m_receive.m_ring.slots[0][31], 0x0B);
-  EXPECT_EQ(t.broadcast->m_receive.m_slotLength[1], -1);
-  EXPECT_EQ(t.broadcast->m_receive.m_ring.slots[1][0], 0xCC);
+  EXPECT_EQ(t.broadcast->Received().WritePosition(), 1);
+  EXPECT_EQ(t.broadcast->TakeSlot(0).bytes[31], 0x0B);
+  EXPECT_EQ(t.broadcast->TakeSlot(1).length, -1);
+  EXPECT_EQ(t.broadcast->TakeSlot(1).bytes[0], 0xCC);
 }
 
 TEST_F(NamespacedTransport, BroadcastReplyOver256BytesLeavesTheSlotEmpty) {
-  Network({"198.51.100.10"});
   DeviceConfig big = MakeDevice("big", 0x0A, "198.51.100.10", false);
   big.faults.oversizeReply = 257;
-  Devices({big});
+  ASSERT_TRUE(Devices({big}));
   testnet::Enter inPc(net->pc);
+  ASSERT_TRUE(inPc.ok());
   Transports t;
   CSearchDlg dialog;
   ASSERT_TRUE(t.SendBroadcastSearch(dialog));
-  t.broadcast->m_receive.m_slotLength[0] = -2;  // a value no receive leaves behind
-  ASSERT_TRUE(Exchange(sim.get(), [&] { return t.broadcast->m_receive.m_slotLength[0] != -2; }));
-  EXPECT_EQ(t.broadcast->m_receive.m_writePosition, 0);
-  EXPECT_EQ(t.broadcast->m_receive.m_slotLength[0], -1);
-  EXPECT_EQ(t.broadcast->m_receive.m_replyReceived, 0);
+  ASSERT_TRUE(ExchangeReads(sim.get(), 1));
+  EXPECT_EQ(t.broadcast->Received().WritePosition(), 0);
+  EXPECT_EQ(t.broadcast->TakeSlot(0).length, -1);
+  EXPECT_FALSE(t.broadcast->Received().ReplyReceived());
 }
 
 TEST_F(NamespacedTransport, ASearchNobodyAnswersLeavesEverySlotEmpty) {
-  Network({"198.51.100.10"});
   testnet::Enter inPc(net->pc);
+  ASSERT_TRUE(inPc.ok());
   Transports t;
   CSearchDlg dialog;
   ASSERT_TRUE(t.SendBroadcastSearch(dialog));
   tk::headless::PumpSockets(100);
   for (int k = 0; k < ReceiveRing::kSlots; ++k) {
-    ASSERT_EQ(t.broadcast->m_receive.m_slotLength[k], -1) << k;
-    ASSERT_EQ(t.broadcast->m_receive.m_markers[k], kMarkerEmpty) << k;
+    ASSERT_EQ(t.broadcast->TakeSlot(k).length, -1) << k;
+    ASSERT_EQ(t.broadcast->TakeSlot(k).marker, kMarkerEmpty) << k;
   }
 }
 
 TEST_F(NamespacedTransport, MulticastIsJoinedOncePerRun) {
-  Network({"198.51.100.10"});
-  Devices({MakeDevice("a", 0x0A, "198.51.100.10", false)});
+  ASSERT_TRUE(Devices({MakeDevice("a", 0x0A, "198.51.100.10", false)}));
   testnet::Enter inPc(net->pc);
+  ASSERT_TRUE(inPc.ok());
   Transports t;
   CSearchDlg dialog;
   dialog.m_ttl = 1;
   ASSERT_TRUE(t.SendMulticastSearch(dialog));
-  ASSERT_TRUE(Exchange(sim.get(), [&] { return t.multicast->m_receive.m_writePosition == 1; }));
-  EXPECT_EQ(t.multicast->m_receive.m_markers[0], 1);
-  EXPECT_EQ(t.multicast->m_joinedTtl, 1);
+  ASSERT_TRUE(Exchange(sim.get(), [&] { return t.multicast->Received().WritePosition() == 1; }));
+  EXPECT_EQ(t.multicast->TakeSlot(0).marker, 1);
+  EXPECT_EQ(t.multicast->JoinedTtl(), 1);
 
   dialog.m_ttl = 5;
   dialog.m_multicastGroup = "225.1.2.4";
   t.SendMulticastSearch(dialog);
-  EXPECT_EQ(t.multicast->m_joinedTtl, 1) << "the joined socket keeps its TTL";
-  EXPECT_EQ(t.multicast->m_membershipGroup, "225.1.2.3");
-  EXPECT_EQ(t.multicast->m_destinationAddress, "225.1.2.4") << "the destination follows the dialog";
-  EXPECT_EQ(t.multicast->m_receive.m_writePosition, 0) << "the ring was reset for the new search";
+  EXPECT_EQ(t.multicast->JoinedTtl(), 1) << "the joined socket keeps its TTL";
+  EXPECT_EQ(t.multicast->MembershipGroup(), "225.1.2.3");
+  EXPECT_EQ(t.multicast->DestinationAddress(), "225.1.2.4") << "the destination follows the dialog";
+  EXPECT_EQ(t.multicast->Received().WritePosition(), 0) << "the ring was reset for the new search";
 }
 
 TEST_F(NamespacedTransport, MulticastReceiveFailureShowsItsMessage) {
-  Network({"198.51.100.10"});
   DeviceConfig big = MakeDevice("big", 0x0A, "198.51.100.10", false);
   big.faults.oversizeReply = 300;
-  Devices({big});
+  ASSERT_TRUE(Devices({big}));
   testnet::Enter inPc(net->pc);
+  ASSERT_TRUE(inPc.ok());
   Transports t;
   CSearchDlg dialog;
   tk::headless::ExpectMessageBox(kMsgHostGroupReceiveError);
   ASSERT_TRUE(t.SendMulticastSearch(dialog));
   ASSERT_TRUE(Exchange(sim.get(), [&] { return !tk::headless::MessageBoxes().empty(); }));
-  EXPECT_EQ(t.multicast->m_receive.m_slotLength[0], -1);
-  EXPECT_EQ(t.multicast->m_receive.m_writePosition, 0);
+  EXPECT_EQ(t.multicast->TakeSlot(0).length, -1);
+  EXPECT_EQ(t.multicast->Received().WritePosition(), 0);
 }
 
 TEST_F(NamespacedTransport, TheOwnDatagramFilterIgnoresOurOwnDatagrams) {
-  Network({"198.51.100.10"});
   testnet::Enter inPc(net->pc);
+  ASSERT_TRUE(inPc.ok());
+  // A stack that refuses to switch loopback off: the filter must take over.
+  tk::headless::Platform().multicastLoopbackFails = true;
+  tk::headless::Platform().hostAddresses = {testnet::PcDevNetwork::kPcAddress};
   CMulticastSocket m;
-  ASSERT_TRUE(m.Join(1, true, kDefaultMulticastGroup, kPcMulticastPort));
+  ASSERT_TRUE(m.Join(1, false, kDefaultMulticastGroup, kPcMulticastPort));
+  ASSERT_TRUE(m.OwnDatagramFilterOn());
+  EXPECT_EQ(m.OwnAddress(), testnet::PcDevNetwork::kPcAddress);
+  EXPECT_EQ(m.OwnPort(), kPcMulticastPort);
   // A reply-shaped datagram sent by the socket to its own port comes back
   // through multicast loopback with our own address and port as sender.
   Bytes echo(73, 0);
   std::memcpy(echo.data(), "MORKELAN", 8);
   echo[8] = 0x01;
-  m.m_ownDatagramFilter = 1;
-  m.m_ownAddress = testnet::PcDevNetwork::kPcAddress;
-  m.m_ownPort = kPcMulticastPort;
   ASSERT_TRUE(m.Send(echo.data(), 73, kDefaultMulticastGroup, kPcMulticastPort));
-  ASSERT_TRUE(Exchange(nullptr, [&] { return m.m_senderPort == kPcMulticastPort; }));
-  EXPECT_EQ(m.m_receive.m_writePosition, 0);
-  EXPECT_EQ(m.m_receive.m_slotLength[0], -1);
-  EXPECT_EQ(m.m_receive.m_replyReceived, 0);
+  ASSERT_TRUE(Exchange(nullptr, [&] { return m.SenderPort() == kPcMulticastPort; }));
+  EXPECT_EQ(m.Received().WritePosition(), 0);
+  EXPECT_EQ(m.TakeSlot(0).length, -1);
+  EXPECT_FALSE(m.Received().ReplyReceived());
 
-  m.m_ownDatagramFilter = 0;  // the same datagram without the filter is taken
-  ASSERT_TRUE(m.Send(echo.data(), 73, kDefaultMulticastGroup, kPcMulticastPort));
-  ASSERT_TRUE(Exchange(nullptr, [&] { return m.m_receive.m_writePosition == 1; }));
+  // The same datagram from another port of this PC is taken.
+  tk::BlockingUdpSocket other;
+  ASSERT_TRUE(other.Open());
+  ASSERT_EQ(other.SendTo(echo.data(), 73, kPcMulticastPort, kDefaultMulticastGroup), 73);
+  ASSERT_TRUE(Exchange(nullptr, [&] { return m.Received().WritePosition() == 1; }));
 }
 
 // 256 replies arriving at once land in the ring without loss.
 TEST_F(NamespacedTransport, ABurstOf256RepliesLandsWithoutLoss) {
-  Network({"198.51.100.10"});
   int blaster = -1;
   {
     testnet::Enter inDev(net->dev);
+    ASSERT_TRUE(inDev.ok());
     blaster = ::socket(AF_INET, SOCK_DGRAM, 0);
   }
   ASSERT_GE(blaster, 0);
   testnet::Enter inPc(net->pc);
+  ASSERT_TRUE(inPc.ok());
   CBroadcastSocket b;
   ASSERT_TRUE(b.Open(kPcBroadcastPort));
   sockaddr_in to{};
@@ -378,14 +402,14 @@ TEST_F(NamespacedTransport, ABurstOf256RepliesLandsWithoutLoss) {
   for (int i = 0; i < 256; ++i) {
     devsim::Device d(MakeDevice("burst", static_cast<std::uint8_t>(i), "198.51.100.10", i % 2 == 1));
     const Bytes reply = d.Reply(0x01);
-    ::sendto(blaster, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    testguard::GuardedSendTo(blaster, reply.data(), reply.size(), 0, to);
   }
   ::close(blaster);
-  tk::headless::PumpUntil([&] { return b.m_receive.m_slotLength[255] > 0; }, 5000);
-  EXPECT_EQ(b.m_receive.m_writePosition, 0) << "wrapped after 256";
+  tk::headless::PumpUntil([&] { return b.TakeSlot(255).length > 0; }, 5000);
+  EXPECT_EQ(b.Received().WritePosition(), 0) << "wrapped after 256";
   auto table = std::make_unique<DeviceTable>();
   for (int i = 0; i < 256; ++i) {
-    ASSERT_GT(PollSearchSlot(*table, b.m_receive, true), 0) << "reply " << i;
+    ASSERT_GT(PollSearchSlot(*table, b, true), 0) << "reply " << i;
     ASSERT_EQ(table->Slot(i)[31], i) << "in arrival order";
     ASSERT_EQ(table->PortCount(i), i % 2 == 1 ? 2 : 1);
   }
@@ -442,20 +466,20 @@ class Child {
 
 // The simulator program with the two-device example answers a search.
 TEST_F(NamespacedTransport, TheDevsimProgramWithTheExampleAnswersABroadcastSearch) {
-  Network({"198.51.100.10", "198.51.100.11"});
   Child devsim({"ip", "netns", "exec", net->dev.name(), DEVSIM_PROGRAM, "--config",
                 DEVSIM_EXAMPLES_DIR "/two-devices.json"});
   const std::string banner = devsim.ReadUntil("ready");
   ASSERT_NE(banner.find("2 device(s) ready"), std::string::npos) << banner;
   {
     testnet::Enter inPc(net->pc);
+    ASSERT_TRUE(inPc.ok());
     Transports t;
     CSearchDlg dialog;
     ASSERT_TRUE(t.SendBroadcastSearch(dialog));
-    EXPECT_TRUE(tk::headless::PumpUntil([&] { return t.broadcast->m_receive.m_writePosition == 2; }, 3000));
+    EXPECT_TRUE(tk::headless::PumpUntil([&] { return t.broadcast->Received().WritePosition() == 2; }, 3000));
     auto table = std::make_unique<DeviceTable>();
-    PollSearchSlot(*table, t.broadcast->m_receive, true);
-    PollSearchSlot(*table, t.broadcast->m_receive, true);
+    PollSearchSlot(*table, *t.broadcast, true);
+    PollSearchSlot(*table, *t.broadcast, true);
     EXPECT_NE(table->FindSlotByMacText("02-00-5E-01-A2-0F"), -1);
     EXPECT_NE(table->FindSlotByMacText("02-00-5E-01-B3-20"), -1);
   }

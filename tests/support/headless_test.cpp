@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "send_guard.h"
+
 namespace {
 
 void FailTest(const std::string& what) {
@@ -13,6 +15,7 @@ void FailTest(const std::string& what) {
 void HeadlessTest::SetUp() {
   tk::headless::Reset();
   tk::headless::SetFailureHandler(FailTest);
+  testguard::Install();
 }
 
 void HeadlessTest::TearDown() {

@@ -1,8 +1,9 @@
 // The GoogleTest fixture for tests on the headless toolkit backend.
 //
-// SetUp resets the backend and turns every unexpected event it reports (a
+// SetUp resets the backend, turns every unexpected event it reports (a
 // message box or modal dialog nobody answered, a dialog left open, a click on a
-// disabled control, ...) into a test failure. TearDown fails the test when it
+// disabled control, ...) into a test failure, and puts the send guard
+// (send_guard.h) in front of every socket send. TearDown fails the test when it
 // left anything behind (open windows, live timers, open sockets, unused
 // scripted answers) and resets the backend again, so tests never see each
 // other's state.

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <utility>
 #include <vector>
 
 #include "backend.h"
@@ -123,12 +124,25 @@ bool SockName(int fd, std::string& address, unsigned& port, int& lastError) {
   return true;
 }
 
+tk::headless::SendGuard& Guard() {
+  static tk::headless::SendGuard guard;
+  return guard;
+}
+
 int SendDatagram(int fd, const void* buf, int len, unsigned port, const std::string& address,
                  int& lastError) {
   sockaddr_in to{};
   if (len < 0 || !ToSockAddr(address, port, false, to)) {
     lastError = WSAEINVAL;
     return SOCKET_ERROR;
+  }
+  if (Guard()) {
+    const std::string refusal = Guard()(fd, ntohl(to.sin_addr.s_addr), port);
+    if (!refusal.empty()) {
+      Fail("send refused: " + refusal);
+      lastError = kWsaEAcces;
+      return SOCKET_ERROR;
+    }
   }
   ssize_t sent = ::sendto(fd, buf, static_cast<size_t>(len), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
   if (sent < 0) {
@@ -270,6 +284,10 @@ bool CAsyncSocket::SetMulticastTTL(int ttl) {
 }
 
 bool CAsyncSocket::SetMulticastLoopback(bool on) {
+  if (IsOpen() && S().platform.multicastLoopbackFails) {
+    m_lastError = WSAEINVAL;
+    return false;
+  }
   return IsOpen() &&
          SetIntOption(static_cast<int>(m_socket), IPPROTO_IP, IP_MULTICAST_LOOP, on ? 1 : 0, m_lastError);
 }
@@ -407,6 +425,10 @@ int PumpSockets(int maxWaitMs) {
     ++delivered;
   }
   return delivered;
+}
+
+void SetSendGuard(SendGuard guard) {
+  Guard() = std::move(guard);
 }
 
 int OpenSocketCount() {

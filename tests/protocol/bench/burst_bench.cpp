@@ -13,6 +13,7 @@
 #include "corvane/protocol/broadcast_socket.h"
 #include "devsim/device.h"
 #include "netns.h"
+#include "send_guard.h"
 #include "tk/headless.h"
 
 namespace {
@@ -28,12 +29,6 @@ devsim::DeviceConfig Device(int i) {
   return c;
 }
 
-int CountReceived(const CBroadcastSocket& b) {
-  int n = 0;
-  for (int k = 0; k < ReceiveRing::kSlots; ++k) n += b.m_receive.m_slotLength[k] > 0 ? 1 : 0;
-  return n;
-}
-
 bool RunBurst(int n) {
   testnet::PcDevNetwork net({"198.51.100.10"});
   if (!net.ok()) {
@@ -43,11 +38,12 @@ bool RunBurst(int n) {
   int blaster = -1;
   {
     testnet::Enter inDev(net.dev);
-    blaster = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (inDev.ok()) blaster = ::socket(AF_INET, SOCK_DGRAM, 0);
   }
   testnet::Enter inPc(net.pc);
   CBroadcastSocket b;
-  if (blaster < 0 || !b.Open(kPcBroadcastPort)) {
+  if (blaster < 0 || !inPc.ok() || !b.Open(kPcBroadcastPort)) {
+    if (blaster >= 0) ::close(blaster);
     std::printf("skipped: cannot open the sockets\n");
     return false;
   }
@@ -58,13 +54,12 @@ bool RunBurst(int n) {
   to.sin_port = htons(kPcBroadcastPort);
   to.sin_addr.s_addr = inet_addr(testnet::PcDevNetwork::kPcAddress);
   const auto start = std::chrono::steady_clock::now();
-  for (const Bytes& r : replies)
-    ::sendto(blaster, r.data(), r.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-  tk::headless::PumpUntil([&] { return CountReceived(b) == n; }, 2000);
+  for (const Bytes& r : replies) testguard::GuardedSendTo(blaster, r.data(), r.size(), 0, to);
+  tk::headless::PumpUntil([&] { return b.Received().FilledSlots() == n; }, 2000);
   const auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   ::close(blaster);
   std::printf("N=%3d: %3d of %3d replies arrived in the ring in %.2f ms (receive buffer %d bytes)\n", n,
-              CountReceived(b), n, ms, b.GetReceiveBufferSize());
+              b.Received().FilledSlots(), n, ms, b.GetReceiveBufferSize());
   return true;
 }
 
@@ -72,6 +67,7 @@ bool RunBurst(int n) {
 
 int main() {
   tk::headless::Reset();
+  testguard::Install();
   for (int n : {64, 256}) {
     if (!RunBurst(n)) return 0;
   }

@@ -30,12 +30,6 @@ Bytes Reply(int i) {
   return EncodeRecord(r);
 }
 
-int FilledSlots(const SearchReceiveArea& area) {
-  int n = 0;
-  for (int k = 0; k < ReceiveRing::kSlots; ++k) n += area.m_slotLength[k] > 0 ? 1 : 0;
-  return n;
-}
-
 class BroadcastBurst : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(tk::SocketsStartup(2, 2)); }
@@ -66,18 +60,17 @@ TEST_F(BroadcastBurst, TwoHundredFiftySixRepliesLandInOrderWithoutLoss) {
         << "reply " << i;
   }
 
-  const bool all =
-      protocol_win32_test::PumpMessagesUntil([&] { return FilledSlots(b.m_receive) == kBurst; }, kMaxPumpMs);
-  ASSERT_TRUE(all) << FilledSlots(b.m_receive) << " of " << kBurst << " replies arrived";
-  EXPECT_EQ(b.m_receive.m_writePosition, 0) << "wrapped after 256";
-  EXPECT_EQ(b.m_senderAddress, "127.0.0.1");
+  const bool all = protocol_win32_test::PumpMessagesUntil(
+      [&] { return b.Received().FilledSlots() == kBurst; }, kMaxPumpMs);
+  ASSERT_TRUE(all) << b.Received().FilledSlots() << " of " << kBurst << " replies arrived";
+  EXPECT_EQ(b.Received().WritePosition(), 0) << "wrapped after 256";
+  EXPECT_EQ(b.SenderAddress(), "127.0.0.1");
 
   auto table = std::make_unique<DeviceTable>();
   for (int i = 0; i < kBurst; ++i) {
-    ASSERT_EQ(b.m_receive.m_slotLength[i], static_cast<int>(kOnePortRecordSize)) << "slot " << i;
-    ASSERT_EQ(b.m_receive.m_markers[i], 1) << "slot " << i;
-    ASSERT_EQ(PollSearchSlot(*table, b.m_receive, true), static_cast<int>(kOnePortRecordSize))
-        << "reply " << i;
+    ASSERT_EQ(b.TakeSlot(i).length, static_cast<int>(kOnePortRecordSize)) << "slot " << i;
+    ASSERT_EQ(b.TakeSlot(i).marker, 1) << "slot " << i;
+    ASSERT_EQ(PollSearchSlot(*table, b, true), static_cast<int>(kOnePortRecordSize)) << "reply " << i;
     ASSERT_EQ(table->Slot(i)[off::kMac + 5], i) << "in arrival order";
   }
   EXPECT_EQ(table->FindSlotByMacText("02-00-5E-01-A2-FF"), kBurst - 1);

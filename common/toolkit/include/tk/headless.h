@@ -173,6 +173,12 @@ int PumpSockets(int maxWaitMs);
 // Pumps sockets and posted messages until `done` or `maxWaitMs` real time passed.
 bool PumpUntil(const std::function<bool()>& done, int maxWaitMs);
 int OpenSocketCount();
+// Asked before every datagram a socket of this backend sends, with the socket's
+// descriptor and the destination (host order). A non-empty answer refuses the
+// send: nothing is sent, the call fails with WSAEACCES and the answer goes to
+// the failure handler. Kept across Reset; none (every send made) until set.
+using SendGuard = std::function<std::string(std::intptr_t socket, std::uint32_t destination, unsigned port)>;
+void SetSendGuard(SendGuard guard);
 
 // ---- platform settings -----------------------------------------------------------------
 
@@ -185,6 +191,9 @@ struct PlatformSettings {
   std::vector<std::string> hostAddresses = {"127.0.0.1"};
   std::vector<AdapterInfo> adapters = {{"lo", "Loopback", "127.0.0.1", "255.0.0.0"}};
   unsigned long adaptersError = 0;  // nonzero: GetAdaptersInfo fails with it
+  // Setting multicast loopback fails and leaves the socket's loopback as it was
+  // (on), as on a stack that refuses the option.
+  bool multicastLoopbackFails = false;
   // Calendar time at virtual time 0; CurrentTime() adds the virtual clock.
   std::time_t calendarBase = 0;
   bool localTimeFails = false;
