@@ -1,7 +1,9 @@
 // The installer seam on SetupAPI's installation-file and device-installation
 // functions.
-#include <setupapi.h>
+// <windows.h> first: the SetupAPI header builds on its types.
 #include <windows.h>
+
+#include <setupapi.h>
 
 #include <cstring>
 #include <vector>

@@ -1,7 +1,9 @@
 // The driver seam on SetupAPI's device interface functions and the device's
 // exclusive open and control requests.
-#include <setupapi.h>
+// <windows.h> first: the SetupAPI header builds on its types.
 #include <windows.h>
+
+#include <setupapi.h>
 
 #include "marlet/win32/win32_platforms.h"
 
