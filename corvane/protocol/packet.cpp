@@ -246,19 +246,23 @@ Bytes EncodeRecord(const DeviceRecord& record) {
 }
 
 bool DecodeRecord(ByteView b, DeviceRecord& r) {
-  if (b.size() < kOnePortRecordSize || !HasMagicAt(b, off::kMagic)) return false;
+  // Every reader below returns 0 past the end of `b`, so a short reply reads
+  // as far as it goes and no further.
+  if (!HasMagicAt(b, off::kMagic)) return false;
   r = DeviceRecord{};
-  r.code = b[off::kCode];
-  r.flags = b[off::kFlags];
-  r.name.clear();
-  for (std::size_t i = 0; i < kNameSize && b[off::kName + i] != 0; ++i)
-    r.name += static_cast<char>(b[off::kName + i]);
+  r.code = Get8(b, off::kCode);
+  r.flags = Get8(b, off::kFlags);
+  for (std::size_t i = 0; i < kNameSize && off::kName + i < b.size(); ++i) {
+    const std::uint8_t c = b[off::kName + i];
+    if (c == 0) break;
+    if (c != kFill) r.name += static_cast<char>(c);
+  }
   r.mac = MacOfRecord(b);
-  const std::uint8_t mode = b[off::kMode1];
+  const std::uint8_t mode = Get8(b, off::kMode1);
   r.dhcp = (mode & kModeDhcp) != 0;
   r.multicastMgmt = (mode & kModeMulticastMgmt) != 0;
   r.broadcastMgmt = (mode & kModeBroadcastMgmt) != 0;
-  r.timeoutMinutes = b[off::kTimeout];
+  r.timeoutMinutes = Get8(b, off::kTimeout);
   r.dynamicIp = GetIPv4(b, off::kDynamicIp);
   r.staticIp = GetIPv4(b, off::kStaticIp);
   r.broadcastListenPort = Get16(b, off::kBroadcastListenPort);
@@ -268,14 +272,21 @@ bool DecodeRecord(ByteView b, DeviceRecord& r) {
   r.dns = GetIPv4(b, off::kDns);
   r.ports[0] = ReadPort(b, off::kMode1, off::kDataPort1, off::kDestIp1, off::kDestPort1, off::kLineA1,
                         off::kState1, off::kTxTimer1, off::kTransfer1);
-  r.portCount = HasMagicAt(b, off::kMagic2) && b.size() >= kTwoPortRecordSize ? 2 : 1;
+  r.portCount = HasMagicAt(b, off::kMagic2) ? 2 : 1;
   if (r.portCount == 2) {
     r.ports[1] = ReadPort(b, off::kMode2, off::kDataPort2, off::kDestIp2, off::kDestPort2, off::kLineA2,
                           off::kState2, off::kTxTimer2, off::kTransfer2);
-    r.port2MgmtBits = b[off::kMode2] & kModeMgmtBits;
-    r.timeoutCopy = b[off::kTimeoutCopy];
+    r.port2MgmtBits = Get8(b, off::kMode2) & kModeMgmtBits;
+    r.timeoutCopy = Get8(b, off::kTimeoutCopy);
   }
   return true;
+}
+
+bool DecodeReplyRecord(ByteView b, DeviceRecord& r) {
+  const int code = ReplyCode(b, static_cast<int>(b.size()));
+  if (code != kReplySearch && code != kReplySet && code != kReplyRestore && code != kReplyReboot)
+    return false;
+  return DecodeRecord(b, r);
 }
 
 // ---- request builders ----------------------------------------------------------------
@@ -362,7 +373,9 @@ int StatusQueryState(ByteView reply, int length, int rowKind) {
   if (length < 0 || !IsValidRowKind(rowKind)) return -1;
   if (ReplyCode(reply, length) != kReplySearch) return -1;
   const std::size_t at = rowKind == static_cast<int>(RowKind::SecondPort) ? off::kState2 : off::kState1;
-  if (at >= reply.size()) return -1;
+  // The state byte must be part of what this datagram carried: the buffer may
+  // still hold an earlier, longer reply beyond the length.
+  if (length <= static_cast<int>(at) || at >= reply.size()) return -1;
   return reply[at];
 }
 

@@ -223,10 +223,15 @@ struct DeviceRecord {
 
 // Writes the record field by field: 73 bytes, or 98 with the second section.
 Bytes EncodeRecord(const DeviceRecord& record);
-// Reads a record from a reply of `length` bytes (at most buffer size). Fields
-// beyond the length read as 0; the port count is 2 only when the second magic
-// is present. False when the buffer does not hold a whole first section.
+// Reads a record from the bytes received (the view's size is the length).
+// Fields beyond the length read as 0, the name leaves out every 0xCC byte, and
+// the port count is 2 whenever the second magic is present, as the acceptance
+// rule marks it. False only when the bytes do not open with the magic. The
+// code byte is not judged: the simulator decodes set requests with it.
 bool DecodeRecord(ByteView bytes, DeviceRecord& record);
+// DecodeRecord for a reply that must carry a record: reply code 1, 3, 9 or 12
+// (low four bits of byte 8); false for any other code.
+bool DecodeReplyRecord(ByteView bytes, DeviceRecord& record);
 
 // ---- request builders ----------------------------------------------------------------
 
@@ -269,8 +274,9 @@ enum class ReplyMark : std::uint8_t {
 ReplyMark AcceptReply(MutableByteView buffer, int length);
 
 // Connection state of a status-query reply for a row kind: -1 when the reply
-// does not count (negative length, code not 1, invalid row kind or too short),
-// else the state byte (offset 69, or 94 for a second row).
+// does not count (negative length, code not 1, invalid row kind, or a length
+// that does not reach the state byte), else the state byte (offset 69, or 94
+// for a second row).
 int StatusQueryState(ByteView reply, int length, int rowKind);
 
 }  // namespace corvane::protocol

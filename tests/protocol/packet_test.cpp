@@ -312,12 +312,52 @@ TEST(DecodeRecord, RoundTripsEveryField) {
   EXPECT_EQ(out.port2MgmtBits, kModeBroadcastMgmt);
 }
 
-TEST(DecodeRecord, RefusesShortOrUnmarkedBuffers) {
+TEST(DecodeRecord, RefusesOnlyBuffersWithoutTheMagic) {
   DeviceRecord out;
   Bytes full = EncodeRecord(SampleTwoPortRecord());
-  EXPECT_FALSE(DecodeRecord(ByteView(full.data(), 72), out));
+  EXPECT_FALSE(DecodeRecord(ByteView(full.data(), 7), out));
   full[0] = 'X';
   EXPECT_FALSE(DecodeRecord(full, out));
+}
+
+// A reply of any length is read; fields beyond it read as 0.
+TEST(DecodeRecord, ReadsShortRepliesUpToTheirLength) {
+  Bytes full = EncodeRecord(SampleTwoPortRecord());
+  DeviceRecord out;
+  ASSERT_TRUE(DecodeRecord(ByteView(full.data(), 40), out));
+  EXPECT_EQ(out.name, "ABC");
+  EXPECT_EQ(out.ports[0].dataPort, 0);
+  EXPECT_EQ(out.portCount, 1);
+}
+
+// The acceptance rule marks any reply with the second magic as two-port; the
+// decoder agrees, and port 2's fields beyond the length read as 0.
+TEST(DecodeRecord, SecondMagicMakesTwoPortsWhateverTheLength) {
+  Bytes full = EncodeRecord(SampleTwoPortRecord());
+  DeviceRecord out;
+  ASSERT_TRUE(DecodeRecord(ByteView(full.data(), 90), out));
+  EXPECT_EQ(out.portCount, 2);
+  EXPECT_EQ(out.ports[1].dataPort, 4002);
+  EXPECT_EQ(out.ports[1].state, 0);
+}
+
+TEST(DecodeRecord, NameLeavesOutFillBytes) {
+  Bytes b = EncodeRecord(SampleTwoPortRecord());
+  const Raw name = {0xCC, 'A', 0xCC, 'B', 'C', 0xCC, 0, 'Z'};
+  std::copy(name.begin(), name.end(), b.begin() + off::kName);
+  DeviceRecord out;
+  ASSERT_TRUE(DecodeRecord(b, out));
+  EXPECT_EQ(out.name, "ABC");
+}
+
+TEST(DecodeReplyRecord, AcceptsOnlyRecordCarryingReplyCodes) {
+  Bytes b = EncodeRecord(SampleTwoPortRecord());
+  for (int code = 0; code < 0x20; ++code) {
+    b[off::kCode] = static_cast<std::uint8_t>(code);
+    DeviceRecord out;
+    const int low = code & 0x0F;
+    EXPECT_EQ(DecodeReplyRecord(b, out), low == 1 || low == 3 || low == 9 || low == 12) << code;
+  }
 }
 
 TEST(DecodeRecord, NameOfSixteenCharactersWithoutTerminator) {
@@ -427,6 +467,19 @@ TEST(StatusQuery, StateByteByRowKind) {
   EXPECT_EQ(StatusQueryState(r, 98, 22), 1);
   r[69] = 2;
   EXPECT_EQ(StatusQueryState(r, 98, 11), 2);
+}
+
+// A short datagram after a longer reply must not be judged by the earlier
+// reply's state byte still in the buffer.
+TEST(StatusQuery, CountsOnlyWhenTheLengthReachesTheStateByte) {
+  Raw r = ReceiveArea(TwoPortReply());
+  r[69] = 0;
+  r[94] = 0;
+  EXPECT_EQ(StatusQueryState(r, 9, 11), -1);
+  EXPECT_EQ(StatusQueryState(r, 69, 11), -1);
+  EXPECT_EQ(StatusQueryState(r, 70, 11), 0);
+  EXPECT_EQ(StatusQueryState(r, 94, 22), -1);
+  EXPECT_EQ(StatusQueryState(r, 95, 22), 0);
 }
 
 TEST(StatusQuery, DoesNotCountWithoutAValidReply) {

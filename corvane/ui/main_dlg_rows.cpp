@@ -1,0 +1,246 @@
+// The device list rows: one row per device port, written from the stored
+// records, placed in reply order by a user search and at the device's earlier
+// place by a refresh search, and marked by the status evaluation.
+#include <cstdio>
+
+#include "corvane/ui/main_dlg.h"
+
+namespace corvane::ui {
+
+using namespace tk;
+using protocol::ByteView;
+using protocol::RowKind;
+namespace off = protocol::off;
+
+namespace {
+
+constexpr int kLowestDataPort = 1024;
+
+// A record as far as it was received: every byte at or past the length reads
+// as the fill byte, whatever the buffer still holds there from earlier.
+class ReceivedRecord {
+ public:
+  ReceivedRecord(ByteView bytes, int length)
+      : m_bytes(bytes), m_length(length < 0 ? 0 : static_cast<std::size_t>(length)) {}
+
+  std::uint8_t At(std::size_t offset) const {
+    return offset < m_length && offset < m_bytes.size() ? m_bytes[offset] : protocol::kFill;
+  }
+  int Be16(std::size_t offset) const { return (At(offset) << 8) | At(offset + 1); }
+
+ private:
+  ByteView m_bytes;
+  std::size_t m_length;
+};
+
+std::string StatusText(int state) {
+  if (state == protocol::kStateIdle) return "Idle";
+  if (state == protocol::kStateConnected) return "Connected";
+  return "Unknown";
+}
+
+std::string NameText(const ReceivedRecord& r) {
+  std::string name;
+  for (std::size_t i = 0; i < protocol::kNameSize; ++i) {
+    const std::uint8_t c = r.At(off::kName + i);
+    if (c == 0) break;
+    if (c != protocol::kFill) name += static_cast<char>(c);
+  }
+  return name;
+}
+
+std::string MacText(const ReceivedRecord& r) {
+  protocol::MacAddress mac{};
+  for (std::size_t i = 0; i < protocol::kMacSize; ++i) mac[i] = r.At(off::kMac + i);
+  return protocol::MacText(mac);
+}
+
+std::string IpText(const ReceivedRecord& r) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%d.%d.%d.%d", r.At(off::kDynamicIp), r.At(off::kDynamicIp + 1),
+                r.At(off::kDynamicIp + 2), r.At(off::kDynamicIp + 3));
+  return text;
+}
+
+}  // namespace
+
+// ---- writing one row ------------------------------------------------------------------
+
+void CCorvaneDlg::WritePortRow(int row, ByteView bytes, int length, int port, bool defaultName) {
+  const ReceivedRecord r(bytes, length);
+  const bool second = port == 2;
+  const bool client = (r.At(second ? off::kMode2 : off::kMode1) & protocol::kModeClient) != 0;
+  const int portValue = client ? r.Be16(second ? off::kDestPort2 : off::kDestPort1)
+                               : r.Be16(second ? off::kDataPort2 : off::kDataPort1);
+  const std::string status = StatusText(r.At(second ? off::kState2 : off::kState1));
+  const std::string number = std::to_string(row + 1);
+  std::string name = NameText(r);
+  if (name.empty() && defaultName) name = "CVN" + number;
+
+  // Column by column, the controls refreshed after each, in the order the
+  // device list has always been filled.
+  const std::pair<int, std::string> cells[] = {
+      {kColNumber, number},
+      {kColName, name},
+      {kColMac, MacText(r)},
+      {kColDhcp, (r.At(off::kMode1) & protocol::kModeDhcp) != 0 ? "Enable" : "Disable"},
+      {kColMode, client ? "Client" : "Server"},
+      {kColIp, IpText(r)},
+      {kColPort, std::to_string(portValue)},
+      {kColStatus, status},
+  };
+  m_list.SetCellBackColor(row, -1, kRowBaseColor, true);
+  for (const auto& [column, text] : cells) {
+    m_list.SetCellText(row, column, text);
+    PushToControls();
+  }
+  if (status == "Connected") m_list.SetCellBackColor(row, -1, kRowConnectedColor, true);
+  if (portValue < kLowestDataPort) {
+    MessageBox("Port number should greater than 1024.", "Searching Result", MB_OK | MB_ICONINFORMATION);
+  }
+}
+
+// ---- placing rows -----------------------------------------------------------------------
+
+void CCorvaneDlg::PlaceRowsOfStoredReply(int slot) {
+  // The search that follows a restore, reboot or upgrade rebuilds the rows of
+  // the user's search; every other search lists what it finds.
+  if (m_operationPending != 0 && m_userSearch == 0) {
+    RefreshRowsOfDevice(slot);
+  } else {
+    AddRowsOfNewDevice(slot);
+  }
+}
+
+void CCorvaneDlg::AddRowsOfNewDevice(int slot) {
+  const int ports = m_table->PortCount(slot) == 2 ? 2 : 1;
+  if (slot >= 0 && slot < protocol::DeviceTable::kSlotCount) m_entryPortCounts[slot] = ports;
+  const ByteView record = m_table->Slot(slot);
+  const int length = m_table->SlotLength(slot);
+  for (int port = 1; port <= ports; ++port) {
+    // The rows are written where they were inserted, so the texts always land
+    // on the new rows whatever the row counter says.
+    const int row = m_list.InsertRow(m_list.GetItemCount(), "");
+    if (row < 0) return;
+    m_list.SetCellBackColor(row, -1, kRowBaseColor, true);
+    ++m_addedRows;
+    WritePortRow(row, record, length, port, true);
+  }
+}
+
+void CCorvaneDlg::RefreshRowsOfDevice(int slot) {
+  if (m_refreshRowsCreated == 0) {
+    for (int i = 0; i < m_addedRows; ++i) {
+      const int row = m_list.InsertRow(m_list.GetItemCount(), "");
+      if (row >= 0) m_list.SetCellBackColor(row, -1, kRowBaseColor, true);
+    }
+    m_refreshRowsCreated = 1;
+  }
+  const int ports = m_table->PortCount(slot) == 2 ? 2 : 1;
+  m_refreshedRows += ports;
+
+  const ByteView record = m_table->Slot(slot);
+  const int entry = m_table->FindMacTextEntry(protocol::MacTextOfRecord(record));
+  // A device that was not in the user's search has no place in the list.
+  if (entry < 0) return;
+  int position = 0;
+  for (int k = 0; k < entry; ++k) position += m_entryPortCounts[k];
+  const int length = m_table->SlotLength(slot);
+  for (int port = 1; port <= ports; ++port) {
+    const int row = position + port - 1;
+    if (row >= m_list.GetItemCount()) return;
+    WritePortRow(row, record, length, port, true);
+  }
+}
+
+void CCorvaneDlg::WriteRowsAfterCommandReply(bool fromSetReply) {
+  const int slot = m_table->SelectedSlot();
+  const ByteView record = m_table->Slot(slot);
+  const int length = m_table->SlotLength(slot);
+  const bool defaultName = !fromSetReply;
+  switch (m_rowKind) {
+    case RowKind::SinglePort:
+      WritePortRow(m_currentRow, record, length, 1, defaultName);
+      break;
+    case RowKind::FirstPort:
+      WritePortRow(m_currentRow, record, length, 1, defaultName);
+      WritePortRow(m_currentRow + 1, record, length, 2, defaultName);
+      break;
+    case RowKind::SecondPort:
+      WritePortRow(m_currentRow - 1, record, length, 1, defaultName);
+      WritePortRow(m_currentRow, record, length, 2, defaultName);
+      break;
+  }
+}
+
+// ---- status --------------------------------------------------------------------------------
+
+int CCorvaneDlg::EvaluateStatusReply(ByteView reply, int length) {
+  const int state = protocol::StatusQueryState(reply, length, static_cast<int>(m_rowKind));
+  if (state < 0) return -1;
+  if (state == protocol::kStateIdle) return 1;
+  if (state == protocol::kStateConnected) {
+    m_list.SetCellTextColor(m_currentRow, -1, kBlack, true);
+    m_list.SetCellText(m_currentRow, kColStatus, "Connected");
+    m_list.SetRowCheck(m_currentRow, false);
+    m_list.SetCellBackColor(m_currentRow, -1, kRowConnectedColor, true);
+    PushToControls();
+    return 0;
+  }
+  m_list.SetCellText(m_currentRow, kColStatus, "Unknown");
+  return 0;
+}
+
+void CCorvaneDlg::SetRowStatus(int row, const std::string& status) {
+  m_list.SetCellText(row, kColStatus, status);
+}
+
+void CCorvaneDlg::MarkRowTrouble(int row, const std::string& status) {
+  m_list.SetCellText(row, kColStatus, status);
+  m_list.SetCellTextColor(row, -1, kBlack, true);
+  m_list.SetCellBackColor(row, -1, kRowTroubleColor, true);
+}
+
+// ---- row kinds --------------------------------------------------------------------------------
+
+RowKind CCorvaneDlg::RowKindOf(int row, RowKind previous) const {
+  const int count = m_list.GetItemCount();
+  if (row < 0 || row >= count) return previous;
+  auto mac = [&](int r) { return r >= 0 && r < count ? m_list.GetCellText(r, kColMac) : std::string(); };
+  const std::string own = mac(row);
+  if (row == count - 1) {
+    if (count == 1) return RowKind::SinglePort;
+    return mac(row - 1) == own ? RowKind::SecondPort : RowKind::SinglePort;
+  }
+  RowKind kind = previous;
+  if (row == 0) kind = mac(1) == own ? RowKind::FirstPort : RowKind::SinglePort;
+  const bool prevSame = mac(row - 1) == own;
+  const bool nextSame = mac(row + 1) == own;
+  if (prevSame && !nextSame) kind = RowKind::SecondPort;
+  if (!prevSame && nextSame) kind = RowKind::FirstPort;
+  if (!prevSame && !nextSame) kind = RowKind::SinglePort;
+  return kind;
+}
+
+void CCorvaneDlg::TakeClickedRow(int item) {
+  m_currentRow = item;
+  m_rowCount = m_list.GetItemCount();
+  if (item < 0 || item >= m_rowCount) return;
+  m_rowKind = RowKindOf(item, m_rowKind);
+  const int slot = m_table->FindSlotByMacText(m_list.GetCellText(item, kColMac));
+  if (slot >= 0) m_table->SetSelectedSlot(slot);
+}
+
+int CCorvaneDlg::PartnerRow(int row, RowKind kind) {
+  if (kind == RowKind::FirstPort) return row + 1;
+  if (kind == RowKind::SecondPort) return row - 1;
+  return -1;
+}
+
+std::string CCorvaneDlg::RowNumbersText(int row, RowKind kind) const {
+  if (kind == RowKind::FirstPort) return std::to_string(row + 1) + "," + std::to_string(row + 2);
+  if (kind == RowKind::SecondPort) return std::to_string(row) + "," + std::to_string(row + 1);
+  return std::to_string(row + 1);
+}
+
+}  // namespace corvane::ui

@@ -1,0 +1,434 @@
+// The operation timers: one WM_TIMER handler dispatching on the timer id, and
+// the step each timer takes per tick. Every wait is counted in ticks.
+#include "corvane/protocol/search_poll.h"
+#include "corvane/ui/main_dlg.h"
+#include "tk/platform.h"
+
+namespace corvane::ui {
+
+using namespace tk;
+using protocol::RowKind;
+namespace timer = ids::timer;
+
+namespace {
+constexpr int kSearchTicksPerPeriod = 10;   // 10 ms ticks per 100 ms of search period
+constexpr int kRestoreTicksPerPeriod = 10;  // 100 ms ticks per second of restore period
+constexpr unsigned kRebootPauseMsPerDevice = 1200;
+constexpr const char* kWarningCaption = "Warning !!";
+
+std::string DeviceMessage(int row, const char* what) {
+  return "Device NO." + std::to_string(row + 1) + what;
+}
+constexpr const char* kUnderWorking = " is under working.";
+constexpr const char* kDisconnected = " is disconnected.";
+}  // namespace
+
+void CCorvaneDlg::StartTimer(UINT_PTR id, UINT periodMs) {
+  if (id == 0 || id >= m_timers.size()) return;
+  m_timers[id] = SetTimer(id, periodMs);
+}
+
+void CCorvaneDlg::StopTimer(UINT_PTR id) {
+  if (id == 0 || id >= m_timers.size()) return;
+  KillTimer(id);
+  m_timers[id] = 0;
+}
+
+void CCorvaneDlg::ShowResult(const std::string& text, const std::string& caption) {
+  MessageBox(text, caption, MB_OK | MB_ICONINFORMATION);
+}
+
+void CCorvaneDlg::OnTimer(UINT_PTR id) {
+  switch (id) {
+    case timer::kMulticastSearch:
+    case timer::kBroadcastSearch:
+      OnSearchTimer(id);
+      break;
+    case timer::kIPSearch:
+      OnIPSearchTimer();
+      break;
+    case timer::kStateQuery:
+      OnStateQueryTimer();
+      break;
+    case timer::kSettingAck:
+      OnSettingTimer();
+      break;
+    case timer::kRestoreAck:
+      OnRestoreAckTimer();
+      break;
+    case timer::kRestorePacing:
+      OnRestorePacingTimer();
+      break;
+    case timer::kRebootWait:
+      OnRebootWaitTimer();
+      break;
+    case timer::kRebootPacing:
+      OnRebootPacingTimer();
+      break;
+    case timer::kUpgradeWait:
+    case timer::kUpgradePacing:
+      OnUpgradeTimers(id);
+      break;
+    case timer::kRestartWait:
+      OnRestartWaitTimer();
+      break;
+    case timer::kClock:
+      OnClockTick();
+      break;
+    default:
+      break;
+  }
+  CDialog::OnTimer(id);
+}
+
+// ---- searches (1, 2, 3) -------------------------------------------------------------------
+
+void CCorvaneDlg::OnSearchTimer(UINT_PTR id) {
+  protocol::SearchTransport& area = id == timer::kMulticastSearch
+                                        ? static_cast<protocol::SearchTransport&>(*m_transports.multicast)
+                                        : static_cast<protocol::SearchTransport&>(*m_transports.broadcast);
+  const int slot = m_table->NextSlot();
+  // The receive slots are not emptied when taken: once 256 replies have been
+  // stored, slot 0 would be taken again and again. A search lists at most
+  // 256 replies and then waits for its quiet spell.
+  const bool full = m_replyCount >= protocol::DeviceTable::kSlotCount;
+  if (!full && protocol::PollSearchSlot(*m_table, area, m_userSearch != 0) >= 0) {
+    ++m_replyCount;
+    PlaceRowsOfStoredReply(slot);
+    SetProgress(kProgressSearching);
+    m_waitCount = 0;
+    return;
+  }
+  if (m_waitCount < m_settingDlg.m_searchPeriod * kSearchTicksPerPeriod) {
+    SetProgress(kProgressSearching);
+    ++m_waitCount;
+    return;
+  }
+  StopTimer(id);
+  area.ResetMarkers();
+  EndSearch(false);
+}
+
+void CCorvaneDlg::EndSearch(bool ipSearch) {
+  m_waitCount = 0;
+  m_userSearch = 0;
+  EnableButtons({ids::kSetting, ids::kSearch, ids::kIPSearch, ids::kUpgrade}, true);
+  SetProgress(kProgressDone);
+  SetStatusText(" Idle");
+  if (m_replyCount > 0) {
+    EnableButtons({ids::kDeviceSetup, ids::kRestore, ids::kReboot}, true);
+  } else {
+    ShowResult("No device has found.", "Searching Result");
+  }
+  m_searching = 0;
+  m_operationPending = 0;
+  m_refreshRowsCreated = 0;
+  // Nothing of the IP search is left to take.
+  if (ipSearch) m_transports.unicast->ResetMarker();
+}
+
+void CCorvaneDlg::OnIPSearchTimer() {
+  protocol::CUnicastSocket& unicast = *m_transports.unicast;
+  const int slot = m_table->NextSlot();
+  if (protocol::PollUnicastSearch(*m_table, unicast, m_userSearch != 0) >= 0) {
+    ++m_replyCount;
+    PlaceRowsOfStoredReply(slot);
+    StopTimer(timer::kIPSearch);
+    m_waitCount = 0;
+    const bool twoPort = unicast.Marker() == 2;
+    unicast.ResetBuffer();
+    unicast.ClearReplyFlags(twoPort);
+    // The first reply ends the search like a quiet spell would, with every
+    // command button back.
+    EndSearch(true);
+    return;
+  }
+  if (m_waitCount < m_settingDlg.m_searchPeriod * kSearchTicksPerPeriod) {
+    SetProgress(kProgressSearching);
+    ++m_waitCount;
+    return;
+  }
+  StopTimer(timer::kIPSearch);
+  EndSearch(true);
+}
+
+// ---- state query (4) ----------------------------------------------------------------------
+
+void CCorvaneDlg::OnStateQueryTimer() {
+  const protocol::ReceivedSlot reply = m_transports.unicast->Take();
+  const int result = EvaluateStatusReply(reply.bytes, reply.length);
+  if (result < 0) {
+    if (m_stateWaitCount < m_settingDlg.m_searchPeriod) {
+      ++m_stateWaitCount;
+      return;
+    }
+    StopTimer(timer::kStateQuery);
+    m_stateWaitCount = 0;
+    OnStateNoAnswer();
+    return;
+  }
+  if (result == 1) {
+    OnStateGo();
+  } else {
+    OnStateInUse();
+  }
+}
+
+// The state of the other port of a two-port device in the reply just judged;
+// -1 for a single-port row or when the reply did not carry that byte.
+static int PartnerPortState(const protocol::ReceivedSlot& reply, RowKind kind) {
+  if (kind == RowKind::SinglePort) return -1;
+  const std::size_t at = kind == RowKind::FirstPort ? protocol::off::kState2 : protocol::off::kState1;
+  if (reply.length <= static_cast<int>(at) || at >= reply.bytes.size()) return -1;
+  return reply.bytes[at];
+}
+
+// The rows of a device whose port (or partner port) is in use: the row itself
+// "Connected", the partner row by its own state.
+static void MarkBusyDevice(CCorvaneDlg& dlg, int row, int partnerState) {
+  dlg.SetRowStatus(row, "Connected");
+  const int partner = CCorvaneDlg::PartnerRow(row, dlg.m_rowKind);
+  if (partner < 0) return;
+  if (partnerState == protocol::kStateConnected) dlg.SetRowStatus(partner, "Connected");
+  if (partnerState == protocol::kStateIdle) dlg.SetRowStatus(partner, "Idle");
+}
+
+void CCorvaneDlg::OnStateGo() {
+  protocol::CUnicastSocket& unicast = *m_transports.unicast;
+  const int partnerState = PartnerPortState(unicast.Take(), m_rowKind);
+  const bool partnerBusy = partnerState == protocol::kStateConnected;
+  unicast.ResetBuffer();
+  unicast.ClearReplyFlags(m_rowKind != RowKind::SinglePort);
+  StopTimer(timer::kStateQuery);
+  m_stateWaitCount = 0;
+
+  if (m_operation == kOperationDeviceSetup) {
+    if (!partnerBusy) {
+      SendSettingRequest();
+    } else {
+      const int partner = PartnerRow(m_currentRow, m_rowKind);
+      SetRowStatus(m_currentRow, "Idle");
+      SetRowStatus(partner, "Connected");
+      SetProgress(kProgressDone);
+      SetStatusText(" Idle");
+      ShowResult(DeviceMessage(partner, kUnderWorking), kWarningCaption);
+    }
+  } else if (m_operation == kOperationRestore) {
+    const int listed = m_restoreList.Current();
+    if (!partnerBusy) {
+      SendRestoreRequest(listed);
+      m_restoreList.Advance();
+    } else {
+      m_restoreList.Advance();
+      if (m_restoreList.Empty()) {
+        const int partner = PartnerRow(listed, m_rowKind);
+        StopTimer(timer::kRestorePacing);
+        SetProgress(kProgressDone);
+        SetRowStatus(listed, "Idle");
+        SetRowStatus(partner, "Connected");
+        SetStatusText(" Idle");
+        ShowResult(DeviceMessage(partner, kUnderWorking), kWarningCaption);
+        EnableCommandButtons();
+      }
+    }
+  } else if (m_operation == kOperationReboot) {
+    const int listed = m_rebootList.Current();
+    if (!partnerBusy) {
+      if (!TimerRunning(timer::kRebootWait)) StartTimer(timer::kRebootWait, 1000);
+      SendRebootRequest(listed);
+      m_rebootList.Advance();
+      m_rebootList.ready = 1;
+    } else {
+      m_list.SetRowCheck(listed, false);
+      m_rebootList.Advance();
+      m_rebootList.ready = 1;
+      if (m_rebootList.Empty() && !TimerRunning(timer::kRebootWait)) {
+        const int partner = PartnerRow(listed, m_rowKind);
+        SetProgress(kProgressDone);
+        SetRowStatus(listed, "Idle");
+        SetRowStatus(partner, "Connected");
+        SetStatusText(" Idle");
+        EnableCommandButtons();
+        ShowResult(DeviceMessage(partner, kUnderWorking), kWarningCaption);
+      }
+    }
+  }
+  m_list.SetRowCheck(m_currentRow, false);
+  unicast.ResetBuffer();
+}
+
+void CCorvaneDlg::OnStateInUse() {
+  protocol::CUnicastSocket& unicast = *m_transports.unicast;
+  const int partnerState = PartnerPortState(unicast.Take(), m_rowKind);
+  unicast.ResetBuffer();
+  unicast.ClearReplyFlags(false);
+  StopTimer(timer::kStateQuery);
+  m_stateWaitCount = 0;
+
+  if (m_operation == kOperationDeviceSetup) {
+    if (m_rowKind == RowKind::SinglePort) {
+      MarkRowTrouble(m_currentRow, "Connected");
+      SetProgress(kProgressDone);
+      PushToControls();
+      ShowResult(DeviceMessage(m_currentRow, kUnderWorking), kWarningCaption);
+    } else if (partnerState == protocol::kStateConnected || partnerState == protocol::kStateIdle) {
+      MarkBusyDevice(*this, m_currentRow, partnerState);
+      SetProgress(kProgressDone);
+      SetStatusText(" Idle");
+      ShowResult(DeviceMessage(m_currentRow, kUnderWorking), kWarningCaption);
+    }
+    return;
+  }
+  const bool reboot = m_operation == kOperationReboot;
+  RowList& list = reboot ? m_rebootList : m_restoreList;
+  const int listed = list.Current();
+  if (reboot) m_list.SetRowCheck(listed, false);
+  list.Advance();
+  list.ready = 1;
+  if (!list.Empty() || (reboot && TimerRunning(timer::kRebootWait))) return;
+  if (!reboot) StopTimer(timer::kRestorePacing);
+  MarkBusyDevice(*this, listed, partnerState);
+  SetProgress(kProgressDone);
+  SetStatusText(" Idle");
+  EnableCommandButtons();
+  ShowResult(DeviceMessage(listed, kUnderWorking), kWarningCaption);
+}
+
+void CCorvaneDlg::OnStateNoAnswer() {
+  if (m_operation == kOperationDeviceSetup) {
+    m_list.SetRowCheck(m_currentRow, false);
+    MarkRowTrouble(m_currentRow, "Disconnected");
+    SetProgress(kProgressDone);
+    SetStatusText(" Idle");
+    ShowResult(DeviceMessage(m_currentRow, kDisconnected), kWarningCaption);
+    return;
+  }
+  const bool reboot = m_operation == kOperationReboot;
+  RowList& list = reboot ? m_rebootList : m_restoreList;
+  const int listed = list.Current();
+  if (reboot) m_list.SetRowCheck(listed, false);
+  list.Advance();
+  list.ready = 1;
+  if (!list.Empty() || (reboot && TimerRunning(timer::kRebootWait))) return;
+  if (!reboot) StopTimer(timer::kRestorePacing);
+  MarkRowTrouble(m_currentRow, "Disconnected");
+  SetProgress(kProgressDone);
+  SetStatusText(" Idle");
+  EnableCommandButtons();
+  ShowResult(DeviceMessage(listed, kDisconnected), kWarningCaption);
+}
+
+// ---- restore (6, 7) ----------------------------------------------------------------------------
+
+void CCorvaneDlg::OnRestoreAckTimer() {
+  protocol::CUnicastSocket& unicast = *m_transports.unicast;
+  const protocol::ReceivedSlot reply = unicast.Take();
+  if (m_table->StoreCommandReply(reply.bytes, reply.length, protocol::kReplyRestore) >= 0) {
+    WriteRowsAfterCommandReply(false);
+    m_waitCount = 0;
+    unicast.ClearReplyFlags(m_rowKind != RowKind::SinglePort);
+    m_restoreList.ready = 1;
+    m_restoreAcknowledged = 1;
+    StopTimer(timer::kRestoreAck);
+    SetProgress(kProgressAck);
+    unicast.ResetMarker();
+    return;
+  }
+  const int period = m_settingDlg.m_restorePeriod * kRestoreTicksPerPeriod;
+  if (m_waitCount < period + m_tickedCount) {
+    if (!m_restoreList.Empty() || m_restoreFinished != 0 || m_restoreAcknowledged != 0) {
+      ++m_waitCount;
+    } else {
+      SetProgress((900 / period + m_tickedCount) * m_waitCount);
+      ++m_waitCount;
+    }
+    return;
+  }
+  StopTimer(timer::kRestoreAck);
+  m_waitCount = 0;
+  m_restoreList.ready = 1;
+  if (m_restoreList.Empty() && m_restoreFinished == 0 && m_restoreAcknowledged == 0) {
+    // Nothing is left for the pacing timer to wait for.
+    StopTimer(timer::kRestorePacing);
+    EnableCommandButtons();
+    SetStatusText(" Idle");
+    SetProgress(kProgressDone);
+    unicast.ResetMarker();
+    ShowResult(DeviceMessage(m_currentRow, " resets failed."), "Setting Result");
+  }
+}
+
+// Makes a listed row the current row: its own row kind and device slot, so
+// the query, the request and the reply are judged for that device.
+static void TakeListedRow(CCorvaneDlg& dlg, int row) {
+  dlg.m_currentRow = row;
+  dlg.m_rowKind = dlg.RowKindOf(row, dlg.m_rowKind);
+  const int slot = dlg.SlotOfRow(row);
+  if (slot >= 0) dlg.m_table->SetSelectedSlot(slot);
+}
+
+void CCorvaneDlg::OnRestorePacingTimer() {
+  if (!m_restoreList.Empty()) {
+    if (m_restoreList.ready == 1) {
+      const int row = m_restoreList.Current();
+      TakeListedRow(*this, row);
+      SendStateQuery(row);
+      m_restoreList.ready = 0;
+    }
+    return;
+  }
+  if (m_restoreAcknowledged == 0) return;
+  StopTimer(timer::kRestorePacing);
+  m_restoreFinished = 1;
+  StartRestartWait();
+  StartHiddenProcess("arp -d");
+}
+
+// ---- reboot (8, 9) ---------------------------------------------------------------------------------
+
+void CCorvaneDlg::OnRebootWaitTimer() {
+  if (m_waitCount == 0) m_rebootWaitLimit = m_rebootList.remaining;
+  const int limit = m_settingDlg.m_rebootPeriod + m_rebootWaitLimit;
+  if (m_waitCount < limit) {
+    SetProgress((850 / limit) * m_waitCount);
+    ++m_waitCount;
+    return;
+  }
+  if (!m_rebootList.Empty()) return;
+  m_list.DeleteAllRows();
+  // The devices restart meanwhile; the window deliberately does nothing else.
+  Sleep(static_cast<unsigned>(m_rebootTotal) * kRebootPauseMsPerDevice);
+  RepeatLastSearch();
+  StopTimer(timer::kRebootWait);
+  m_waitCount = 0;
+}
+
+void CCorvaneDlg::OnRebootPacingTimer() {
+  if (m_rebootList.Empty()) {
+    StopTimer(timer::kRebootPacing);
+    m_rebootList.ready = 0;
+    return;
+  }
+  if (m_rebootList.ready != 1) return;
+  const int row = m_rebootList.Current();
+  TakeListedRow(*this, row);
+  SendStateQuery(row);
+  m_rebootList.ready = 0;
+}
+
+// ---- restart wait (12) --------------------------------------------------------------------------------
+
+void CCorvaneDlg::OnRestartWaitTimer() {
+  const int limit = m_tickedCount + m_settingDlg.m_rebootPeriod;
+  if (m_restartCount < limit) {
+    SetProgress((650 / limit) * m_restartCount + kProgressAck);
+    ++m_restartCount;
+    return;
+  }
+  m_transports.unicast->ResetMarker();
+  RepeatLastSearch();
+  StopTimer(timer::kRestartWait);
+  m_restartCount = 0;
+}
+
+}  // namespace corvane::ui

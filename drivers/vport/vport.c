@@ -1,0 +1,397 @@
+/* The virtual serial port driver: one root-enumerated device per port, seen by
+ * the platform as a COM port interface. Each port keeps its remote endpoint and
+ * a connected flag, answers the five control requests of the port manager, and
+ * belongs to one open handle at a time. */
+#include <initguid.h>
+#include <ntddk.h>
+
+#include "port_records.h"
+
+/* {86E0D1E0-8089-11D0-9CE4-08003E301F73}: the COM port interface class. */
+DEFINE_GUID(VportComPortInterface, 0x86E0D1E0, 0x8089, 0x11D0, 0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F,
+            0x73);
+
+/* COM numbers are handed out from here up; COM1 and COM2 are left to real ports. */
+#define VPORT_FIRST_COM 3
+#define VPORT_LAST_COM 255
+
+typedef struct PortExtension {
+  PDEVICE_OBJECT self;
+  PDEVICE_OBJECT lower;
+  PDEVICE_OBJECT pdo;
+  UNICODE_STRING interfaceName; /* from IoRegisterDeviceInterface; empty if that failed */
+  ULONG comNumber;
+  WCHAR deviceNameText[48];
+  WCHAR comNameText[16];
+  WCHAR dosLinkText[32];
+  UNICODE_STRING dosLink;
+  BOOLEAN dosLinkMade;
+  BOOLEAN listed; /* in the platform's list of serial ports */
+  BOOLEAN removed;
+  PFILE_OBJECT owner; /* the one open handle the port serves, or NULL */
+  KSPIN_LOCK lock;    /* guards remote and connected */
+  VportRemoteSettings remote;
+  ULONG connected;
+} PortExtension;
+
+/* COM numbers taken by this driver's ports (all ports share one driver object). */
+static UCHAR g_comTaken[VPORT_LAST_COM + 1];
+static KSPIN_LOCK g_comLock;
+
+static NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
+  irp->IoStatus.Status = status;
+  irp->IoStatus.Information = information;
+  IoCompleteRequest(irp, IO_NO_INCREMENT);
+  return status;
+}
+
+static NTSTATUS PassDown(PortExtension* port, PIRP irp) {
+  IoSkipCurrentIrpStackLocation(irp);
+  return IoCallDriver(port->lower, irp);
+}
+
+static void FormatNumber(WCHAR* out, ULONG number) {
+  WCHAR digits[10];
+  int count = 0;
+  do {
+    digits[count++] = (WCHAR)(L'0' + number % 10);
+    number /= 10;
+  } while (number != 0);
+  while (count > 0) *out++ = digits[--count];
+  *out = 0;
+}
+
+static void MakeText(UNICODE_STRING* text, WCHAR* buffer, USHORT capacity, const WCHAR* prefix,
+                     ULONG number) {
+  WCHAR* at = buffer;
+  while (*prefix) *at++ = *prefix++;
+  FormatNumber(at, number);
+  text->Buffer = buffer;
+  text->Length = (USHORT)(wcslen(buffer) * sizeof(WCHAR));
+  text->MaximumLength = capacity;
+}
+
+/* Takes the lowest COM number free in this driver; 0 when none is left. */
+static ULONG TakeComNumber(void) {
+  KIRQL irql;
+  ULONG n, taken = 0;
+  KeAcquireSpinLock(&g_comLock, &irql);
+  for (n = VPORT_FIRST_COM; n <= VPORT_LAST_COM && taken == 0; ++n) {
+    if (!g_comTaken[n]) {
+      g_comTaken[n] = 1;
+      taken = n;
+    }
+  }
+  KeReleaseSpinLock(&g_comLock, irql);
+  return taken;
+}
+
+static void ReleaseComNumber(ULONG n) {
+  KIRQL irql;
+  if (n == 0 || n > VPORT_LAST_COM) return;
+  KeAcquireSpinLock(&g_comLock, &irql);
+  g_comTaken[n] = 0;
+  KeReleaseSpinLock(&g_comLock, irql);
+}
+
+/* Serial programs find COM ports in the platform's device map: one value per
+ * port, named by the device, holding the COM name. */
+static void ListSerialPort(PortExtension* port, const UNICODE_STRING* deviceName) {
+  UNICODE_STRING comName;
+  USHORT chars = deviceName->Length / sizeof(WCHAR);
+  if (chars >= sizeof port->deviceNameText / sizeof(WCHAR)) return;
+  RtlCopyMemory(port->deviceNameText, deviceName->Buffer, deviceName->Length);
+  port->deviceNameText[chars] = 0;
+  MakeText(&comName, port->comNameText, sizeof port->comNameText, L"COM", port->comNumber);
+  port->listed = NT_SUCCESS(RtlWriteRegistryValue(RTL_REGISTRY_DEVICEMAP, L"SERIALCOMM", port->deviceNameText,
+                                                  REG_SZ, port->comNameText, comName.Length + sizeof(WCHAR)));
+}
+
+/* Serial programs open the port by its DOS name; a name some other device
+ * already holds is passed over for the next free one. */
+static void MakeDosLink(PortExtension* port, UNICODE_STRING* deviceName) {
+  int attempts;
+  for (attempts = 0; attempts < 16; ++attempts) {
+    ULONG n = TakeComNumber();
+    if (n == 0) return;
+    MakeText(&port->dosLink, port->dosLinkText, sizeof port->dosLinkText, L"\\DosDevices\\COM", n);
+    if (NT_SUCCESS(IoCreateSymbolicLink(&port->dosLink, deviceName))) {
+      port->comNumber = n;
+      port->dosLinkMade = TRUE;
+      ListSerialPort(port, deviceName);
+      return;
+    }
+    /* Keep the number marked taken: someone else owns that name. */
+  }
+}
+
+static void ReleasePortResources(PortExtension* port) {
+  if (port->interfaceName.Buffer) {
+    IoSetDeviceInterfaceState(&port->interfaceName, FALSE);
+    RtlFreeUnicodeString(&port->interfaceName);
+    port->interfaceName.Buffer = NULL;
+  }
+  if (port->listed) {
+    RtlDeleteRegistryValue(RTL_REGISTRY_DEVICEMAP, L"SERIALCOMM", port->deviceNameText);
+    port->listed = FALSE;
+  }
+  if (port->dosLinkMade) {
+    IoDeleteSymbolicLink(&port->dosLink);
+    port->dosLinkMade = FALSE;
+  }
+  ReleaseComNumber(port->comNumber);
+  port->comNumber = 0;
+}
+
+/* The remote settings outlive the device host: they are kept, as a set request,
+ * in the device's own registry key, and read back when the port starts. */
+static const WCHAR kSettingsValue[] = L"RemoteSettings";
+
+static void SaveSettings(PortExtension* port, const VportRemoteSettings* settings) {
+  UCHAR bytes[VPORT_REQ_SIZE];
+  UNICODE_STRING name;
+  HANDLE key;
+  if (VportWriteRemoteRequest(settings, bytes, sizeof bytes) == 0) return;
+  if (!NT_SUCCESS(IoOpenDeviceRegistryKey(port->pdo, PLUGPLAY_REGKEY_DEVICE, KEY_WRITE, &key))) return;
+  RtlInitUnicodeString(&name, kSettingsValue);
+  ZwSetValueKey(key, &name, 0, REG_BINARY, bytes, sizeof bytes);
+  ZwClose(key);
+}
+
+/* Reads the kept settings; a port set to connect at start comes up connected. */
+static void LoadSettings(PortExtension* port) {
+  ULONG buffer[(sizeof(KEY_VALUE_PARTIAL_INFORMATION) + VPORT_REQ_SIZE) / sizeof(ULONG) + 1];
+  KEY_VALUE_PARTIAL_INFORMATION* value = (KEY_VALUE_PARTIAL_INFORMATION*)buffer;
+  VportRemoteSettings settings;
+  UNICODE_STRING name;
+  HANDLE key;
+  ULONG length = 0;
+  NTSTATUS status;
+  KIRQL irql;
+  if (!NT_SUCCESS(IoOpenDeviceRegistryKey(port->pdo, PLUGPLAY_REGKEY_DEVICE, KEY_READ, &key))) return;
+  RtlInitUnicodeString(&name, kSettingsValue);
+  status = ZwQueryValueKey(key, &name, KeyValuePartialInformation, value, sizeof buffer, &length);
+  ZwClose(key);
+  if (!NT_SUCCESS(status) || value->Type != REG_BINARY) return;
+  if (VportParseRemoteRequest(value->Data, value->DataLength, &settings) != VPORT_PARSE_OK) return;
+  KeAcquireSpinLock(&port->lock, &irql);
+  port->remote = settings;
+  port->connected = (settings.connectAtStart && VportHasEndpoint(&settings)) ? 1 : 0;
+  KeReleaseSpinLock(&port->lock, irql);
+}
+
+static NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
+  static LONG nextDevice = -1;
+  WCHAR nameText[48];
+  UNICODE_STRING deviceName;
+  PDEVICE_OBJECT fdo;
+  PortExtension* port;
+  NTSTATUS status;
+
+  MakeText(&deviceName, nameText, sizeof nameText, L"\\Device\\QnVirtualPort",
+           (ULONG)InterlockedIncrement(&nextDevice));
+  status = IoCreateDevice(driver, sizeof(PortExtension), &deviceName, FILE_DEVICE_SERIAL_PORT, 0, TRUE, &fdo);
+  if (!NT_SUCCESS(status)) return status;
+
+  port = (PortExtension*)fdo->DeviceExtension;
+  RtlZeroMemory(port, sizeof *port);
+  port->self = fdo;
+  port->pdo = pdo;
+  KeInitializeSpinLock(&port->lock);
+  port->lower = IoAttachDeviceToDeviceStack(fdo, pdo);
+  if (port->lower == NULL) {
+    IoDeleteDevice(fdo);
+    return STATUS_NO_SUCH_DEVICE;
+  }
+  status = IoRegisterDeviceInterface(pdo, &VportComPortInterface, NULL, &port->interfaceName);
+  if (!NT_SUCCESS(status)) {
+    IoDetachDevice(port->lower);
+    IoDeleteDevice(fdo);
+    return status;
+  }
+  MakeDosLink(port, &deviceName);
+  fdo->Flags |= DO_BUFFERED_IO;
+  fdo->Flags &= ~DO_DEVICE_INITIALIZING;
+  return STATUS_SUCCESS;
+}
+
+static NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
+  PortExtension* port = (PortExtension*)device->DeviceExtension;
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  NTSTATUS status;
+
+  switch (stack->MinorFunction) {
+    case IRP_MN_START_DEVICE:
+      LoadSettings(port);
+      if (port->interfaceName.Buffer) IoSetDeviceInterfaceState(&port->interfaceName, TRUE);
+      irp->IoStatus.Status = STATUS_SUCCESS;
+      return PassDown(port, irp);
+    case IRP_MN_SURPRISE_REMOVAL:
+      port->removed = TRUE;
+      if (port->interfaceName.Buffer) IoSetDeviceInterfaceState(&port->interfaceName, FALSE);
+      irp->IoStatus.Status = STATUS_SUCCESS;
+      return PassDown(port, irp);
+    case IRP_MN_REMOVE_DEVICE:
+      port->removed = TRUE;
+      ReleasePortResources(port);
+      irp->IoStatus.Status = STATUS_SUCCESS;
+      status = PassDown(port, irp);
+      IoDetachDevice(port->lower);
+      IoDeleteDevice(device);
+      return status;
+    case IRP_MN_QUERY_REMOVE_DEVICE:
+    case IRP_MN_CANCEL_REMOVE_DEVICE:
+    case IRP_MN_QUERY_STOP_DEVICE:
+    case IRP_MN_CANCEL_STOP_DEVICE:
+    case IRP_MN_STOP_DEVICE:
+      irp->IoStatus.Status = STATUS_SUCCESS;
+      return PassDown(port, irp);
+    default:
+      return PassDown(port, irp);
+  }
+}
+
+static NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT device, PIRP irp) {
+  PortExtension* port = (PortExtension*)device->DeviceExtension;
+  PoStartNextPowerIrp(irp);
+  IoSkipCurrentIrpStackLocation(irp);
+  return PoCallDriver(port->lower, irp);
+}
+
+static NTSTATUS NTAPI DispatchSystemControl(PDEVICE_OBJECT device, PIRP irp) {
+  return PassDown((PortExtension*)device->DeviceExtension, irp);
+}
+
+/* The first open takes the port; later opens are refused until it closes.
+ * Where the platform hands out a handle anyway, that handle is not the owner
+ * and every request on it is refused. */
+static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
+  PortExtension* port = (PortExtension*)device->DeviceExtension;
+  PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+  if (port->removed) return Complete(irp, STATUS_DELETE_PENDING, 0);
+  if (file == NULL) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+  if (InterlockedCompareExchangePointer((PVOID*)&port->owner, file, NULL) != NULL)
+    return Complete(irp, STATUS_ACCESS_DENIED, 0);
+  return Complete(irp, STATUS_SUCCESS, 0);
+}
+
+static NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp) {
+  PortExtension* port = (PortExtension*)device->DeviceExtension;
+  PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+  InterlockedCompareExchangePointer((PVOID*)&port->owner, NULL, file);
+  return Complete(irp, STATUS_SUCCESS, 0);
+}
+
+static NTSTATUS NTAPI DispatchCleanup(PDEVICE_OBJECT device, PIRP irp) {
+  (void)device;
+  return Complete(irp, STATUS_SUCCESS, 0);
+}
+
+static BOOLEAN IsOwner(PortExtension* port, PIRP irp) {
+  PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+  return file != NULL && port->owner == file;
+}
+
+static NTSTATUS SetRemoteInfo(PortExtension* port, PIRP irp, ULONG inLength) {
+  VportRemoteSettings parsed;
+  KIRQL irql;
+  VportParseResult result =
+      VportParseRemoteRequest((const uint8_t*)irp->AssociatedIrp.SystemBuffer, inLength, &parsed);
+  if (result == VPORT_PARSE_TOO_SHORT) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+  if (result != VPORT_PARSE_OK) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+  KeAcquireSpinLock(&port->lock, &irql);
+  port->remote = parsed;
+  KeReleaseSpinLock(&port->lock, irql);
+  SaveSettings(port, &parsed);
+  return Complete(irp, STATUS_SUCCESS, 0);
+}
+
+static NTSTATUS GetRemoteInfo(PortExtension* port, PIRP irp, ULONG outLength) {
+  VportRemoteSettings copy;
+  ULONG connected;
+  KIRQL irql;
+  size_t written;
+  KeAcquireSpinLock(&port->lock, &irql);
+  copy = port->remote;
+  connected = port->connected;
+  KeReleaseSpinLock(&port->lock, irql);
+  written = VportWriteRemoteReply(&copy, connected, (uint8_t*)irp->AssociatedIrp.SystemBuffer, outLength);
+  if (written == 0) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+  return Complete(irp, STATUS_SUCCESS, written);
+}
+
+static NTSTATUS GetDosName(PortExtension* port, PIRP irp, ULONG outLength) {
+  size_t written;
+  if (!port->dosLinkMade) return Complete(irp, STATUS_OBJECT_NAME_NOT_FOUND, 0);
+  written = VportWriteDosNameReply(port->comNumber, (uint8_t*)irp->AssociatedIrp.SystemBuffer, outLength);
+  if (written == 0) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+  return Complete(irp, STATUS_SUCCESS, written);
+}
+
+/* Connecting needs an endpoint stored by the set request; without one there is
+ * nowhere to connect to, and the manager must not show the port as connected. */
+static NTSTATUS SetConnected(PortExtension* port, PIRP irp, ULONG connected) {
+  KIRQL irql;
+  NTSTATUS status = STATUS_SUCCESS;
+  KeAcquireSpinLock(&port->lock, &irql);
+  if (connected && !VportHasEndpoint(&port->remote))
+    status = STATUS_INVALID_DEVICE_STATE;
+  else
+    port->connected = connected;
+  KeReleaseSpinLock(&port->lock, irql);
+  return Complete(irp, status, 0);
+}
+
+static NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
+  PortExtension* port = (PortExtension*)device->DeviceExtension;
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+  ULONG inLength = stack->Parameters.DeviceIoControl.InputBufferLength;
+  ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
+
+  if (port->removed) return Complete(irp, STATUS_DELETE_PENDING, 0);
+  if (!IsOwner(port, irp)) return Complete(irp, STATUS_ACCESS_DENIED, 0);
+  switch (code) {
+    case VPORT_IOCTL_GET_DOS_NAME:
+      return GetDosName(port, irp, outLength);
+    case VPORT_IOCTL_SET_REMOTE_INFO:
+      return SetRemoteInfo(port, irp, inLength);
+    case VPORT_IOCTL_GET_REMOTE_INFO:
+      return GetRemoteInfo(port, irp, outLength);
+    case VPORT_IOCTL_CONNECTION:
+      return SetConnected(port, irp, 1);
+    case VPORT_IOCTL_DISCONNECTION:
+      return SetConnected(port, irp, 0);
+    default:
+      return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+  }
+}
+
+/* The port carries no serial data yet: reads and writes are refused rather than
+ * silently swallowed. */
+static NTSTATUS NTAPI DispatchReadWrite(PDEVICE_OBJECT device, PIRP irp) {
+  PortExtension* port = (PortExtension*)device->DeviceExtension;
+  if (!IsOwner(port, irp)) return Complete(irp, STATUS_ACCESS_DENIED, 0);
+  return Complete(irp, STATUS_NOT_IMPLEMENTED, 0);
+}
+
+static void NTAPI DriverUnload(PDRIVER_OBJECT driver) {
+  (void)driver;
+}
+
+NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
+  (void)registryPath;
+  KeInitializeSpinLock(&g_comLock);
+  driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreate;
+  driver->MajorFunction[IRP_MJ_CLOSE] = DispatchClose;
+  driver->MajorFunction[IRP_MJ_CLEANUP] = DispatchCleanup;
+  driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchDeviceControl;
+  driver->MajorFunction[IRP_MJ_READ] = DispatchReadWrite;
+  driver->MajorFunction[IRP_MJ_WRITE] = DispatchReadWrite;
+  driver->MajorFunction[IRP_MJ_PNP] = DispatchPnp;
+  driver->MajorFunction[IRP_MJ_POWER] = DispatchPower;
+  driver->MajorFunction[IRP_MJ_SYSTEM_CONTROL] = DispatchSystemControl;
+  driver->DriverExtension->AddDevice = AddDevice;
+  driver->DriverUnload = DriverUnload;
+  return STATUS_SUCCESS;
+}

@@ -1,0 +1,296 @@
+// The virtual port driver for real under Wine: installed from its installation
+// file through the port manager's SetupAPI sequence, driven through its control
+// requests, and removed again by the removal tool.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "port_records.h"
+#include "port_setup.h"
+
+namespace vport_test {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Paths of the built files, given by the build as Z:/... paths.
+constexpr const char* kDriverFile = VPORT_DRIVER_FILE;
+constexpr const char* kInfFile = VPORT_INF_FILE;
+constexpr const char* kRemovalTool = VPORT_REMOVAL_TOOL;
+constexpr const char* kInfFolder = VPORT_INF_FOLDER;
+
+// The driver starts inside Wine's device host; the interface follows shortly.
+constexpr DWORD kWaitMs = 30000;
+
+std::string SystemPath(const char* under) {
+  char dir[MAX_PATH] = {};
+  GetWindowsDirectoryA(dir, sizeof dir);
+  return std::string(dir) + under;
+}
+
+bool Present(const std::string& path) {
+  auto all = ComPortInterfaces();
+  return std::find(all.begin(), all.end(), path) != all.end();
+}
+
+// Bounded wait for the list of virtual port interfaces to differ from `before`.
+std::string WaitForNewPort(const std::vector<std::string>& before) {
+  for (DWORD waited = 0; waited < kWaitMs; waited += 100) {
+    for (const auto& path : ComPortInterfaces()) {
+      if (std::find(before.begin(), before.end(), path) == before.end()) return path;
+    }
+    Sleep(100);
+  }
+  return {};
+}
+
+bool WaitUntilGone(const std::string& path) {
+  for (DWORD waited = 0; waited < kWaitMs; waited += 100) {
+    if (!Present(path)) return true;
+    Sleep(100);
+  }
+  return false;
+}
+
+// Runs the removal tool with `arguments`; its exit status, or -1 if it did not finish.
+int RunRemovalTool(const std::string& arguments) {
+  std::string command = std::string("\"") + kRemovalTool + "\" " + arguments;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process))
+    return -1;
+  DWORD status = static_cast<DWORD>(-1);
+  if (WaitForSingleObject(process.hProcess, kWaitMs) == WAIT_OBJECT_0)
+    GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(status);
+}
+
+// The COM names the platform lists for serial programs.
+std::vector<std::string> ListedComNames() {
+  std::vector<std::string> names;
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
+      ERROR_SUCCESS)
+    return names;
+  for (DWORD i = 0;; ++i) {
+    char name[256], data[64] = {};
+    DWORD nameSize = sizeof name, dataSize = sizeof data - 1, type = 0;
+    if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataSize) !=
+        ERROR_SUCCESS)
+      break;
+    if (type == REG_SZ) names.push_back(data);
+  }
+  RegCloseKey(key);
+  return names;
+}
+
+Bytes Request(Bytes address, Bytes port, uint8_t type, uint32_t connectAtStart, uint32_t maxPacket) {
+  Bytes r(VPORT_REQ_SIZE, 0);
+  std::copy(address.begin(), address.end(), r.begin() + VPORT_REQ_ADDRESS_OFS);
+  std::copy(port.begin(), port.end(), r.begin() + VPORT_REQ_PORT_OFS);
+  r[VPORT_REQ_TYPE_OFS] = type;
+  for (int i = 0; i < 4; ++i) {
+    r[VPORT_REQ_CONNECT_AT_START_OFS + i] = static_cast<uint8_t>(connectAtStart >> (8 * i));
+    r[VPORT_REQ_MAX_PACKET_OFS + i] = static_cast<uint8_t>(maxPacket >> (8 * i));
+  }
+  return r;
+}
+
+// One port installed for the whole suite, removed by the last test (or at the end).
+class VirtualPortUnderWine : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // With DI_NOFILECOPY the platform finds compatible drivers only among the
+    // installation files it knows, and loads the driver from its own folder.
+    ASSERT_TRUE(CopyFileA(kDriverFile, SystemPath("\\system32\\drivers\\qnvport.sys").c_str(), FALSE))
+        << GetLastError();
+    ASSERT_TRUE(CopyFileA(kInfFile, SystemPath("\\inf\\QN520xx.inf").c_str(), FALSE)) << GetLastError();
+    // Wine's SetupDiGetINFClass reads a bare file name's contents from the Windows folder.
+    ASSERT_TRUE(CopyFileA(kInfFile, SystemPath("\\QN520xx.inf").c_str(), FALSE)) << GetLastError();
+    // The manager passes the bare file name. SetupOpenInfFile finds it in the
+    // platform's folder; Wine's SetupDiGetINFClass looks only in the current
+    // directory, so the manager runs where a copy of the file lies.
+    ASSERT_TRUE(SetCurrentDirectoryA(kInfFolder)) << GetLastError();
+    auto before = ComPortInterfaces();
+    SetupResult installed = InstallPort("QN520xx.inf");
+    ASSERT_TRUE(installed.ok()) << installed.step << " failed: " << installed.error;
+    path_ = WaitForNewPort(before);
+  }
+
+  static void TearDownTestSuite() {
+    if (!path_.empty() && Present(path_)) RemoveInstance(InstanceIdOf(path_));
+  }
+
+  void SetUp() override { ASSERT_FALSE(path_.empty()) << "the installed port's interface never appeared"; }
+
+  // Opens the port for one test and closes it after.
+  HANDLE Open() {
+    HANDLE h = OpenPort(path_);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
+    if (h != INVALID_HANDLE_VALUE) handles_.push_back(h);
+    return h;
+  }
+  void TearDown() override {
+    for (HANDLE h : handles_) CloseHandle(h);
+  }
+
+  static std::string path_;
+  std::vector<HANDLE> handles_;
+};
+
+std::string VirtualPortUnderWine::path_;
+
+TEST_F(VirtualPortUnderWine, InterfaceIsARootPortsComPort) {
+  EXPECT_NE(path_.find("root#ports#"), std::string::npos) << path_;
+  EXPECT_EQ(InstanceIdOf(path_).rfind("root\\ports\\", 0), 0u) << path_;
+}
+
+TEST_F(VirtualPortUnderWine, AnswersItsComName) {
+  auto reply = Control(Open(), VPORT_IOCTL_GET_DOS_NAME, {}, VPORT_DOS_NAME_REPLY_SIZE);
+  ASSERT_TRUE(reply.ok) << reply.error;
+  ASSERT_EQ(reply.output.size(), size_t{VPORT_DOS_NAME_REPLY_SIZE});
+  std::string name(reinterpret_cast<const char*>(reply.output.data()),
+                   strnlen(reinterpret_cast<const char*>(reply.output.data()), VPORT_DOS_NAME_MAX));
+  EXPECT_LT(name.size(), size_t{VPORT_DOS_NAME_MAX});
+  EXPECT_EQ(name.rfind("COM", 0), 0u) << name;
+  EXPECT_GT(name.size(), 3u);
+  EXPECT_EQ(name.find_first_not_of("0123456789", 3), std::string::npos) << name;
+  auto listed = ListedComNames();
+  EXPECT_NE(std::find(listed.begin(), listed.end(), name), listed.end())
+      << name << " is not in the serial port map";
+}
+
+// Serial programs open the port by that name, and reach the same port.
+TEST_F(VirtualPortUnderWine, OpensByItsComName) {
+  HANDLE port = Open();
+  auto reply = Control(port, VPORT_IOCTL_GET_DOS_NAME, {}, VPORT_DOS_NAME_REPLY_SIZE);
+  ASSERT_TRUE(reply.ok) << reply.error;
+  CloseHandle(port);
+  handles_.clear();
+  std::string name = "\\\\.\\" + std::string(reinterpret_cast<const char*>(reply.output.data()));
+  HANDLE byName = OpenPort(name);
+  ASSERT_NE(byName, INVALID_HANDLE_VALUE) << name << ": " << GetLastError();
+  handles_.push_back(byName);
+  auto again = Control(byName, VPORT_IOCTL_GET_DOS_NAME, {}, VPORT_DOS_NAME_REPLY_SIZE);
+  ASSERT_TRUE(again.ok) << again.error;
+  EXPECT_EQ(again.output, reply.output);
+}
+
+TEST_F(VirtualPortUnderWine, RemoteSettingsRoundTripByteForByte) {
+  HANDLE port = Open();
+  struct Case {
+    Bytes request;
+    Bytes reply;
+  };
+  const Case cases[] = {
+      // 198.51.100.7:4001, TCP client, no connect at start, 450-byte packets.
+      {Request({198, 51, 100, 7}, {0x0F, 0xA1}, 0, 0, 450),
+       {198, 51, 100, 7, 0x0F, 0xA1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xC2, 0x01, 0, 0}},
+      // 10.0.0.255:65535, UDP client, connect at start, largest packet size.
+      {Request({10, 0, 0, 255}, {0xFF, 0xFF}, 1, 1, 0xFFFFFFFF),
+       {10, 0, 0, 255, 0xFF, 0xFF, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(Control(port, VPORT_IOCTL_SET_REMOTE_INFO, c.request, 0).ok);
+    auto reply = Control(port, VPORT_IOCTL_GET_REMOTE_INFO, {}, VPORT_REPLY_SIZE);
+    ASSERT_TRUE(reply.ok) << reply.error;
+    EXPECT_EQ(reply.output, c.reply);
+  }
+}
+
+// The settings outlive the device host: the driver keeps them in the device's
+// key and reads them back when the port starts.
+TEST_F(VirtualPortUnderWine, KeepsItsSettingsInTheDeviceKey) {
+  Bytes request = Request({198, 51, 100, 20}, {0x1F, 0x90}, 1, 1, 1024);
+  ASSERT_TRUE(Control(Open(), VPORT_IOCTL_SET_REMOTE_INFO, request, 0).ok);
+  EXPECT_EQ(DeviceKeyValue(InstanceIdOf(path_), "RemoteSettings"), request);
+}
+
+TEST_F(VirtualPortUnderWine, RefusesShortBuffersAndUnknownTypesKeepingItsSettings) {
+  HANDLE port = Open();
+  Bytes good = Request({198, 51, 100, 9}, {0x00, 0x17}, 0, 0, 450);
+  ASSERT_TRUE(Control(port, VPORT_IOCTL_SET_REMOTE_INFO, good, 0).ok);
+  auto before = Control(port, VPORT_IOCTL_GET_REMOTE_INFO, {}, VPORT_REPLY_SIZE);
+
+  Bytes shortRequest = Request({1, 2, 3, 4}, {0, 1}, 0, 0, 1);
+  shortRequest.pop_back();
+  EXPECT_FALSE(Control(port, VPORT_IOCTL_SET_REMOTE_INFO, shortRequest, 0).ok);
+  EXPECT_FALSE(Control(port, VPORT_IOCTL_SET_REMOTE_INFO, Request({1, 2, 3, 4}, {0, 1}, 2, 0, 1), 0).ok);
+  EXPECT_FALSE(Control(port, VPORT_IOCTL_GET_REMOTE_INFO, {}, VPORT_REPLY_SIZE - 1).ok);
+  EXPECT_FALSE(Control(port, VPORT_IOCTL_GET_DOS_NAME, {}, VPORT_DOS_NAME_REPLY_SIZE - 1).ok);
+  EXPECT_FALSE(Control(port, 0x222000, {}, 0).ok) << "an unknown control code is refused";
+
+  EXPECT_EQ(Control(port, VPORT_IOCTL_GET_REMOTE_INFO, {}, VPORT_REPLY_SIZE).output, before.output);
+}
+
+TEST_F(VirtualPortUnderWine, ConnectsOnlyToAStoredEndpointAndDisconnects) {
+  HANDLE port = Open();
+  auto connectedFlag = [&] {
+    return Control(port, VPORT_IOCTL_GET_REMOTE_INFO, {}, VPORT_REPLY_SIZE)
+        .output.at(VPORT_REPLY_CONNECTED_OFS);
+  };
+
+  ASSERT_TRUE(Control(port, VPORT_IOCTL_SET_REMOTE_INFO, Request({0, 0, 0, 0}, {0, 0}, 0, 0, 450), 0).ok);
+  EXPECT_FALSE(Control(port, VPORT_IOCTL_CONNECTION, {}, 0).ok);
+  EXPECT_EQ(connectedFlag(), 0);
+
+  ASSERT_TRUE(
+      Control(port, VPORT_IOCTL_SET_REMOTE_INFO, Request({198, 51, 100, 10}, {0x0F, 0xA1}, 0, 0, 450), 0).ok);
+  auto connect = Control(port, VPORT_IOCTL_CONNECTION, {}, 0);
+  EXPECT_TRUE(connect.ok) << connect.error;
+  EXPECT_EQ(connectedFlag(), 1);
+  EXPECT_TRUE(Control(port, VPORT_IOCTL_DISCONNECTION, {}, 0).ok);
+  EXPECT_EQ(connectedFlag(), 0);
+}
+
+// Wine hands out a second handle before the driver can refuse the open; the
+// driver then refuses every request on it, so a held port still shows.
+TEST_F(VirtualPortUnderWine, ServesOneOpenAtATime) {
+  HANDLE first = Open();
+  HANDLE second = OpenPort(path_);
+  if (second == INVALID_HANDLE_VALUE) {
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_ACCESS_DENIED});
+  } else {
+    auto refused = Control(second, VPORT_IOCTL_GET_DOS_NAME, {}, VPORT_DOS_NAME_REPLY_SIZE);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.error, DWORD{ERROR_ACCESS_DENIED});
+    CloseHandle(second);
+  }
+  EXPECT_TRUE(Control(first, VPORT_IOCTL_GET_DOS_NAME, {}, VPORT_DOS_NAME_REPLY_SIZE).ok)
+      << "closing the refused handle must not release the port";
+  CloseHandle(first);
+  handles_.clear();
+  EXPECT_TRUE(Control(Open(), VPORT_IOCTL_GET_DOS_NAME, {}, VPORT_DOS_NAME_REPLY_SIZE).ok)
+      << "the port is free again once its owner closed it";
+}
+
+// Last: takes the suite's port away.
+TEST_F(VirtualPortUnderWine, RemovalToolRemovesTheInstanceWithItsExitStatus) {
+  EXPECT_EQ(RunRemovalTool(""), 2);
+  EXPECT_EQ(RunRemovalTool("remove root\\ports\\0000"), 2) << "only @INSTANCE is taken";
+  EXPECT_EQ(RunRemovalTool("remove @root\\ports\\9999"), 1);
+  EXPECT_TRUE(Present(path_));
+  HANDLE port = Open();
+  auto reply = Control(port, VPORT_IOCTL_GET_DOS_NAME, {}, VPORT_DOS_NAME_REPLY_SIZE);
+  ASSERT_TRUE(reply.ok) << reply.error;
+  CloseHandle(port);
+  handles_.clear();
+  const std::string name(reinterpret_cast<const char*>(reply.output.data()));
+
+  EXPECT_EQ(RunRemovalTool("remove @" + InstanceIdOf(path_)), 0);
+  EXPECT_TRUE(WaitUntilGone(path_));
+  auto listed = ListedComNames();
+  EXPECT_EQ(std::find(listed.begin(), listed.end(), name), listed.end())
+      << "still in the serial port map: " << name;
+  EXPECT_EQ(RunRemovalTool("remove @" + InstanceIdOf(path_)), 1)
+      << "a removed instance cannot be removed again";
+}
+
+}  // namespace
+}  // namespace vport_test

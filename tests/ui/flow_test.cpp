@@ -1,0 +1,259 @@
+// The main window's flows on the virtual clock against simulated devices: the
+// window runs in a "pc" namespace and the devices in a "dev" namespace of the
+// test's own, joined by a veth pair, so the fixed ports and the broadcast
+// never reach the machine's interfaces.
+#include <gtest/gtest.h>
+
+#include "corvane/protocol/search_dlg_ids.h"
+#include "devsim/simulator.h"
+#include "main_window_support.h"
+#include "netns.h"
+
+namespace corvane::ui::testing {
+namespace {
+
+using tk::CWnd;
+
+devsim::DeviceConfig Device(const std::string& name, std::uint8_t macLast, int hostByte, bool twoPort) {
+  devsim::DeviceConfig c;
+  c.record = MakeRecord(name, macLast, hostByte, twoPort);
+  c.record.netmask = 0xFFFFFF00;
+  c.address = "198.51.100." + std::to_string(hostByte);
+  c.timings.restartMs = 2000;
+  return c;
+}
+
+class Flows : public HeadlessTest {
+ protected:
+  std::unique_ptr<testnet::PcDevNetwork> net;
+  std::unique_ptr<devsim::Simulator> sim;
+  std::unique_ptr<testnet::Enter> inPc;
+
+  void Network(const std::vector<devsim::DeviceConfig>& devices) {
+    std::vector<std::string> addresses;
+    for (const auto& d : devices) addresses.push_back(d.address);
+    net = std::make_unique<testnet::PcDevNetwork>(addresses);
+    if (!net->ok()) GTEST_SKIP() << "network namespaces unavailable: " << net->error();
+    {
+      testnet::Enter inDev(net->dev);
+      ASSERT_TRUE(inDev.ok());
+      devsim::SimulatorOptions o;
+      o.clock = [] { return hl::Now(); };
+      sim = std::make_unique<devsim::Simulator>(o);
+      for (const auto& d : devices) {
+        std::string error;
+        ASSERT_TRUE(sim->AddDevice(d, &error)) << error;
+      }
+    }
+    inPc = std::make_unique<testnet::Enter>(net->pc);
+    ASSERT_TRUE(inPc->ok());
+    hl::Platform().hostAddresses = {testnet::PcDevNetwork::kPcAddress};
+    hl::Platform().adapters = {{"veth", "", testnet::PcDevNetwork::kPcAddress, "255.255.255.0"}};
+  }
+  void TearDown() override {
+    inPc.reset();
+    sim.reset();
+    net.reset();
+    HeadlessTest::TearDown();
+  }
+
+  // Virtual time in 10 ms steps; between steps the devices answer what
+  // reached them and the window's sockets read the answers.
+  void Run(std::uint64_t ms, const std::function<bool()>& stop = {}) {
+    for (std::uint64_t t = 0; t < ms; t += 10) {
+      sim->Poll(1);
+      hl::PumpSockets(2);
+      hl::Advance(10);
+      if (stop && stop()) return;
+    }
+  }
+
+  void Search(CCorvaneDlg& dlg) {
+    hl::ExpectModal("Searching", [](CWnd& w) { hl::Click(w, tk::IDOK); });
+    hl::Click(dlg, ids::kSearch);
+    Run(1500);
+  }
+
+  std::vector<std::string> Column(CCorvaneDlg& dlg, int column) {
+    std::vector<std::string> texts;
+    for (int row = 0; row < dlg.m_list.GetItemCount(); ++row)
+      texts.push_back(dlg.m_list.GetCellText(row, column));
+    return texts;
+  }
+
+  int Logged(const std::string& text) {
+    int n = 0;
+    for (const auto& e : sim->Log()) n += e.text.find(text) != std::string::npos ? 1 : 0;
+    return n;
+  }
+  std::vector<std::uint64_t> LoggedTimes(const std::string& text) {
+    std::vector<std::uint64_t> times;
+    for (const auto& e : sim->Log())
+      if (e.text.find(text) != std::string::npos) times.push_back(e.timeMs);
+    return times;
+  }
+};
+
+using Names = std::vector<std::string>;
+
+TEST_F(Flows, BroadcastSearchListsOneAndTwoPortDevicesAndEndsAfterAQuietPeriod) {
+  Network({Device("one", 1, 10, false), Device("two", 2, 11, true)});
+  RunMainWindow([&](CCorvaneDlg& dlg) {
+    hl::ExpectModal("Searching", [](CWnd& w) { hl::Click(w, tk::IDOK); });
+    hl::Click(dlg, ids::kSearch);
+    EXPECT_EQ(dlg.m_statusText, " Searching ...");
+    EXPECT_FALSE(dlg.GetDlgItem(ids::kSearch).IsWindowEnabled());
+    Run(900);
+    EXPECT_TRUE(hl::HasTimer(dlg, ids::timer::kBroadcastSearch)) << "still inside the quiet period";
+    EXPECT_EQ(dlg.m_progress.GetPos(), kProgressSearching);
+    Run(300);
+    EXPECT_FALSE(hl::HasTimer(dlg, ids::timer::kBroadcastSearch));
+    EXPECT_EQ(Column(dlg, kColName), (Names{"one", "two", "two"}));
+    EXPECT_EQ(Column(dlg, kColNumber), (Names{"1", "2", "3"}));
+    EXPECT_EQ(Column(dlg, kColPort), (Names{"4001", "4001", "4002"}));
+    EXPECT_EQ(dlg.m_statusText, " Idle");
+    EXPECT_EQ(dlg.m_progress.GetPos(), kProgressDone);
+    for (int id :
+         {ids::kSearch, ids::kIPSearch, ids::kSetting, ids::kDeviceSetup, ids::kRestore, ids::kReboot})
+      EXPECT_TRUE(dlg.GetDlgItem(id).IsWindowEnabled()) << id;
+    EXPECT_FALSE(dlg.GetDlgItem(ids::kWebBrowser).IsWindowEnabled());
+  });
+}
+
+TEST_F(Flows, IPSearchEndsOnTheFirstReply) {
+  Network({Device("one", 1, 10, false), Device("two", 2, 11, true)});
+  RunMainWindow([&](CCorvaneDlg& dlg) {
+    hl::ExpectModal("IP Searching", [](CWnd& w) {
+      hl::Type(w, protocol::ids::kIpSearchAddress, "198.51.100.11");
+      hl::Click(w, tk::IDOK);
+    });
+    hl::Click(dlg, ids::kIPSearch);
+    Run(100, [&] { return !hl::HasTimer(dlg, ids::timer::kIPSearch); });
+    EXPECT_FALSE(hl::HasTimer(dlg, ids::timer::kIPSearch));
+    EXPECT_LE(hl::Now(), 50u);
+    EXPECT_EQ(Column(dlg, kColName), (Names{"two", "two"}));
+    for (int id : {ids::kDeviceSetup, ids::kRestore, ids::kReboot, ids::kSearch})
+      EXPECT_TRUE(dlg.GetDlgItem(id).IsWindowEnabled()) << id;
+  });
+}
+
+TEST_F(Flows, NoDeviceAnsweringReportsIt) {
+  Network({Device("gone", 1, 10, false)});
+  sim->WithDevice(0, [](devsim::Device& d) { d.faults().noAnswer = true; });
+  RunMainWindow([&](CCorvaneDlg& dlg) {
+    hl::ExpectMessageBox([](const hl::MessageBoxCall& m) {
+      EXPECT_EQ(m.text, "No device has found.");
+      EXPECT_EQ(m.caption, "Searching Result");
+      EXPECT_EQ(m.type, tk::MB_OK | tk::MB_ICONINFORMATION);
+      return tk::IDOK;
+    });
+    Search(dlg);
+    EXPECT_FALSE(dlg.GetDlgItem(ids::kRestore).IsWindowEnabled());
+  });
+}
+
+TEST_F(Flows, RestoreWithAcknowledgementRestartWaitAndRefresh) {
+  Network({Device("one", 1, 10, false), Device("two", 2, 11, true)});
+  RunMainWindow([&](CCorvaneDlg& dlg) {
+    dlg.m_settingDlg.m_rebootPeriod = 10;
+    Search(dlg);
+    hl::ClickListCell(dlg.m_list, 2, kColName);  // the second port of "two"
+    hl::ExpectMessageBox(
+        "This operation will return the device's default setting and reboot.\r\nDo you want to proceed ?",
+        tk::IDYES);
+    hl::Click(dlg, ids::kRestore);
+    EXPECT_EQ(dlg.m_statusText, " NO 2,3 Resetting ...");
+    Run(1000, [&] { return hl::HasTimer(dlg, ids::timer::kRestartWait); });
+    ASSERT_TRUE(hl::HasTimer(dlg, ids::timer::kRestartWait));
+    EXPECT_EQ(Logged("received 9 bytes by unicast"), 1);
+    EXPECT_EQ(Logged("restarting (factory settings restored)"), 1);
+    EXPECT_EQ(hl::StartedProcesses(), (std::vector<std::string>{"arp -d"}));
+    // Restart wait: ticked count + reboot period seconds, then a refresh search.
+    Run(10500);
+    EXPECT_TRUE(hl::HasTimer(dlg, ids::timer::kRestartWait));
+    Run(3500);
+    EXPECT_FALSE(hl::HasTimer(dlg, ids::timer::kRestartWait));
+    EXPECT_FALSE(hl::HasTimer(dlg, ids::timer::kBroadcastSearch));
+    EXPECT_EQ(Column(dlg, kColName), (Names{"one", "two", "two"}));
+    EXPECT_EQ(dlg.m_operationPending, 0);
+    EXPECT_EQ(dlg.m_statusText, " Idle");
+  });
+}
+
+TEST_F(Flows, RebootOfThreeDevicesOnePerSecondThenPauseAndRefresh) {
+  Network({Device("a", 1, 10, false), Device("b", 2, 11, false), Device("c", 3, 12, false)});
+  RunMainWindow([&](CCorvaneDlg& dlg) {
+    dlg.m_settingDlg.m_rebootPeriod = 10;
+    Search(dlg);
+    for (int row = 0; row < 3; ++row) hl::ClickListCell(dlg.m_list, row, kColName);
+    hl::ExpectMessageBox("Do you really want to REBOOT device(s) ?", tk::IDYES);
+    const std::uint64_t start = hl::Now();
+    hl::Click(dlg, ids::kReboot);
+    EXPECT_EQ(dlg.m_statusText, " NO 3 Rebooting ...");
+    Run(4000);
+    const auto times = LoggedTimes("reboot requested");
+    ASSERT_EQ(times.size(), 3u);
+    EXPECT_GE(times[1] - times[0], 1000u);
+    EXPECT_GE(times[2] - times[1], 1000u);
+    EXPECT_GE(times[0] - start, 1000u);
+    Run(16000, [&] { return hl::SleptMs() > 0; });
+    EXPECT_EQ(hl::SleptMs(), 3u * 1200u);
+    Run(1500);
+    EXPECT_EQ(Column(dlg, kColName), (Names{"a", "b", "c"}));
+    EXPECT_FALSE(hl::HasTimer(dlg, ids::timer::kRebootWait));
+    EXPECT_EQ(dlg.m_statusText, " Idle");
+  });
+}
+
+// A device in use, one that does not answer, and a missing acknowledgement,
+// each with its message.
+TEST_F(Flows, RestoreFailuresAndTheirMessages) {
+  struct Case {
+    const char* label;
+    int stateOfPort;
+    bool silentBeforeQuery;
+    bool silentAfterQuery;
+    const char* message;
+    const char* caption;
+    const char* status;
+  } cases[] = {
+      {"in use", 1, false, false, "Device NO.1 is under working.", "Warning !!", "Connected"},
+      {"no answer", 0, true, false, "Device NO.1 is disconnected.", "Warning !!", "Disconnected"},
+      {"no acknowledgement", 0, false, true, "Device NO.1 resets failed.", "Setting Result", "Idle"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    if (sim) TearDown();
+    HeadlessTest::SetUp();
+    devsim::DeviceConfig d = Device("one", 1, 10, false);
+    d.record.ports[0].state = static_cast<std::uint8_t>(c.stateOfPort);
+    Network({d});
+    RunMainWindow([&](CCorvaneDlg& dlg) {
+      Search(dlg);
+      hl::ClickListCell(dlg.m_list, 0, kColName);
+      if (c.silentBeforeQuery) sim->WithDevice(0, [](devsim::Device& dev) { dev.faults().noAnswer = true; });
+      hl::ExpectMessageBox(
+          "This operation will return the device's default setting and reboot.\r\nDo you want to proceed ?",
+          tk::IDYES);
+      hl::Click(dlg, ids::kRestore);
+      if (c.silentAfterQuery) {
+        Run(1000, [&] { return hl::HasTimer(dlg, ids::timer::kRestoreAck); });
+        sim->WithDevice(0, [](devsim::Device& dev) { dev.faults().noAnswer = true; });
+      }
+      hl::ExpectMessageBox([&](const hl::MessageBoxCall& m) {
+        EXPECT_EQ(m.text, c.message);
+        EXPECT_EQ(m.caption, c.caption);
+        return tk::IDOK;
+      });
+      Run(12000,
+          [&] { return hl::MessageBoxes().size() > 0 && hl::MessageBoxes().back().text == c.message; });
+      EXPECT_EQ(dlg.m_list.GetCellText(0, kColStatus), c.status);
+      EXPECT_EQ(dlg.m_progress.GetPos(), kProgressDone);
+      EXPECT_TRUE(dlg.GetDlgItem(ids::kSearch).IsWindowEnabled());
+      EXPECT_EQ(hl::Timers().size(), 1u) << "only the clock is left";
+    });
+  }
+}
+
+}  // namespace
+}  // namespace corvane::ui::testing
