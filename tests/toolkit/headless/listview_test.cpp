@@ -107,6 +107,12 @@ TEST_F(ListViewTest, ItemsCellsColumnsAndLooks) {
   WithList([](ListDlg& d) { tktest::RunListEditCases(d.list); });
 }
 
+// The imitation answers -1 for a cell never given an image; the real control
+// cannot tell that from image 0 and answers 0.
+TEST_F(ListViewTest, ACellHasNoImageUntilGivenOne) {
+  WithList([](ListDlg& d) { EXPECT_EQ(d.list.GetItemImage(0, 1), -1); });
+}
+
 TEST_F(ListViewTest, SelectionFocusAndCheckBoxes) {
   WithList([](ListDlg& d) { tktest::RunListStateCases(d.list); });
 }
