@@ -218,6 +218,40 @@ TEST_F(BootLoaderEngine, DuplicatedAckFault) {
   EXPECT_EQ(out.size(), before + 2);
 }
 
+// The announced size bounds the image: a block beyond it, or a full block
+// where the announced last one is due, is refused at once, also when the
+// 16-bit block numbers would wrap around.
+TEST_F(BootLoaderEngine, RefusesAnImageLargerThanAnnounced) {
+  const struct {
+    int announced;
+    std::uint32_t fullBlocks;
+  } cases[] = {{2, 2}, {3, 3}, {0, 65536}};
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.announced);
+    BootLoaderClient c = Make();
+    ToTransfer(c, k.announced);
+    for (std::uint32_t b = 1; b <= k.fullBlocks + 1 && c.state() == BootLoaderClient::State::Transferring;
+         ++b)
+      c.OnTftp(Data(static_cast<std::uint16_t>(b), b <= k.fullBlocks ? 512 : 0), "127.0.0.1", 4000, 0, out);
+    EXPECT_EQ(c.state(), BootLoaderClient::State::Failed);
+    EXPECT_LT(c.image().size(), static_cast<std::size_t>(k.announced) * 512 + 1);
+  }
+}
+
+// A server that missed the last acknowledgement sends the last block again:
+// the finished boot loader acknowledges it once more (RFC 1350 dallying).
+TEST_F(BootLoaderEngine, AcknowledgesTheLastBlockAgainAfterTheEnd) {
+  BootLoaderClient c = Make();
+  ToTransfer(c, 1);
+  c.OnTftp(Data(1, 10), "127.0.0.1", 4000, 0, out);
+  ASSERT_EQ(c.state(), BootLoaderClient::State::Done);
+  const std::size_t before = out.size();
+  c.OnTftp(Data(1, 10), "127.0.0.1", 4000, 5, out);
+  ASSERT_EQ(out.size(), before + 1);
+  EXPECT_EQ(out.back().bytes, (Raw{0, 4, 0, 1}));
+  EXPECT_EQ(c.image().size(), 10u);
+}
+
 TEST(ImageVersion, FromTheMarker) {
   const std::string image = std::string(
       "\x7F"

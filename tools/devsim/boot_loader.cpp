@@ -2,6 +2,7 @@
 #include "devsim/boot_loader.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 
 #include "devsim/address.h"
@@ -40,7 +41,11 @@ int FindBootFileSize(ByteView b) {
 }  // namespace
 
 BootLoaderClient::BootLoaderClient(BootLoaderSettings settings, std::function<void(const std::string&)> log)
-    : m_settings(std::move(settings)), m_log(std::move(log)) {}
+    : m_settings(std::move(settings)), m_log(std::move(log)), m_random(m_settings.faultSeed) {}
+
+bool BootLoaderClient::Chance(int percent) {
+  return percent > 0 && std::uniform_int_distribution<int>(0, 99)(m_random) < percent;
+}
 
 Bytes BootLoaderClient::BootpRequest() const {
   Bytes b(bootp::kRequestSize, 0);
@@ -97,6 +102,7 @@ void BootLoaderClient::OnBootp(ByteView b, std::uint64_t now, std::vector<BootLo
 
 void BootLoaderClient::OnTftp(ByteView b, const std::string& from, unsigned port, std::uint64_t now,
                               std::vector<BootLoaderSend>& out) {
+  if (m_state == State::Done) return OnTftpAfterTheEnd(b, from, port, out);
   if (m_state != State::Transferring || b.size() < tftp::kHeaderSize) return;
   // Once the server's transfer port is known, a packet of any kind from
   // elsewhere is somebody else's and must not end this transfer (RFC 1350).
@@ -115,20 +121,39 @@ void BootLoaderClient::OnTftp(ByteView b, const std::string& from, unsigned port
   const std::uint16_t block = Get16(b, 2);
   if (m_settings.dropDataBlocks.count(block) != 0 && m_dropped.insert(block).second)
     return m_log("boot loader: DATA block " + std::to_string(block) + " dropped");
-  if (block == static_cast<std::uint16_t>(m_expected - 1)) {
+  if (Chance(m_settings.lossPercent))
+    return m_log("boot loader: DATA block " + std::to_string(block) + " lost");
+  if (m_expected > 1 && block == static_cast<std::uint16_t>(m_expected - 1)) {
     m_log("boot loader: DATA block " + std::to_string(block) + " again, acknowledged again");
     return Acknowledge(block, out);
   }
-  if (block != m_expected) {
+  if (block != static_cast<std::uint16_t>(m_expected)) {
     return Fail("DATA block " + std::to_string(block) + " arrived while block " + std::to_string(m_expected) +
                 " was expected");
+  }
+  // The announced size is the image's bound: nothing beyond its last block,
+  // and its last block must be the short one.
+  const bool full = b.size() == tftp::kHeaderSize + tftp::kBlockSize;
+  if (m_bootFileSize >= 0 && (m_expected > static_cast<std::uint32_t>(m_bootFileSize) ||
+                              (full && m_expected == static_cast<std::uint32_t>(m_bootFileSize)))) {
+    return Fail("DATA block " + std::to_string(m_expected) + " goes beyond the announced " +
+                std::to_string(m_bootFileSize) + " blocks");
   }
   m_image.insert(m_image.end(), b.begin() + tftp::kHeaderSize, b.end());
   ++m_expected;
   m_tries = 1;
   m_deadline = now + static_cast<std::uint64_t>(m_settings.tftpTimeoutMs);
   Acknowledge(block, out);
-  if (b.size() < tftp::kHeaderSize + tftp::kBlockSize) Finish();
+  if (!full) Finish();
+}
+
+// A finished boot loader still acknowledges its last block when the server,
+// which missed that acknowledgement, sends the block again.
+void BootLoaderClient::OnTftpAfterTheEnd(ByteView b, const std::string& from, unsigned port,
+                                         std::vector<BootLoaderSend>& out) {
+  if (b.size() < tftp::kHeaderSize || from != m_serverTidAddress || port != m_serverTidPort) return;
+  const std::uint16_t last = static_cast<std::uint16_t>(m_expected - 1);
+  if (Get16(b, 0) == tftp::kData && Get16(b, 2) == last) Acknowledge(last, out);
 }
 
 void BootLoaderClient::Acknowledge(std::uint16_t block, std::vector<BootLoaderSend>& out) {
@@ -136,7 +161,16 @@ void BootLoaderClient::Acknowledge(std::uint16_t block, std::vector<BootLoaderSe
   Put16(ack, 0, tftp::kAck);
   Put16(ack, 2, block);
   m_last = BootLoaderSend{false, ack, m_serverTidAddress, m_serverTidPort};
+  if (Chance(m_settings.lossPercent)) return m_log("boot loader: ACK " + std::to_string(block) + " lost");
+  if (!m_heldAck && Chance(m_settings.reorderPercent)) {
+    m_heldAck = m_last;  // goes out after the next acknowledgement
+    return m_log("boot loader: ACK " + std::to_string(block) + " held back");
+  }
   out.push_back(m_last);
+  if (m_heldAck) {
+    out.push_back(*m_heldAck);
+    m_heldAck.reset();
+  }
   if (m_settings.duplicateAckBlocks.count(block) != 0) {
     m_log("boot loader: ACK " + std::to_string(block) + " sent twice");
     out.push_back(m_last);
@@ -151,7 +185,10 @@ void BootLoaderClient::Finish() {
   }
   if (m_image.empty()) return Fail("empty image");
   m_state = State::Done;
-  m_log("boot loader: image of " + std::to_string(m_image.size()) + " bytes received and checked");
+  char digest[16];
+  std::snprintf(digest, sizeof digest, "%08x", ImageDigest(m_image));
+  m_log("boot loader: image of " + std::to_string(m_image.size()) + " bytes received and checked, digest " +
+        digest);
 }
 
 void BootLoaderClient::Tick(std::uint64_t now, std::vector<BootLoaderSend>& out) {
@@ -181,6 +218,12 @@ void BootLoaderClient::Fail(const std::string& why) {
   m_state = State::Failed;
   m_failure = why;
   m_log("boot loader: upgrade failed: " + why);
+}
+
+std::uint32_t ImageDigest(ByteView image) {
+  std::uint32_t h = 2166136261u;  // FNV-1a
+  for (std::uint8_t b : image) h = (h ^ b) * 16777619u;
+  return h;
 }
 
 std::string ImageVersion(ByteView image) {

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -56,6 +58,9 @@ struct BootLoaderSettings {
   int tftpTries = 5;
   std::set<int> dropDataBlocks;
   std::set<int> duplicateAckBlocks;
+  int lossPercent = 0;     // DATA received and ACKs sent are lost this often
+  int reorderPercent = 0;  // an ACK is held back this often and sent after the next one
+  std::uint32_t faultSeed = 1;
   std::string broadcastAddress = "255.255.255.255";
   unsigned bootpServerPort = 67;
   unsigned tftpServerPort = 69;
@@ -95,8 +100,11 @@ class BootLoaderClient {
  private:
   void Fail(const std::string& why);
   void SendLast(std::vector<BootLoaderSend>& out);
+  void OnTftpAfterTheEnd(corvane::protocol::ByteView b, const std::string& from, unsigned port,
+                         std::vector<BootLoaderSend>& out);
   void Acknowledge(std::uint16_t block, std::vector<BootLoaderSend>& out);
   void Finish();
+  bool Chance(int percent);
 
   BootLoaderSettings m_settings;
   std::function<void(const std::string&)> m_log;
@@ -109,12 +117,17 @@ class BootLoaderClient {
   int m_bootFileSize = -1;  // option 13, in 512-byte blocks; -1 when absent
   std::string m_serverTidAddress;
   unsigned m_serverTidPort = 0;
-  std::uint16_t m_expected = 1;
+  std::uint32_t m_expected = 1;  // counts past 65535: the announced size bounds it
   std::set<int> m_dropped;
   BootLoaderSend m_last;
+  std::optional<BootLoaderSend> m_heldAck;
+  std::mt19937 m_random;
   corvane::protocol::Bytes m_image;
   std::string m_failure;
 };
+
+// FNV-1a of an image, logged with it so that a test can check it byte for byte.
+std::uint32_t ImageDigest(corvane::protocol::ByteView image);
 
 // The version an image announces: the printable text after "VERSION=", at most
 // 32 characters; empty when the image has none.

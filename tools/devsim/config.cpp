@@ -112,7 +112,7 @@ std::set<int> GetBlocks(const json& object, const char* key, const std::string& 
 Faults ParseFaults(const json& f, const std::string& where) {
   CheckKeys(f,
             {"noAnswer", "wrongMagic", "oversizeReply", "replyDelayMs", "duplicateReplies", "dropDataBlocks",
-             "duplicateAckBlocks"},
+             "duplicateAckBlocks", "lossPercent", "reorderPercent", "faultSeed"},
             where);
   Faults faults;
   faults.noAnswer = Get<bool>(f, "noAnswer", false, where);
@@ -122,6 +122,9 @@ Faults ParseFaults(const json& f, const std::string& where) {
   faults.duplicateReplies = static_cast<int>(GetInt(f, "duplicateReplies", 0, 0, 100, where));
   faults.dropDataBlocks = GetBlocks(f, "dropDataBlocks", where);
   faults.duplicateAckBlocks = GetBlocks(f, "duplicateAckBlocks", where);
+  faults.lossPercent = static_cast<int>(GetInt(f, "lossPercent", 0, 0, 50, where));
+  faults.reorderPercent = static_cast<int>(GetInt(f, "reorderPercent", 0, 0, 50, where));
+  faults.faultSeed = static_cast<int>(GetInt(f, "faultSeed", 1, 0, 2147483647, where));
   return faults;
 }
 
@@ -242,7 +245,8 @@ const char* ConfigHelp() {
                    "bootpTries": 5, "tftpTimeoutMs": 2000, "tftpTries": 5 },
       "faults": { "noAnswer": false, "wrongMagic": false, "oversizeReply": 0,
                   "replyDelayMs": 0, "duplicateReplies": 0,
-                  "dropDataBlocks": [], "duplicateAckBlocks": [] }
+                  "dropDataBlocks": [], "duplicateAckBlocks": [],
+                  "lossPercent": 0, "reorderPercent": 0, "faultSeed": 1 }
     } ]
   }
 An image served to the boot loader may carry "VERSION=<text>"; the device then

@@ -213,6 +213,9 @@ void Device::EnterBootLoader(std::uint64_t now) {
   s.tftpTries = m_config.timings.tftpTries;
   s.dropDataBlocks = m_config.faults.dropDataBlocks;
   s.duplicateAckBlocks = m_config.faults.duplicateAckBlocks;
+  s.lossPercent = m_config.faults.lossPercent;
+  s.reorderPercent = m_config.faults.reorderPercent;
+  s.faultSeed = static_cast<std::uint32_t>(m_config.faults.faultSeed);
   s.broadcastAddress = m_config.bootNetwork.broadcastAddress;
   s.bootpServerPort = m_config.bootNetwork.bootpServerPort;
   s.tftpServerPort = m_config.bootNetwork.tftpServerPort;

@@ -27,6 +27,9 @@ struct Faults {
   int duplicateReplies = 0;          // extra copies of every reply
   std::set<int> dropDataBlocks;      // TFTP DATA blocks ignored the first time they arrive
   std::set<int> duplicateAckBlocks;  // TFTP blocks acknowledged twice
+  int lossPercent = 0;               // TFTP DATA received and ACKs sent lost at random this often
+  int reorderPercent = 0;            // a TFTP ACK held back this often, sent after the next one
+  int faultSeed = 1;                 // seeds the random faults, so a run can be repeated
 };
 
 struct DeviceTimings {
