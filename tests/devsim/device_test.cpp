@@ -213,6 +213,30 @@ TEST_F(SimulatorTest, SetIsAppliedAnsweredWithCode3AndFollowedBySilenceUntilTheR
   EXPECT_TRUE(sim.LogContains("restarting (settings written)"));
 }
 
+TEST_F(SimulatorTest, ASetRequestIsLoggedInHexOnlyWhenAsked) {
+  DeviceConfig quiet = OnePortDevice();
+  DeviceConfig logging = TwoPortDevice();
+  logging.logSetRequests = true;
+  Add(quiet);
+  Add(logging);
+  Raw set = ExpectedOnePortReply(0x02);
+  set[9] = 0x01;
+  ASSERT_TRUE(Ask(0, set));
+  EXPECT_FALSE(sim.LogContains("set request"));
+
+  Raw two = NamedRequest(0x02, 0x20);
+  two.resize(98, 0xA5);
+  two[97] = 0x0F;
+  ASSERT_TRUE(Ask(1, two));
+  EXPECT_TRUE(sim.LogContains("set request 98 bytes: 4D 4F 52 4B 45 4C 41 4E 02 00 00"));
+  EXPECT_TRUE(sim.LogContains(" 02 00 5E 01 A2 20 00 00 "));
+  for (const auto& e : sim.Log()) {
+    if (e.text.find("set request") != std::string::npos) {
+      EXPECT_TRUE(e.text.ends_with(" A5 0F")) << "the last byte, nothing after it: " << e.text;
+    }
+  }
+}
+
 TEST_F(SimulatorTest, RestoreBringsBackTheFactorySettingsWithCode9) {
   Add(OnePortDevice());
   Raw set = ExpectedOnePortReply(0x02);

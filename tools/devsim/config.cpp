@@ -146,7 +146,7 @@ DeviceConfig ParseDevice(const json& d, const std::string& where) {
   CheckKeys(d,
             {"name", "mac", "address", "dhcp", "staticIp", "netmask", "gateway", "dns", "timeoutMinutes",
              "autoConnect", "broadcastManagement", "multicastManagement", "firmwareVersion",
-             "startInBootLoader", "ports", "timings", "faults"},
+             "startInBootLoader", "logSetRequests", "ports", "timings", "faults"},
             where);
   DeviceConfig c;
   DeviceRecord& r = c.record;
@@ -170,6 +170,7 @@ DeviceConfig ParseDevice(const json& d, const std::string& where) {
   r.multicastMgmt = Get<bool>(d, "multicastManagement", true, where);
   c.firmwareVersion = Get<std::string>(d, "firmwareVersion", "1.0", where);
   c.startInBootLoader = Get<bool>(d, "startInBootLoader", false, where);
+  c.logSetRequests = Get<bool>(d, "logSetRequests", false, where);
   const json ports = d.contains("ports") ? d.at("ports") : json::array({json::object()});
   if (!ports.is_array() || ports.empty() || ports.size() > 2)
     throw ConfigError(where + ": \"ports\" lists 1 or 2 ports");
@@ -233,6 +234,7 @@ const char* ConfigHelp() {
       "gateway": "0.0.0.0", "dns": "0.0.0.0", "timeoutMinutes": 0,
       "autoConnect": false, "broadcastManagement": true, "multicastManagement": true,
       "firmwareVersion": "1.0", "startInBootLoader": false,
+      "logSetRequests": false,                     logs each set request taken, in hex
       "ports": [ {                                 one or two ports
         "mode": "server" | "client", "tcp": true, "udp": false,
         "dataPort": 4001, "destIp": "0.0.0.0", "destPort": 0,

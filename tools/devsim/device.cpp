@@ -85,6 +85,19 @@ void Device::Answer(std::uint8_t code, const std::string& to, unsigned port, std
        to + ":" + std::to_string(port));
 }
 
+// "8 bytes: 43 56 4E ..." style, upper case, one blank between bytes, so that
+// a test can compare a request with the bytes it expects.
+std::string Device::HexBytes(ByteView bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text = std::to_string(bytes.size()) + " bytes:";
+  for (const std::uint8_t b : bytes) {
+    text += ' ';
+    text += kDigits[b >> 4];
+    text += kDigits[b & 0x0F];
+  }
+  return text;
+}
+
 void Device::OnManagement(Listener via, ByteView bytes, const std::string& from, unsigned port,
                           std::uint64_t now, std::vector<Outgoing>& out) {
   const int code = bytes.size() > off::kCode ? bytes[off::kCode] : -1;
@@ -113,6 +126,7 @@ void Device::OnManagement(Listener via, ByteView bytes, const std::string& from,
     case static_cast<int>(Command::Set):
       if (bytes.size() < kOnePortRecordSize || !AddressedToMe(bytes))
         return Note("ignored: set for another device");
+      if (m_config.logSetRequests) Note("set request " + HexBytes(bytes));
       ApplySet(bytes);
       Answer(kReplySet, from, port, now, out);
       return StartRestart(now, "settings written");

@@ -53,6 +53,7 @@ struct DeviceConfig {
   std::string address;                     // dotted; empty: the record's dynamic IP
   std::string firmwareVersion = "1.0";
   bool startInBootLoader = false;  // waits for an upgrade as "CVN1" 00-00-00-00-00-01
+  bool logSetRequests = false;     // logs each set request it takes, byte for byte in hex
   Faults faults;
   DeviceTimings timings;
   BootNetwork bootNetwork;
@@ -111,6 +112,7 @@ class Device {
 
  private:
   void Note(const std::string& text);
+  static std::string HexBytes(ByteView bytes);
   bool AddressedToMe(ByteView bytes) const;
   void Answer(std::uint8_t code, const std::string& to, unsigned port, std::uint64_t now,
               std::vector<Outgoing>& out);
