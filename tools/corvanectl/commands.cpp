@@ -102,11 +102,13 @@ int ReadTargetSettings(const Arguments& args, const std::string& target, FoundDe
   return kExitOk;
 }
 
-// The item's name as the file's comment gives it: " // (12) UDP Protocol, 0: ..." -> "UDP Protocol".
+// The item's name as the file's comment gives it, without the list of codes:
+// " // (12) UDP Protocol, 0: Disable 1: Enable" -> "UDP Protocol".
 std::string ItemName(const settings::FileLine& line) {
   std::string name = line.comment;
   const auto open = name.find(')');
   name = open == std::string::npos ? name : name.substr(open + 1);
+  if (const auto codes = name.find(", 0:"); codes != std::string::npos) name.erase(codes);
   while (!name.empty() && (name.back() == '\r' || name.back() == '\n')) name.pop_back();
   while (!name.empty() && name.front() == ' ') name.erase(name.begin());
   return name;
