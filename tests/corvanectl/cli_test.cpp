@@ -34,7 +34,7 @@ constexpr const char* kDevices = R"({"devices": [
    "ports": [{"mode": "client", "tcp": false, "udp": true, "dataPort": 4001, "destIp": "192.168.0.9",
               "destPort": 4002, "baudCode": 1, "dataBitsCode": 3, "parityCode": 2, "flowCode": 2,
               "stopBitsCode": 0, "txTimerMs": 100, "rs485": false}],
-   "timings": {"restartMs": 300}},
+   "timings": {"restartMs": 100}},
   {"name": "LINE-7", "mac": "02-00-5E-01-A2-10", "address": "198.51.100.21", "dhcp": true,
    "staticIp": "10.1.2.30", "netmask": "255.255.0.0", "gateway": "10.1.0.1", "dns": "0.0.0.0",
    "timeoutMinutes": 3, "autoConnect": true, "broadcastManagement": true, "multicastManagement": true,
@@ -44,7 +44,7 @@ constexpr const char* kDevices = R"({"devices": [
              {"mode": "client", "tcp": false, "udp": true, "dataPort": 4002, "destIp": "10.1.2.99",
               "destPort": 5001, "baudCode": 8, "dataBitsCode": 2, "parityCode": 1, "flowCode": 1,
               "stopBitsCode": 1, "txTimerMs": 250, "rs485": true, "state": "connected"}],
-   "timings": {"restartMs": 300}}]})";
+   "timings": {"restartMs": 100}}]})";
 
 std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -219,6 +219,30 @@ TEST_F(CorvaneCtl, FailuresEndWithTheirExitCodes) {
   };
   for (const auto& c : cases) EXPECT_EQ(Ctl(c.args).code, c.code) << c.args;
   EXPECT_FALSE(std::ifstream(file).good());
+}
+
+}  // namespace
+
+namespace {
+
+// reboot and restore: each acknowledged device counts; a device that never
+// answers fails the run; without --yes and a terminal nothing is sent.
+TEST_F(CorvaneCtl, RebootAndRestoreCountAcknowledgedDevices) {
+  const struct {
+    const char* args;
+    int code;
+    const char* summary;
+  } cases[] = {
+      {"reboot 198.51.100.20 --yes", 0, "1 of 1 device(s) rebooted\n"},
+      {"restore 02-00-5E-01-A2-10 --yes", 0, "1 of 1 device(s) restored\n"},
+      {"reboot 198.51.100.99 198.51.100.21 --yes --wait 400", 1, "1 of 2 device(s) rebooted\n"},
+      {"reboot 198.51.100.20", 6, ""},
+  };
+  for (const auto& c : cases) {
+    const Result run = Ctl(c.args);
+    EXPECT_EQ(run.code, c.code) << c.args;
+    EXPECT_TRUE(run.out.ends_with(c.summary)) << c.args << ": " << run.out;
+  }
 }
 
 }  // namespace

@@ -6,6 +6,11 @@
 #include <fstream>
 #include <iostream>
 #include <set>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "corvane/settings/encoding.h"
 #include "corvane/settings/settings_file.h"
@@ -14,6 +19,7 @@
 namespace corvanectl {
 
 namespace settings = corvane::settings;
+using corvane::protocol::MacAddress;
 
 namespace {
 
@@ -269,6 +275,70 @@ int RunBackup(const Arguments& args) {
   return kExitOk;
 }
 
+// ---- reboot and restore ------------------------------------------------------------
+
+namespace {
+
+bool StdinIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stdin)) != 0;
+#else
+  return isatty(fileno(stdin)) != 0;
+#endif
+}
+
+// --yes, or a "y" typed at a terminal. A script without --yes is refused:
+// nothing it pipes in counts as an answer.
+bool Confirmed(const Arguments& args, const std::string& question) {
+  if (args.Has("--yes")) return true;
+  if (!StdinIsTerminal()) {
+    std::cerr << "corvanectl: not confirmed (add --yes when not at a terminal)\n";
+    return false;
+  }
+  std::cerr << question << " [y/N] " << std::flush;
+  std::string answer;
+  std::getline(std::cin, answer);
+  return answer == "y" || answer == "Y" || answer == "yes";
+}
+
+}  // namespace
+
+int RunReboot(const Arguments& args, bool restore) {
+  const char* verb = restore ? "restore" : "reboot";
+  if (args.words.empty()) {
+    std::cerr << "corvanectl: usage: corvanectl " << verb << " TARGET... [--yes] [--wait MS]\n";
+    return kExitUsage;
+  }
+  int waitMs = 0;
+  if (!WaitOption(args, waitMs)) return kExitUsage;
+  const std::string question = std::string(restore ? "Restore the factory settings of " : "Reboot ") +
+                               std::to_string(args.words.size()) + " device(s)?";
+  if (!Confirmed(args, question)) return kExitNotConfirmed;
+  int succeeded = 0;
+  for (const std::string& target : args.words) {
+    FoundDevice device;
+    std::string error;
+    if (FindTarget(target, waitMs, device, error)) {
+      const bool twoPort = device.portCount == 2;
+      const MacAddress mac = corvane::protocol::MacOfRecord(device.bytes);
+      const Bytes request = restore ? corvane::protocol::BuildRestoreRequest(RecordName(device), mac, twoPort)
+                                    : corvane::protocol::BuildRebootRequest(RecordName(device), mac, twoPort);
+      const int code = restore ? corvane::protocol::kReplyRestore : corvane::protocol::kReplyReboot;
+      if (SendAndAwaitReply(device, request, code, waitMs, error)) {
+        ++succeeded;
+        std::cout << target << ": " << device.MacText() << " (" << device.address << ") "
+                  << (restore ? "restored to factory settings" : "rebooting") << "\n";
+        continue;
+      }
+      error = device.MacText() + " (" + device.address + "): " + error;
+    }
+    std::cout << target << ": FAILED, " << error << "\n";
+  }
+  std::cout << succeeded << " of " << args.words.size() << " device(s) "
+            << (restore ? "restored" : "rebooted") << "\n";
+  return succeeded == static_cast<int>(args.words.size()) ? kExitOk : kExitDeviceFailed;
+}
+
 std::string UsageText() {
   return "usage: corvanectl COMMAND [OPTIONS]\n"
          "\n"
@@ -279,6 +349,10 @@ std::string UsageText() {
          "      one device's settings, every item by name\n"
          "  backup TARGET FILE [--port 1|2] [--wait MS]\n"
          "      writes the device's settings file, as the device manager saves it\n"
+         "  reboot TARGET... [--yes] [--wait MS]\n"
+         "  restore TARGET... [--yes] [--wait MS]\n"
+         "      restarts the devices, or brings back their factory settings, one after\n"
+         "      another; asks first unless --yes (refused without --yes when not at a terminal)\n"
          "\n"
          "TARGET is a device's IP address (asked directly) or its MAC address\n"
          "(found by a broadcast search), e.g. 02-00-5E-01-A2-0F.\n"

@@ -34,6 +34,8 @@ bool ParseArguments(int argc, char** argv, int first, Arguments& args, std::stri
 int RunSearch(const Arguments& args);
 int RunShow(const Arguments& args);
 int RunBackup(const Arguments& args);
+// reboot and restore: `restore` brings back the factory settings.
+int RunReboot(const Arguments& args, bool restore);
 
 std::string UsageText();
 

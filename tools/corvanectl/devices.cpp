@@ -120,6 +120,54 @@ bool FindTarget(const std::string& target, int waitMs, FoundDevice& device, std:
   return false;
 }
 
+bool SendAndAwaitReply(const FoundDevice& device, const Bytes& request, int replyCode, int waitMs,
+                       std::string& error) {
+  tk::BlockingUdpSocket socket;
+  if (!socket.Open() || !socket.Bind(0)) {
+    error = "cannot open a UDP socket";
+    return false;
+  }
+  if (socket.SendTo(request.data(), static_cast<int>(request.size()), protocol::kDeviceUnicastPort,
+                    device.address) < 0) {
+    error = "cannot send to " + device.address;
+    return false;
+  }
+  using Clock = std::chrono::steady_clock;
+  const auto end = Clock::now() + std::chrono::milliseconds(std::max(0, waitMs));
+  std::uint8_t buffer[2048];
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+    if (left <= 0 || socket.WaitReadable(static_cast<int>(left)) <= 0) break;
+    std::string sender;
+    unsigned senderPort = 0;
+    const int n = socket.ReceiveFrom(buffer, sizeof buffer, sender, senderPort);
+    if (n <= 0 || sender != device.address) continue;
+    const protocol::ByteView reply(buffer,
+                                   static_cast<std::size_t>(std::min<int>(n, protocol::kMaxDatagram)));
+    if (!protocol::HasMagicAt(reply, 0) ||
+        protocol::ReplyCode(reply, static_cast<int>(reply.size())) != replyCode) {
+      continue;
+    }
+    if (reply.size() >= off::kMac + protocol::kMacSize &&
+        protocol::MacTextOfRecord(reply) != device.MacText()) {
+      continue;
+    }
+    return true;
+  }
+  error = "no acknowledgement";
+  return false;
+}
+
+std::string RecordName(const FoundDevice& device) {
+  std::string name;
+  for (std::size_t i = 0; i < protocol::kNameSize; ++i) {
+    const std::uint8_t c = protocol::Get8(device.bytes, off::kName + i);
+    if (c == 0) break;
+    if (c != protocol::kFill) name += static_cast<char>(c);
+  }
+  return name;
+}
+
 namespace {
 
 std::string StatusText(int state) {
@@ -138,11 +186,7 @@ RowTexts PortRow(const FoundDevice& device, int number, int port) {
                                : protocol::Get16(r, second ? off::kDataPort2 : off::kDataPort1);
   RowTexts row;
   row.number = std::to_string(number);
-  for (std::size_t i = 0; i < protocol::kNameSize; ++i) {
-    const std::uint8_t c = protocol::Get8(r, off::kName + i);
-    if (c == 0) break;
-    if (c != protocol::kFill) row.name += static_cast<char>(c);
-  }
+  row.name = RecordName(device);
   if (row.name.empty()) row.name = "CVN" + row.number;
   row.mac = device.MacText();
   row.dhcp = (protocol::Get8(r, off::kMode1) & protocol::kModeDhcp) != 0 ? "Enable" : "Disable";

@@ -41,6 +41,15 @@ bool Search(const SearchOptions& options, std::vector<FoundDevice>& found, std::
 // a broadcast search). False with `error` set when it does not answer.
 bool FindTarget(const std::string& target, int waitMs, FoundDevice& device, std::string& error);
 
+// Sends `request` to the device's own address and waits up to `waitMs` for its
+// reply with `replyCode` carrying the device's MAC. False with `error` set when
+// the request cannot be sent or no such reply comes.
+bool SendAndAwaitReply(const FoundDevice& device, const Bytes& request, int replyCode, int waitMs,
+                       std::string& error);
+
+// The device's name as its record holds it (up to 16 bytes, no fill).
+std::string RecordName(const FoundDevice& device);
+
 // The texts of one row of the main window's device list.
 struct RowTexts {
   std::string number, name, mac, dhcp, ip, port, mode, status;

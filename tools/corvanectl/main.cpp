@@ -30,6 +30,8 @@ int main(int argc, char** argv) {
     code = RunShow(args);
   } else if (command == "backup") {
     code = RunBackup(args);
+  } else if (command == "reboot" || command == "restore") {
+    code = RunReboot(args, command == "restore");
   } else {
     std::cerr << "corvanectl: unknown command \"" << command << "\" (see corvanectl --help)\n";
   }
