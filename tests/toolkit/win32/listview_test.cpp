@@ -1,10 +1,11 @@
-// The list view on the real control: columns, rows, cells, states, check
-// boxes, hit tests, and the hooks of a subclassed list (mouse, keys, reflected
-// custom draw and column clicks).
+// The list view on the real control: the shared cases, and the hooks of a
+// subclassed list (real mouse and key messages, reflected custom draw seen on
+// screen, column clicks).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
+#include "../listview_cases.h"
 #include "win32_test_support.h"
 
 namespace {
@@ -68,102 +69,28 @@ void FillColumns(tk::CListCtrl& list) {
   list.InsertColumn(2, "IP Address", tk::LVCFMT_RIGHT, 100);
 }
 
-TEST(ListView, ColumnsRowsCellsAndData) {
+// Runs one shared table on the real control inside an open dialog.
+void RunOnTheControl(void (*cases)(tk::CListCtrl&)) {
   const tk::DialogTemplate t = ListTemplate();
   TestDialog dlg(t);
   dlg.script = [&](TestDialog& d) {
     tk::CListCtrl list(d.GetDlgItem(kList).GetSafeHwnd());
-    FillColumns(list);
-    EXPECT_EQ(list.GetColumnCount(), 3);
-    EXPECT_EQ(list.GetColumnHeading(1), "Device Name");
-    EXPECT_EQ(list.GetColumnWidth(2), 100);
-    EXPECT_EQ(list.GetColumnFormat(2), tk::LVCFMT_RIGHT);
-    EXPECT_EQ(list.GetColumnFormat(1), tk::LVCFMT_CENTER);
-    EXPECT_EQ(list.InsertItem(0, "1"), 0);
-    EXPECT_EQ(list.InsertItem(1, "2", 0x1234), 1);
-    EXPECT_EQ(list.InsertItem(0, "0"), 0);  // rows shift down
-    EXPECT_EQ(list.GetItemCount(), 3);
-    EXPECT_TRUE(list.SetItemText(1, 1, "first device"));
-    EXPECT_TRUE(list.SetItemText(2, 2, std::string(600, 'x')));
-    EXPECT_EQ(list.GetItemText(1, 0), "1");
-    EXPECT_EQ(list.GetItemText(1, 1), "first device");
-    EXPECT_EQ(list.GetItemText(2, 2), std::string(600, 'x'));  // longer than the first buffer
-    EXPECT_EQ(list.GetItemData(2), 0x1234);
-    EXPECT_TRUE(list.SetItemData(0, -7));
-    EXPECT_EQ(list.GetItemData(0), -7);
-    EXPECT_TRUE(list.DeleteColumn(2));
-    EXPECT_EQ(list.GetColumnCount(), 2);
-    EXPECT_TRUE(list.DeleteItem(0));
-    EXPECT_EQ(list.GetItemText(0, 0), "1");
-    EXPECT_TRUE(list.DeleteAllItems());
-    EXPECT_EQ(list.GetItemCount(), 0);
+    cases(list);
     d.EndDialog(tk::IDOK);
   };
   EXPECT_EQ(dlg.DoModal(), tk::IDOK);
 }
 
-TEST(ListView, StatesSelectionCheckBoxesAndLooks) {
-  const tk::DialogTemplate t = ListTemplate();
-  TestDialog dlg(t);
-  dlg.script = [&](TestDialog& d) {
-    tk::CListCtrl list(d.GetDlgItem(kList).GetSafeHwnd());
-    FillColumns(list);
-    for (int i = 0; i < 4; ++i) list.InsertItem(i, std::to_string(i + 1));
-    tk::DWORD before =
-        list.SetExtendedStyle(tk::LVS_EX_CHECKBOXES | tk::LVS_EX_GRIDLINES | tk::LVS_EX_FULLROWSELECT);
-    EXPECT_EQ(before & tk::LVS_EX_CHECKBOXES, 0u);
-    EXPECT_EQ(list.GetExtendedStyle() & (tk::LVS_EX_CHECKBOXES | tk::LVS_EX_GRIDLINES),
-              tk::LVS_EX_CHECKBOXES | tk::LVS_EX_GRIDLINES);
-    EXPECT_FALSE(list.GetCheck(2));
-    EXPECT_TRUE(list.SetCheck(2));
-    EXPECT_TRUE(list.GetCheck(2));
-    EXPECT_TRUE(list.SetCheck(2, false));
-    EXPECT_FALSE(list.GetCheck(2));
-    EXPECT_TRUE(list.SetItemState(1, tk::LVIS_SELECTED, tk::LVIS_SELECTED));
-    EXPECT_TRUE(
-        list.SetItemState(3, tk::LVIS_SELECTED | tk::LVIS_FOCUSED, tk::LVIS_SELECTED | tk::LVIS_FOCUSED));
-    EXPECT_EQ(list.GetSelectedCount(), 2);
-    EXPECT_EQ(list.GetNextItem(-1, tk::LVNI_SELECTED), 1);
-    EXPECT_EQ(list.GetNextItem(1, tk::LVNI_SELECTED), 3);
-    EXPECT_EQ(list.GetNextItem(3, tk::LVNI_SELECTED), -1);
-    EXPECT_EQ(list.GetItemState(3, tk::LVIS_FOCUSED), tk::LVIS_FOCUSED);
-    EXPECT_TRUE(list.SetBkColor(tk::RGB(240, 250, 255)));
-    EXPECT_EQ(list.GetBkColor(), tk::RGB(240, 250, 255));
-    EXPECT_TRUE(list.SetItemImage(0, 0, 3));
-    EXPECT_EQ(list.GetItemImage(0, 0), 3);
-    EXPECT_NE(list.GetHeaderCtrl().GetSafeHwnd(), nullptr);
-    EXPECT_EQ(list.GetHeaderCtrl().GetItemCount(), 3);
-    EXPECT_TRUE(list.RedrawItems(0, 3));
-    d.EndDialog(tk::IDOK);
-  };
-  EXPECT_EQ(dlg.DoModal(), tk::IDOK);
+TEST(ListView, ItemsCellsColumnsAndLooks) {
+  RunOnTheControl(tktest::RunListEditCases);
 }
 
-TEST(ListView, HitTestFindsTheCellUnderAPoint) {
-  const tk::DialogTemplate t = ListTemplate();
-  TestDialog dlg(t);
-  dlg.script = [&](TestDialog& d) {
-    tk::CListCtrl list(d.GetDlgItem(kList).GetSafeHwnd());
-    FillColumns(list);
-    for (int i = 0; i < 3; ++i) list.InsertItem(i, std::to_string(i + 1));
-    tk::CRect cell;
-    ASSERT_TRUE(list.GetSubItemRect(1, 2, cell));
-    EXPECT_EQ(cell.Width(), 100);
-    tk::CRect first;
-    ASSERT_TRUE(list.GetSubItemRect(1, 0, first));
-    EXPECT_EQ(first.Width(), 40);  // the cell, not the whole row
-    int sub = -1;
-    tk::UINT flags = 0;
-    EXPECT_EQ(list.SubItemHitTest({cell.left + 5, (cell.top + cell.bottom) / 2}, &sub, &flags), 1);
-    EXPECT_EQ(sub, 2);
-    EXPECT_NE(flags & tk::LVHT_ONITEM, 0u);
-    EXPECT_EQ(list.HitTest({first.left + 30, (first.top + first.bottom) / 2}, &flags), 1);
-    tk::CRect client = list.GetClientRect();
-    EXPECT_EQ(list.HitTest({5, client.bottom - 2}, &flags), -1);  // below the rows
-    EXPECT_NE(flags & tk::LVHT_NOWHERE, 0u);
-    d.EndDialog(tk::IDOK);
-  };
-  EXPECT_EQ(dlg.DoModal(), tk::IDOK);
+TEST(ListView, SelectionFocusAndCheckBoxes) {
+  RunOnTheControl(tktest::RunListStateCases);
+}
+
+TEST(ListView, HitTestsByCell) {
+  RunOnTheControl(tktest::RunListHitCases);
 }
 
 TEST(ListViewHooks, MouseAndKeysReachTheSubclassedListFirst) {
