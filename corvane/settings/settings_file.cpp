@@ -103,15 +103,6 @@ std::string MemberNumberText(int item, const std::string& text) {
   return IsUnsignedItem(item) ? std::to_string(static_cast<std::uint32_t>(n)) : std::to_string(n);
 }
 
-// The value a line holds: the item text for the shown port and for
-// device-wide lines, the store text for the other port.
-const std::string& LineValue(const DeviceSettings& s, int rowKind, const FileLine& line) {
-  if (line.port == 0 || line.port == DisplayedPort(rowKind) || !IsTwoPortRow(rowKind)) {
-    return s.items[static_cast<std::size_t>(line.item)];
-  }
-  return s.store.ForPort(line.port)[*StoreTextOfItem(line.item)];
-}
-
 bool IsLineBreak(char c) {
   return c == '\r' || c == '\n';
 }
@@ -126,6 +117,13 @@ int FileLineCount(int rowKind) {
 
 const FileLine& LayoutLine(int rowKind, int index) {
   return IsTwoPortRow(rowKind) ? kTwoPortLayout[index] : kOnePortLayout[index];
+}
+
+const std::string& LineValue(const DeviceSettings& s, int rowKind, const FileLine& line) {
+  if (line.port == 0 || line.port == DisplayedPort(rowKind) || !IsTwoPortRow(rowKind)) {
+    return s.items[static_cast<std::size_t>(line.item)];
+  }
+  return s.store.ForPort(line.port)[*StoreTextOfItem(line.item)];
 }
 
 std::string BuildSettingsFileText(const DeviceSettings& s, int rowKind) {

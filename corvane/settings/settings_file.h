@@ -30,6 +30,10 @@ int FileLineCount(int rowKind);
 // Line `index` (0-based) of the layout of `rowKind`.
 const FileLine& LayoutLine(int rowKind, int index);
 
+// The value a line holds: the item text for the shown port and for
+// device-wide lines, the store text for the other port.
+const std::string& LineValue(const DeviceSettings& settings, int rowKind, const FileLine& line);
+
 // The whole file for `rowKind`: each line's value comes from the item texts,
 // or, for the port the pages do not show, from the store. Empty for a row kind
 // with no layout.

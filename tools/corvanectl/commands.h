@@ -1,0 +1,42 @@
+// The subcommands of corvanectl and the exit codes they share.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace corvanectl {
+
+// Exit codes, listed by --help.
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitDeviceFailed = 1,  // at least one device did not do what was asked
+  kExitUsage = 2,         // the command line is wrong
+  kExitNoAnswer = 3,      // no device answered, or a target was not found
+  kExitFile = 4,          // a file could not be read or written, or holds bad settings
+  kExitNetwork = 5,       // no socket, or a request could not be sent
+  kExitNotConfirmed = 6,  // a change was not confirmed
+};
+
+// The command line after the subcommand: positional words, options with a
+// value (--ip, --wait, --port, --image, --server-addr) and flags.
+struct Arguments {
+  std::vector<std::string> words;
+  std::map<std::string, std::string> values;
+  std::vector<std::string> flags;
+
+  bool Has(const std::string& flag) const;
+  const std::string* Value(const std::string& option) const;
+};
+// False with `error` set for an unknown option or an option missing its value.
+bool ParseArguments(int argc, char** argv, int first, Arguments& args, std::string& error);
+
+int RunSearch(const Arguments& args);
+int RunShow(const Arguments& args);
+int RunBackup(const Arguments& args);
+// reboot and restore: `restore` brings back the factory settings.
+int RunReboot(const Arguments& args, bool restore);
+
+std::string UsageText();
+
+}  // namespace corvanectl
