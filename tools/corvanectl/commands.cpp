@@ -23,8 +23,8 @@ using corvane::protocol::MacAddress;
 
 namespace {
 
-const std::set<std::string> kValueOptions = {"--ip", "--wait", "--port", "--image", "--server-addr"};
-const std::set<std::string> kFlags = {"--broadcast", "--multicast", "--json", "--yes", "--all-adapters"};
+const std::set<std::string> kValueOptions = {"--ip", "--wait", "--port"};
+const std::set<std::string> kFlags = {"--broadcast", "--multicast", "--json", "--yes"};
 
 constexpr int kDefaultWaitMs = 1000;
 constexpr int kMaxWaitMs = 600000;

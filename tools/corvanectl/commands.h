@@ -19,7 +19,7 @@ enum ExitCode : int {
 };
 
 // The command line after the subcommand: positional words, options with a
-// value (--ip, --wait, --port, --image, --server-addr) and flags.
+// value (--ip, --wait, --port) and flags.
 struct Arguments {
   std::vector<std::string> words;
   std::map<std::string, std::string> values;
