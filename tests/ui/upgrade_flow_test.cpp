@@ -15,6 +15,7 @@
 #include "devsim/simulator.h"
 #include "main_window_support.h"
 #include "netns.h"
+#include "tk/socket.h"
 
 namespace corvane::ui::testing {
 namespace {
@@ -50,8 +51,9 @@ class UpgradeFlows : public HeadlessTest {
   }
 
   // One two-port device at 198.51.100.11 on the simulator's own clock.
-  void Network() {
+  void Network(bool inBootLoader = false) {
     devsim::DeviceConfig c;
+    c.startInBootLoader = inBootLoader;
     c.record = MakeRecord("two", 2, 11, true);
     c.record.netmask = 0xFFFFFF00;
     c.address = "198.51.100.11";
@@ -98,13 +100,24 @@ class UpgradeFlows : public HeadlessTest {
   }
 
   bool Logged(const std::string& text) const { return sim->LogContains(text); }
+
+  static protocol::Bytes WriteImage(const std::string& name, std::size_t size) {
+    protocol::Bytes image(size);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + i / 512);
+    std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), image.size());
+    return image;
+  }
+  static std::string Received(const protocol::Bytes& image) {
+    char text[80];
+    std::snprintf(text, sizeof text, "image of %zu bytes received and checked, digest %08x", image.size(),
+                  devsim::ImageDigest(image));
+    return text;
+  }
 };
 
 TEST_F(UpgradeFlows, TickedTwoPortDeviceGetsTheImageByteExactAndIsSearchedAgain) {
   Network();
-  protocol::Bytes image(70'000);
-  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + i / 512);
-  std::ofstream("fw.bin", std::ios::binary).write(reinterpret_cast<const char*>(image.data()), image.size());
+  const protocol::Bytes image = WriteImage("fw.bin", 70'000);
   RunMainWindow([&](CCorvaneDlg& dlg) {
     SearchAndTickTheDevice(dlg);
     hl::ExpectMessageBox(upgrade::kMsgStoreUnreadable);
@@ -117,10 +130,8 @@ TEST_F(UpgradeFlows, TickedTwoPortDeviceGetsTheImageByteExactAndIsSearchedAgain)
     EXPECT_NE(dlg.m_statusText.find("70000 of 70000 bytes sent"), std::string::npos) << dlg.m_statusText;
     EXPECT_EQ(dlg.m_progress.GetPos(), kProgressDone);
     EXPECT_EQ(hl::StartedProcesses().back(), "arp -d 198.51.100.1");
-    char digest[64];
-    std::snprintf(digest, sizeof digest, "image of 70000 bytes received and checked, digest %08x",
-                  devsim::ImageDigest(image));
-    EXPECT_TRUE(Logged(digest));
+    EXPECT_TRUE(Logged("received 98 bytes by unicast from 198.51.100.1"));
+    EXPECT_TRUE(Logged(Received(image)));
     EXPECT_TRUE(hl::HasTimer(dlg, ids::timer::kRestartWait));
     EXPECT_FALSE(dlg.GetDlgItem(ids::kSearch).IsWindowEnabled());
     // Timer 12 waits 1 + 15 s and searches again: the upgraded device is listed anew.
@@ -130,6 +141,30 @@ TEST_F(UpgradeFlows, TickedTwoPortDeviceGetsTheImageByteExactAndIsSearchedAgain)
     Run(8000);
     EXPECT_FALSE(hl::HasTimer(dlg, ids::timer::kUpgradeWait));
     EXPECT_FALSE(hl::HasTimer(dlg, ids::timer::kUpgradePacing));
+  });
+}
+
+// No ticked row: "CVN1" goes to the stored address and the boot loader waiting
+// there is served and offered that address.
+TEST_F(UpgradeFlows, NoTickedRowUpgradesTheBootLoaderAtTheStoredAddress) {
+  Network(true);
+  const protocol::Bytes image = WriteImage("fw.bin", 1024);
+  std::ofstream(upgrade::kFirmwareStoreName) << "old.bin\n198.51.100.11\n";
+  RunMainWindow([&](CCorvaneDlg& dlg) {
+    hl::ExpectModal("Firmware Upgrade", [&](CWnd& w) {
+      EXPECT_TRUE(w.GetDlgItem(upgrade::ids::kBootLoaderAddress).IsWindowEnabled());
+      hl::Type(w, upgrade::ids::kFirmwarePath, (dir / "fw.bin").string());  // typed: kept with its "/"
+      hl::Click(w, tk::IDOK);
+    });
+    hl::ExpectMessageBox(kConfirm, tk::IDYES);
+    sim->Start();
+    dlg.OnUpgrade();
+    sim->Stop();
+    EXPECT_TRUE(Logged("received 73 bytes by unicast from 198.51.100.1"));
+    EXPECT_TRUE(Logged("upgrade request in the boot loader"));
+    EXPECT_TRUE(Logged(Received(image)));
+    EXPECT_EQ(dlg.m_clientAddress, tk::InetAddr("198.51.100.11"));
+    Run(25000, [&] { return !hl::HasTimer(dlg, ids::timer::kUpgradeWait); });
   });
 }
 
