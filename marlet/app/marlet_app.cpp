@@ -1,57 +1,20 @@
-// The virtual port manager's application object and, for now, its main dialog with
-// the program's title. Later parts give the window its controls.
-#include "tk/tk.h"
+// marlet.exe: the application object on the real platform.
+#include "marlet/ui/marlet_app.h"
+#include "marlet/win32/win32_platforms.h"
 
 namespace {
 
-constexpr int kIconMain = 128;
-
-const tk::DialogTemplate& MainTemplate() {
-  static const tk::DialogTemplate tmpl = [] {
-    tk::DialogTemplate t;
-    t.caption = "Marlet";
-    t.rect = {0, 0, 260, 90};
-    t.style |= tk::WS_MINIMIZEBOX;
-    t.controls = {
-        tk::IconPicture(kIconMain, {7, 7, 27, 27}),
-        tk::PushButton(tk::IDCANCEL, "Close", {203, 69, 253, 83}).Default(),
-    };
-    return t;
-  }();
-  return tmpl;
+marlet::PortDriverPlatform& Driver() {
+  static std::unique_ptr<marlet::PortDriverPlatform> driver = marlet::win32::MakePortDriverPlatform();
+  return *driver;
 }
 
-class CMarletDlg : public tk::CDialog {
- public:
-  CMarletDlg() : tk::CDialog(MainTemplate()), m_icon(tk::LoadAppIcon(kIconMain)) {}
+marlet::DeviceInstallPlatform& Installer() {
+  static std::unique_ptr<marlet::DeviceInstallPlatform> installer =
+      marlet::win32::MakeDeviceInstallPlatform();
+  return *installer;
+}
 
- protected:
-  tk::BOOL OnInitDialog() override {
-    tk::CDialog::OnInitDialog();
-    SetIcon(m_icon, true);
-    SetIcon(m_icon, false);
-    SetWindowText("Marlet 1.3");
-    return tk::TRUE;
-  }
-
- private:
-  tk::HICON m_icon;
-};
-
-class CMarletApp : public tk::CWinApp {
- public:
-  CMarletApp() : tk::CWinApp("Marlet") {}
-
-  tk::BOOL InitInstance() override {
-    CMarletDlg dlg;
-    m_pMainWnd = &dlg;
-    dlg.DoModal();
-    m_pMainWnd = nullptr;
-    // The program ends when the main dialog closes.
-    return tk::FALSE;
-  }
-};
-
-CMarletApp theApp;
+marlet::CMarletApp theApp(Driver(), Installer(), marlet::ProgramOutput::Standard());
 
 }  // namespace

@@ -17,12 +17,17 @@ testnet_up() {
   ip -n "$testnet_pc" link set "$vp" up
   for address in "$@"; do ip -n "$testnet_dev" addr add "$address/24" dev "$vd"; done
   ip -n "$testnet_dev" link set "$vd" up
+  # The program finds its own address by resolving the host name: inside "pc"
+  # that is 198.51.100.1 (`ip netns exec` reads /etc/netns/NAME/hosts).
+  mkdir -p "/etc/netns/$testnet_pc"
+  printf '127.0.0.1 localhost\n%s %s\n' "$testnet_pc_address" "$(hostname)" >"/etc/netns/$testnet_pc/hosts"
   # Limited broadcasts and multicasts leave through the veth, not nowhere.
   ip -n "$testnet_pc" route add default dev "$vp"
   ip -n "$testnet_dev" route add default dev "$vd"
 }
 
 testnet_down() {
+  [ -n "${testnet_pc:-}" ] && rm -rf "/etc/netns/$testnet_pc"
   [ -n "${testnet_pc:-}" ] && ip netns del "$testnet_pc" 2>/dev/null
   [ -n "${testnet_dev:-}" ] && ip netns del "$testnet_dev" 2>/dev/null
   return 0

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 namespace devsim {
 
@@ -101,6 +102,12 @@ void CloseFd(int& fd) {
   fd = -1;
 }
 
+// The shared listeners learn each datagram's destination address.
+void ReportDestination(int fd) {
+  const int one = 1;
+  if (fd >= 0) ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
+}
+
 unsigned BoundPort(int fd) {
   sockaddr_in a{};
   socklen_t len = sizeof a;
@@ -166,9 +173,11 @@ bool Simulator::OpenSockets(Slot& slot, std::string& error) {
   if (m_options.listenBroadcast) {
     s.broadcast = OpenUdp({}, m_options.broadcastPort, true, false, warning);
     if (s.broadcast < 0) Record(slot.device.name(), "no broadcast listener: " + warning);
+    ReportDestination(s.broadcast);
   }
   if (m_options.listenMulticast) {
     s.multicast = OpenUdp({}, m_options.multicastPort, true, false, warning);
+    ReportDestination(s.multicast);
     if (s.multicast < 0) {
       Record(slot.device.name(), "no multicast listener: " + warning);
     } else {
@@ -213,20 +222,88 @@ int Simulator::DeviceCount() const {
   return static_cast<int>(m_devices.size());
 }
 
+namespace {
+
+// A datagram read with the address it was sent to (IP_PKTINFO), when known.
+struct Received {
+  ssize_t size = -1;
+  sockaddr_in from{};
+  std::optional<std::uint32_t> to;  // host order
+};
+
+Received ReceiveFrom(int fd, std::vector<std::uint8_t>& buffer) {
+  Received r;
+  iovec io{buffer.data(), buffer.size()};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+  msghdr m{};
+  m.msg_name = &r.from;
+  m.msg_namelen = sizeof r.from;
+  m.msg_iov = &io;
+  m.msg_iovlen = 1;
+  m.msg_control = control;
+  m.msg_controllen = sizeof control;
+  r.size = ::recvmsg(fd, &m, 0);
+  if (r.size < 0) return r;
+  for (cmsghdr* c = CMSG_FIRSTHDR(&m); c != nullptr; c = CMSG_NXTHDR(&m, c)) {
+    if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
+    in_pktinfo info{};
+    std::memcpy(&info, CMSG_DATA(c), sizeof info);
+    r.to = ntohl(info.ipi_addr.s_addr);
+  }
+  return r;
+}
+
+std::uint32_t HostOrder(const std::string& dotted) {
+  in_addr a{};
+  return ::inet_pton(AF_INET, dotted.c_str(), &a) == 1 ? ntohl(a.s_addr) : 0;
+}
+
+// Whether a datagram sent to `to` is one every listening device hears: the
+// limited broadcast, the directed broadcast of the device's own subnet, or a
+// multicast group (only members' sockets receive those).
+bool ForEveryDevice(std::uint32_t to, const Device& device) {
+  if (to == INADDR_BROADCAST || IN_MULTICAST(to)) return true;
+  const std::uint32_t mask = device.record().netmask;
+  return mask != 0 && mask != 0xFFFFFFFF && to == (HostOrder(device.address()) | ~mask);
+}
+
+}  // namespace
+
+// The search ports are shared by every device (all bound to any address), so
+// the kernel hands each of them a copy of a broadcast or multicast, but a
+// datagram sent to one device's own address to just one of those sockets,
+// maybe another device's. Such a datagram goes to the device(s) whose address
+// it was sent to, and to no one else.
+std::vector<Simulator::Slot*> Simulator::Recipients(Slot& receiver, std::optional<std::uint32_t> to) {
+  if (!to || ForEveryDevice(*to, receiver.device)) return {&receiver};
+  std::vector<Slot*> owners;
+  for (auto& slot : m_devices)
+    if (HostOrder(slot->device.address()) == *to) owners.push_back(slot.get());
+  return owners;
+}
+
 int Simulator::HandleReadable(Slot& slot, int fd, std::uint64_t now) {
   std::vector<std::uint8_t> buffer(kReceiveBufferSize);
-  sockaddr_in from{};
-  socklen_t len = sizeof from;
-  const ssize_t n = ::recvfrom(fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
-  if (n < 0) return 0;
-  const ByteView bytes(buffer.data(), static_cast<std::size_t>(n));
+  const Received r = ReceiveFrom(fd, buffer);
+  if (r.size < 0) return 0;
+  const ByteView bytes(buffer.data(), static_cast<std::size_t>(r.size));
   char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-  const unsigned port = ntohs(from.sin_port);
-  std::vector<Outgoing> out;
+  inet_ntop(AF_INET, &r.from.sin_addr, text, sizeof text);
+  const unsigned port = ntohs(r.from.sin_port);
   Sockets& s = slot.sockets;
-  if (fd == s.broadcast) slot.device.OnManagement(Listener::Broadcast, bytes, text, port, now, out);
-  if (fd == s.multicast) slot.device.OnManagement(Listener::Multicast, bytes, text, port, now, out);
+  if (fd == s.broadcast || fd == s.multicast) {
+    const Listener via = fd == s.broadcast ? Listener::Broadcast : Listener::Multicast;
+    const auto recipients = Recipients(slot, r.to);
+    if (recipients.empty())
+      Record("simulator", std::string("ignored a datagram from ") + text + ": no device has its address");
+    for (Slot* target : recipients) {
+      std::vector<Outgoing> out;
+      target->device.OnManagement(via, bytes, text, port, now, out);
+      target->pending.insert(target->pending.end(), out.begin(), out.end());
+    }
+    return 1;
+  }
+  std::vector<Outgoing> out;
   if (fd == s.unicast) slot.device.OnManagement(Listener::Unicast, bytes, text, port, now, out);
   if (fd == s.bootp) slot.device.OnBootp(bytes, now, out);
   if (fd == s.tftp) slot.device.OnTftp(bytes, text, port, now, out);

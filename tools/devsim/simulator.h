@@ -2,8 +2,9 @@
 //
 // Each device listens for broadcast searches on 25122 and for multicast
 // searches on 25123 (any address, shared with the other devices through
-// SO_REUSEADDR/SO_REUSEPORT), and for unicast requests on 25124 at its own
-// address, which is also the address it answers from. In the boot loader it
+// SO_REUSEADDR), and for unicast requests on 25124 at its own address, which
+// is also the address it answers from. On the shared ports a device answers
+// only what was sent to its own address, a broadcast or its multicast group. In the boot loader it
 // broadcasts BOOTP from port 68 and reads its image by TFTP.
 //
 // Drive it from the caller's thread with Poll (deterministic), or let it run on
@@ -15,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -91,6 +93,7 @@ class Simulator {
   bool OpenSockets(Slot& slot, std::string& error);
   void CloseSockets(Slot& slot);
   int HandleReadable(Slot& slot, int fd, std::uint64_t now);
+  std::vector<Slot*> Recipients(Slot& receiver, std::optional<std::uint32_t> to);
   int Flush(Slot& slot, std::uint64_t now);
   void CollectLog(Slot& slot);
   void Record(const std::string& device, const std::string& text);

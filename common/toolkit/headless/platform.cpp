@@ -72,6 +72,23 @@ unsigned StartHiddenProcess(const std::string& commandLine) {
   return S().platform.processStartResult;
 }
 
+ProcessOutcome RunHiddenProcess(const std::string& commandLine, unsigned) {
+  S().processes.push_back(commandLine);
+  const headless::PlatformSettings& p = S().platform;
+  ProcessOutcome outcome;
+  if (p.processStartResult <= 31) {
+    outcome.error = p.processStartResult;
+    return outcome;
+  }
+  if (p.processWaitTimesOut) {
+    outcome.state = ProcessState::kTimedOut;
+    return outcome;
+  }
+  outcome.state = ProcessState::kExited;
+  outcome.exitCode = p.processRunner ? p.processRunner(commandLine) : p.processExitCode;
+  return outcome;
+}
+
 std::intptr_t ShellOpen(const std::string& target) {
   S().urls.push_back(target);
   return S().platform.shellOpenResult;

@@ -61,6 +61,34 @@ unsigned StartHiddenProcess(const std::string& commandLine) {
   return WinExec(commandLine.c_str(), SW_HIDE);
 }
 
+ProcessOutcome RunHiddenProcess(const std::string& commandLine, unsigned timeoutMs) {
+  ProcessOutcome outcome;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION process{};
+  std::vector<char> command(commandLine.begin(), commandLine.end());
+  command.push_back('\0');
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    outcome.error = GetLastError();
+    return outcome;
+  }
+  CloseHandle(process.hThread);
+  ::DWORD waited = WaitForSingleObject(process.hProcess, timeoutMs);
+  ::DWORD exitCode = 0;
+  if (waited == WAIT_OBJECT_0 && GetExitCodeProcess(process.hProcess, &exitCode)) {
+    outcome.state = ProcessState::kExited;
+    outcome.exitCode = exitCode;
+  } else {
+    outcome.state = ProcessState::kTimedOut;
+    outcome.error = waited == WAIT_FAILED ? GetLastError() : WAIT_TIMEOUT;
+  }
+  CloseHandle(process.hProcess);
+  return outcome;
+}
+
 std::intptr_t ShellOpen(const std::string& target) {
   HINSTANCE result = ShellExecuteA(nullptr, "open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
   return reinterpret_cast<std::intptr_t>(result);

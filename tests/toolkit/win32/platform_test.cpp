@@ -89,4 +89,13 @@ TEST(Platform, HiddenProcessStartReportsSuccessAndFailure) {
   EXPECT_LE(tk::StartHiddenProcess("no-such-program-here.exe"), 31u);
 }
 
+TEST(Platform, HiddenProcessRunReportsTheExitCodeOrWhyThereIsNone) {
+  tk::ProcessOutcome exited = tk::RunHiddenProcess("cmd.exe /c exit 3", 30000);
+  EXPECT_EQ(exited.state, tk::ProcessState::kExited);
+  EXPECT_EQ(exited.exitCode, 3u);
+  tk::ProcessOutcome missing = tk::RunHiddenProcess("no-such-program-here.exe", 30000);
+  EXPECT_EQ(missing.state, tk::ProcessState::kNotStarted);
+  EXPECT_NE(missing.error, 0u);
+}
+
 }  // namespace

@@ -199,7 +199,13 @@ struct PlatformSettings {
   bool localTimeFails = false;
   // Top-level windows of other programs, for FindTopLevelWindow.
   std::vector<std::string> foreignWindowTitles;
-  unsigned processStartResult = 33;
+  unsigned processStartResult = 33;  // 31 or less: the start fails (with this error)
+  // RunHiddenProcess: the exit code of a started process, or a wait that times
+  // out. `processRunner`, when set, plays the process: it gets the command line
+  // and returns the exit code.
+  unsigned long processExitCode = 0;
+  bool processWaitTimesOut = false;
+  std::function<unsigned long(const std::string&)> processRunner;
   std::intptr_t shellOpenResult = 42;
 };
 PlatformSettings& Platform();

@@ -38,6 +38,16 @@ unsigned long GetAdaptersInfo(std::vector<AdapterInfo>& adapters, unsigned long*
 
 // WinExec with a hidden window; the platform's result (above 31 is success).
 unsigned StartHiddenProcess(const std::string& commandLine);
+// Starts a process with a hidden window and waits for it to end, at most
+// `timeoutMs`. kExited comes with the process's exit code; kNotStarted with the
+// platform error; kTimedOut leaves the process running.
+enum class ProcessState { kExited, kNotStarted, kTimedOut };
+struct ProcessOutcome {
+  ProcessState state = ProcessState::kNotStarted;
+  unsigned long exitCode = 0;
+  unsigned long error = 0;
+};
+ProcessOutcome RunHiddenProcess(const std::string& commandLine, unsigned timeoutMs);
 // ShellExecute with the "open" verb and a normal window; above 32 is success.
 std::intptr_t ShellOpen(const std::string& target);
 

@@ -1,0 +1,83 @@
+// PortDriverChannel: the port manager's requests to the virtual port driver.
+//
+// A port is addressed by its port ID, the position of its interface among the
+// present COM port interfaces (physical ports count too). Every operation finds
+// the interface again, opens the device exclusively, sends one control request
+// and closes it, so no handle outlives a call and a terminal program can hold
+// the port between calls. Failures the user must see are message boxes with the
+// platform error in hexadecimal; lookup failures are diagnostic lines.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "marlet/driver/driver_platform.h"
+#include "marlet/driver/driver_records.h"
+
+namespace marlet {
+
+// Where the channel's diagnostics go and how it ends the program.
+struct ProgramOutput {
+  // One diagnostic line (with its line feed) for the standard output stream.
+  std::function<void(const std::string&)> diagnostic;
+  // Ends the program with `status`; does not return in the real program.
+  std::function<void(int)> exitProgram;
+  // Standard output and the process exit.
+  static ProgramOutput Standard();
+};
+
+constexpr std::uint32_t kErrorAccessDenied = 5;
+constexpr std::uint32_t kErrorBadCommand = 22;
+constexpr std::uint32_t kDetailBufferSize = 4096;
+constexpr std::size_t kDevicePathBufferSize = 260;
+// A device path with this text belongs to a port created by the installer.
+constexpr const char* kVirtualPortMarker = "root#ports";
+
+// The outcome of a connect or disconnect request.
+struct ControlResult {
+  bool opened = false;
+  bool succeeded = false;
+  std::uint32_t error = 0;
+};
+
+// "@" + the device instance named by a device path, with "#" turned into "\":
+// \\?\root#ports#0000#{guid} gives @root\ports\0000. The instance number is
+// taken whole, however many digits it has.
+std::string InstanceTextFromPath(const std::string& devicePath);
+
+class PortDriverChannel {
+ public:
+  PortDriverChannel(PortDriverPlatform& platform, ProgramOutput output);
+
+  // Calls `visit(position, devicePath)` for every present interface until it
+  // returns false; true when the enumeration ran out or the visitor stopped it,
+  // false when the list or a detail could not be read.
+  bool EnumeratePortInterfaces(const std::function<bool(int, const std::string&)>& visit);
+  bool FindPortDevicePath(int portId, std::string& path);
+  // Null when the device cannot be opened (after the open-failure message).
+  PlatformHandle OpenPortDevice(int portId);
+
+  bool GetDosName(int portId, std::string& name);
+  bool GetRemoteInfo(int portId, RemoteEndpoint& endpoint);
+  void SetRemoteInfo(int portId, const RemoteEndpoint& endpoint);
+  ControlResult ConnectPort(int portId);
+  ControlResult DisconnectPort(int portId);
+  bool GetPortInstanceId(int portId, std::string& instanceText);
+  // Whether the last enumeration or instance lookup stopped because an
+  // interface detail could not be read.
+  bool DetailReadFailed() const { return m_detailReadFailed; }
+
+ private:
+  ControlResult SendBare(int portId, std::uint32_t code);
+  void Diagnostic(const std::string& line) const;
+
+  PortDriverPlatform& m_platform;
+  ProgramOutput m_output;
+  bool m_detailReadFailed = false;
+};
+
+// printf-style formatting of one message with one number.
+std::string FormatCode(const char* format, std::uint32_t code);
+
+}  // namespace marlet

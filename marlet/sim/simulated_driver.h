@@ -1,0 +1,89 @@
+// A simulated virtual port driver behind PortDriverPlatform, written from what
+// the port manager expects of a driver: COM port interfaces at positions
+// (physical ports too), device paths with and without the virtual marker,
+// remote settings stored per port, connect and disconnect, an exclusive open
+// refused while a terminal program holds the port, any control request failing
+// with a chosen error, and an interface whose detail cannot be read.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "marlet/driver/driver_platform.h"
+#include "marlet/driver/driver_records.h"
+
+namespace marlet::sim {
+
+constexpr std::uint32_t kErrorNoMoreItems = 259;
+constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;
+
+struct SimPort {
+  std::string path;
+  std::string dosName;  // as the driver reports it: up to 12 bytes, NUL-padded
+  RemoteEndpoint remote;
+  bool heldByTerminal = false;  // the exclusive open fails with access denied
+  std::uint32_t openError = 0;  // nonzero: the open fails with this error
+  bool detailUnreadable = false;
+  // Bytes a read request answers with instead of the port's state, by code.
+  std::map<std::uint32_t, std::vector<std::uint8_t>> rawReplies;
+};
+
+// One control request as the driver received it.
+struct SimRequest {
+  int position = -1;
+  std::uint32_t code = 0;
+  std::vector<std::uint8_t> input;
+};
+
+class SimulatedDriver : public PortDriverPlatform {
+ public:
+  // Appends a physical port (\\?\acpi#pnp0501#N#{...}) or a virtual port
+  // (\\?\root#ports#NNNN#{...}, at least four digits); returns its position.
+  int AddPhysicalPort(const std::string& dosName);
+  int AddVirtualPort(int instanceNumber, const std::string& dosName);
+  // The next instance number the installer hands out.
+  int NextInstanceNumber() const;
+  // Removes the port whose instance text (as for the removal tool) is `instance`.
+  bool RemoveByInstance(const std::string& instance);
+
+  std::vector<SimPort> ports;
+  std::uint32_t listOpenError = 0;                      // nonzero: the list cannot be opened
+  std::map<std::uint32_t, std::uint32_t> failingCodes;  // control code -> error
+  std::vector<SimRequest> requests;
+  int listOpens = 0;
+  int openDevices() const { return m_openDevices; }
+  int openLists() const { return static_cast<int>(m_lists.size()); }
+
+  PlatformHandle OpenInterfaceList() override;
+  bool EnumInterface(PlatformHandle list, int index) override;
+  bool GetInterfaceDetail(PlatformHandle list, std::uint8_t* buffer, std::uint32_t size,
+                          std::uint32_t* required) override;
+  void CloseInterfaceList(PlatformHandle list) override;
+  PlatformHandle OpenDevice(const std::string& path) override;
+  bool DeviceControl(PlatformHandle device, std::uint32_t code, const std::uint8_t* in, std::uint32_t inSize,
+                     std::uint8_t* out, std::uint32_t outSize, std::uint32_t* returned) override;
+  void CloseDevice(PlatformHandle device) override;
+  std::uint32_t LastError() const override { return m_lastError; }
+
+ private:
+  struct ListState {
+    int selected = -1;
+  };
+  bool Fail(std::uint32_t error) {
+    m_lastError = error;
+    return false;
+  }
+
+  std::map<ListState*, std::unique_ptr<ListState>> m_lists;
+  std::map<std::intptr_t, int> m_devices;  // open handle -> position
+  std::intptr_t m_nextDevice = 1;
+  int m_openDevices = 0;
+  int m_physicalCount = 0;
+  std::uint32_t m_lastError = 0;
+};
+
+}  // namespace marlet::sim
