@@ -31,6 +31,7 @@
 #include "corvane/protocol/transports.h"
 #include "corvane/ui/main_dlg_ids.h"
 #include "corvane/ui/setting_dlg.h"
+#include "corvane/upgrade/upgrade_dlg.h"
 #include "reportctrl/report_ctrl.h"
 #include "tk/controls.h"
 #include "tk/dialog.h"
@@ -191,6 +192,9 @@ class CCorvaneDlg : public tk::CDialog {
   void SendRestoreRequest(int row);
   void SendRebootRequest(int row);
   void SendUpgradeRequest(int row);  // main_dlg_upgrade.cpp
+  // Serves the firmware file to one boot loader (blocking, the window kept
+  // painted); starts timer 12 whatever the result. True on success.
+  bool ServeBootFile(const std::string& firmwarePath);
   // The device slot whose stored record carries the row's MAC text; -1 when
   // none does (nothing is then sent).
   int SlotOfRow(int row) const;
@@ -234,7 +238,7 @@ class CCorvaneDlg : public tk::CDialog {
   // Builds the setup sheet (its title is set to "Device Setup" at start-up).
   std::unique_ptr<tk::CPropertySheet> CreateSetupSheet();
   // Builds the upgrade dialog (main_dlg_upgrade.cpp).
-  std::unique_ptr<tk::CDialog> CreateUpgradeDialog();
+  std::unique_ptr<upgrade::CUpgradeDlg> CreateUpgradeDialog();
 
   // ---- owned dialogs, controls and data ------------------------------------------
 
@@ -242,7 +246,7 @@ class CCorvaneDlg : public tk::CDialog {
   protocol::CIPSearchDlg m_ipSearchDlg;
   CCVNSettingDlg m_settingDlg;
   std::unique_ptr<tk::CPropertySheet> m_setupSheet;
-  std::unique_ptr<tk::CDialog> m_upgradeDlg;
+  std::unique_ptr<upgrade::CUpgradeDlg> m_upgradeDlg;
   tk::CProgressCtrl m_progress;
   reportctrl::CReportCtrl m_list;
   std::string m_statusText;
@@ -293,6 +297,8 @@ class CCorvaneDlg : public tk::CDialog {
   RowList m_rebootList;
   int m_rebootTotal = 0;
   RowList m_upgradeList;
+  std::uint32_t m_clientAddress = 0;  // offered to the boot loader (host order)
+  std::uint32_t m_serverAddress = 0;  // this PC (host order)
 
   // Timer handles by id (0 = not running).
   std::array<tk::UINT_PTR, ids::timer::kCount> m_timers{};

@@ -1,24 +1,186 @@
-// Upgrade on the main window: the command, the upgrade request and the
-// upgrade timers (10 and 11). The upgrade dialog and the boot-loader file
-// server come with their own subsystem; until then the command does nothing.
+// Upgrade on the main window: the command, the upgrade request, the
+// boot-loader file server and the upgrade timers (10 and 11).
+#include <algorithm>
+#include <optional>
+
 #include "corvane/ui/main_dlg.h"
+#include "corvane/upgrade/boot_io.h"
+#include "corvane/upgrade/firmware_store.h"
+#include "tk/platform.h"
+#include "tk/socket.h"
 
 namespace corvane::ui {
 
 using namespace tk;
+using protocol::RowKind;
 
-std::unique_ptr<CDialog> CCorvaneDlg::CreateUpgradeDialog() {
-  return nullptr;
+namespace {
+
+constexpr const char* kOnlyOneDevice = "Please set ONE device server each time !!";
+constexpr const char* kConfirm = "Do you really want to upgrade QN520xx firmware code?";
+constexpr const char* kNoPath = "Please press 'Setting' button to set the production firmware path first !!";
+constexpr const char* kNoFile = "Can not open the production firmware file!!";
+constexpr const char* kStoreMissingCommand = "Couldn't find the fwupdate.dat file!!";
+constexpr const char* kStoreMissingRequest =
+    "DF_SendUpgReq: Couldn't find the fwupdate.dat file for reading data!!";
+
+// Line 2 of the store, the boot-loader address; nothing when the store is gone.
+std::optional<std::string> StoredBootLoaderAddress() {
+  auto store = upgrade::ReadFirmwareStore();
+  if (!store) return std::nullopt;
+  return store->addressText;
 }
 
-void CCorvaneDlg::OnUpgrade() {}
+}  // namespace
+
+std::unique_ptr<upgrade::CUpgradeDlg> CCorvaneDlg::CreateUpgradeDialog() {
+  return std::make_unique<upgrade::CUpgradeDlg>(this);
+}
+
+void CCorvaneDlg::OnUpgrade() {
+  upgrade::CUpgradeDlg& dlg = *m_upgradeDlg;
+  m_tickedCount = 0;
+  m_operationPending = 1;
+  dlg.m_noSelection = 0;
+  CountTickedRows(nullptr, true);
+  if (m_tickedCount == 0) dlg.m_noSelection = 1;
+  if (m_tickedCount > 1) {
+    MessageBox(kOnlyOneDevice, kProgramName);
+    return;
+  }
+  const bool noSelection = dlg.m_noSelection != 0;
+  if (!noSelection) {
+    int answer = IDNO;
+    if (!InHostSegment(m_list.GetCellText(m_currentRow, kColIp), &answer) && answer != IDYES) {
+      m_list.SetRowCheck(m_currentRow, false);
+      PushToControls();
+      return;
+    }
+  }
+  if (dlg.DoModal() != IDOK) return;
+
+  m_upgradeList.Reset();
+  m_replyCount = 0;
+  CountTickedRows(&m_upgradeList, false);
+  if (MessageBox(kConfirm, "Upgrade Info", MB_YESNO | MB_ICONINFORMATION) != IDYES) return;
+  if (dlg.m_firmwarePath.empty()) {
+    MessageBox(kNoPath, kProgramName);
+    return;
+  }
+  if (!upgrade::DiskFile(dlg.m_firmwarePath).Size()) {
+    MessageBox(kNoFile, kProgramName);
+    return;
+  }
+
+  m_clientAddress = InetAddr(m_list.GetCellText(m_currentRow, kColIp));
+  if (noSelection) {
+    if (auto stored = StoredBootLoaderAddress()) {
+      m_clientAddress = InetAddr(*stored);
+    } else {
+      MessageBox(kStoreMissingCommand, "ERROR");
+    }
+  }
+  m_serverAddress = InetAddr(m_hostAddress);
+
+  DisableCommandButtons();
+  if (noSelection) {
+    SetStatusText(" Boot loader upgrading ...");
+  } else {
+    m_rowKind = RowKindOf(m_currentRow, m_rowKind);
+    SetStatusText(" NO " + RowNumbersText(m_currentRow, m_rowKind) + " upgrading ...");
+  }
+  StartTimer(ids::timer::kUpgradeWait, static_cast<UINT>(dlg.m_upgradePeriod) * 100);
+  StartTimer(ids::timer::kUpgradePacing, static_cast<UINT>(dlg.m_upgradePeriod) * 1000);
+
+  SendUpgradeRequest(noSelection ? -1 : m_upgradeList.Current());
+  if (!m_upgradeList.Empty() && !noSelection) {
+    m_upgradeList.Advance();
+    m_upgradeList.ready = 1;
+  }
+}
 
 void CCorvaneDlg::SendUpgradeRequest(int row) {
-  (void)row;
+  const std::string& path = m_upgradeDlg->m_firmwarePath;
+  // An image the boot loader cannot take must not put the device into its
+  // boot loader: refuse it before the request goes out.
+  if (auto size = upgrade::DiskFile(path).Size(); size && *size > upgrade::kMaxImageSize) {
+    MessageBox(upgrade::ServeStatusMessage(upgrade::ServeStatus::FileTooLarge), kProgramName);
+    StartRestartWait();
+    return;
+  }
+  if (!m_transports.unicast->IsOpen()) m_transports.ReopenUnicast(m_hostAddress);
+  if (row < 0) {
+    const protocol::Bytes request = protocol::BuildBootLoaderUpgradeRequest();
+    const auto stored = StoredBootLoaderAddress();
+    if (!stored) MessageBox(kStoreMissingRequest, "ERROR");
+    m_transports.unicast->Send(request.data(), static_cast<int>(request.size()), stored.value_or(""));
+  } else if (const int slot = SlotOfRow(row); slot >= 0) {
+    const int ports = m_table->PortCount(slot);
+    if (ports == 1 || ports == 2) {
+      const protocol::Bytes request = protocol::BuildUpgradeRequest(
+          m_list.GetCellText(row, kColName), protocol::MacOfRecord(m_table->Slot(slot)), ports == 2);
+      m_transports.unicast->Send(request.data(), static_cast<int>(request.size()),
+                                 m_list.GetCellText(row, kColIp));
+    }
+  }
+  StartHiddenProcess("arp -d " + m_hostAddress);
+  ServeBootFile(path);
 }
 
+bool CCorvaneDlg::ServeBootFile(const std::string& firmwarePath) {
+  upgrade::BootServeSettings settings;
+  settings.firmwarePath = firmwarePath;
+  settings.clientAddress = m_clientAddress;
+  settings.serverAddress = m_serverAddress;
+  upgrade::SocketBootTransport transport;
+  upgrade::SteadyBootClock clock;
+  upgrade::DiskFile file(firmwarePath);
+  const std::uint64_t size = file.Size().value_or(0);
+  const std::string busyText = m_statusText;
+
+  // The exchange holds this thread: show each acknowledged block at once.
+  // Only the progress bar and the status line are repainted; no other message
+  // is handled, so no command can start and due timers wait for the end.
+  auto progress = [&](std::uint32_t acknowledged, std::uint32_t total) {
+    const std::uint64_t sent =
+        std::min<std::uint64_t>(std::uint64_t{acknowledged} * upgrade::tftp::kBlockSize, size);
+    SetProgress(total == 0 ? kProgressDone
+                           : static_cast<int>(std::uint64_t{acknowledged} * kProgressDone / total));
+    SetStatusText(busyText + " " + std::to_string(sent) + " of " + std::to_string(size) + " bytes sent");
+    m_progress.UpdateWindow();
+    GetDlgItem(ids::kStatusText).UpdateWindow();
+  };
+  const upgrade::ServeStatus status = upgrade::ServeBootImage(settings, transport, clock, file, progress);
+  if (status != upgrade::ServeStatus::Success) MessageBox(upgrade::ServeStatusMessage(status), kProgramName);
+  StartRestartWait();
+  return status == upgrade::ServeStatus::Success;
+}
+
+// Timer 10 waits (remaining + 2) x 10 ticks, then searches again unless the
+// search after the restart wait has already found devices. It stops either way.
 void CCorvaneDlg::OnUpgradeTimers(UINT_PTR id) {
-  StopTimer(id);
+  if (id == ids::timer::kUpgradeWait) {
+    if (m_waitCount == 0) m_upgradeWaitLimit = m_upgradeList.remaining + 2;
+    if (m_waitCount < m_upgradeWaitLimit * 10) {
+      ++m_waitCount;
+      return;
+    }
+    if (m_replyCount == 0) {
+      m_list.DeleteAllRows();
+      RepeatLastSearch();
+    }
+    StopTimer(ids::timer::kUpgradeWait);
+    m_waitCount = 0;
+    return;
+  }
+  if (m_upgradeList.Empty()) {
+    StopTimer(ids::timer::kUpgradePacing);
+    m_upgradeList.ready = 0;
+    return;
+  }
+  if (m_upgradeList.ready != 1) return;
+  SendUpgradeRequest(m_upgradeList.Current());
+  m_upgradeList.Advance();
 }
 
 }  // namespace corvane::ui

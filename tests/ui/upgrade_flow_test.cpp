@@ -1,0 +1,206 @@
+// The Upgrade command against a simulated device: the window in a "pc"
+// namespace, the device in a "dev" namespace of the test's own, so ports 67
+// and 69 and the BOOTP broadcast stay inside the pair. While the image is
+// served the window blocks, so the simulator runs on its own thread then.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "corvane/upgrade/boot_exchange.h"
+#include "corvane/upgrade/firmware_store.h"
+#include "corvane/upgrade/upgrade_dlg.h"
+#include "devsim/boot_loader.h"
+#include "devsim/simulator.h"
+#include "main_window_support.h"
+#include "netns.h"
+#include "tk/socket.h"
+
+namespace corvane::ui::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using tk::CWnd;
+
+constexpr const char* kConfirm = "Do you really want to upgrade QN520xx firmware code?";
+
+class UpgradeFlows : public HeadlessTest {
+ protected:
+  std::unique_ptr<testnet::PcDevNetwork> net;
+  std::unique_ptr<devsim::Simulator> sim;
+  std::unique_ptr<testnet::Enter> inPc;
+  fs::path home, dir;
+
+  void SetUp() override {
+    HeadlessTest::SetUp();
+    home = fs::current_path();
+    dir = fs::temp_directory_path() / ("upgrade_flow_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    fs::current_path(dir);
+  }
+  void TearDown() override {
+    if (sim) sim->Stop();
+    inPc.reset();
+    sim.reset();
+    net.reset();
+    fs::current_path(home);
+    fs::remove_all(dir);
+    HeadlessTest::TearDown();
+  }
+
+  // One two-port device at 198.51.100.11 on the simulator's own clock.
+  void Network(bool inBootLoader = false) {
+    devsim::DeviceConfig c;
+    c.startInBootLoader = inBootLoader;
+    c.record = MakeRecord("two", 2, 11, true);
+    c.record.netmask = 0xFFFFFF00;
+    c.address = "198.51.100.11";
+    c.timings.restartMs = 100;
+    c.timings.bootLoaderDelayMs = 0;
+    net = std::make_unique<testnet::PcDevNetwork>(std::vector<std::string>{c.address});
+    if (!net->ok()) GTEST_SKIP() << "network namespaces unavailable: " << net->error();
+    {
+      testnet::Enter inDev(net->dev);
+      ASSERT_TRUE(inDev.ok());
+      sim = std::make_unique<devsim::Simulator>();
+      std::string error;
+      ASSERT_TRUE(sim->AddDevice(c, &error)) << error;
+    }
+    inPc = std::make_unique<testnet::Enter>(net->pc);
+    ASSERT_TRUE(inPc->ok());
+    hl::Platform().hostAddresses = {testnet::PcDevNetwork::kPcAddress};
+    hl::Platform().adapters = {{"veth", "", testnet::PcDevNetwork::kPcAddress, "255.255.255.0"}};
+  }
+
+  void Run(std::uint64_t ms, const std::function<bool()>& stop = {}) {
+    for (std::uint64_t t = 0; t < ms; t += 10) {
+      sim->Poll(1);
+      hl::PumpSockets(2);
+      hl::Advance(10);
+      if (stop && stop()) return;
+    }
+  }
+
+  void SearchAndTickTheDevice(CCorvaneDlg& dlg) {
+    hl::ExpectModal("Searching", [](CWnd& w) { hl::Click(w, tk::IDOK); });
+    hl::Click(dlg, ids::kSearch);
+    Run(1500);
+    ASSERT_EQ(dlg.m_list.GetItemCount(), 2);
+    hl::ClickListCell(dlg.m_list, 1, kColName);
+  }
+
+  // The dialog as the user fills it: the firmware path typed, OK.
+  static void ExpectUpgradeDialog(const std::string& path) {
+    hl::ExpectModal("Firmware Upgrade", [path](CWnd& w) {
+      hl::Type(w, upgrade::ids::kFirmwarePath, path);
+      hl::Click(w, tk::IDOK);
+    });
+  }
+
+  bool Logged(const std::string& text) const { return sim->LogContains(text); }
+
+  static protocol::Bytes WriteImage(const std::string& name, std::size_t size) {
+    protocol::Bytes image(size);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + i / 512);
+    std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), image.size());
+    return image;
+  }
+  static std::string Received(const protocol::Bytes& image) {
+    char text[80];
+    std::snprintf(text, sizeof text, "image of %zu bytes received and checked, digest %08x", image.size(),
+                  devsim::ImageDigest(image));
+    return text;
+  }
+};
+
+TEST_F(UpgradeFlows, TickedTwoPortDeviceGetsTheImageByteExactAndIsSearchedAgain) {
+  Network();
+  const protocol::Bytes image = WriteImage("fw.bin", 70'000);
+  RunMainWindow([&](CCorvaneDlg& dlg) {
+    SearchAndTickTheDevice(dlg);
+    hl::ExpectMessageBox(upgrade::kMsgStoreUnreadable);
+    ExpectUpgradeDialog((dir / "fw.bin").string());
+    hl::ExpectMessageBox(kConfirm, tk::IDYES);
+    sim->Start();
+    dlg.OnUpgrade();
+    sim->Stop();
+    EXPECT_EQ(dlg.m_statusText.rfind(" NO 1,2 upgrading ... ", 0), 0u) << dlg.m_statusText;
+    EXPECT_NE(dlg.m_statusText.find("70000 of 70000 bytes sent"), std::string::npos) << dlg.m_statusText;
+    EXPECT_EQ(dlg.m_progress.GetPos(), kProgressDone);
+    EXPECT_EQ(hl::StartedProcesses().back(), "arp -d 198.51.100.1");
+    EXPECT_TRUE(Logged("received 98 bytes by unicast from 198.51.100.1"));
+    EXPECT_TRUE(Logged(Received(image)));
+    EXPECT_TRUE(hl::HasTimer(dlg, ids::timer::kRestartWait));
+    EXPECT_FALSE(dlg.GetDlgItem(ids::kSearch).IsWindowEnabled());
+    // Timer 12 waits 1 + 15 s and searches again: the upgraded device is listed anew.
+    Run(25000, [&] { return dlg.GetDlgItem(ids::kSearch).IsWindowEnabled(); });
+    EXPECT_TRUE(dlg.GetDlgItem(ids::kSearch).IsWindowEnabled());
+    EXPECT_EQ(dlg.m_list.GetItemCount(), 2);
+    Run(8000);
+    EXPECT_FALSE(hl::HasTimer(dlg, ids::timer::kUpgradeWait));
+    EXPECT_FALSE(hl::HasTimer(dlg, ids::timer::kUpgradePacing));
+  });
+}
+
+// No ticked row: "CVN1" goes to the stored address and the boot loader waiting
+// there is served and offered that address.
+TEST_F(UpgradeFlows, NoTickedRowUpgradesTheBootLoaderAtTheStoredAddress) {
+  Network(true);
+  const protocol::Bytes image = WriteImage("fw.bin", 1024);
+  std::ofstream(upgrade::kFirmwareStoreName) << "old.bin\n198.51.100.11\n";
+  RunMainWindow([&](CCorvaneDlg& dlg) {
+    hl::ExpectModal("Firmware Upgrade", [&](CWnd& w) {
+      EXPECT_TRUE(w.GetDlgItem(upgrade::ids::kBootLoaderAddress).IsWindowEnabled());
+      hl::Type(w, upgrade::ids::kFirmwarePath, (dir / "fw.bin").string());  // typed: kept with its "/"
+      hl::Click(w, tk::IDOK);
+    });
+    hl::ExpectMessageBox(kConfirm, tk::IDYES);
+    sim->Start();
+    dlg.OnUpgrade();
+    sim->Stop();
+    EXPECT_TRUE(Logged("received 73 bytes by unicast from 198.51.100.1"));
+    EXPECT_TRUE(Logged("upgrade request in the boot loader"));
+    EXPECT_TRUE(Logged(Received(image)));
+    EXPECT_EQ(dlg.m_clientAddress, tk::InetAddr("198.51.100.11"));
+    Run(25000, [&] { return !hl::HasTimer(dlg, ids::timer::kUpgradeWait); });
+  });
+}
+
+// What is refused before the device is told anything: it never enters its boot loader.
+TEST_F(UpgradeFlows, RefusalsBeforeTheRequestLeaveTheDeviceAlone) {
+  Network();
+  std::ofstream("big.bin") << "x";
+  fs::resize_file("big.bin", upgrade::kMaxImageSize + 1);  // sparse
+  struct Case {
+    const char* name;
+    std::string path;
+    std::string message;
+  } cases[] = {
+      {"deleted file", (dir / "gone.bin").string(), "Can not open the production firmware file!!"},
+      {"no path", "", "Please press 'Setting' button to set the production firmware path first !!"},
+      {"image too large", (dir / "big.bin").string(),
+       upgrade::ServeStatusMessage(upgrade::ServeStatus::FileTooLarge)},
+  };
+  RunMainWindow([&](CCorvaneDlg& dlg) {
+    SearchAndTickTheDevice(dlg);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      if (!fs::exists(upgrade::kFirmwareStoreName)) hl::ExpectMessageBox(upgrade::kMsgStoreUnreadable);
+      ExpectUpgradeDialog(c.path);
+      hl::ExpectMessageBox(kConfirm, tk::IDYES);
+      hl::ExpectMessageBox(c.message);
+      dlg.OnUpgrade();
+      Run(100);
+      EXPECT_FALSE(Logged("boot loader"));
+      EXPECT_EQ(hl::MessageBoxes().back().caption, kProgramName);
+    }
+    Run(25000, [&] {
+      return dlg.GetDlgItem(ids::kSearch).IsWindowEnabled() && !hl::HasTimer(dlg, ids::timer::kUpgradeWait);
+    });
+  });
+}
+
+}  // namespace
+}  // namespace corvane::ui::testing
