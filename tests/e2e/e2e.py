@@ -270,11 +270,23 @@ class Session:
                 p.wait(5)
         for ns in (self.pc, self.dev):
             if ns:
+                self._kill_namespace_processes(ns)
                 subprocess.run(["ip", "netns", "del", ns], stderr=subprocess.DEVNULL)
         if self._etc:
             shutil.rmtree(self._etc, ignore_errors=True)
         for log in self._logs:
             log.close()
+
+    @staticmethod
+    def _kill_namespace_processes(ns):
+        # Wine's service processes (winedevice.exe and its kin) outlive their
+        # wineserver; whatever still runs in a namespace of ours goes with it.
+        found = subprocess.run(["ip", "netns", "pids", ns], capture_output=True, text=True)
+        for pid in found.stdout.split():
+            try:
+                os.kill(int(pid), signal.SIGKILL)
+            except (ProcessLookupError, ValueError):
+                pass
 
     # -- checks -------------------------------------------------------------
     def fail(self, message):
