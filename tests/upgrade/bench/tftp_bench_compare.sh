@@ -198,9 +198,9 @@ run_cell() {
 make_files() {
   mkdir -p "$WORK/root"
   chmod 755 "$WORK/root"
-  local spec
-  for spec in 64K:65536 1M:1048576 8M:8388608; do
-    head -c "${spec#*:}" /dev/urandom >"$WORK/root/fw-${spec%%:*}.bin"
+  local entry
+  for entry in 64K:65536 1M:1048576 8M:8388608; do
+    head -c "${entry#*:}" /dev/urandom >"$WORK/root/fw-${entry%%:*}.bin"
   done
   chmod 644 "$WORK/root"/*.bin
 }
