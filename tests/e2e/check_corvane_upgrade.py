@@ -64,9 +64,9 @@ with Session("corvane_upgrade") as s:
     s.expect(windows_path(image_path) in store, f"fwupdate.dat keeps the image path: {store!r}")
 
     s.step("reported and searched again")
-    line = ui.until("whole image reported sent",
-                    lambda: (lambda t: t if f"{IMAGE_SIZE} of {IMAGE_SIZE} bytes sent" in t else None)(
-                        status(ui, main)))
+    # The status line is read once the exchange has let go of the window.
+    sent = f"{IMAGE_SIZE} of {IMAGE_SIZE} bytes sent"
+    line = ui.until("whole image reported sent", lambda: next(iter([t for t in [status(ui, main)] if sent in t]), None))
     s.expect(line.startswith(" NO 1 upgrading ..."), f"status line: {line!r}")
     s.equal(ui.send(main, PROGRESS, PBM_GETPOS), 1000, "progress bar at its end")
     ui.until("search enabled again", lambda: ui.control(main, SEARCH)["enabled"], timeout=30)
