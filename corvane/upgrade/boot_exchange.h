@@ -13,37 +13,14 @@
 #include <string>
 
 #include "corvane/protocol/packet.h"
+#include "corvane/upgrade/boot_wire.h"
 
 namespace corvane::upgrade {
 
 using protocol::Bytes;
 using protocol::ByteView;
 
-// BOOTP reply layout (offsets into the 516-byte datagram).
-namespace bootp {
-constexpr std::size_t kOp = 0;
-constexpr std::size_t kHtype = 1;
-constexpr std::size_t kHlen = 2;
-constexpr std::size_t kYiaddr = 16;
-constexpr std::size_t kSiaddr = 20;
-constexpr std::size_t kFile = 108;
-constexpr std::size_t kFileSize = 128;
-constexpr std::size_t kOptions = 240;
-constexpr std::uint8_t kBootRequest = 1;
-constexpr std::uint8_t kBootReply = 2;
-constexpr unsigned kServerPort = 67;
-}  // namespace bootp
-
-namespace tftp {
-constexpr std::uint16_t kRrq = 1;
-constexpr std::uint16_t kData = 3;
-constexpr std::uint16_t kAck = 4;
-constexpr std::uint16_t kError = 5;
-constexpr std::size_t kHeaderSize = 4;
-constexpr std::size_t kBlockSize = 512;
-constexpr std::size_t kDatagramSize = kHeaderSize + kBlockSize;  // 516
-constexpr unsigned kServerPort = 69;
-}  // namespace tftp
+// The BOOTP and TFTP offsets and codes are in boot_wire.h.
 
 // The boot loader tests the full block count as a signed 16-bit number and
 // learns the size from a 16-bit option: images of this size or more cannot be
