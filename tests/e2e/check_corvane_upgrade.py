@@ -66,7 +66,12 @@ with Session("corvane_upgrade") as s:
     s.step("reported and searched again")
     # The status line is read once the exchange has let go of the window.
     sent = f"{IMAGE_SIZE} of {IMAGE_SIZE} bytes sent"
-    line = ui.until("whole image reported sent", lambda: next(iter([t for t in [status(ui, main)] if sent in t]), None))
+
+    def whole_image_line():
+        text = status(ui, main)
+        return text if sent in text else None
+
+    line = ui.until("whole image reported sent", whole_image_line)
     s.expect(line.startswith(" NO 1 upgrading ..."), f"status line: {line!r}")
     s.equal(ui.send(main, PROGRESS, PBM_GETPOS), 1000, "progress bar at its end")
     ui.until("search enabled again", lambda: ui.control(main, SEARCH)["enabled"], timeout=30)
