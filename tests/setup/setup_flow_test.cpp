@@ -7,9 +7,7 @@
 
 #include "corvane/setup/setup_ids.h"
 #include "corvane/setup/setup_sheet.h"
-#include "devsim/simulator.h"
-#include "main_window_support.h"
-#include "netns.h"
+#include "flow_support.h"
 
 namespace corvane::ui::testing {
 namespace {
@@ -30,59 +28,8 @@ devsim::DeviceConfig Device(const std::string& name, std::uint8_t macLast, int h
   return c;
 }
 
-class SetupFlow : public HeadlessTest {
+class SetupFlow : public FlowTest {
  protected:
-  std::unique_ptr<testnet::PcDevNetwork> net;
-  std::unique_ptr<devsim::Simulator> sim;
-  std::unique_ptr<testnet::Enter> inPc;
-
-  void Network(const std::vector<devsim::DeviceConfig>& devices) {
-    std::vector<std::string> addresses;
-    for (const auto& d : devices) addresses.push_back(d.address);
-    net = std::make_unique<testnet::PcDevNetwork>(addresses);
-    if (!net->ok()) GTEST_SKIP() << "network namespaces unavailable: " << net->error();
-    {
-      testnet::Enter inDev(net->dev);
-      ASSERT_TRUE(inDev.ok());
-      devsim::SimulatorOptions o;
-      o.clock = [] { return hl::Now(); };
-      sim = std::make_unique<devsim::Simulator>(o);
-      for (const auto& d : devices) {
-        std::string error;
-        ASSERT_TRUE(sim->AddDevice(d, &error)) << error;
-      }
-    }
-    inPc = std::make_unique<testnet::Enter>(net->pc);
-    ASSERT_TRUE(inPc->ok());
-    hl::Platform().hostAddresses = {testnet::PcDevNetwork::kPcAddress};
-    hl::Platform().adapters = {{"veth", "", testnet::PcDevNetwork::kPcAddress, "255.255.255.0"}};
-  }
-  void TearDown() override {
-    inPc.reset();
-    sim.reset();
-    net.reset();
-    HeadlessTest::TearDown();
-  }
-  // Virtual time in 10 ms steps; between steps the devices answer and the
-  // window's sockets read the answers.
-  void Run(std::uint64_t ms, const std::function<bool()>& stop = {}) {
-    for (std::uint64_t t = 0; t < ms; t += 10) {
-      sim->Poll(1);
-      hl::PumpSockets(2);
-      hl::Advance(10);
-      if (stop && stop()) return;
-    }
-  }
-  void Search(CCorvaneDlg& dlg) {
-    hl::ExpectModal("Searching", [](CWnd& w) { hl::Click(w, tk::IDOK); });
-    hl::Click(dlg, ids::kSearch);
-    Run(1500);
-  }
-  int Logged(const std::string& text) {
-    int n = 0;
-    for (const auto& e : sim->Log()) n += e.text.find(text) != std::string::npos ? 1 : 0;
-    return n;
-  }
   // Opens Device Setup on `row`; `edit` plays the user on the open sheet.
   void DeviceSetup(CCorvaneDlg& dlg, int row, const std::function<void(setup::CDeviceSetupMain&)>& edit) {
     hl::ClickListCell(dlg.m_list, row, kColName);

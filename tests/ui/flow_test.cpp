@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "corvane/protocol/search_dlg_ids.h"
-#include "devsim/simulator.h"
-#include "main_window_support.h"
-#include "netns.h"
+#include "flow_support.h"
 
 namespace corvane::ui::testing {
 namespace {
@@ -23,57 +21,8 @@ devsim::DeviceConfig Device(const std::string& name, std::uint8_t macLast, int h
   return c;
 }
 
-class Flows : public HeadlessTest {
+class Flows : public FlowTest {
  protected:
-  std::unique_ptr<testnet::PcDevNetwork> net;
-  std::unique_ptr<devsim::Simulator> sim;
-  std::unique_ptr<testnet::Enter> inPc;
-
-  void Network(const std::vector<devsim::DeviceConfig>& devices) {
-    std::vector<std::string> addresses;
-    for (const auto& d : devices) addresses.push_back(d.address);
-    net = std::make_unique<testnet::PcDevNetwork>(addresses);
-    if (!net->ok()) GTEST_SKIP() << "network namespaces unavailable: " << net->error();
-    {
-      testnet::Enter inDev(net->dev);
-      ASSERT_TRUE(inDev.ok());
-      devsim::SimulatorOptions o;
-      o.clock = [] { return hl::Now(); };
-      sim = std::make_unique<devsim::Simulator>(o);
-      for (const auto& d : devices) {
-        std::string error;
-        ASSERT_TRUE(sim->AddDevice(d, &error)) << error;
-      }
-    }
-    inPc = std::make_unique<testnet::Enter>(net->pc);
-    ASSERT_TRUE(inPc->ok());
-    hl::Platform().hostAddresses = {testnet::PcDevNetwork::kPcAddress};
-    hl::Platform().adapters = {{"veth", "", testnet::PcDevNetwork::kPcAddress, "255.255.255.0"}};
-  }
-  void TearDown() override {
-    inPc.reset();
-    sim.reset();
-    net.reset();
-    HeadlessTest::TearDown();
-  }
-
-  // Virtual time in 10 ms steps; between steps the devices answer what
-  // reached them and the window's sockets read the answers.
-  void Run(std::uint64_t ms, const std::function<bool()>& stop = {}) {
-    for (std::uint64_t t = 0; t < ms; t += 10) {
-      sim->Poll(1);
-      hl::PumpSockets(2);
-      hl::Advance(10);
-      if (stop && stop()) return;
-    }
-  }
-
-  void Search(CCorvaneDlg& dlg) {
-    hl::ExpectModal("Searching", [](CWnd& w) { hl::Click(w, tk::IDOK); });
-    hl::Click(dlg, ids::kSearch);
-    Run(1500);
-  }
-
   std::vector<std::string> Column(CCorvaneDlg& dlg, int column) {
     std::vector<std::string> texts;
     for (int row = 0; row < dlg.m_list.GetItemCount(); ++row)
@@ -81,11 +30,6 @@ class Flows : public HeadlessTest {
     return texts;
   }
 
-  int Logged(const std::string& text) {
-    int n = 0;
-    for (const auto& e : sim->Log()) n += e.text.find(text) != std::string::npos ? 1 : 0;
-    return n;
-  }
   std::vector<std::uint64_t> LoggedTimes(const std::string& text) {
     std::vector<std::uint64_t> times;
     for (const auto& e : sim->Log())
@@ -223,8 +167,10 @@ TEST_F(Flows, RestoreFailuresAndTheirMessages) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    if (sim) TearDown();
-    HeadlessTest::SetUp();
+    if (sim) {  // each case on a fresh window, network and devices
+      TearDown();
+      SetUp();
+    }
     devsim::DeviceConfig d = Device("one", 1, 10, false);
     d.record.ports[0].state = static_cast<std::uint8_t>(c.stateOfPort);
     Network({d});

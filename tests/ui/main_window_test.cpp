@@ -340,7 +340,7 @@ TEST_F(Commands, SubnetWarningYesAndNo) {
   // The IP search that goes on sends to the far address: from a namespace
   // of the test's own with nothing but loopback, so it reaches nobody.
   testnet::Namespace ns("ui-subnet");
-  ASSERT_TRUE(ns.ok()) << ns.error();
+  if (!ns.ok()) GTEST_SKIP() << "network namespaces unavailable: " << ns.error();
   testnet::Enter inside(ns);
   ASSERT_TRUE(inside.ok());
   for (const SubnetCase& c : cases) {

@@ -12,9 +12,7 @@
 #include "corvane/upgrade/firmware_store.h"
 #include "corvane/upgrade/upgrade_dlg.h"
 #include "devsim/boot_loader.h"
-#include "devsim/simulator.h"
-#include "main_window_support.h"
-#include "netns.h"
+#include "flow_support.h"
 #include "tk/socket.h"
 
 namespace corvane::ui::testing {
@@ -25,15 +23,12 @@ using tk::CWnd;
 
 constexpr const char* kConfirm = "Do you really want to upgrade QN520xx firmware code?";
 
-class UpgradeFlows : public HeadlessTest {
+class UpgradeFlows : public FlowTest {
  protected:
-  std::unique_ptr<testnet::PcDevNetwork> net;
-  std::unique_ptr<devsim::Simulator> sim;
-  std::unique_ptr<testnet::Enter> inPc;
   fs::path home, dir;
 
   void SetUp() override {
-    HeadlessTest::SetUp();
+    FlowTest::SetUp();
     home = fs::current_path();
     dir = fs::temp_directory_path() / ("upgrade_flow_" + std::to_string(::getpid()));
     fs::remove_all(dir);
@@ -41,14 +36,12 @@ class UpgradeFlows : public HeadlessTest {
     fs::current_path(dir);
   }
   void TearDown() override {
-    if (sim) sim->Stop();
-    inPc.reset();
-    sim.reset();
-    net.reset();
-    fs::current_path(home);
-    fs::remove_all(dir);
-    HeadlessTest::TearDown();
+    if (!home.empty()) fs::current_path(home);
+    if (!dir.empty()) fs::remove_all(dir);
+    FlowTest::TearDown();
   }
+
+  using FlowTest::Network;
 
   // One two-port device at 198.51.100.11 on the simulator's own clock.
   void Network(bool inBootLoader = false) {
@@ -59,34 +52,11 @@ class UpgradeFlows : public HeadlessTest {
     c.address = "198.51.100.11";
     c.timings.restartMs = 100;
     c.timings.bootLoaderDelayMs = 0;
-    net = std::make_unique<testnet::PcDevNetwork>(std::vector<std::string>{c.address});
-    if (!net->ok()) GTEST_SKIP() << "network namespaces unavailable: " << net->error();
-    {
-      testnet::Enter inDev(net->dev);
-      ASSERT_TRUE(inDev.ok());
-      sim = std::make_unique<devsim::Simulator>();
-      std::string error;
-      ASSERT_TRUE(sim->AddDevice(c, &error)) << error;
-    }
-    inPc = std::make_unique<testnet::Enter>(net->pc);
-    ASSERT_TRUE(inPc->ok());
-    hl::Platform().hostAddresses = {testnet::PcDevNetwork::kPcAddress};
-    hl::Platform().adapters = {{"veth", "", testnet::PcDevNetwork::kPcAddress, "255.255.255.0"}};
-  }
-
-  void Run(std::uint64_t ms, const std::function<bool()>& stop = {}) {
-    for (std::uint64_t t = 0; t < ms; t += 10) {
-      sim->Poll(1);
-      hl::PumpSockets(2);
-      hl::Advance(10);
-      if (stop && stop()) return;
-    }
+    Network({c}, false);
   }
 
   void SearchAndTickTheDevice(CCorvaneDlg& dlg) {
-    hl::ExpectModal("Searching", [](CWnd& w) { hl::Click(w, tk::IDOK); });
-    hl::Click(dlg, ids::kSearch);
-    Run(1500);
+    Search(dlg);
     ASSERT_EQ(dlg.m_list.GetItemCount(), 2);
     hl::ClickListCell(dlg.m_list, 1, kColName);
   }
@@ -98,8 +68,6 @@ class UpgradeFlows : public HeadlessTest {
       hl::Click(w, tk::IDOK);
     });
   }
-
-  bool Logged(const std::string& text) const { return sim->LogContains(text); }
 
   static protocol::Bytes WriteImage(const std::string& name, std::size_t size) {
     protocol::Bytes image(size);
