@@ -205,7 +205,7 @@ std::map<std::string, Command> Commands() {
     for (HWND w : TopLevelWindows())
       list.push_back(JsonObject()
                          .Add("hwnd", Handle(w))
-                         .Add("title", TextOf(w))
+                         .Add("title", TitleOf(w))
                          .Add("class", ClassOf(w))
                          .Add("pid", static_cast<long long>(ProcessOf(w)))
                          .Text());
@@ -215,7 +215,7 @@ std::map<std::string, Command> Commands() {
     NeedArgs(a, 1, 2);
     HWND w = WaitFor(WaitMs(a, 1), [&]() -> HWND {
       for (HWND t : TopLevelWindows())
-        if (TextOf(t) == a[0]) return t;
+        if (TitleOf(t) == a[0]) return t;
       return nullptr;
     });
     if (!w) Fail("no window titled \"" + a[0] + "\" appeared");
@@ -379,7 +379,7 @@ std::map<std::string, Command> Commands() {
     const DWORD wait = WaitMs(a, titled ? 1 : 0);
     HWND box = WaitFor(wait, [&]() -> HWND {
       for (HWND w : TopLevelWindows())
-        if (IsMessageBox(w) && (!titled || TextOf(w) == a[0])) return w;
+        if (IsMessageBox(w) && (!titled || TitleOf(w) == a[0])) return w;
       return nullptr;
     });
     if (!box) Fail(titled ? "no message box titled \"" + a[0] + "\" appeared" : "no message box appeared");

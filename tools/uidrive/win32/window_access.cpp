@@ -43,6 +43,14 @@ std::string TextOf(HWND window) {
   return text;
 }
 
+std::string TitleOf(HWND window) {
+  try {
+    return TextOf(window);
+  } catch (const Failure&) {
+    return {};
+  }
+}
+
 namespace {
 
 BOOL CALLBACK Collect(HWND window, LPARAM list) {

@@ -23,6 +23,9 @@ void Post(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 
 std::string ClassOf(HWND window);
 std::string TextOf(HWND window);  // through WM_GETTEXT, so edits of other processes answer too
+// The title of a top-level window that may be closing: one that no longer
+// answers has none, so a search over the windows passes it by.
+std::string TitleOf(HWND window);
 bool IsClass(HWND window, const char* name);
 
 // A control's id as its dialog template wrote it: 16 bits, so -1 is -1 whether
