@@ -377,14 +377,22 @@ std::map<std::string, Command> Commands() {
     NeedArgs(a, 0, 2);
     const bool titled = !a.empty() && !ParseInteger(a[0]);
     const DWORD wait = WaitMs(a, titled ? 1 : 0);
+    std::string json;
     HWND box = WaitFor(wait, [&]() -> HWND {
-      for (HWND w : TopLevelWindows())
-        if (IsMessageBox(w) && (!titled || TitleOf(w) == a[0])) return w;
+      for (HWND w : TopLevelWindows()) {
+        try {
+          if (!IsMessageBox(w) || (titled && TitleOf(w) != a[0])) continue;
+          Sleep(200);  // the box paints itself before its icon is compared with the screen
+          json = MessageBoxJson(w);
+          return w;
+        } catch (const Failure&) {
+          // a box closing under our hands: look again
+        }
+      }
       return nullptr;
     });
     if (!box) Fail(titled ? "no message box titled \"" + a[0] + "\" appeared" : "no message box appeared");
-    Sleep(200);  // the box paints itself before its icon is compared with the screen
-    return MessageBoxJson(box);
+    return json;
   };
   c["answer"] = [](const Words& a) {
     NeedArgs(a, 2);
@@ -397,6 +405,12 @@ std::map<std::string, Command> Commands() {
              : lstrcmpiA(WithoutAmpersands(TextOf(b)).c_str(), WithoutAmpersands(a[1]).c_str()) == 0;
       if (!match) continue;
       Click(b);
+      // The box is gone before the answer returns, so the next search for a
+      // box cannot find this one while it closes.
+      for (const DWORD start = GetTickCount(); IsWindow(box) && IsWindowVisible(box);) {
+        if (GetTickCount() - start > 5000) Fail("the box did not close after its answer");
+        Sleep(20);
+      }
       return std::string("true");
     }
     Fail("no button " + a[1]);
