@@ -15,6 +15,7 @@
 #include "corvane/settings/encoding.h"
 #include "corvane/settings/settings_file.h"
 #include "corvanectl/devices.h"
+#include "corvanectl/local_net.h"
 
 namespace corvanectl {
 
@@ -23,8 +24,8 @@ using corvane::protocol::MacAddress;
 
 namespace {
 
-const std::set<std::string> kValueOptions = {"--ip", "--wait", "--port"};
-const std::set<std::string> kFlags = {"--broadcast", "--multicast", "--json", "--yes"};
+const std::set<std::string> kValueOptions = {"--ip", "--wait", "--port", "--image", "--server-addr"};
+const std::set<std::string> kFlags = {"--broadcast", "--multicast", "--json", "--yes", "--all-adapters"};
 
 constexpr int kDefaultWaitMs = 1000;
 constexpr int kMaxWaitMs = 600000;
@@ -176,6 +177,19 @@ int RunSearch(const Arguments& args) {
     options.address = *ip;
   }
   if (!WaitOption(args, options.waitMs)) return kExitUsage;
+  if (args.Has("--all-adapters")) {
+    if (options.kind != SearchKind::Broadcast) {
+      std::cerr << "corvanectl: --all-adapters goes with a broadcast search\n";
+      return kExitUsage;
+    }
+    std::vector<LocalAdapter> adapters;
+    std::string error;
+    if (!ListBroadcastAdapters(adapters, error)) {
+      std::cerr << "corvanectl: " << error << "\n";
+      return kExitNetwork;
+    }
+    for (const auto& adapter : adapters) options.alsoTo.push_back(adapter.broadcast);
+  }
 
   std::vector<FoundDevice> found;
   std::string error;
@@ -303,6 +317,14 @@ bool Confirmed(const Arguments& args, const std::string& question) {
 
 }  // namespace
 
+bool ConfirmChange(const Arguments& args, const std::string& question) {
+  return Confirmed(args, question);
+}
+
+bool ReadWaitOption(const Arguments& args, int& waitMs) {
+  return WaitOption(args, waitMs);
+}
+
 int RunReboot(const Arguments& args, bool restore) {
   const char* verb = restore ? "restore" : "reboot";
   if (args.words.empty()) {
@@ -345,6 +367,9 @@ std::string UsageText() {
          "Commands:\n"
          "  search [--broadcast | --multicast | --ip ADDR] [--wait MS] [--json]\n"
          "      lists the devices that answer, one line per serial port\n"
+         "  search --all-adapters [--wait MS] [--json]\n"
+         "      the broadcast search, also sent to each adapter's own broadcast address;\n"
+         "      a device answering on several is listed once\n"
          "  show TARGET [--port 1|2] [--wait MS] [--json]\n"
          "      one device's settings, every item by name\n"
          "  backup TARGET FILE [--port 1|2] [--wait MS]\n"
@@ -353,6 +378,11 @@ std::string UsageText() {
          "  restore TARGET... [--yes] [--wait MS]\n"
          "      restarts the devices, or brings back their factory settings, one after\n"
          "      another; asks first unless --yes (refused without --yes when not at a terminal)\n"
+         "  upgrade TARGET... --image FILE [--server-addr ADDR] [--yes] [--wait MS]\n"
+         "      puts each device into its boot loader and serves it the image (BOOTP and TFTP\n"
+         "      on UDP ports 67 and 69: administrator rights), then waits for it to answer\n"
+         "      again; --server-addr: this PC's address for the device (default: the local\n"
+         "      address that leads to it)\n"
          "\n"
          "TARGET is a device's IP address (asked directly) or its MAC address\n"
          "(found by a broadcast search), e.g. 02-00-5E-01-A2-0F.\n"

@@ -36,6 +36,13 @@ int RunShow(const Arguments& args);
 int RunBackup(const Arguments& args);
 // reboot and restore: `restore` brings back the factory settings.
 int RunReboot(const Arguments& args, bool restore);
+// upgrade TARGET... --image FILE: the firmware of each device, one after another.
+int RunUpgrade(const Arguments& args);
+
+// Shared by the command files: --yes or a "y" at a terminal; --wait MS or the
+// default (false after a message when malformed).
+bool ConfirmChange(const Arguments& args, const std::string& question);
+bool ReadWaitOption(const Arguments& args, int& waitMs);
 
 std::string UsageText();
 

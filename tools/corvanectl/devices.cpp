@@ -62,9 +62,19 @@ bool Search(const SearchOptions& options, std::vector<FoundDevice>& found, std::
   }
   const Destination to = DestinationOf(options);
   const Bytes request = protocol::BuildSearchRequest();
-  if (socket.SendTo(request.data(), static_cast<int>(request.size()), to.port, to.address) < 0) {
-    error =
-        "cannot send the search to " + to.address + " (error " + std::to_string(socket.GetLastError()) + ")";
+  int sent = 0;
+  std::string firstFailure;
+  for (std::size_t i = 0; i <= options.alsoTo.size(); ++i) {
+    const std::string& address = i == 0 ? to.address : options.alsoTo[i - 1];
+    if (socket.SendTo(request.data(), static_cast<int>(request.size()), to.port, address) >= 0) {
+      ++sent;
+    } else if (firstFailure.empty()) {
+      firstFailure =
+          "cannot send the search to " + address + " (error " + std::to_string(socket.GetLastError()) + ")";
+    }
+  }
+  if (sent == 0) {
+    error = firstFailure;
     return false;
   }
   using Clock = std::chrono::steady_clock;

@@ -29,6 +29,9 @@ struct SearchOptions {
   SearchKind kind = SearchKind::Broadcast;
   std::string address;  // for Unicast
   int waitMs = 1000;
+  // Further broadcast addresses the search also goes to (the adapters' own);
+  // the search then fails only when it could be sent nowhere.
+  std::vector<std::string> alsoTo;
 };
 
 // Sends one search request and gathers the replies until `waitMs` has passed,

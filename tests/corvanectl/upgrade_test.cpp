@@ -1,0 +1,253 @@
+// corvanectl upgrade and search --all-adapters as a user runs them: the program
+// in a PC namespace, devsim's devices (with their boot loaders) in device
+// namespaces joined to it by veth pairs.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <netinet/in.h>
+
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "devsim/boot_loader.h"
+#include "netns.h"
+
+extern char** environ;
+
+namespace {
+
+using corvane::protocol::Bytes;
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// A device of devsim's configuration: one or two ports, quick restarts.
+std::string Device(const std::string& name, const std::string& mac, const std::string& address, int ports,
+                   const std::string& faults = "{}") {
+  const std::string port = R"({"mode": "server", "dataPort": 4001})";
+  return R"({"name": ")" + name + R"(", "mac": ")" + mac + R"(", "address": ")" + address +
+         R"(", "ports": [)" + port + (ports == 2 ? ", " + port : "") +
+         R"(], "timings": {"restartMs": 100, "bootLoaderDelayMs": 100}, "faults": )" + faults + "}";
+}
+
+struct Result {
+  int code = -1;
+  std::string out;
+};
+
+class CtlOnNetwork : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root for network namespaces";
+  }
+  void TearDown() override {
+    for (const pid_t pid : sims) {
+      ::kill(pid, SIGTERM);
+      ::waitpid(pid, nullptr, 0);
+    }
+    for (const auto& f : files) std::remove(f.c_str());
+  }
+  std::string File(const std::string& name) {
+    files.push_back("/tmp/t12-upgrade-" + std::to_string(::getpid()) + "-" + name);
+    return files.back();
+  }
+  // devsim with `devices` (JSON objects, comma-separated) in `ns`; its log file.
+  std::string StartDevsim(const testnet::Namespace& ns, const std::string& devices) {
+    const std::string config = File(ns.name() + ".json");
+    const std::string log = File(ns.name() + ".log");
+    std::ofstream(config) << R"({"devices": [)" << devices << "]}";
+    const std::string line = "exec ip netns exec " + ns.name() +
+                             " timeout -k 2 120 " DEVSIM_PROGRAM " --config " + config + " >" + log + " 2>&1";
+    const char* argv[] = {"sh", "-c", line.c_str(), nullptr};
+    pid_t pid = -1;
+    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) == 0) {
+      sims.push_back(pid);
+    }
+    for (int i = 0; i < 100 && Count(ReadText(log), "ready") == 0; ++i) ::usleep(50'000);
+    return log;
+  }
+  // The program in `ns` with `args`: its exit code and standard output.
+  Result Ctl(const testnet::Namespace& ns, const std::string& args) {
+    const std::string command = "ip netns exec " + ns.name() + " timeout -k 2 100 " CORVANECTL_PROGRAM " " +
+                                args + " </dev/null 2>>" + File("stderr.log");
+    Result run;
+    FILE* p = ::popen(command.c_str(), "r");
+    if (!p) return run;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) run.out.append(buffer, n);
+    const int status = ::pclose(p);
+    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+  }
+  std::string WriteImage(const std::string& name, const Bytes& bytes) {
+    const std::string path = File(name);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return path;
+  }
+
+  std::vector<pid_t> sims;
+  std::vector<std::string> files;
+};
+
+// An image of `size` bytes with a version mark the simulated devices report.
+Bytes Image(std::size_t size) {
+  Bytes b(size);
+  std::uint32_t x = 7;
+  for (auto& v : b) v = static_cast<std::uint8_t>((x = x * 1103515245u + 12345u) >> 16);
+  const std::string mark = "VERSION=4.2.1";
+  std::copy(mark.begin(), mark.end(), b.begin() + 1000);
+  b[1000 + mark.size()] = 0;
+  return b;
+}
+
+class CtlUpgrade : public CtlOnNetwork {
+ protected:
+  void SetUp() override {
+    CtlOnNetwork::SetUp();
+    if (IsSkipped()) return;
+    net.emplace(std::vector<std::string>{"198.51.100.20", "198.51.100.21", "198.51.100.22"});
+    ASSERT_TRUE(net->ok()) << net->error();
+    log = StartDevsim(net->dev, Device("ONE", "02-00-5E-01-B0-01", "198.51.100.20", 1) + "," +
+                                    Device("TWO", "02-00-5E-01-B0-02", "198.51.100.21", 2) + "," +
+                                    Device("LOSSY", "02-00-5E-01-B0-03", "198.51.100.22", 1,
+                                           R"({"lossPercent": 8, "reorderPercent": 5, "faultSeed": 11})"));
+  }
+  std::optional<testnet::PcDevNetwork> net;
+  std::string log;
+};
+
+// Each device, by address or MAC, one-port, two-port and over a lossy link,
+// gets the image byte for byte and answers again; the run says so per device.
+TEST_F(CtlUpgrade, DeliversTheImageByteExactToEachDevice) {
+  const Bytes image = Image(70'000);
+  const std::string path = WriteImage("fw.bin", image);
+  const Result run =
+      Ctl(net->pc, "upgrade 198.51.100.20 02-00-5E-01-B0-02 198.51.100.22 --yes --image " + path);
+  EXPECT_EQ(run.code, 0) << run.out;
+  EXPECT_TRUE(run.out.ends_with("3 of 3 device(s) upgraded\n")) << run.out;
+  EXPECT_EQ(Count(run.out, " upgraded: 70000 bytes delivered"), 3u) << run.out;
+
+  char digest[16];
+  std::snprintf(digest, sizeof digest, "%08x", devsim::ImageDigest(image));
+  const std::string text = ReadText(log);
+  for (const char* name : {"ONE", "TWO", "LOSSY"}) {
+    EXPECT_EQ(Count(text, std::string(name) +
+                              ": boot loader: image of 70000 bytes received and checked, digest " + digest),
+              1u)
+        << name << "\n"
+        << text;
+    EXPECT_EQ(Count(text, std::string(name) + ": upgraded to version 4.2.1"), 1u) << name;
+  }
+  // The lossy link did lose packets, and the server sent blocks again.
+  EXPECT_GT(Count(text, "LOSSY: boot loader: DATA block") + Count(text, "LOSSY: boot loader: ACK"), 3u);
+  const auto lossy = run.out.find("198.51.100.22: ");
+  ASSERT_NE(lossy, std::string::npos) << run.out;
+  const std::string line = run.out.substr(lossy, run.out.find('\n', lossy) - lossy);
+  EXPECT_TRUE(line.find("(137 blocks, ") != std::string::npos &&
+              line.find(" 0 sent again") == std::string::npos)
+      << line;
+  // The two-port device was asked with the 98-byte request.
+  EXPECT_EQ(Count(text, "TWO: received 98 bytes by unicast from 198.51.100.1"), 1u) << text;
+}
+
+// An image the boot loader cannot take, a port that cannot be had and a run
+// not confirmed end before any device hears a word; a device that does not
+// answer fails the run.
+TEST_F(CtlUpgrade, RefusesBeforeAnythingIsSent) {
+  const std::string good = WriteImage("good.bin", Image(2000));
+  const std::string oversize = File("oversize.bin");
+  std::ofstream(oversize).close();
+  ASSERT_EQ(::truncate(oversize.c_str(), 16'777'216), 0);
+  // Port 69 held in the PC namespace by this test.
+  int held = -1;
+  {
+    testnet::Enter inside(net->pc);
+    ASSERT_TRUE(inside.ok());
+    held = ::socket(AF_INET, SOCK_DGRAM, 0);
+  }
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(69);
+  ASSERT_EQ(::bind(held, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+
+  const struct {
+    std::string args;
+    int code;
+  } cases[] = {
+      {"upgrade 198.51.100.20 --yes --image " + File("missing.bin"), 4},
+      {"upgrade 198.51.100.20 --yes --image " + oversize, 4},
+      {"upgrade 198.51.100.20 --yes --image " + good, 5},
+      {"upgrade 198.51.100.20 --image " + good, 6},
+      {"upgrade 198.51.100.20", 2},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Ctl(net->pc, c.args).code, c.code) << c.args;
+  EXPECT_EQ(Count(ReadText(log), "received"), 0u) << ReadText(log);
+  ::close(held);
+
+  const Result silent = Ctl(net->pc, "upgrade 198.51.100.99 --yes --wait 300 --image " + good);
+  EXPECT_EQ(silent.code, 1);
+  EXPECT_EQ(silent.out, "198.51.100.99: FAILED, no answer from 198.51.100.99\n0 of 1 device(s) upgraded\n");
+}
+
+// Two networks on two adapters: the limited broadcast leaves by the default
+// route only; --all-adapters reaches the devices behind both, each listed once.
+TEST_F(CtlOnNetwork, AllAdaptersFindsTheDevicesOfEveryNetworkOnce) {
+  testnet::Namespace pc("pc"), devA("deva"), devB("devb");
+  ASSERT_TRUE(pc.ok() && devA.ok() && devB.ok());
+  const std::string tag = std::to_string(::getpid());
+  const auto link = [&](const std::string& side, const testnet::Namespace& dev, const std::string& net) {
+    const std::string p = "ua" + side + tag, d = "ub" + side + tag;
+    return std::system(("ip link add " + p + " netns " + pc.name() + " type veth peer name " + d + " netns " +
+                        dev.name() + " >/dev/null 2>&1")
+                           .c_str()) == 0 &&
+           pc.Ip("addr add " + net + ".1/24 brd + dev " + p) && pc.Ip("link set " + p + " up") &&
+           dev.Ip("addr add " + net + ".20/24 brd + dev " + d) &&
+           dev.Ip("addr add " + net + ".21/24 dev " + d) && dev.Ip("link set " + d + " up");
+  };
+  ASSERT_TRUE(link("a", devA, "198.51.100") && link("b", devB, "203.0.113"));
+  ASSERT_TRUE(pc.Ip("route add default dev uaa" + tag));
+  StartDevsim(devA, Device("A1", "02-00-5E-01-C0-01", "198.51.100.20", 1) + "," +
+                        Device("A2", "02-00-5E-01-C0-02", "198.51.100.21", 2));
+  StartDevsim(devB, Device("B1", "02-00-5E-01-C0-03", "203.0.113.20", 1) + "," +
+                        Device("B2", "02-00-5E-01-C0-04", "203.0.113.21", 2));
+
+  const struct {
+    const char* args;
+    std::multiset<std::string> macs;  // one per serial port
+  } cases[] = {
+      {"", {"02-00-5E-01-C0-01", "02-00-5E-01-C0-02", "02-00-5E-01-C0-02"}},
+      {"--all-adapters",
+       {"02-00-5E-01-C0-01", "02-00-5E-01-C0-02", "02-00-5E-01-C0-02", "02-00-5E-01-C0-03",
+        "02-00-5E-01-C0-04", "02-00-5E-01-C0-04"}},
+  };
+  for (const auto& c : cases) {
+    const Result run = Ctl(pc, std::string("search --json --wait 500 ") + c.args);
+    ASSERT_EQ(run.code, 0) << c.args;
+    std::multiset<std::string> macs;
+    for (const auto& row : nlohmann::json::parse(run.out)) macs.insert(row["mac"].get<std::string>());
+    EXPECT_EQ(macs, c.macs) << c.args;
+  }
+  EXPECT_EQ(Ctl(pc, "search --all-adapters --multicast").code, 2);
+}
+
+}  // namespace

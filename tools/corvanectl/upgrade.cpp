@@ -1,0 +1,276 @@
+// upgrade: puts each device into its boot loader and serves it the firmware
+// image with the window's own boot-loader exchange, one device after another.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <optional>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "corvane/settings/setting_items.h"
+#include "corvane/upgrade/boot_io.h"
+#include "corvanectl/commands.h"
+#include "corvanectl/devices.h"
+#include "corvanectl/local_net.h"
+#include "tk/platform.h"
+#include "tk/socket.h"
+
+namespace corvanectl {
+
+namespace upgrade = corvane::upgrade;
+namespace protocol = corvane::protocol;
+
+namespace {
+
+// A device restarts after its boot loader; it is given this long to answer again.
+constexpr int kComeBackMs = 60000;
+constexpr int kComeBackAskMs = 1000;
+
+// The sockets of one exchange, all opened before the device hears of the
+// upgrade: a port that cannot be had stops the run with nothing sent, and a
+// boot loader that asks at once finds its listeners. The exchange's own Open
+// then finds them open; it closes them as it always does.
+class PreparedTransport : public upgrade::BootTransport {
+ public:
+  // Empty when every port is open; otherwise what went wrong.
+  std::string OpenAll() {
+    const struct {
+      upgrade::Channel channel;
+      const char* what;
+    } ports[] = {{upgrade::Channel::Bootp, "UDP port 67 (BOOTP)"},
+                 {upgrade::Channel::Tftp, "UDP port 69 (TFTP)"},
+                 {upgrade::Channel::Transfer, "a UDP port for the transfer"}};
+    for (const auto& p : ports) {
+      const OpenResult r = Open(p.channel);
+      if (r == OpenResult::Ok) continue;
+      for (const auto& q : ports) Close(q.channel);
+      return std::string("cannot open ") + p.what +
+             (r == OpenResult::InUse ? ": it is in use, or needs administrator rights" : "");
+    }
+    return {};
+  }
+  OpenResult Open(upgrade::Channel c) override {
+    if (m_open[Index(c)]) return OpenResult::Ok;
+    const OpenResult r = m_sockets.Open(c);
+    m_open[Index(c)] = r == OpenResult::Ok;
+    return r;
+  }
+  void Close(upgrade::Channel c) override {
+    if (m_open[Index(c)]) m_sockets.Close(c);
+    m_open[Index(c)] = false;
+  }
+  int Receive(upgrade::Channel c, int timeoutMs, upgrade::Datagram& out) override {
+    return m_sockets.Receive(c, timeoutMs, out);
+  }
+  bool Send(upgrade::Channel c, std::uint32_t address, unsigned port, upgrade::ByteView bytes) override {
+    return m_sockets.Send(c, address, port, bytes);
+  }
+
+ private:
+  static int Index(upgrade::Channel c) { return static_cast<int>(c); }
+  upgrade::SocketBootTransport m_sockets;
+  bool m_open[3] = {};
+};
+
+bool StdoutIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stdout)) != 0;
+#else
+  return isatty(fileno(stdout)) != 0;
+#endif
+}
+
+// How far the image is: a bar redrawn in place on a terminal, otherwise a
+// plain line on the error stream at each quarter, so that standard output
+// keeps one line per device.
+class ProgressView {
+ public:
+  ProgressView(std::string label, std::uint64_t size, bool terminal)
+      : m_label(std::move(label)), m_size(size), m_terminal(terminal) {}
+
+  void Show(std::uint32_t acknowledged, std::uint32_t total) {
+    const int percent = total == 0 ? 100 : static_cast<int>(std::uint64_t{acknowledged} * 100 / total);
+    const std::uint64_t sent =
+        std::min<std::uint64_t>(std::uint64_t{acknowledged} * upgrade::tftp::kBlockSize, m_size);
+    if (m_terminal) {
+      if (percent == m_shown) return;
+      constexpr int kWidth = 30;
+      const int filled = percent * kWidth / 100;
+      std::printf("\r%s [%s%s] %3d%% %llu of %llu bytes", m_label.c_str(), std::string(filled, '#').c_str(),
+                  std::string(kWidth - filled, '.').c_str(), percent, static_cast<unsigned long long>(sent),
+                  static_cast<unsigned long long>(m_size));
+      std::fflush(stdout);
+      m_drawn = true;
+    } else {
+      if (percent / 25 == m_shown / 25) return;
+      std::cerr << m_label << ": " << percent << "% (" << sent << " of " << m_size << " bytes)\n";
+    }
+    m_shown = percent;
+  }
+  // Clears the bar's line for the device's result line.
+  void Finish() {
+    if (!m_drawn) return;
+    std::printf("\r%*s\r", static_cast<int>(m_label.size()) + 70, "");
+    std::fflush(stdout);
+  }
+
+ private:
+  std::string m_label;
+  std::uint64_t m_size;
+  bool m_terminal;
+  int m_shown = -1;
+  bool m_drawn = false;
+};
+
+bool SendUpgradeRequest(const FoundDevice& device, std::string& error) {
+  const Bytes request = protocol::BuildUpgradeRequest(RecordName(device), protocol::MacOfRecord(device.bytes),
+                                                      device.portCount == 2);
+  tk::BlockingUdpSocket socket;
+  if (!socket.Open() || !socket.Bind(0) ||
+      socket.SendTo(request.data(), static_cast<int>(request.size()), protocol::kDeviceUnicastPort,
+                    device.address) != static_cast<int>(request.size())) {
+    error = "cannot send the upgrade request";
+    return false;
+  }
+  return true;
+}
+
+// Asks the device at its address until it answers with its MAC again.
+bool AwaitComeBack(const FoundDevice& device) {
+  using Clock = std::chrono::steady_clock;
+  const auto end = Clock::now() + std::chrono::milliseconds(kComeBackMs);
+  while (Clock::now() < end) {
+    FoundDevice back;
+    std::string error;
+    if (FindTarget(device.address, kComeBackAskMs, back, error) && back.MacText() == device.MacText()) {
+      return true;
+    }
+    // A refused send comes back at once: do not ask again straight away.
+    if (!error.empty() && error.rfind("no answer", 0) != 0) tk::Sleep(kComeBackAskMs);
+  }
+  return false;
+}
+
+enum class Outcome { Upgraded, Failed, PortsUnavailable };
+
+struct UpgradeJob {
+  std::string imagePath;
+  std::uint64_t imageSize = 0;
+  const std::string* serverAddress = nullptr;  // --server-addr
+  int waitMs = 0;
+  bool terminal = false;
+};
+
+Outcome UpgradeOne(const UpgradeJob& job, const std::string& target, std::string& line) {
+  PreparedTransport transport;
+  if (const std::string failed = transport.OpenAll(); !failed.empty()) {
+    line = failed;
+    return Outcome::PortsUnavailable;
+  }
+  FoundDevice device;
+  if (!FindTarget(target, job.waitMs, device, line)) return Outcome::Failed;
+  const std::string who = device.MacText() + " (" + device.address + ")";
+  std::string server;
+  if (job.serverAddress) {
+    server = *job.serverAddress;
+  } else if (!LocalAddressToward(device.address, server)) {
+    line = who + ": no local address leads to it (give --server-addr)";
+    return Outcome::Failed;
+  }
+  upgrade::BootServeSettings settings;
+  settings.firmwarePath = job.imagePath;
+  settings.clientAddress = tk::InetAddr(device.address);
+  settings.serverAddress = tk::InetAddr(server);
+  if (!SendUpgradeRequest(device, line)) {
+    line = who + ": " + line;
+    return Outcome::Failed;
+  }
+  ProgressView view(target, job.imageSize, job.terminal);
+  upgrade::SteadyBootClock clock;
+  upgrade::DiskFile file(job.imagePath);
+  upgrade::BootServeStats stats;
+  const upgrade::ServeStatus status = upgrade::ServeBootImage(
+      settings, transport, clock, file, [&](std::uint32_t a, std::uint32_t t) { view.Show(a, t); }, &stats);
+  view.Finish();
+  if (status != upgrade::ServeStatus::Success) {
+    line = who + ": " + upgrade::ServeStatusMessage(status);
+    return Outcome::Failed;
+  }
+  const std::string delivered = std::to_string(job.imageSize) + " bytes delivered (" +
+                                std::to_string(stats.blocks) + " blocks, " +
+                                std::to_string(stats.retransmissions) + " sent again)";
+  if (!AwaitComeBack(device)) {
+    line = who + ": " + delivered + ", but it did not answer again within " +
+           std::to_string(kComeBackMs / 1000) + " s";
+    return Outcome::Failed;
+  }
+  // The device's reply names no firmware version, so none can be reported.
+  line = who + " upgraded: " + delivered + ", answering again";
+  return Outcome::Upgraded;
+}
+
+// The image must be whole and small enough for the boot loader before any
+// device hears of it. kExitOk, or the code to end with (the message written).
+int CheckImage(const std::string& path, std::uint64_t& size) {
+  upgrade::DiskFile file(path);
+  const std::optional<std::uint64_t> known = file.Size();
+  Bytes bytes;
+  if (!known || !file.ReadAll(bytes) || bytes.size() != *known) {
+    std::cerr << "corvanectl: cannot read the image " << path << "\n";
+    return kExitFile;
+  }
+  if (*known > upgrade::kMaxImageSize) {
+    std::cerr << "corvanectl: the image " << path << " has " << *known
+              << " bytes; the boot loader takes at most " << upgrade::kMaxImageSize << "\n";
+    return kExitFile;
+  }
+  size = *known;
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunUpgrade(const Arguments& args) {
+  const std::string* image = args.Value("--image");
+  if (args.words.empty() || !image) {
+    std::cerr << "corvanectl: usage: corvanectl upgrade TARGET... --image FILE [--server-addr ADDR] [--yes]"
+                 " [--wait MS]\n";
+    return kExitUsage;
+  }
+  UpgradeJob job;
+  job.imagePath = *image;
+  job.serverAddress = args.Value("--server-addr");
+  if (job.serverAddress && !corvane::settings::IsDottedQuad(*job.serverAddress)) {
+    std::cerr << "corvanectl: \"" << *job.serverAddress << "\" is not an IP address\n";
+    return kExitUsage;
+  }
+  if (!ReadWaitOption(args, job.waitMs)) return kExitUsage;
+  if (const int code = CheckImage(job.imagePath, job.imageSize); code != kExitOk) return code;
+  const std::string question = "Upgrade the firmware of " + std::to_string(args.words.size()) +
+                               " device(s) with " + job.imagePath + "?";
+  if (!ConfirmChange(args, question)) return kExitNotConfirmed;
+  job.terminal = StdoutIsTerminal();
+
+  int upgraded = 0;
+  for (const std::string& target : args.words) {
+    std::string line;
+    const Outcome outcome = UpgradeOne(job, target, line);
+    if (outcome == Outcome::PortsUnavailable) {
+      // Every further device would fail the same way.
+      std::cerr << "corvanectl: " << line << "\n";
+      std::cout << upgraded << " of " << args.words.size() << " device(s) upgraded\n";
+      return kExitNetwork;
+    }
+    if (outcome == Outcome::Upgraded) ++upgraded;
+    std::cout << target << ": " << (outcome == Outcome::Upgraded ? "" : "FAILED, ") << line << "\n"
+              << std::flush;
+  }
+  std::cout << upgraded << " of " << args.words.size() << " device(s) upgraded\n";
+  return upgraded == static_cast<int>(args.words.size()) ? kExitOk : kExitDeviceFailed;
+}
+
+}  // namespace corvanectl
