@@ -492,3 +492,23 @@ class Session:
         path = self.artifacts / f"{name}.bmp"
         ui.screenshot(window, path)
         return path
+
+    def run_console(self, exe, args=(), timeout=30, cwd=None):
+        """Runs a Windows console program under Wine in "pc" (no display, no
+        uidrive) to its end; returns its exit code and standard output, with
+        Windows line ends made plain."""
+        if not self.pc:
+            self.fail("run_console before network()")
+        if not Path(exe).exists():
+            self.fail(f"{exe} is not built")
+        if not self._wineserver:
+            self._start_wineserver()
+        stderr = open(self.artifacts / f"{Path(exe).stem}.log", "a")
+        self._logs.append(stderr)
+        try:
+            done = subprocess.run(["ip", "netns", "exec", self.pc, "wine", str(exe), *map(str, args)],
+                                  env=self._wine_env(), cwd=cwd or self.artifacts, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.PIPE, stderr=stderr, timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.fail(f"{Path(exe).name} {' '.join(map(str, args))} did not end within {timeout} s")
+        return done.returncode, done.stdout.decode("cp1252", "replace").replace("\r\n", "\n")

@@ -203,13 +203,19 @@ Outcome UpgradeOne(const UpgradeJob& job, const std::string& target, std::string
   const std::string delivered = std::to_string(job.imageSize) + " bytes delivered (" +
                                 std::to_string(stats.blocks) + " blocks, " +
                                 std::to_string(stats.retransmissions) + " sent again)";
+  const auto deliveredAt = std::chrono::steady_clock::now();
   if (!AwaitComeBack(device)) {
     line = who + ": " + delivered + ", but it did not answer again within " +
            std::to_string(kComeBackMs / 1000) + " s";
     return Outcome::Failed;
   }
   // The device's reply names no firmware version, so none can be reported.
-  line = who + " upgraded: " + delivered + ", answering again";
+  const auto tenths =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - deliveredAt)
+          .count() /
+      100;
+  line = who + " upgraded: " + delivered + ", answering again after " + std::to_string(tenths / 10) + "." +
+         std::to_string(tenths % 10) + " s";
   return Outcome::Upgraded;
 }
 
