@@ -380,7 +380,7 @@ std::string UsageText() {
          "      another; asks first unless --yes (refused without --yes when not at a terminal)\n"
          "  upgrade TARGET... --image FILE [--server-addr ADDR] [--yes] [--wait MS]\n"
          "      puts each device into its boot loader and serves it the image (BOOTP and TFTP\n"
-         "      on UDP ports 67 and 69: administrator rights), then waits for it to answer\n"
+         "      on UDP ports 67 and 69, root on Linux), then waits for it to answer\n"
          "      again; --server-addr: this PC's address for the device (default: the local\n"
          "      address that leads to it)\n"
          "\n"

@@ -49,7 +49,7 @@ class PreparedTransport : public upgrade::BootTransport {
       if (r == OpenResult::Ok) continue;
       for (const auto& q : ports) Close(q.channel);
       return std::string("cannot open ") + p.what +
-             (r == OpenResult::InUse ? ": it is in use, or needs administrator rights" : "");
+             (r == OpenResult::InUse ? ": another program holds it (on Linux it also needs root)" : "");
     }
     return {};
   }
