@@ -155,17 +155,29 @@ bool AwaitComeBack(const FoundDevice& device) {
   return false;
 }
 
+// The image as read and checked once before the first device hears of it:
+// every device gets those bytes, whatever happens to the file meanwhile.
+class CheckedImage : public upgrade::FileSource {
+ public:
+  Bytes bytes;
+  std::optional<std::uint64_t> Size() override { return bytes.size(); }
+  bool ReadAll(Bytes& out) override {
+    out = bytes;
+    return true;
+  }
+};
+
 enum class Outcome { Upgraded, Failed, PortsUnavailable };
 
 struct UpgradeJob {
   std::string imagePath;
-  std::uint64_t imageSize = 0;
+  CheckedImage image;
   const std::string* serverAddress = nullptr;  // --server-addr
   int waitMs = 0;
   bool terminal = false;
 };
 
-Outcome UpgradeOne(const UpgradeJob& job, const std::string& target, std::string& line) {
+Outcome UpgradeOne(UpgradeJob& job, const std::string& target, std::string& line) {
   PreparedTransport transport;
   if (const std::string failed = transport.OpenAll(); !failed.empty()) {
     line = failed;
@@ -189,18 +201,18 @@ Outcome UpgradeOne(const UpgradeJob& job, const std::string& target, std::string
     line = who + ": " + line;
     return Outcome::Failed;
   }
-  ProgressView view(target, job.imageSize, job.terminal);
+  ProgressView view(target, job.image.bytes.size(), job.terminal);
   upgrade::SteadyBootClock clock;
-  upgrade::DiskFile file(job.imagePath);
   upgrade::BootServeStats stats;
   const upgrade::ServeStatus status = upgrade::ServeBootImage(
-      settings, transport, clock, file, [&](std::uint32_t a, std::uint32_t t) { view.Show(a, t); }, &stats);
+      settings, transport, clock, job.image, [&](std::uint32_t a, std::uint32_t t) { view.Show(a, t); },
+      &stats);
   view.Finish();
   if (status != upgrade::ServeStatus::Success) {
     line = who + ": " + upgrade::ServeStatusMessage(status);
     return Outcome::Failed;
   }
-  const std::string delivered = std::to_string(job.imageSize) + " bytes delivered (" +
+  const std::string delivered = std::to_string(job.image.bytes.size()) + " bytes delivered (" +
                                 std::to_string(stats.blocks) + " blocks, " +
                                 std::to_string(stats.retransmissions) + " sent again)";
   const auto deliveredAt = std::chrono::steady_clock::now();
@@ -221,20 +233,22 @@ Outcome UpgradeOne(const UpgradeJob& job, const std::string& target, std::string
 
 // The image must be whole and small enough for the boot loader before any
 // device hears of it. kExitOk, or the code to end with (the message written).
-int CheckImage(const std::string& path, std::uint64_t& size) {
+int CheckImage(const std::string& path, Bytes& bytes) {
   upgrade::DiskFile file(path);
-  const std::optional<std::uint64_t> known = file.Size();
-  Bytes bytes;
-  if (!known || !file.ReadAll(bytes) || bytes.size() != *known) {
+  const std::optional<std::uint64_t> size = file.Size();
+  if (!size) {
     std::cerr << "corvanectl: cannot read the image " << path << "\n";
     return kExitFile;
   }
-  if (*known > upgrade::kMaxImageSize) {
-    std::cerr << "corvanectl: the image " << path << " has " << *known
+  if (*size > upgrade::kMaxImageSize) {
+    std::cerr << "corvanectl: the image " << path << " has " << *size
               << " bytes; the boot loader takes at most " << upgrade::kMaxImageSize << "\n";
     return kExitFile;
   }
-  size = *known;
+  if (!file.ReadAll(bytes) || bytes.size() != *size) {
+    std::cerr << "corvanectl: cannot read the image " << path << "\n";
+    return kExitFile;
+  }
   return kExitOk;
 }
 
@@ -255,7 +269,7 @@ int RunUpgrade(const Arguments& args) {
     return kExitUsage;
   }
   if (!ReadWaitOption(args, job.waitMs)) return kExitUsage;
-  if (const int code = CheckImage(job.imagePath, job.imageSize); code != kExitOk) return code;
+  if (const int code = CheckImage(job.imagePath, job.image.bytes); code != kExitOk) return code;
   const std::string question = "Upgrade the firmware of " + std::to_string(args.words.size()) +
                                " device(s) with " + job.imagePath + "?";
   if (!ConfirmChange(args, question)) return kExitNotConfirmed;
