@@ -210,7 +210,8 @@ TEST_F(CtlUpgrade, RefusesBeforeAnythingIsSent) {
 }
 
 // Two networks on two adapters: the limited broadcast leaves by the default
-// route only; --all-adapters reaches the devices behind both, each listed once.
+// route only (or not at all without one); --all-adapters reaches the devices
+// behind both, each listed once.
 TEST_F(CtlOnNetwork, AllAdaptersFindsTheDevicesOfEveryNetworkOnce) {
   testnet::Namespace pc("pc"), devA("deva"), devB("devb");
   ASSERT_TRUE(pc.ok() && devA.ok() && devB.ok());
@@ -248,6 +249,13 @@ TEST_F(CtlOnNetwork, AllAdaptersFindsTheDevicesOfEveryNetworkOnce) {
     EXPECT_EQ(macs, c.macs) << c.args;
   }
   EXPECT_EQ(Ctl(pc, "search --all-adapters --multicast").code, 2);
+  // Without a default route the limited broadcast cannot leave at all; the
+  // adapters' own broadcasts still reach every device.
+  ASSERT_TRUE(pc.Ip("route del default"));
+  EXPECT_EQ(Ctl(pc, "search --wait 300").code, 5);
+  const Result run = Ctl(pc, "search --json --wait 500 --all-adapters");
+  ASSERT_EQ(run.code, 0);
+  EXPECT_EQ(nlohmann::json::parse(run.out).size(), cases[1].macs.size()) << run.out;
 }
 
 }  // namespace
