@@ -170,15 +170,27 @@ TEST_F(CtlUpgrade, DeliversTheImageByteExactToEachDevice) {
   EXPECT_EQ(Count(text, "TWO: received 98 bytes by unicast from 198.51.100.1"), 1u) << text;
 }
 
-// An image the boot loader cannot take, a port that cannot be had and a run
-// not confirmed end before any device hears a word; a device that does not
-// answer fails the run.
-TEST_F(CtlUpgrade, RefusesBeforeAnythingIsSent) {
+// An image the boot loader cannot take and a run not confirmed end before any
+// device hears a word; a port that cannot be had ends the run before the
+// upgrade request; a device that does not answer fails the run.
+TEST_F(CtlUpgrade, RefusesBeforeTheDeviceIsTold) {
   const std::string good = WriteImage("good.bin", Image(2000));
   const std::string oversize = File("oversize.bin");
   std::ofstream(oversize).close();
   ASSERT_EQ(::truncate(oversize.c_str(), 16'777'216), 0);
-  // Port 69 held in the PC namespace by this test.
+  const struct {
+    std::string args;
+    int code;
+  } cases[] = {
+      {"upgrade 198.51.100.20 --yes --image " + File("missing.bin"), 4},
+      {"upgrade 198.51.100.20 --yes --image " + oversize, 4},
+      {"upgrade 198.51.100.20 --image " + good, 6},
+      {"upgrade 198.51.100.20", 2},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Ctl(net->pc, c.args).code, c.code) << c.args;
+  EXPECT_EQ(Count(ReadText(log), "received"), 0u) << ReadText(log);
+
+  // Port 69 held in the PC namespace by this test: the device is found, never told.
   int held = -1;
   {
     testnet::Enter inside(net->pc);
@@ -189,20 +201,11 @@ TEST_F(CtlUpgrade, RefusesBeforeAnythingIsSent) {
   at.sin_family = AF_INET;
   at.sin_port = htons(69);
   ASSERT_EQ(::bind(held, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-
-  const struct {
-    std::string args;
-    int code;
-  } cases[] = {
-      {"upgrade 198.51.100.20 --yes --image " + File("missing.bin"), 4},
-      {"upgrade 198.51.100.20 --yes --image " + oversize, 4},
-      {"upgrade 198.51.100.20 --yes --image " + good, 5},
-      {"upgrade 198.51.100.20 --image " + good, 6},
-      {"upgrade 198.51.100.20", 2},
-  };
-  for (const auto& c : cases) EXPECT_EQ(Ctl(net->pc, c.args).code, c.code) << c.args;
-  EXPECT_EQ(Count(ReadText(log), "received"), 0u) << ReadText(log);
+  const Result busy = Ctl(net->pc, "upgrade 198.51.100.20 198.51.100.21 --yes --image " + good);
   ::close(held);
+  EXPECT_EQ(busy.code, 5);
+  EXPECT_EQ(busy.out, "0 of 2 device(s) upgraded\n");
+  EXPECT_EQ(Count(ReadText(log), ", code 5"), 0u) << ReadText(log);
 
   const Result silent = Ctl(net->pc, "upgrade 198.51.100.99 --yes --wait 300 --image " + good);
   EXPECT_EQ(silent.code, 1);

@@ -30,52 +30,6 @@ namespace {
 constexpr int kComeBackMs = 60000;
 constexpr int kComeBackAskMs = 1000;
 
-// The sockets of one exchange, all opened before the device hears of the
-// upgrade: a port that cannot be had stops the run with nothing sent, and a
-// boot loader that asks at once finds its listeners. The exchange's own Open
-// then finds them open; it closes them as it always does.
-class PreparedTransport : public upgrade::BootTransport {
- public:
-  // Empty when every port is open; otherwise what went wrong.
-  std::string OpenAll() {
-    const struct {
-      upgrade::Channel channel;
-      const char* what;
-    } ports[] = {{upgrade::Channel::Bootp, "UDP port 67 (BOOTP)"},
-                 {upgrade::Channel::Tftp, "UDP port 69 (TFTP)"},
-                 {upgrade::Channel::Transfer, "a UDP port for the transfer"}};
-    for (const auto& p : ports) {
-      const OpenResult r = Open(p.channel);
-      if (r == OpenResult::Ok) continue;
-      for (const auto& q : ports) Close(q.channel);
-      return std::string("cannot open ") + p.what +
-             (r == OpenResult::InUse ? ": another program holds it (on Linux it also needs root)" : "");
-    }
-    return {};
-  }
-  OpenResult Open(upgrade::Channel c) override {
-    if (m_open[Index(c)]) return OpenResult::Ok;
-    const OpenResult r = m_sockets.Open(c);
-    m_open[Index(c)] = r == OpenResult::Ok;
-    return r;
-  }
-  void Close(upgrade::Channel c) override {
-    if (m_open[Index(c)]) m_sockets.Close(c);
-    m_open[Index(c)] = false;
-  }
-  int Receive(upgrade::Channel c, int timeoutMs, upgrade::Datagram& out) override {
-    return m_sockets.Receive(c, timeoutMs, out);
-  }
-  bool Send(upgrade::Channel c, std::uint32_t address, unsigned port, upgrade::ByteView bytes) override {
-    return m_sockets.Send(c, address, port, bytes);
-  }
-
- private:
-  static int Index(upgrade::Channel c) { return static_cast<int>(c); }
-  upgrade::SocketBootTransport m_sockets;
-  bool m_open[3] = {};
-};
-
 bool StdoutIsTerminal() {
 #ifdef _WIN32
   return _isatty(_fileno(stdout)) != 0;
@@ -177,12 +131,20 @@ struct UpgradeJob {
   bool terminal = false;
 };
 
-Outcome UpgradeOne(UpgradeJob& job, const std::string& target, std::string& line) {
-  PreparedTransport transport;
-  if (const std::string failed = transport.OpenAll(); !failed.empty()) {
-    line = failed;
-    return Outcome::PortsUnavailable;
+// Why the boot ports could not be had, for the run's last word.
+std::string PortFailure(upgrade::ServeStatus status) {
+  switch (status) {
+    case upgrade::ServeStatus::Port67InUse:
+      return "cannot open UDP port 67 (BOOTP): another program holds it (on Linux it also needs root)";
+    case upgrade::ServeStatus::Port69InUse:
+      return "cannot open UDP port 69 (TFTP) or a transfer port: another program holds it (on Linux it also "
+             "needs root)";
+    default:
+      return "cannot open the boot server's sockets: " + upgrade::ServeStatusMessage(status);
   }
+}
+
+Outcome UpgradeOne(UpgradeJob& job, const std::string& target, std::string& line) {
   FoundDevice device;
   if (!FindTarget(target, job.waitMs, device, line)) return Outcome::Failed;
   const std::string who = device.MacText() + " (" + device.address + ")";
@@ -197,16 +159,24 @@ Outcome UpgradeOne(UpgradeJob& job, const std::string& target, std::string& line
   settings.firmwarePath = job.imagePath;
   settings.clientAddress = tk::InetAddr(device.address);
   settings.serverAddress = tk::InetAddr(server);
+  // The device is told nothing until the exchange holds its ports: a port that
+  // cannot be had stops the run with no request sent, and a boot loader that
+  // asks at once finds its listeners.
+  upgrade::SocketBootTransport transport;
+  upgrade::SteadyBootClock clock;
+  upgrade::BootExchange exchange(settings, transport, clock, job.image);
+  if (const upgrade::ServeStatus prepared = exchange.Prepare(); prepared != upgrade::ServeStatus::Success) {
+    line = PortFailure(prepared);
+    return Outcome::PortsUnavailable;
+  }
   if (!SendUpgradeRequest(device, line)) {
     line = who + ": " + line;
     return Outcome::Failed;
   }
   ProgressView view(target, job.image.bytes.size(), job.terminal);
-  upgrade::SteadyBootClock clock;
   upgrade::BootServeStats stats;
-  const upgrade::ServeStatus status = upgrade::ServeBootImage(
-      settings, transport, clock, job.image, [&](std::uint32_t a, std::uint32_t t) { view.Show(a, t); },
-      &stats);
+  const upgrade::ServeStatus status =
+      exchange.Serve([&](std::uint32_t a, std::uint32_t t) { view.Show(a, t); }, &stats);
   view.Finish();
   if (status != upgrade::ServeStatus::Success) {
     line = who + ": " + upgrade::ServeStatusMessage(status);
