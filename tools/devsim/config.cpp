@@ -112,7 +112,7 @@ std::set<int> GetBlocks(const json& object, const char* key, const std::string& 
 Faults ParseFaults(const json& f, const std::string& where) {
   CheckKeys(f,
             {"noAnswer", "wrongMagic", "oversizeReply", "replyDelayMs", "duplicateReplies", "dropDataBlocks",
-             "duplicateAckBlocks", "lossPercent", "reorderPercent", "faultSeed"},
+             "duplicateAckBlocks", "lossPercent", "reorderPercent", "faultSeed", "ignoreSet"},
             where);
   Faults faults;
   faults.noAnswer = Get<bool>(f, "noAnswer", false, where);
@@ -125,6 +125,7 @@ Faults ParseFaults(const json& f, const std::string& where) {
   faults.lossPercent = static_cast<int>(GetInt(f, "lossPercent", 0, 0, 50, where));
   faults.reorderPercent = static_cast<int>(GetInt(f, "reorderPercent", 0, 0, 50, where));
   faults.faultSeed = static_cast<int>(GetInt(f, "faultSeed", 1, 0, 2147483647, where));
+  faults.ignoreSet = Get<bool>(f, "ignoreSet", false, where);
   return faults;
 }
 
@@ -246,7 +247,8 @@ const char* ConfigHelp() {
       "faults": { "noAnswer": false, "wrongMagic": false, "oversizeReply": 0,
                   "replyDelayMs": 0, "duplicateReplies": 0,
                   "dropDataBlocks": [], "duplicateAckBlocks": [],
-                  "lossPercent": 0, "reorderPercent": 0, "faultSeed": 1 }
+                  "lossPercent": 0, "reorderPercent": 0, "faultSeed": 1,
+                  "ignoreSet": false }
     } ]
   }
 An image served to the boot loader may carry "VERSION=<text>"; the device then

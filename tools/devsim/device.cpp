@@ -127,7 +127,11 @@ void Device::OnManagement(Listener via, ByteView bytes, const std::string& from,
       if (bytes.size() < kOnePortRecordSize || !AddressedToMe(bytes))
         return Note("ignored: set for another device");
       if (m_config.logSetRequests) Note("set request " + HexBytes(bytes));
-      ApplySet(bytes);
+      if (m_config.faults.ignoreSet) {
+        Note("settings not applied (ignore-set fault)");
+      } else {
+        ApplySet(bytes);
+      }
       Answer(kReplySet, from, port, now, out);
       return StartRestart(now, "settings written");
     case static_cast<int>(Command::Restore):
