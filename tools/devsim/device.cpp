@@ -78,6 +78,8 @@ bool Device::AddressedToMe(ByteView bytes) const {
 void Device::Answer(std::uint8_t code, const std::string& to, unsigned port, std::uint64_t now,
                     std::vector<Outgoing>& out) {
   if (m_config.faults.noAnswer) return Note("answer " + std::to_string(code) + " withheld (no-answer fault)");
+  if (m_config.faults.dropReplies.count(code))
+    return Note("answer " + std::to_string(code) + " dropped (drop-replies fault)");
   Outgoing o{Channel::Management, Reply(code), to, port,
              now + static_cast<std::uint64_t>(m_config.faults.replyDelayMs)};
   for (int i = 0; i <= m_config.faults.duplicateReplies; ++i) out.push_back(o);
