@@ -32,6 +32,8 @@ int main(int argc, char** argv) {
     code = RunBackup(args);
   } else if (command == "reboot" || command == "restore") {
     code = RunReboot(args, command == "restore");
+  } else if (command == "apply") {
+    code = RunApply(args);
   } else {
     std::cerr << "corvanectl: unknown command \"" << command << "\" (see corvanectl --help)\n";
   }
