@@ -210,7 +210,9 @@ std::optional<std::string> SubmitRefusal(const SettingsFile& file, const DeviceS
         break;
       case settings::SubmitFault::PortNumber:
         why += "is not a port from " + std::to_string(settings::kLowestSubmitPort) + " to " +
-               std::to_string(settings::kHighestSubmitPort);
+               std::to_string(settings::kHighestSubmitPort) +
+               " (the device manager's Submit asks it of the data listening and the destination port"
+               " alike, whatever the mode)";
         break;
       case settings::SubmitFault::Address:
         why += "is not an IP address";
