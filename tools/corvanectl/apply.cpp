@@ -10,7 +10,6 @@
 // Load (the device manager saves an empty DNS server that way).
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <optional>
 #include <string_view>
 
@@ -288,7 +287,10 @@ struct ApplyRun {
   int Send(const FoundDevice& found) {
     std::string error;
     std::vector<FoundDevice> answers;
-    SearchOptions query{SearchKind::Unicast, found.address, waitMs};
+    SearchOptions query;
+    query.kind = SearchKind::Unicast;
+    query.address = found.address;
+    query.waitMs = waitMs;
     if (!Search(query, answers, error)) {
       std::cerr << "corvanectl: " << error << "\n";
       return kExitNetwork;

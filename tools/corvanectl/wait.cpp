@@ -78,8 +78,9 @@ bool AwaitComeBack(std::vector<ComeBack>& devices, const ComeBackTiming& timing,
       AskThoseNotBack(socket, devices);
       nextRound = Clock::now() + std::chrono::milliseconds(std::max(1, timing.probeMs));
     }
-    const int waitMs = std::min(MsUntil(nextRound), MsUntil(end));
-    if (socket.WaitReadable(waitMs) > 0) TakeAnswer(socket, devices);
+    const int ready = socket.WaitReadable(std::min(MsUntil(nextRound), MsUntil(end)));
+    if (ready < 0) break;  // the socket is broken: whoever is not back stays so
+    if (ready > 0) TakeAnswer(socket, devices);
   }
   return true;
 }
