@@ -22,6 +22,7 @@
 #include <array>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -191,10 +192,17 @@ class CCorvaneDlg : public tk::CDialog {
   void SendSettingRequest();  // main_dlg_setup.cpp
   void SendRestoreRequest(int row);
   void SendRebootRequest(int row);
-  void SendUpgradeRequest(int row);  // main_dlg_upgrade.cpp
+  // Opens the file server, tells the device (row, or -1: the stored address)
+  // to restart into its boot loader and serves it (main_dlg_upgrade.cpp).
+  void SendUpgradeRequest(int row);
   // Serves the firmware file to one boot loader (blocking, the window kept
   // painted); starts timer 12 whatever the result. True on success.
-  bool ServeBootFile(const std::string& firmwarePath);
+  // `tellDevice` runs once the server's sockets are open, so that the boot
+  // loader is heard however soon it asks; when they cannot be opened the
+  // failure is shown and `tellDevice` does not run.
+  bool ServeBootFile(const std::string& firmwarePath, const std::function<void()>& tellDevice = {});
+  // The upgrade request to a row's device, or "CVN1" to the stored address.
+  void SendUpgradePacket(int row);
   // The device slot whose stored record carries the row's MAC text; -1 when
   // none does (nothing is then sent).
   int SlotOfRow(int row) const;

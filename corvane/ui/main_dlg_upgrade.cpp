@@ -99,21 +99,27 @@ void CCorvaneDlg::OnUpgrade() {
   }
 }
 
+// The file server's sockets open before the request goes out: a boot loader
+// that asks at once would otherwise find nobody listening, and a device must
+// never be sent into its boot loader when nobody can serve it.
 void CCorvaneDlg::SendUpgradeRequest(int row) {
-  const std::string& path = m_upgradeDlg->m_firmwarePath;
-  // An image the boot loader cannot take must not put the device into its
-  // boot loader: refuse it before the request goes out.
-  if (auto size = upgrade::DiskFile(path).Size(); size && *size > upgrade::kMaxImageSize) {
-    MessageBox(upgrade::ServeStatusMessage(upgrade::ServeStatus::FileTooLarge), kProgramName);
-    StartRestartWait();
-    return;
-  }
+  ServeBootFile(m_upgradeDlg->m_firmwarePath, [&] {
+    SendUpgradePacket(row);
+    StartHiddenProcess("arp -d " + m_hostAddress);
+  });
+}
+
+void CCorvaneDlg::SendUpgradePacket(int row) {
   if (!m_transports.unicast->IsOpen()) m_transports.ReopenUnicast(m_hostAddress);
   if (row < 0) {
-    const protocol::Bytes request = protocol::BuildBootLoaderUpgradeRequest();
     const auto stored = StoredBootLoaderAddress();
-    if (!stored) MessageBox(kStoreMissingRequest, "ERROR");
-    m_transports.unicast->Send(request.data(), static_cast<int>(request.size()), stored.value_or(""));
+    if (!stored) {
+      // Without the store there is no address to send to.
+      MessageBox(kStoreMissingRequest, "ERROR");
+      return;
+    }
+    const protocol::Bytes request = protocol::BuildBootLoaderUpgradeRequest();
+    m_transports.unicast->Send(request.data(), static_cast<int>(request.size()), *stored);
   } else if (const int slot = SlotOfRow(row); slot >= 0) {
     const int ports = m_table->PortCount(slot);
     if (ports == 1 || ports == 2) {
@@ -123,11 +129,9 @@ void CCorvaneDlg::SendUpgradeRequest(int row) {
                                  m_list.GetCellText(row, kColIp));
     }
   }
-  StartHiddenProcess("arp -d " + m_hostAddress);
-  ServeBootFile(path);
 }
 
-bool CCorvaneDlg::ServeBootFile(const std::string& firmwarePath) {
+bool CCorvaneDlg::ServeBootFile(const std::string& firmwarePath, const std::function<void()>& tellDevice) {
   upgrade::BootServeSettings settings;
   settings.firmwarePath = firmwarePath;
   settings.clientAddress = m_clientAddress;
@@ -135,6 +139,7 @@ bool CCorvaneDlg::ServeBootFile(const std::string& firmwarePath) {
   upgrade::SocketBootTransport transport;
   upgrade::SteadyBootClock clock;
   upgrade::DiskFile file(firmwarePath);
+  upgrade::BootExchange exchange(settings, transport, clock, file);
   const std::uint64_t size = file.Size().value_or(0);
   const std::string busyText = m_statusText;
 
@@ -150,7 +155,11 @@ bool CCorvaneDlg::ServeBootFile(const std::string& firmwarePath) {
     m_progress.UpdateWindow();
     GetDlgItem(ids::kStatusText).UpdateWindow();
   };
-  const upgrade::ServeStatus status = upgrade::ServeBootImage(settings, transport, clock, file, progress);
+  upgrade::ServeStatus status = exchange.Prepare();
+  if (status == upgrade::ServeStatus::Success) {
+    if (tellDevice) tellDevice();
+    status = exchange.Serve(progress);
+  }
   if (status != upgrade::ServeStatus::Success) MessageBox(upgrade::ServeStatusMessage(status), kProgramName);
   StartRestartWait();
   return status == upgrade::ServeStatus::Success;

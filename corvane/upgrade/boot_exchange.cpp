@@ -104,12 +104,20 @@ class RetransmitTimer {
   std::int64_t m_rttvarUs = 0;
 };
 
+}  // namespace
+
+namespace detail {
+
 class Exchange {
  public:
-  Exchange(const BootServeSettings& s, BootTransport& t, BootClock& c, const BootProgress& p)
-      : m_s(s), m_t(t), m_clock(c), m_progress(p), m_rto(s) {}
+  Exchange(const BootServeSettings& s, BootTransport& t, BootClock& c)
+      : m_s(s), m_t(t), m_clock(c), m_rto(s) {}
+  ~Exchange() { CloseChannels(); }
 
-  ServeStatus Run(FileSource& file);
+  // The image read and checked and the sockets open: nothing sent yet.
+  ServeStatus Prepare(FileSource& file);
+  // The exchange from its first receive to its end; the sockets are closed then.
+  ServeStatus Serve(const BootProgress& progress);
   BootServeStats stats;
 
  private:
@@ -133,10 +141,10 @@ class Exchange {
                                        : Channel::Transfer;
   }
 
-  const BootServeSettings& m_s;
+  const BootServeSettings m_s;
   BootTransport& m_t;
   BootClock& m_clock;
-  const BootProgress& m_progress;
+  const BootProgress* m_progress = nullptr;
   RetransmitTimer m_rto;
   Bytes m_image;
   std::uint32_t m_blocks = 0;
@@ -155,13 +163,20 @@ class Exchange {
   std::uint64_t m_dueUs = 0;
 };
 
-ServeStatus Exchange::Run(FileSource& file) {
+ServeStatus Exchange::Prepare(FileSource& file) {
   // The image is checked and read whole before a socket is opened, so a file
   // that cannot be delivered ends the exchange before the device hears of it.
   if (const ServeStatus s = LoadImage(file); s != ServeStatus::Success) return s;
   const ServeStatus opened = OpenChannels();
-  const ServeStatus result = opened == ServeStatus::Success ? Loop() : opened;
+  if (opened != ServeStatus::Success) CloseChannels();
+  return opened;
+}
+
+ServeStatus Exchange::Serve(const BootProgress& progress) {
+  m_progress = &progress;
+  const ServeStatus result = Loop();
   CloseChannels();
+  m_progress = nullptr;
   return result;
 }
 
@@ -315,7 +330,7 @@ std::optional<ServeStatus> Exchange::OnTransfer(const Datagram& d) {
     return std::nullopt;
   }
   if (m_sends == 1) m_rto.Sample(static_cast<std::int64_t>(now - m_sentUs));
-  if (m_progress) m_progress(m_block, m_blocks);
+  if (m_progress && *m_progress) (*m_progress)(m_block, m_blocks);
   if (m_block == m_blocks) return ServeStatus::Success;
   ++m_block;
   SendBlock(false);
@@ -346,14 +361,32 @@ void Exchange::SendBlock(bool again) {
   m_dueUs = m_sentUs + static_cast<std::uint64_t>(m_rto.rtoUs());
 }
 
-}  // namespace
+}  // namespace detail
+
+BootExchange::BootExchange(const BootServeSettings& settings, BootTransport& transport, BootClock& clock,
+                           FileSource& file)
+    : m_exchange(std::make_unique<detail::Exchange>(settings, transport, clock)), m_file(file) {}
+
+BootExchange::~BootExchange() = default;
+
+ServeStatus BootExchange::Prepare() {
+  if (!m_prepared) m_prepared = m_exchange->Prepare(m_file);
+  return *m_prepared;
+}
+
+ServeStatus BootExchange::Serve(const BootProgress& progress, BootServeStats* stats) {
+  if (!m_served) {
+    const ServeStatus prepared = Prepare();
+    m_served = prepared == ServeStatus::Success ? m_exchange->Serve(progress) : prepared;
+  }
+  if (stats) *stats = m_exchange->stats;
+  return *m_served;
+}
 
 ServeStatus ServeBootImage(const BootServeSettings& settings, BootTransport& transport, BootClock& clock,
                            FileSource& file, const BootProgress& progress, BootServeStats* stats) {
-  Exchange exchange(settings, transport, clock, progress);
-  const ServeStatus status = exchange.Run(file);
-  if (stats) *stats = exchange.stats;
-  return status;
+  BootExchange exchange(settings, transport, clock, file);
+  return exchange.Serve(progress, stats);
 }
 
 }  // namespace corvane::upgrade

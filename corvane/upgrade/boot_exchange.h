@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -117,9 +118,39 @@ Bytes BuildBootpReply(ByteView request, const BootServeSettings& settings, std::
 // True for a BOOTP request of an Ethernet client: op 1, htype 1, hlen 6.
 bool IsBootpRequest(ByteView datagram);
 
-// Runs one exchange to its end.
+// Runs one exchange to its end: BootExchange's Prepare and Serve in one call.
 ServeStatus ServeBootImage(const BootServeSettings& settings, BootTransport& transport, BootClock& clock,
                            FileSource& file, const BootProgress& progress = {},
                            BootServeStats* stats = nullptr);
+
+namespace detail {
+class Exchange;
+}
+
+// One exchange in two steps, for a caller that tells the device to restart into
+// its boot loader in between. Prepare checks and reads the image and opens the
+// BOOTP, TFTP and transfer sockets; only when it succeeds may the device be
+// told, and whatever its boot loader sends from then on, however soon, waits in
+// those sockets. Serve then runs the exchange to its end and closes them. A
+// BootExchange that is destroyed unserved closes what Prepare opened.
+class BootExchange {
+ public:
+  BootExchange(const BootServeSettings& settings, BootTransport& transport, BootClock& clock,
+               FileSource& file);
+  ~BootExchange();
+  BootExchange(const BootExchange&) = delete;
+  BootExchange& operator=(const BootExchange&) = delete;
+
+  // Success, or the reason nothing can be served (nothing has been sent then).
+  ServeStatus Prepare();
+  // Prepares first when Prepare was not called; returns Prepare's failure
+  // without serving. Serves once: a second call only repeats the result.
+  ServeStatus Serve(const BootProgress& progress = {}, BootServeStats* stats = nullptr);
+
+ private:
+  std::unique_ptr<detail::Exchange> m_exchange;
+  FileSource& m_file;
+  std::optional<ServeStatus> m_prepared, m_served;
+};
 
 }  // namespace corvane::upgrade

@@ -1,6 +1,7 @@
 """Firmware upgrade under Wine: one ticked device is told to enter its boot
 loader, which fetches the image from the program by BOOTP and TFTP inside the
-namespace pair. The device must hold the file byte for byte (its logged digest
+namespace pair. The device, whose boot loader asks at once, must have its first
+BOOTP request answered and hold the file byte for byte (its logged digest
 equals the digest of the file computed here), the program must report the
 whole image sent, and the list must be searched again once the device is back."""
 import os
@@ -60,6 +61,8 @@ with Session("corvane_upgrade") as s:
     s.equal(len(received), 1, "images received")
     want = f"image of {IMAGE_SIZE} bytes received and checked, digest {fnv1a(image):08x}"
     s.expect(want in received[0], f"device log: {received[0]!r}, wanted {want!r}")
+    # The device asks at once: the server must already listen, not rely on a retry.
+    s.equal(sim.count("BOOTP request repeated"), 0, "BOOTP requests repeated")
     store = (s.artifacts / "fwupdate.dat").read_bytes().decode(errors="replace")
     s.expect(windows_path(image_path) in store, f"fwupdate.dat keeps the image path: {store!r}")
 

@@ -218,6 +218,8 @@ class Session:
         self._wineserver = None
         self._ui = None
         self._closed = False
+        self._failed = False
+        self._registry = {}  # file name -> bytes, put back if the check fails
         self._logs = []
 
     # -- life cycle ---------------------------------------------------------
@@ -235,6 +237,7 @@ class Session:
         return self
 
     def __exit__(self, kind, value, tb):
+        self._failed = kind is not None
         self.close()
         if kind is CheckFailed or kind is UiError:
             print(f"{self.name}: FAILED: {value}")
@@ -268,6 +271,8 @@ class Session:
             if p and p.poll() is None:
                 p.terminate()
                 p.wait(5)
+        if self._failed:
+            self._restore_registry()
         for ns in (self.pc, self.dev):
             if ns:
                 self._kill_namespace_processes(ns)
@@ -276,6 +281,23 @@ class Session:
             shutil.rmtree(self._etc, ignore_errors=True)
         for log in self._logs:
             log.close()
+
+    REGISTRY_FILES = ("system.reg", "user.reg", "userdef.reg")
+
+    def keep_registry(self):
+        """Takes a copy of the prefix's registry, put back if the check fails:
+        what a check leaves half-done there (virtual ports, driver keys) must not
+        fail the checks that share the prefix after it. Call it before the first
+        Wine process starts, so that no wineserver holds newer keys in memory."""
+        self._registry = {name: (self.prefix / name).read_bytes()
+                          for name in self.REGISTRY_FILES if (self.prefix / name).exists()}
+
+    def _restore_registry(self):
+        # The wineserver is gone by now and has written its keys; ours win.
+        for name, data in self._registry.items():
+            (self.prefix / name).write_bytes(data)
+        if self._registry:
+            print(f"{self.name}: the Wine prefix's registry is put back as it was before the check")
 
     @staticmethod
     def _kill_namespace_processes(ns):

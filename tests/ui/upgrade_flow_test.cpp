@@ -4,9 +4,11 @@
 // served the window blocks, so the simulator runs on its own thread then.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "corvane/upgrade/boot_exchange.h"
 #include "corvane/upgrade/firmware_store.h"
@@ -22,6 +24,7 @@ namespace fs = std::filesystem;
 using tk::CWnd;
 
 constexpr const char* kConfirm = "Do you really want to upgrade QN520xx firmware code?";
+constexpr const char* kNoDevice = "No device has found.";
 
 class UpgradeFlows : public FlowTest {
  protected:
@@ -44,7 +47,7 @@ class UpgradeFlows : public FlowTest {
   using FlowTest::Network;
 
   // One two-port device at 198.51.100.11 on the simulator's own clock.
-  void Network(bool inBootLoader = false) {
+  static devsim::DeviceConfig TwoPortDevice(bool inBootLoader = false) {
     devsim::DeviceConfig c;
     c.startInBootLoader = inBootLoader;
     c.record = MakeRecord("two", 2, 11, true);
@@ -52,8 +55,9 @@ class UpgradeFlows : public FlowTest {
     c.address = "198.51.100.11";
     c.timings.restartMs = 100;
     c.timings.bootLoaderDelayMs = 0;
-    Network({c}, false);
+    return c;
   }
+  void Network(bool inBootLoader = false) { Network({TwoPortDevice(inBootLoader)}, false); }
 
   void SearchAndTickTheDevice(CCorvaneDlg& dlg) {
     Search(dlg);
@@ -106,9 +110,66 @@ TEST_F(UpgradeFlows, TickedTwoPortDeviceGetsTheImageByteExactAndIsSearchedAgain)
     Run(25000, [&] { return dlg.GetDlgItem(ids::kSearch).IsWindowEnabled(); });
     EXPECT_TRUE(dlg.GetDlgItem(ids::kSearch).IsWindowEnabled());
     EXPECT_EQ(dlg.m_list.GetItemCount(), 2);
-    Run(8000);
+    // Timer 10 ends without searching again: the device has answered.
+    Run(30000, [&] { return !hl::HasTimer(dlg, ids::timer::kUpgradeWait); });
     EXPECT_FALSE(hl::HasTimer(dlg, ids::timer::kUpgradeWait));
     EXPECT_FALSE(hl::HasTimer(dlg, ids::timer::kUpgradePacing));
+    Run(2000);
+    EXPECT_EQ(Logged("by broadcast"), 2);
+    EXPECT_EQ(dlg.m_list.GetItemCount(), 2);
+  });
+}
+
+// A boot loader that asks the moment the device restarts, and never again, is
+// served: the server listens before the request goes out. "arp -d" runs
+// between the request and the serving; it is held until that one BOOTP
+// request has left the device.
+TEST_F(UpgradeFlows, ABootLoaderAskingAtOnceAndOnlyOnceIsServed) {
+  devsim::DeviceConfig device = TwoPortDevice();
+  device.timings.bootpTries = 1;
+  Network({device}, false);
+  const protocol::Bytes image = WriteImage("fw.bin", 1000);
+  hl::Platform().processRunner = [&](const std::string&) -> unsigned long {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!sim->LogContains("BOOTP request sent") && std::chrono::steady_clock::now() < end)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(sim->LogContains("BOOTP request sent"));
+    return 0;
+  };
+  RunMainWindow([&](CCorvaneDlg& dlg) {
+    SearchAndTickTheDevice(dlg);
+    hl::ExpectMessageBox(upgrade::kMsgStoreUnreadable);
+    ExpectUpgradeDialog((dir / "fw.bin").string());
+    hl::ExpectMessageBox(kConfirm, tk::IDYES);
+    sim->Start();
+    dlg.OnUpgrade();
+    sim->Stop();
+    EXPECT_TRUE(Logged(Received(image)));
+    Run(25000, [&] { return dlg.GetDlgItem(ids::kSearch).IsWindowEnabled(); });
+    Run(30000, [&] { return !hl::HasTimer(dlg, ids::timer::kUpgradeWait); });
+  });
+}
+
+// Timer 10: when no device answered the search after the restart wait, the
+// last search is repeated once more.
+TEST_F(UpgradeFlows, Timer10SearchesAgainWhenNoDeviceAnswered) {
+  Network();
+  WriteImage("fw.bin", 1000);
+  RunMainWindow([&](CCorvaneDlg& dlg) {
+    SearchAndTickTheDevice(dlg);
+    hl::ExpectMessageBox(upgrade::kMsgStoreUnreadable);
+    ExpectUpgradeDialog((dir / "fw.bin").string());
+    hl::ExpectMessageBox(kConfirm, tk::IDYES);
+    sim->Start();
+    dlg.OnUpgrade();
+    sim->Stop();
+    sim->WithDevice(0, [](devsim::Device& d) { d.faults().noAnswer = true; });
+    hl::ExpectMessageBox(kNoDevice);  // the search after the restart wait
+    Run(25000, [&] { return Logged("by broadcast") == 2; });
+    hl::ExpectMessageBox(kNoDevice);  // timer 10's own search
+    Run(40000, [&] { return !hl::HasTimer(dlg, ids::timer::kUpgradeWait); });
+    Run(2000);
+    EXPECT_EQ(Logged("by broadcast"), 3);
   });
 }
 
@@ -136,37 +197,93 @@ TEST_F(UpgradeFlows, NoTickedRowUpgradesTheBootLoaderAtTheStoredAddress) {
   });
 }
 
-// What is refused before the device is told anything: it never enters its boot loader.
+// What is refused before the device is told anything: it never enters its
+// boot loader, and no upgrade request or "arp -d" goes out.
 TEST_F(UpgradeFlows, RefusalsBeforeTheRequestLeaveTheDeviceAlone) {
   Network();
   std::ofstream("big.bin") << "x";
   fs::resize_file("big.bin", upgrade::kMaxImageSize + 1);  // sparse
+  WriteImage("fw.bin", 1000);
   struct Case {
     const char* name;
     std::string path;
+    unsigned heldPort;  // held by another program; 0: none
     std::string message;
   } cases[] = {
-      {"deleted file", (dir / "gone.bin").string(), "Can not open the production firmware file!!"},
-      {"no path", "", "Please press 'Setting' button to set the production firmware path first !!"},
-      {"image too large", (dir / "big.bin").string(),
+      {"deleted file", (dir / "gone.bin").string(), 0, "Can not open the production firmware file!!"},
+      {"no path", "", 0, "Please press 'Setting' button to set the production firmware path first !!"},
+      {"image too large", (dir / "big.bin").string(), 0,
        upgrade::ServeStatusMessage(upgrade::ServeStatus::FileTooLarge)},
+      {"port 67 in use", (dir / "fw.bin").string(), 67, "Invalid IP or Port 67 already in use"},
+      {"port 69 in use", (dir / "fw.bin").string(), 69, "Invalid IP or Port 69 already in use"},
   };
   RunMainWindow([&](CCorvaneDlg& dlg) {
     SearchAndTickTheDevice(dlg);
+    {
+      SCOPED_TRACE("two ticked rows");
+      hl::ClickListCell(dlg.m_list, 0, kColName);
+      hl::ExpectMessageBox("Please set ONE device server each time !!");
+      dlg.OnUpgrade();
+      hl::ClickListCell(dlg.m_list, 0, kColName);
+    }
     for (const Case& c : cases) {
       SCOPED_TRACE(c.name);
+      tk::BlockingUdpSocket other;
+      if (c.heldPort != 0) {
+        ASSERT_TRUE(other.Open() && other.Bind(c.heldPort));
+      }
       if (!fs::exists(upgrade::kFirmwareStoreName)) hl::ExpectMessageBox(upgrade::kMsgStoreUnreadable);
       ExpectUpgradeDialog(c.path);
       hl::ExpectMessageBox(kConfirm, tk::IDYES);
       hl::ExpectMessageBox(c.message);
       dlg.OnUpgrade();
       Run(100);
-      EXPECT_FALSE(Logged("boot loader"));
       EXPECT_EQ(hl::MessageBoxes().back().caption, kProgramName);
     }
+    EXPECT_FALSE(Logged("code 5"));
+    EXPECT_FALSE(Logged("boot loader"));
+    EXPECT_TRUE(hl::StartedProcesses().empty());
     Run(25000, [&] {
       return dlg.GetDlgItem(ids::kSearch).IsWindowEnabled() && !hl::HasTimer(dlg, ids::timer::kUpgradeWait);
     });
+  });
+}
+
+// No ticked row and the store gone (a folder of its name, which can be neither
+// read nor written): both of the command's messages, and no request, as there
+// is no address to send it to. A boot loader that asks anyway is served.
+TEST_F(UpgradeFlows, StoreMissingWithoutATickedRowSendsNoRequest) {
+  Network(true);
+  const protocol::Bytes image = WriteImage("fw.bin", 1000);
+  fs::create_directory(upgrade::kFirmwareStoreName);
+  auto expectError = [](std::string text, const std::function<void()>& meanwhile = {}) {
+    hl::ExpectMessageBox([text, meanwhile](const hl::MessageBoxCall& call) {
+      EXPECT_EQ(call.text, text);
+      EXPECT_EQ(call.caption, "ERROR");
+      if (meanwhile) meanwhile();
+      return tk::IDOK;
+    });
+  };
+  RunMainWindow([&](CCorvaneDlg& dlg) {
+    expectError(upgrade::kMsgStoreUnreadable);
+    ExpectUpgradeDialog((dir / "fw.bin").string());
+    expectError(upgrade::kMsgStoreUnwritable);
+    hl::ExpectMessageBox(kConfirm, tk::IDYES);
+    expectError("Couldn't find the fwupdate.dat file!!");
+    expectError("DF_SendUpgReq: Couldn't find the fwupdate.dat file for reading data!!", [&] {
+      // The device was left in its boot loader by an earlier attempt; it asks now.
+      sim->WithDevice(0, [](devsim::Device& d) {
+        std::vector<devsim::Outgoing> ignored;
+        d.OnManagement(devsim::Listener::Unicast, protocol::BuildBootLoaderUpgradeRequest(),
+                       "an earlier attempt", 0, 0, ignored);
+      });
+    });
+    sim->Start();
+    dlg.OnUpgrade();
+    sim->Stop();
+    EXPECT_FALSE(Logged("by unicast from 198.51.100.1"));
+    EXPECT_TRUE(Logged(Received(image)));
+    Run(60000, [&] { return !hl::HasTimer(dlg, ids::timer::kUpgradeWait); });
   });
 }
 

@@ -377,6 +377,41 @@ TEST(BootExchange, RefusesBeforeSendingAnything) {
       << "the largest image is served";
 }
 
+// In two steps, as the window runs it around the upgrade request: Prepare opens
+// every socket and sends nothing, and what the boot loader sends before Serve
+// is heard. A failed Prepare leaves nothing open and Serve repeats its failure;
+// an exchange dropped unserved closes its sockets.
+TEST(BootExchange, PreparesItsSocketsBeforeTheDeviceIsTold) {
+  {
+    FakeNet net;
+    MemoryFile file(Image(1000));
+    BootExchange exchange(Settings(), net, net, file);
+    ASSERT_EQ(exchange.Prepare(), ServeStatus::Success);
+    EXPECT_EQ(net.open, (std::set<Channel>{Channel::Bootp, Channel::Tftp, Channel::Transfer}));
+    EXPECT_TRUE(net.sent.empty());
+    DevsimPeer peer(net, {});  // asks at once
+    EXPECT_EQ(exchange.Serve(), ServeStatus::Success);
+    EXPECT_EQ(peer.client().image(), Image(1000));
+    EXPECT_TRUE(net.open.empty());
+  }
+  {
+    FakeNet net;
+    net.busy = {Channel::Tftp};
+    MemoryFile file(Image(1000));
+    BootExchange exchange(Settings(), net, net, file);
+    EXPECT_EQ(exchange.Prepare(), ServeStatus::Port69InUse);
+    EXPECT_TRUE(net.open.empty());
+    EXPECT_EQ(exchange.Serve(), ServeStatus::Port69InUse);
+    EXPECT_TRUE(net.sent.empty());
+  }
+  FakeNet net;
+  MemoryFile file(Image(1000));
+  std::optional<BootExchange> exchange(std::in_place, Settings(), net, net, file);
+  ASSERT_EQ(exchange->Prepare(), ServeStatus::Success);
+  exchange.reset();
+  EXPECT_TRUE(net.open.empty());
+}
+
 // Datagrams from another address or port than the client's are ignored; a
 // TFTP error from the client ends the exchange.
 TEST(BootExchange, OnlyTheClientIsHeard) {

@@ -202,7 +202,8 @@ struct PlatformSettings {
   unsigned processStartResult = 33;  // 31 or less: the start fails (with this error)
   // RunHiddenProcess: the exit code of a started process, or a wait that times
   // out. `processRunner`, when set, plays the process: it gets the command line
-  // and returns the exit code.
+  // and returns the exit code. It plays the processes StartHiddenProcess starts
+  // as well (their exit code is not used).
   unsigned long processExitCode = 0;
   bool processWaitTimesOut = false;
   std::function<unsigned long(const std::string&)> processRunner;
