@@ -324,35 +324,40 @@ void FillUnselectedSerialCodes(DeviceSettings& s, int rowKind, ByteView recordCo
   }
 }
 
-std::optional<std::string> CheckAddresses(const DeviceSettings& s, int rowKind) {
-  auto bad = [](const std::string& field, const std::string& text) -> std::optional<std::string> {
-    if (IsDottedQuad(text)) return std::nullopt;
-    return field + " \"" + text +
-           "\" is not a valid IP address.\nEnter four numbers from 0 to 255 separated by dots.";
-  };
-  // The static address matters only while DHCP is off; the netmask always.
-  if (NumberFromText(s.items[kDhcp]) == 0) {
-    if (auto message = bad("Listening IP", s.items[kStaticIp])) return message;
-  }
-  if (auto message = bad("Netmask", s.items[kNetmask])) return message;
-  struct Optional {
+std::optional<AddressProblem> FindBadAddress(const DeviceSettings& s, int rowKind) {
+  struct Field {
     std::string name;
+    int item;
+    int port;
     const std::string& text;
+    bool mayBeEmpty;
   };
-  std::vector<Optional> optional = {
-      {"Gateway", s.items[kGateway]},
-      {"DNS Server", s.items[kDns]},
-      {"Destination IP", s.items[kDestIp]},
-  };
+  const int shown = DisplayedPort(rowKind);
+  std::vector<Field> fields;
+  // The static address matters only while DHCP is off; the netmask always.
+  if (NumberFromText(s.items[kDhcp]) == 0)
+    fields.push_back({"Listening IP", kStaticIp, 0, s.items[kStaticIp], false});
+  fields.push_back({"Netmask", kNetmask, 0, s.items[kNetmask], false});
+  fields.push_back({"Gateway", kGateway, 0, s.items[kGateway], true});
+  fields.push_back({"DNS Server", kDns, 0, s.items[kDns], true});
+  fields.push_back({"Destination IP", kDestIp, shown, s.items[kDestIp], true});
   if (IsTwoPortRow(rowKind)) {
-    const int other = DisplayedPort(rowKind) == 1 ? 2 : 1;
-    optional.push_back(
-        {"Port " + std::to_string(other) + " Destination IP", s.store.ForPort(other)[kStoreDestIp]});
+    const int other = shown == 1 ? 2 : 1;
+    fields.push_back({"Port " + std::to_string(other) + " Destination IP", kDestIp, other,
+                      s.store.ForPort(other)[kStoreDestIp], true});
   }
-  for (const Optional& f : optional) {
-    if (f.text.empty()) continue;
-    if (auto message = bad(f.name, f.text)) return message;
+  for (const Field& f : fields) {
+    if ((f.mayBeEmpty && f.text.empty()) || IsDottedQuad(f.text)) continue;
+    return AddressProblem{
+        f.item, f.port,
+        f.name + " \"" + f.text +
+            "\" is not a valid IP address.\nEnter four numbers from 0 to 255 separated by dots."};
   }
+  return std::nullopt;
+}
+
+std::optional<std::string> CheckAddresses(const DeviceSettings& s, int rowKind) {
+  if (auto problem = FindBadAddress(s, rowKind)) return problem->message;
   return std::nullopt;
 }
 

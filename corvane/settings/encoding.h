@@ -56,7 +56,13 @@ void FillUnselectedSerialCodes(DeviceSettings& settings, int rowKind, ByteView r
 // The first address that the request would carry but that is not four numbers
 // 0 to 255 separated by dots: the static listening IP when DHCP is off, the
 // netmask, and the gateway, DNS server and destination IPs when not empty.
-// Returns the message for the user, or nullopt when every address is sound.
+struct AddressProblem {
+  int item;             // the setting item
+  int port;             // 0 for a device-wide address, else the serial port it is for
+  std::string message;  // for the user
+};
+std::optional<AddressProblem> FindBadAddress(const DeviceSettings& settings, int rowKind);
+// The message of FindBadAddress, or nullopt when every address is sound.
 std::optional<std::string> CheckAddresses(const DeviceSettings& settings, int rowKind);
 
 }  // namespace corvane::settings

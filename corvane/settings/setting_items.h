@@ -45,6 +45,14 @@ enum SettingItem : int {
 };
 constexpr int kItemCount = 27;
 
+// What the network page's fields take, and the set request can carry: a
+// device name of at most 16 characters, a connection timeout of 0 to 20
+// minutes, 16-bit port numbers and transmission timer.
+constexpr int kMaxNameChars = 16;
+constexpr unsigned kMaxTimeoutMinutes = 20;
+constexpr unsigned kMaxPortNumber = 65535;
+constexpr unsigned kMaxTxTimerMs = 65535;
+
 // Row kinds as the sheet receives them (signed: 0 until the main window answers).
 constexpr int kSinglePortRow = 11;
 constexpr int kFirstPortRow = 21;

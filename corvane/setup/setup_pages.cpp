@@ -2,6 +2,7 @@
 // network page's enabling rules.
 #include "corvane/setup/setup_pages.h"
 
+#include "corvane/settings/setting_items.h"
 #include "corvane/setup/setup_ids.h"
 #include "tk/controls.h"
 
@@ -11,13 +12,13 @@ using namespace tk;
 
 namespace {
 constexpr int kAddressChars = 15;
-constexpr int kNameChars = 16;
+constexpr int kNameChars = corvane::settings::kMaxNameChars;
 constexpr int kMacChars = 23;
-constexpr unsigned kPortHigh = 65535;
-constexpr unsigned kTimeoutHigh = 20;  // minutes
+constexpr unsigned kPortHigh = corvane::settings::kMaxPortNumber;
+constexpr unsigned kTimeoutHigh = corvane::settings::kMaxTimeoutMinutes;
 // The timer goes to the device as a 16-bit number: a larger value would arrive
 // cut to its low 16 bits.
-constexpr unsigned kTxTimerHigh = 65535;
+constexpr unsigned kTxTimerHigh = corvane::settings::kMaxTxTimerMs;
 constexpr DWORD kPageStyle = WS_CHILD | WS_CAPTION | DS_SETFONT;
 }  // namespace
 

@@ -7,6 +7,7 @@
 
 #include "corvane/settings/encoding.h"
 #include "corvane/settings/settings_file.h"
+#include "corvane/settings/submit_check.h"
 #include "corvane/setup/setup_ids.h"
 #include "corvane/setup/setup_messages.h"
 #include "tk/controls.h"
@@ -17,12 +18,6 @@ using namespace tk;
 using namespace corvane::settings;
 
 namespace {
-
-constexpr const char* kNameMessage =
-    "1. Device name must LESS THAN 16 LETTERS\n2. NO SPACES between the letters.";
-constexpr const char* kPortMessage = "Port number(s) should greater than 1024 or smaller than 65535.";
-constexpr long kLowestDataPort = 1024;
-constexpr long kHighestDataPort = 65535;
 
 // Where ReadItem takes each item from: a control of the network (or, for the
 // line settings, the serial) page and how it reads.
@@ -61,18 +56,6 @@ constexpr ItemSource kSources[kItemCount] = {
     {ids::kFlowControl, Read::ComboIndex, true},
     {ids::kRs485, Read::Check, false},
 };
-
-// The port number the Submit check compares: leading blanks skipped, digits up
-// to the first non-digit, none gives 0. It saturates instead of wrapping, so a
-// huge number can never pass as a small one.
-long PortCheckNumber(const std::string& text) {
-  std::size_t i = text.find_first_not_of(" \t");
-  long value = 0;
-  for (; i != std::string::npos && i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = std::min(value * 10 + (text[i] - '0'), 1000000L);
-  }
-  return value;
-}
 
 std::string Number(long v) {
   return std::to_string(v);
@@ -193,23 +176,14 @@ bool CDeviceSetupMain::Submit() {
   m_onePortRequest.fill(0);
   m_twoPortRequest.fill(0);
   DeviceSettings s = SettingsFromControls();
-  for (int item = 0; item < kItemCount; ++item) {
-    const std::string& text = s.items[static_cast<std::size_t>(item)];
-    if (item == kDeviceName && text.find(' ') != std::string::npos) {
-      MessageBox(kNameMessage, "Error Info", MB_OK | MB_ICONSTOP);
-      return false;
+  // Only the first problem is shown; no address the user typed may reach the
+  // device as another address.
+  if (const auto problem = CheckSubmit(s, m_rowKind)) {
+    if (problem->fault == SubmitFault::PortNumber) {
+      MessageBox(problem->message, "Searching Result", MB_OK | MB_ICONINFORMATION);
+    } else {
+      MessageBox(problem->message, "Error Info", MB_OK | MB_ICONSTOP);
     }
-    if (item == kDataPort || item == kDestPort) {
-      const long port = PortCheckNumber(text);
-      if (port < kLowestDataPort || port > kHighestDataPort) {
-        MessageBox(kPortMessage, "Searching Result", MB_OK | MB_ICONINFORMATION);
-        return false;
-      }
-    }
-  }
-  // No address the user typed may reach the device as another address.
-  if (auto message = CheckAddresses(s, m_rowKind)) {
-    MessageBox(*message, "Error Info", MB_OK | MB_ICONSTOP);
     return false;
   }
   // The network page's range checks hold even when Submit is pressed on the

@@ -213,6 +213,37 @@ TEST_F(SimulatorTest, SetIsAppliedAnsweredWithCode3AndFollowedBySilenceUntilTheR
   EXPECT_TRUE(sim.LogContains("restarting (settings written)"));
 }
 
+TEST_F(SimulatorTest, IgnoreSetFaultAcknowledgesAndRestartsButKeepsTheSettings) {
+  DeviceConfig c = OnePortDevice();
+  c.faults.ignoreSet = true;
+  Add(c);
+  Raw set = ExpectedOnePortReply(0x02);
+  set[9] = 0x01;
+  std::memcpy(set.data() + 10, "renamed", 7);
+  auto reply = Ask(0, set);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->bytes[8], 0x03);
+  Advance(1000);
+  auto after = Ask(0, SearchRequest());
+  ASSERT_TRUE(after);
+  EXPECT_NE(std::string(after->bytes.begin() + 10, after->bytes.begin() + 17), "renamed");
+  EXPECT_TRUE(sim.LogContains("restarting (settings written)"));
+}
+
+TEST_F(SimulatorTest, DropRepliesFaultLosesTheAcknowledgementButNotTheSettings) {
+  DeviceConfig c = OnePortDevice();
+  c.faults.dropReplies = {3};
+  Add(c);
+  Raw set = ExpectedOnePortReply(0x02);
+  set[9] = 0x01;
+  std::memcpy(set.data() + 10, "renamed", 7);
+  EXPECT_FALSE(Ask(0, set, 5));
+  Advance(1000);
+  auto after = Ask(0, SearchRequest());
+  ASSERT_TRUE(after) << "other replies still go out";
+  EXPECT_EQ(std::string(after->bytes.begin() + 10, after->bytes.begin() + 17), "renamed");
+}
+
 TEST_F(SimulatorTest, ASetRequestIsLoggedInHexOnlyWhenAsked) {
   DeviceConfig quiet = OnePortDevice();
   DeviceConfig logging = TwoPortDevice();

@@ -16,6 +16,7 @@
 #include "corvane/settings/settings_file.h"
 #include "corvanectl/devices.h"
 #include "corvanectl/local_net.h"
+#include "corvanectl/wait.h"
 
 namespace corvanectl {
 
@@ -26,6 +27,8 @@ namespace {
 
 const std::set<std::string> kValueOptions = {"--ip", "--wait", "--port", "--image", "--server-addr"};
 const std::set<std::string> kFlags = {"--broadcast", "--multicast", "--json", "--yes", "--all-adapters"};
+// Options with a value of the commands that wait for restarting devices.
+const std::set<std::string> kRestartOptions = {"--restart-wait"};
 
 constexpr int kDefaultWaitMs = 1000;
 constexpr int kMaxWaitMs = 600000;
@@ -135,7 +138,7 @@ const std::string* Arguments::Value(const std::string& option) const {
 bool ParseArguments(int argc, char** argv, int first, Arguments& args, std::string& error) {
   for (int i = first; i < argc; ++i) {
     const std::string word = argv[i];
-    if (kValueOptions.count(word)) {
+    if (kValueOptions.count(word) || kRestartOptions.count(word)) {
       if (i + 1 >= argc) {
         error = word + " needs a value";
         return false;
@@ -325,18 +328,31 @@ bool ReadWaitOption(const Arguments& args, int& waitMs) {
   return WaitOption(args, waitMs);
 }
 
+bool ReadPortOption(const Arguments& args, int& port) {
+  return PortOption(args, port);
+}
+
+std::string FileItemName(const settings::FileLine& line) {
+  return ItemName(line);
+}
+
 int RunReboot(const Arguments& args, bool restore) {
   const char* verb = restore ? "restore" : "reboot";
   if (args.words.empty()) {
-    std::cerr << "corvanectl: usage: corvanectl " << verb << " TARGET... [--yes] [--wait MS]\n";
+    std::cerr << "corvanectl: usage: corvanectl " << verb
+              << " TARGET... [--yes] [--wait MS] [--restart-wait MS]\n";
     return kExitUsage;
   }
   int waitMs = 0;
-  if (!WaitOption(args, waitMs)) return kExitUsage;
+  ComeBackTiming timing;
+  if (!WaitOption(args, waitMs) || !ReadRestartWaitOption(args, timing)) return kExitUsage;
   const std::string question = std::string(restore ? "Restore the factory settings of " : "Reboot ") +
                                std::to_string(args.words.size()) + " device(s)?";
   if (!Confirmed(args, question)) return kExitNotConfirmed;
-  int succeeded = 0;
+  // Every device is asked in turn; then the wait for those that acknowledged
+  // runs for all of them at once.
+  std::vector<ComeBack> restarting;
+  std::vector<std::string> restartingTargets;
   for (const std::string& target : args.words) {
     FoundDevice device;
     std::string error;
@@ -347,14 +363,37 @@ int RunReboot(const Arguments& args, bool restore) {
                                     : corvane::protocol::BuildRebootRequest(RecordName(device), mac, twoPort);
       const int code = restore ? corvane::protocol::kReplyRestore : corvane::protocol::kReplyReboot;
       if (SendAndAwaitReply(device, request, code, waitMs, error)) {
-        ++succeeded;
-        std::cout << target << ": " << device.MacText() << " (" << device.address << ") "
-                  << (restore ? "restored to factory settings" : "rebooting") << "\n";
+        ComeBack wait;
+        wait.device = std::move(device);
+        // Named by its MAC, it is looked for the same way when it comes back.
+        wait.byBroadcast = !settings::IsDottedQuad(target);
+        restarting.push_back(std::move(wait));
+        restartingTargets.push_back(target);
         continue;
       }
       error = device.MacText() + " (" + device.address + "): " + error;
     }
     std::cout << target << ": FAILED, " << error << "\n";
+  }
+  int succeeded = 0;
+  if (!restarting.empty()) {
+    std::cerr << "corvanectl: waiting up to " << SecondsText(timing.limitMs) << " s for " << restarting.size()
+              << " device(s) to answer again\n";
+    std::string error;
+    if (!AwaitComeBack(restarting, timing, error)) std::cerr << "corvanectl: " << error << "\n";
+  }
+  for (std::size_t i = 0; i < restarting.size(); ++i) {
+    const FoundDevice& device = restarting[i].device;
+    std::cout << restartingTargets[i] << ": ";
+    if (restarting[i].back) {
+      ++succeeded;
+      std::cout << device.MacText() << " (" << device.address << ") "
+                << (restore ? "restored to factory settings" : "rebooted") << ", answering again\n";
+    } else {
+      std::cout << "FAILED, " << device.MacText() << " (" << device.address
+                << "): acknowledged, but did not answer again within " << SecondsText(timing.limitMs)
+                << " s\n";
+    }
   }
   std::cout << succeeded << " of " << args.words.size() << " device(s) "
             << (restore ? "restored" : "rebooted") << "\n";
@@ -374,19 +413,27 @@ std::string UsageText() {
          "      one device's settings, every item by name\n"
          "  backup TARGET FILE [--port 1|2] [--wait MS]\n"
          "      writes the device's settings file, as the device manager saves it\n"
-         "  reboot TARGET... [--yes] [--wait MS]\n"
-         "  restore TARGET... [--yes] [--wait MS]\n"
+         "  reboot TARGET... [--yes] [--wait MS] [--restart-wait MS]\n"
+         "  restore TARGET... [--yes] [--wait MS] [--restart-wait MS]\n"
          "      restarts the devices, or brings back their factory settings, one after\n"
          "      another; asks first unless --yes (refused without --yes when not at a terminal)\n"
+         "      and waits for them to answer again\n"
+         "  apply FILE TARGET [--port 1|2] [--yes] [--wait MS] [--restart-wait MS]\n"
+         "      sends a settings file to a device after the device manager's own checks, only\n"
+         "      while its serial ports are idle; waits for its restart, then prints \"ok\" or\n"
+         "      each item the device shows otherwise\n"
          "  upgrade TARGET... --image FILE [--server-addr ADDR] [--yes] [--wait MS]\n"
+         "          [--restart-wait MS]\n"
          "      puts each device into its boot loader and serves it the image (BOOTP and TFTP\n"
-         "      on UDP ports 67 and 69, root on Linux), then waits for it to answer\n"
-         "      again; --server-addr: this PC's address for the device (default: the local\n"
-         "      address that leads to it)\n"
+         "      on UDP ports 67 and 69, root on Linux), then waits for it to answer again\n"
+         "      (60 s by default); --server-addr: this PC's address for the device (default:\n"
+         "      the local address that leads to it)\n"
          "\n"
          "TARGET is a device's IP address (asked directly) or its MAC address\n"
          "(found by a broadcast search), e.g. 02-00-5E-01-A2-0F.\n"
          "--wait MS: how long to wait for answers (default 1000).\n"
+         "--restart-wait MS: how long to wait for a restarting device to answer again\n"
+         "(default 30000).\n"
          "\n"
          "Exit codes:\n"
          "  0  success\n"

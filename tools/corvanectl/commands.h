@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "corvane/settings/settings_file.h"
+
 namespace corvanectl {
 
 // Exit codes, listed by --help.
@@ -38,11 +40,18 @@ int RunBackup(const Arguments& args);
 int RunReboot(const Arguments& args, bool restore);
 // upgrade TARGET... --image FILE: the firmware of each device, one after another.
 int RunUpgrade(const Arguments& args);
+// apply FILE TARGET: a settings file checked, sent, and compared with what the
+// device shows after its restart.
+int RunApply(const Arguments& args);
 
 // Shared by the command files: --yes or a "y" at a terminal; --wait MS or the
 // default (false after a message when malformed).
 bool ConfirmChange(const Arguments& args, const std::string& question);
 bool ReadWaitOption(const Arguments& args, int& waitMs);
+// --port 1|2, or 1 (false after a message when malformed).
+bool ReadPortOption(const Arguments& args, int& port);
+// The item's name as a settings file's comment gives it: "Netmask".
+std::string FileItemName(const corvane::settings::FileLine& line);
 
 std::string UsageText();
 

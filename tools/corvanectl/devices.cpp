@@ -54,6 +54,10 @@ bool AcceptSearchReply(const std::uint8_t* data, int length, FoundDevice& device
 
 }  // namespace
 
+bool TakeSearchReply(const std::uint8_t* data, int length, FoundDevice& device) {
+  return AcceptSearchReply(data, length, device);
+}
+
 bool Search(const SearchOptions& options, std::vector<FoundDevice>& found, std::string& error) {
   tk::BlockingUdpSocket socket;
   if (!socket.Open() || !socket.SetBroadcast(true) || !socket.Bind(0)) {

@@ -40,6 +40,10 @@ struct SearchOptions {
 // not sent; `error` then says why.
 bool Search(const SearchOptions& options, std::vector<FoundDevice>& found, std::string& error);
 
+// Takes one received datagram into `device` (its address left empty) when it
+// is a search reply of a device.
+bool TakeSearchReply(const std::uint8_t* data, int length, FoundDevice& device);
+
 // A device named by an IP address (asked directly) or a MAC address (found by
 // a broadcast search). False with `error` set when it does not answer.
 bool FindTarget(const std::string& target, int waitMs, FoundDevice& device, std::string& error);

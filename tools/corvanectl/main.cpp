@@ -34,6 +34,8 @@ int main(int argc, char** argv) {
     code = RunReboot(args, command == "restore");
   } else if (command == "upgrade") {
     code = RunUpgrade(args);
+  } else if (command == "apply") {
+    code = RunApply(args);
   } else {
     std::cerr << "corvanectl: unknown command \"" << command << "\" (see corvanectl --help)\n";
   }

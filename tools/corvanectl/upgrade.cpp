@@ -16,7 +16,7 @@
 #include "corvanectl/commands.h"
 #include "corvanectl/devices.h"
 #include "corvanectl/local_net.h"
-#include "tk/platform.h"
+#include "corvanectl/wait.h"
 #include "tk/socket.h"
 
 namespace corvanectl {
@@ -26,9 +26,9 @@ namespace protocol = corvane::protocol;
 
 namespace {
 
-// A device restarts after its boot loader; it is given this long to answer again.
-constexpr int kComeBackMs = 60000;
-constexpr int kComeBackAskMs = 1000;
+// A device restarts after writing its new firmware: it is given this long to
+// answer again unless --restart-wait says otherwise.
+constexpr int kUpgradeRestartWaitMs = 60000;
 
 bool StdoutIsTerminal() {
 #ifdef _WIN32
@@ -93,22 +93,6 @@ bool SendUpgradeRequest(const FoundDevice& device, std::string& error) {
   return true;
 }
 
-// Asks the device at its address until it answers with its MAC again.
-bool AwaitComeBack(const FoundDevice& device) {
-  using Clock = std::chrono::steady_clock;
-  const auto end = Clock::now() + std::chrono::milliseconds(kComeBackMs);
-  while (Clock::now() < end) {
-    FoundDevice back;
-    std::string error;
-    if (FindTarget(device.address, kComeBackAskMs, back, error) && back.MacText() == device.MacText()) {
-      return true;
-    }
-    // A refused send comes back at once: do not ask again straight away.
-    if (!error.empty() && error.rfind("no answer", 0) != 0) tk::Sleep(kComeBackAskMs);
-  }
-  return false;
-}
-
 // The image as read and checked once before the first device hears of it:
 // every device gets those bytes, whatever happens to the file meanwhile.
 class CheckedImage : public upgrade::FileSource {
@@ -128,6 +112,7 @@ struct UpgradeJob {
   CheckedImage image;
   const std::string* serverAddress = nullptr;  // --server-addr
   int waitMs = 0;
+  ComeBackTiming restart;
   bool terminal = false;
 };
 
@@ -186,9 +171,11 @@ Outcome UpgradeOne(UpgradeJob& job, const std::string& target, std::string& line
                                 std::to_string(stats.blocks) + " blocks, " +
                                 std::to_string(stats.retransmissions) + " sent again)";
   const auto deliveredAt = std::chrono::steady_clock::now();
-  if (!AwaitComeBack(device)) {
+  std::vector<ComeBack> waiting{ComeBack{device, {}, false, false}};
+  std::string error;
+  if (!AwaitComeBack(waiting, job.restart, error) || !waiting[0].back) {
     line = who + ": " + delivered + ", but it did not answer again within " +
-           std::to_string(kComeBackMs / 1000) + " s";
+           SecondsText(job.restart.limitMs) + " s" + (error.empty() ? "" : " (" + error + ")");
     return Outcome::Failed;
   }
   // The device's reply names no firmware version, so none can be reported.
@@ -228,7 +215,7 @@ int RunUpgrade(const Arguments& args) {
   const std::string* image = args.Value("--image");
   if (args.words.empty() || !image) {
     std::cerr << "corvanectl: usage: corvanectl upgrade TARGET... --image FILE [--server-addr ADDR] [--yes]"
-                 " [--wait MS]\n";
+                 " [--wait MS] [--restart-wait MS]\n";
     return kExitUsage;
   }
   UpgradeJob job;
@@ -238,7 +225,8 @@ int RunUpgrade(const Arguments& args) {
     std::cerr << "corvanectl: \"" << *job.serverAddress << "\" is not an IP address\n";
     return kExitUsage;
   }
-  if (!ReadWaitOption(args, job.waitMs)) return kExitUsage;
+  job.restart.limitMs = kUpgradeRestartWaitMs;
+  if (!ReadWaitOption(args, job.waitMs) || !ReadRestartWaitOption(args, job.restart)) return kExitUsage;
   if (const int code = CheckImage(job.imagePath, job.image.bytes); code != kExitOk) return code;
   const std::string question = "Upgrade the firmware of " + std::to_string(args.words.size()) +
                                " device(s) with " + job.imagePath + "?";

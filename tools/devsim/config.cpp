@@ -96,23 +96,26 @@ PortSettings ParsePort(const json& p, const std::string& where) {
   return s;
 }
 
-std::set<int> GetBlocks(const json& object, const char* key, const std::string& where) {
-  std::set<int> blocks;
-  if (!object.contains(key)) return blocks;
+// A list of whole numbers from `low` to `high`, `what` naming them in the message.
+std::set<int> GetNumberSet(const json& object, const char* key, long low, long high, const char* what,
+                           const std::string& where) {
+  std::set<int> numbers;
+  if (!object.contains(key)) return numbers;
   const json& list = object.at(key);
-  if (!list.is_array()) throw ConfigError(where + ": \"" + key + "\" is a list of block numbers");
+  const std::string range = std::string(what) + " " + std::to_string(low) + " to " + std::to_string(high);
+  if (!list.is_array()) throw ConfigError(where + ": \"" + key + "\" is a list of " + what);
   for (const json& v : list) {
-    if (!v.is_number_integer() || v.get<long>() < 1 || v.get<long>() > 65535)
-      throw ConfigError(where + ": \"" + key + "\" holds block numbers 1 to 65535");
-    blocks.insert(v.get<int>());
+    if (!v.is_number_integer() || v.get<long>() < low || v.get<long>() > high)
+      throw ConfigError(where + ": \"" + key + "\" holds " + range);
+    numbers.insert(v.get<int>());
   }
-  return blocks;
+  return numbers;
 }
 
 Faults ParseFaults(const json& f, const std::string& where) {
   CheckKeys(f,
             {"noAnswer", "wrongMagic", "oversizeReply", "replyDelayMs", "duplicateReplies", "dropDataBlocks",
-             "duplicateAckBlocks", "lossPercent", "reorderPercent", "faultSeed"},
+             "duplicateAckBlocks", "lossPercent", "reorderPercent", "faultSeed", "ignoreSet", "dropReplies"},
             where);
   Faults faults;
   faults.noAnswer = Get<bool>(f, "noAnswer", false, where);
@@ -120,11 +123,13 @@ Faults ParseFaults(const json& f, const std::string& where) {
   faults.oversizeReply = static_cast<int>(GetInt(f, "oversizeReply", 0, 0, 65000, where));
   faults.replyDelayMs = static_cast<int>(GetInt(f, "replyDelayMs", 0, 0, 600000, where));
   faults.duplicateReplies = static_cast<int>(GetInt(f, "duplicateReplies", 0, 0, 100, where));
-  faults.dropDataBlocks = GetBlocks(f, "dropDataBlocks", where);
-  faults.duplicateAckBlocks = GetBlocks(f, "duplicateAckBlocks", where);
+  faults.dropDataBlocks = GetNumberSet(f, "dropDataBlocks", 1, 65535, "block numbers", where);
+  faults.duplicateAckBlocks = GetNumberSet(f, "duplicateAckBlocks", 1, 65535, "block numbers", where);
   faults.lossPercent = static_cast<int>(GetInt(f, "lossPercent", 0, 0, 50, where));
   faults.reorderPercent = static_cast<int>(GetInt(f, "reorderPercent", 0, 0, 50, where));
   faults.faultSeed = static_cast<int>(GetInt(f, "faultSeed", 1, 0, 2147483647, where));
+  faults.ignoreSet = Get<bool>(f, "ignoreSet", false, where);
+  faults.dropReplies = GetNumberSet(f, "dropReplies", 0, 255, "reply codes", where);
   return faults;
 }
 
@@ -246,7 +251,8 @@ const char* ConfigHelp() {
       "faults": { "noAnswer": false, "wrongMagic": false, "oversizeReply": 0,
                   "replyDelayMs": 0, "duplicateReplies": 0,
                   "dropDataBlocks": [], "duplicateAckBlocks": [],
-                  "lossPercent": 0, "reorderPercent": 0, "faultSeed": 1 }
+                  "lossPercent": 0, "reorderPercent": 0, "faultSeed": 1,
+                  "ignoreSet": false, "dropReplies": [] }
     } ]
   }
 An image served to the boot loader may carry "VERSION=<text>"; the device then

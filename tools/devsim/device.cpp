@@ -78,6 +78,8 @@ bool Device::AddressedToMe(ByteView bytes) const {
 void Device::Answer(std::uint8_t code, const std::string& to, unsigned port, std::uint64_t now,
                     std::vector<Outgoing>& out) {
   if (m_config.faults.noAnswer) return Note("answer " + std::to_string(code) + " withheld (no-answer fault)");
+  if (m_config.faults.dropReplies.count(code))
+    return Note("answer " + std::to_string(code) + " dropped (drop-replies fault)");
   Outgoing o{Channel::Management, Reply(code), to, port,
              now + static_cast<std::uint64_t>(m_config.faults.replyDelayMs)};
   for (int i = 0; i <= m_config.faults.duplicateReplies; ++i) out.push_back(o);
@@ -127,7 +129,11 @@ void Device::OnManagement(Listener via, ByteView bytes, const std::string& from,
       if (bytes.size() < kOnePortRecordSize || !AddressedToMe(bytes))
         return Note("ignored: set for another device");
       if (m_config.logSetRequests) Note("set request " + HexBytes(bytes));
-      ApplySet(bytes);
+      if (m_config.faults.ignoreSet) {
+        Note("settings not applied (ignore-set fault)");
+      } else {
+        ApplySet(bytes);
+      }
       Answer(kReplySet, from, port, now, out);
       return StartRestart(now, "settings written");
     case static_cast<int>(Command::Restore):

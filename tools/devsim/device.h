@@ -30,6 +30,8 @@ struct Faults {
   int lossPercent = 0;               // TFTP DATA received and ACKs sent lost at random this often
   int reorderPercent = 0;            // a TFTP ACK held back this often, sent after the next one
   int faultSeed = 1;                 // seeds the random faults, so a run can be repeated
+  bool ignoreSet = false;            // acknowledges set requests and restarts, but keeps its settings
+  std::set<int> dropReplies;         // reply codes lost on the way: never sent
 };
 
 struct DeviceTimings {

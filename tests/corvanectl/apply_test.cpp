@@ -1,0 +1,252 @@
+// corvanectl apply, and the wait of reboot and restore for a restarting
+// device, run as a user runs them: the program in the PC namespace, devsim's
+// devices in the device namespace of the same pair.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "netns.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr const char* kOnePortIp = "198.51.100.20";
+constexpr const char* kTwoPortIp = "198.51.100.21";
+constexpr const char* kInUseIp = "198.51.100.22";
+constexpr const char* kNoAckIp = "198.51.100.23";
+constexpr const char* kIgnoresSetIp = "198.51.100.24";
+constexpr const char* kSlowIp = "198.51.100.25";
+constexpr const char* kSlowToo = "198.51.100.26";  // a restart lasts a minute: one per test case
+
+// A device at 198.51.100.`last` whose settings all differ from the golden
+// files' (but for the MAC: the first two are the golden files' devices), with
+// `extra` keys (faults, timings) added.
+std::string Device(const std::string& name, int last, int ports, const std::string& extra = "") {
+  const std::string mac = last == 20 ? "A2-0F" : last == 21 ? "A2-10" : "B0-" + std::to_string(last);
+  const std::string address = "198.51.100." + std::to_string(last);
+  const auto port = [](int dataPort, int destPort, const char* state) {
+    return R"({"mode": "server", "tcp": true, "udp": false, "dataPort": )" + std::to_string(dataPort) +
+           R"(, "destIp": "198.51.100.1", "destPort": )" + std::to_string(destPort) +
+           R"(, "baudCode": 4, "dataBitsCode": 2, "parityCode": 0, "flowCode": 0, "stopBitsCode": 1,
+             "txTimerMs": 20, "rs485": true, "state": ")" +
+           state + R"("})";
+  };
+  std::string portList = port(5001, 6001, "idle");
+  if (ports == 2) portList += ", " + port(5002, 6002, "idle");
+  if (name == "BUSY") portList = port(5001, 6001, "connected");
+  return R"({"name": ")" + name + R"(", "mac": "02-00-5E-01-)" + mac + R"(", "address": ")" + address +
+         R"(", "dhcp": false, "staticIp": ")" + address +
+         R"(", "netmask": "255.255.255.0", "gateway": "198.51.100.1", "dns": "0.0.0.0", "timeoutMinutes": 1,
+         "autoConnect": false, "broadcastManagement": true, "multicastManagement": true,
+         "ports": [)" +
+         portList + R"(], "timings": {"restartMs": 100})" + extra + "}";
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// `text` with the value of line `line` (1-based) replaced, padded as a saved file pads it.
+std::string WithValue(std::string text, int line, const std::string& value) {
+  std::size_t start = 0;
+  for (int i = 1; i < line; ++i) start = text.find('\n', start) + 1;
+  std::string padded = value;
+  padded.resize(std::max<std::size_t>(24, value.size()), ' ');
+  return text.replace(start, 24, padded);
+}
+
+struct Result {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+class CorvaneCtlApply : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root for network namespaces";
+    net.emplace(std::vector<std::string>{kOnePortIp, kTwoPortIp, kInUseIp, kNoAckIp, kIgnoresSetIp, kSlowIp,
+                                         kSlowToo});
+    ASSERT_TRUE(net->ok()) << net->error();
+    const std::string config = File("devsim.json");
+    WriteText(config, R"({"devices": [)" + Device("FRESH", 20, 1) + ", " + Device("PAIR", 21, 2) + ", " +
+                          Device("BUSY", 22, 1) + ", " +
+                          Device("DEAF", 23, 1, R"(, "faults": {"dropReplies": [3]})") + ", " +
+                          Device("STUBBORN", 24, 1, R"(, "faults": {"ignoreSet": true})") + ", " +
+                          Device("SLOW", 25, 1, R"(, "timings": {"restartMs": 60000})") + ", " +
+                          Device("SLOW", 26, 1, R"(, "timings": {"restartMs": 60000})") + "]}");
+    const std::string line = "exec ip netns exec " + net->dev.name() +
+                             " timeout -k 2 300 " DEVSIM_PROGRAM " --config " + config + " >" +
+                             File("devsim.log") + " 2>&1";
+    const char* argv[] = {"sh", "-c", line.c_str(), nullptr};
+    ASSERT_EQ(posix_spawn(&sim, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+    ASSERT_TRUE(Listening());
+  }
+  void TearDown() override {
+    if (sim > 0) {
+      ::kill(sim, SIGTERM);
+      ::waitpid(sim, nullptr, 0);
+    }
+    for (const auto& f : files) std::remove(f.c_str());
+  }
+  std::string File(const std::string& name) {
+    files.push_back("/tmp/t12-apply-" + std::to_string(::getpid()) + "-" + name);
+    return files.back();
+  }
+  bool Listening() {
+    for (int i = 0; i < 100; ++i) {
+      const std::string probe = "ip netns exec " + net->dev.name() + " ss -Hlun 'sport = :25124' | grep -q .";
+      if (std::system(probe.c_str()) == 0) return true;
+      ::usleep(50'000);
+    }
+    return false;
+  }
+  // The program with `args` in the PC namespace, its input not a terminal.
+  Result Ctl(const std::string& args) {
+    const std::string err = File("stderr.log");
+    const std::string command = "ip netns exec " + net->pc.name() +
+                                " timeout -k 2 60 " CORVANECTL_PROGRAM " " + args + " </dev/null 2>" + err;
+    Result run;
+    FILE* p = ::popen(command.c_str(), "r");
+    if (!p) return run;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) run.out.append(buffer, n);
+    const int status = ::pclose(p);
+    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = ReadText(err);
+    return run;
+  }
+  std::string Backup(const std::string& target, const std::string& name) {
+    const std::string path = File(name);
+    EXPECT_EQ(Ctl("backup " + target + " " + path).code, 0) << target;
+    return ReadText(path);
+  }
+
+  std::optional<testnet::PcDevNetwork> net;
+  pid_t sim = -1;
+  std::vector<std::string> files;
+};
+
+// A golden file of the device manager's save and load tests goes to the device
+// and comes back from it as the same file, but for what the device itself
+// decides (its address; the DNS server the two-port file leaves empty). The
+// device's own earlier backup then brings everything back. The two-port file
+// is sent from the second port's row, as the device manager would have to:
+// its first port is a server with destination port 0, which Submit refuses.
+TEST_F(CorvaneCtlApply, GoldenFilesAndBackupsMakeTheRoundTrip) {
+  const struct {
+    const char* target;
+    const char* golden;
+    const char* port;
+    std::vector<std::pair<int, std::string>> deviceDecides;  // line, value
+  } cases[] = {
+      {kOnePortIp, "one_port.log", "", {{5, kOnePortIp}}},
+      {"02-00-5E-01-A2-10", "two_port.log", "--port 2", {{6, kTwoPortIp}, {25, "0.0.0.0"}}},
+  };
+  for (const auto& c : cases) {
+    const std::string before = Backup(c.target, "before.log");
+    const std::string golden = File("golden.log");
+    WriteText(golden, ReadText(std::string(SETTINGS_GOLDEN_DIR) + "/" + c.golden));
+    const Result applied = Ctl(std::string("apply ") + golden + " " + c.target + " " + c.port + " --yes");
+    EXPECT_EQ(applied.code, 0) << c.golden << ": " << applied.out << applied.err;
+    EXPECT_TRUE(applied.out.ends_with(": ok\n")) << applied.out;
+    std::string expected = ReadText(golden);
+    for (const auto& [line, value] : c.deviceDecides) expected = WithValue(expected, line, value);
+    EXPECT_EQ(Backup(c.target, "after.log"), expected) << c.golden;
+
+    const std::string saved = File("before-copy.log");
+    WriteText(saved, before);
+    EXPECT_EQ(Ctl("apply " + saved + " " + c.target + " --yes").code, 0) << c.golden;
+    EXPECT_EQ(Backup(c.target, "again.log"), before) << c.golden;
+  }
+}
+
+// Files the device manager could not submit, or that are no settings file,
+// are refused before any device is asked to change; the message names the line.
+TEST_F(CorvaneCtlApply, BadFilesAreRefusedNamingTheLine) {
+  const std::string one = ReadText(std::string(SETTINGS_GOLDEN_DIR) + "/one_port.log");
+  const std::string two = ReadText(std::string(SETTINGS_GOLDEN_DIR) + "/two_port.log");
+  const struct {
+    std::string text;
+    const char* target;
+    const char* port;
+    const char* message;
+  } cases[] = {
+      {WithValue(one, 7, "80"), kOnePortIp, "",
+       "line 7 (Server data listening Port): \"80\" is not a port from 1024"},
+      {WithValue(one, 11, "70000"), kOnePortIp, "",
+       "line 11 (Clinet destination Port): \"70000\" is not a number"},
+      {WithValue(one, 17, "255.255.0"), kOnePortIp, "",
+       "line 17 (Netmask): \"255.255.0\" is not an IP address"},
+      {WithValue(one, 22, "9"), kOnePortIp, "",
+       "line 22 (Baud rate(bps)): \"9\" is not a number from 0 to 8"},
+      {WithValue(one, 12, "2"), kOnePortIp, "", "line 12 (UDP Protocol): \"2\" is not a number from 0 to 1"},
+      {WithValue(one, 1, "SEVENTEEN-LETTERS"), kOnePortIp, "", "line 1 (Device name)"},
+      {one.substr(0, one.find("// (27)") - 25), kOnePortIp, "", "26 lines"},
+      {one + std::string(50000, ' '), kOnePortIp, "", "larger than 50000 bytes"},
+      {two, kOnePortIp, "", "2 serial port(s)"},
+      {two, kTwoPortIp, "--port 1", "line 14 (Port 1 Clinet destination Port): \"0\" is not a port"},
+  };
+  const std::string path = File("bad.log");
+  for (const auto& c : cases) {
+    WriteText(path, c.text);
+    const Result run = Ctl("apply " + path + " " + c.target + " " + c.port + " --yes");
+    EXPECT_EQ(run.code, 4) << c.message;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(Ctl("apply /nonexistent/settings.log 198.51.100.20 --yes").code, 4);
+  WriteText(path, WithValue(one, 22, "9"));
+  EXPECT_EQ(Ctl("apply " + path + " 198.51.100.20").code, 4) << "the file is checked before the question";
+  WriteText(path, one);
+  EXPECT_EQ(Ctl("apply " + path + " 198.51.100.20").code, 6) << "no --yes, no terminal";
+  EXPECT_EQ(Ctl("apply " + path + " 198.51.100.99 --yes --wait 300").code, 3);
+  EXPECT_EQ(Ctl("apply " + path + " --yes").code, 2);
+  EXPECT_EQ(Ctl("apply " + path + " 198.51.100.20 --restart-wait soon").code, 2);
+  EXPECT_TRUE(ReadText(File("devsim.log")).find("settings applied") == std::string::npos);
+}
+
+// A device that cannot or does not take the settings fails the run with a line
+// that says why; reboot and restore count a device that acknowledged but
+// stays silent as failed as well.
+TEST_F(CorvaneCtlApply, DevicesThatDoNotTakeTheSettingsFailTheRun) {
+  const std::string file = File("settings.log");
+  const struct {
+    std::string args;
+    std::string line;
+  } cases[] = {
+      {"apply " + file + " " + kInUseIp, "serial port 1 is in use (Connected): nothing sent"},
+      {"apply " + file + " " + kNoAckIp, "the settings were not acknowledged"},
+      {"apply " + file + " " + kIgnoresSetIp,
+       "1 item(s) differ from " + file +
+           "\n  line 21 (Transmission timer (ms)): file \"250\", device \"20\"\n"},
+      {"apply " + file + " " + kSlowIp + " --restart-wait 1500",
+       "acknowledged the settings, but did not answer again within 1.5 s"},
+      {std::string("reboot ") + kSlowToo + " --restart-wait 1500",
+       "acknowledged, but did not answer again within 1.5 s"},
+  };
+  for (const auto& c : cases) {
+    const std::string target = c.args.substr(c.args.rfind("198.51.100."), 13);
+    WriteText(file, WithValue(Backup(target, "own.log"), 21, "250"));
+    const Result run = Ctl(c.args + " --yes");
+    EXPECT_EQ(run.code, 1) << c.args;
+    EXPECT_NE(run.out.find(c.line), std::string::npos) << c.args << ":\n" << run.out;
+  }
+}
+
+}  // namespace

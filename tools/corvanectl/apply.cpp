@@ -1,0 +1,403 @@
+// apply: a settings file sent to a device as the device manager sends it after
+// opening the device's setup sheet, loading the file and pressing Submit; then
+// a look at what the device shows once it has restarted.
+//
+// The file is held to more than Load holds it to: Load takes what it can and
+// leaves the rest, but a script that rolls a file out to many devices must not
+// send half a file or a value the device would read as another. So a file
+// without 27 or 40 lines, or with a value outside its item's range, is refused
+// before anything is sent. Only an empty value keeps the device's own, as in
+// Load (the device manager saves an empty DNS server that way).
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <string_view>
+
+#include "corvane/settings/encoding.h"
+#include "corvane/settings/settings_file.h"
+#include "corvane/settings/submit_check.h"
+#include "corvanectl/commands.h"
+#include "corvanectl/devices.h"
+#include "corvanectl/wait.h"
+
+namespace corvanectl {
+
+namespace settings = corvane::settings;
+namespace protocol = corvane::protocol;
+using settings::DeviceSettings;
+using settings::FileLine;
+
+namespace {
+
+constexpr int kOnePortLines = 27;
+constexpr int kTwoPortLines = 40;
+
+struct SettingsFile {
+  std::string path;
+  int lines = 0;  // 27 or 40
+  std::vector<std::optional<std::string>> values;
+
+  // The row kind whose layout the file has (the port lines of 21 and 22 are the same).
+  int LayoutKind() const {
+    return lines == kTwoPortLines ? settings::kFirstPortRow : settings::kSinglePortRow;
+  }
+};
+
+// Lines that never reach a device: the MAC and the current address come from
+// the device itself, the listening ports of lines 8 and 9 are always empty.
+bool IsUnusedItem(int item) {
+  return item == settings::kMacAddress || item == settings::kDynamicIp ||
+         item == settings::kBroadcastListenPort || item == settings::kMulticastListenPort;
+}
+
+bool IsAddressItem(int item) {
+  return item == settings::kStaticIp || item == settings::kDestIp || item == settings::kNetmask ||
+         item == settings::kGateway || item == settings::kDns;
+}
+
+std::string LineLabel(const SettingsFile& file, int rowKind, int index) {
+  return file.path + ", line " + std::to_string(index + 1) + " (" +
+         FileItemName(settings::LayoutLine(rowKind, index)) + ")";
+}
+
+// The lines of `data` as ReadFileValues splits them, blank lines at the end
+// not counted.
+int CountLines(std::string_view data) {
+  int lines = 0;
+  int lastFilled = 0;
+  std::size_t pos = 0;
+  while (pos < data.size()) {
+    const std::size_t end = data.find_first_of("\r\n", pos);
+    const std::string_view line = data.substr(pos, end == std::string_view::npos ? end : end - pos);
+    ++lines;
+    if (line.find_first_not_of(" \t") != std::string_view::npos) lastFilled = lines;
+    if (end == std::string_view::npos) break;
+    pos = end + (data[end] == '\r' ? 2 : 1);
+  }
+  return lastFilled;
+}
+
+// Digits only, at most `high`.
+bool IsNumberUpTo(const std::string& text, unsigned high) {
+  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  return std::stoul(text) <= high;
+}
+
+// The highest value an item's file line may hold; nullopt for free text.
+std::optional<unsigned> HighestValue(int item) {
+  switch (item) {
+    case settings::kDataPort:
+    case settings::kDestPort:
+      return settings::kMaxPortNumber;
+    case settings::kConnectionTimeout:
+      return settings::kMaxTimeoutMinutes;
+    case settings::kTxTimer:
+      return settings::kMaxTxTimerMs;
+    case settings::kBaudRate:
+      return 8u;
+    case settings::kDataBits:
+      return 3u;
+    case settings::kParity:
+    case settings::kFlowControl:
+      return 2u;
+    case settings::kDeviceName:
+    case settings::kMacAddress:
+    case settings::kDynamicIp:
+    case settings::kStaticIp:
+    case settings::kBroadcastListenPort:
+    case settings::kMulticastListenPort:
+    case settings::kDestIp:
+    case settings::kNetmask:
+    case settings::kGateway:
+    case settings::kDns:
+      return std::nullopt;
+    default:
+      return 1u;  // the switches, the stop bits and the transfer mode
+  }
+}
+
+// What is wrong with a non-empty value of `item`, or nullopt.
+std::optional<std::string> ValueProblem(int item, const std::string& value) {
+  if (IsUnusedItem(item)) return std::nullopt;
+  if (item == settings::kDeviceName) {
+    if (value.size() <= static_cast<std::size_t>(settings::kMaxNameChars)) return std::nullopt;
+    return "is longer than " + std::to_string(settings::kMaxNameChars) + " characters";
+  }
+  if (IsAddressItem(item)) {
+    if (settings::IsDottedQuad(value)) return std::nullopt;
+    return "is not an IP address (four numbers 0 to 255 separated by dots)";
+  }
+  const unsigned high = *HighestValue(item);
+  if (IsNumberUpTo(value, high)) return std::nullopt;
+  return "is not a number from 0 to " + std::to_string(high);
+}
+
+// Reads and checks the file on its own, before any device is asked.
+bool ReadSettingsFile(const std::string& path, SettingsFile& file, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot read " + path;
+    return false;
+  }
+  std::string data;
+  char buffer[4096];
+  while (data.size() <= settings::kMaxSettingsFileSize && in.read(buffer, sizeof buffer).gcount() > 0) {
+    data.append(buffer, static_cast<std::size_t>(in.gcount()));
+  }
+  if (data.size() > settings::kMaxSettingsFileSize) {
+    error = path + " is larger than " + std::to_string(settings::kMaxSettingsFileSize) +
+            " bytes: not a settings file";
+    return false;
+  }
+  file.path = path;
+  file.lines = CountLines(data);
+  if (file.lines != kOnePortLines && file.lines != kTwoPortLines) {
+    error = path + " has " + std::to_string(file.lines) + " lines; a settings file has " +
+            std::to_string(kOnePortLines) + " (one serial port) or " + std::to_string(kTwoPortLines) +
+            " (two serial ports)";
+    return false;
+  }
+  file.values = settings::ReadFileValues(data, file.lines);
+  for (int i = 0; i < file.lines; ++i) {
+    const std::string& value = *file.values[static_cast<std::size_t>(i)];
+    if (value.empty()) continue;
+    if (auto problem = ValueProblem(settings::LayoutLine(file.LayoutKind(), i).item, value)) {
+      error = LineLabel(file, file.LayoutKind(), i) + ": \"" + value + "\" " + *problem;
+      return false;
+    }
+  }
+  return true;
+}
+
+// The settings the setup sheet of the device's row holds after Load: the file's
+// values, and the device's own where a line is empty.
+bool SettingsFromFile(const SettingsFile& file, const FoundDevice& device, int rowKind, DeviceSettings& s) {
+  if (!settings::DecodeRecord(device.bytes, rowKind, 0, s)) return false;
+  int dhcpShown = settings::NumberFromText(s.items[settings::kDhcp]) != 0 ? 1 : 0;
+  for (int i = 0; i < file.lines; ++i) {
+    const std::string& value = *file.values[static_cast<std::size_t>(i)];
+    const FileLine& line = settings::LayoutLine(rowKind, i);
+    if (value.empty()) {
+      if (!IsUnusedItem(line.item)) {
+        std::cerr << "corvanectl: " << LineLabel(file, rowKind, i)
+                  << " is empty: the device keeps its value\n";
+      }
+      continue;
+    }
+    if (rowKind == settings::kSinglePortRow) {
+      settings::ApplyItem(s, line.item, value, dhcpShown);
+    } else {
+      settings::ApplyFileField(s, rowKind, i, value, dhcpShown);
+    }
+  }
+  return true;
+}
+
+// Submit's checks, named by the file line they concern.
+std::optional<std::string> SubmitRefusal(const SettingsFile& file, const DeviceSettings& s, int rowKind) {
+  const auto problem = settings::CheckSubmit(s, rowKind);
+  if (!problem) return std::nullopt;
+  for (int i = 0; i < file.lines; ++i) {
+    const FileLine& line = settings::LayoutLine(rowKind, i);
+    if (line.item != problem->item || (line.port != 0 && line.port != problem->port)) continue;
+    const std::string& value = settings::LineValue(s, rowKind, line);
+    std::string why = "\"" + value + "\" ";
+    switch (problem->fault) {
+      case settings::SubmitFault::DeviceName:
+        why += "holds a space";
+        break;
+      case settings::SubmitFault::PortNumber:
+        why += "is not a port from " + std::to_string(settings::kLowestSubmitPort) + " to " +
+               std::to_string(settings::kHighestSubmitPort) +
+               " (the device manager's Submit asks it of the data listening and the destination port"
+               " alike, whatever the mode)";
+        break;
+      case settings::SubmitFault::Address:
+        why += "is not an IP address";
+        break;
+    }
+    return LineLabel(file, rowKind, i) + ": " + why;
+  }
+  return problem->message;
+}
+
+// Why the device may not take settings now: a port that is not idle.
+std::optional<std::string> PortInUse(const FoundDevice& device) {
+  for (int port = 1; port <= device.portCount; ++port) {
+    const int state =
+        protocol::Get8(device.bytes, port == 2 ? protocol::off::kState2 : protocol::off::kState1);
+    if (state == protocol::kStateIdle) continue;
+    return "serial port " + std::to_string(port) + " is in use (" +
+           (state == protocol::kStateConnected ? std::string("Connected")
+                                               : "state " + std::to_string(state)) +
+           ")";
+  }
+  return std::nullopt;
+}
+
+// "192.168.000.001" and "192.168.0.1" are the same address to a device.
+std::string Comparable(int item, const std::string& text) {
+  if (!IsAddressItem(item) || !settings::IsDottedQuad(text)) return text;
+  std::string out;
+  std::size_t start = 0;
+  for (int group = 0; group < 4; ++group) {
+    const std::size_t dot = text.find('.', start);
+    out += (group ? "." : "") + std::to_string(std::stoi(text.substr(start, dot - start)));
+    start = dot + 1;
+  }
+  return out;
+}
+
+// The lines where the device shows other values than were sent.
+std::vector<std::string> Differences(const SettingsFile& file, const DeviceSettings& sent,
+                                     const DeviceSettings& shown, int rowKind) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < file.lines; ++i) {
+    const FileLine& line = settings::LayoutLine(rowKind, i);
+    if (IsUnusedItem(line.item)) continue;
+    const std::string& want = settings::LineValue(sent, rowKind, line);
+    const std::string& got = settings::LineValue(shown, rowKind, line);
+    if (Comparable(line.item, want) == Comparable(line.item, got)) continue;
+    lines.push_back("line " + std::to_string(i + 1) + " (" + FileItemName(line) + "): file \"" + want +
+                    "\", device \"" + got + "\"");
+  }
+  return lines;
+}
+
+std::string Who(const FoundDevice& device) {
+  return device.MacText() + " (" + device.address + ")";
+}
+
+struct ApplyRun {
+  const SettingsFile& file;
+  const std::string& target;
+  int waitMs;
+  ComeBackTiming timing;
+  int rowKind;
+  DeviceSettings wanted;
+
+  int Fail(const FoundDevice& device, const std::string& why) const {
+    std::cout << target << ": FAILED, " << Who(device) << ": " << why << "\n";
+    return kExitDeviceFailed;
+  }
+
+  // The state query, the set request and its acknowledgement, the restart and
+  // the comparison.
+  int Send(const FoundDevice& found) {
+    std::string error;
+    std::vector<FoundDevice> answers;
+    SearchOptions query;
+    query.kind = SearchKind::Unicast;
+    query.address = found.address;
+    query.waitMs = waitMs;
+    if (!Search(query, answers, error)) {
+      std::cerr << "corvanectl: " << error << "\n";
+      return kExitNetwork;
+    }
+    if (answers.empty() || answers[0].MacText() != found.MacText()) {
+      return Fail(found, "no answer to the state query");
+    }
+    const FoundDevice& device = answers[0];
+    if (auto busy = PortInUse(device)) return Fail(device, *busy + ": nothing sent");
+
+    const protocol::ByteView record(device.bytes);
+    settings::FillUnselectedSerialCodes(wanted, rowKind, record);
+    Bytes request(settings::RequestSize(rowKind));
+    settings::EncodeRequest(request, rowKind, wanted, record.first(settings::kRecordCopySize));
+    if (!SendAndAwaitReply(device, request, protocol::kReplySet, waitMs, error)) {
+      return Fail(device, error == "no acknowledgement" ? "the settings were not acknowledged" : error);
+    }
+
+    std::vector<ComeBack> waiting(1);
+    ComeBack& back = waiting[0];
+    back.device = device;
+    const bool dhcp = settings::NumberFromText(wanted.items[settings::kDhcp]) != 0;
+    const std::string& staticIp = wanted.items[settings::kStaticIp];
+    if (!dhcp && Comparable(settings::kStaticIp, staticIp) != device.address) back.alsoAt.push_back(staticIp);
+    // With DHCP, or named by its MAC, the device is looked for the way a search finds it.
+    back.byBroadcast = dhcp || !settings::IsDottedQuad(target);
+    std::cerr << "corvanectl: " << Who(device) << " acknowledged; waiting up to "
+              << SecondsText(timing.limitMs) << " s for it to answer again\n";
+    if (!AwaitComeBack(waiting, timing, error)) {
+      std::cerr << "corvanectl: " << error << "\n";
+      return kExitNetwork;
+    }
+    if (!back.back) {
+      return Fail(device, "acknowledged the settings, but did not answer again within " +
+                              SecondsText(timing.limitMs) + " s");
+    }
+    DeviceSettings shown;
+    if (!settings::DecodeRecord(back.device.bytes, rowKind, 0, shown)) {
+      return Fail(back.device, "answered again without its settings");
+    }
+    const std::vector<std::string> differ = Differences(file, wanted, shown, rowKind);
+    if (differ.empty()) {
+      std::cout << target << ": " << Who(back.device) << ": ok\n";
+      return kExitOk;
+    }
+    std::cout << target << ": FAILED, " << Who(back.device) << ": " << differ.size()
+              << " item(s) differ from " << file.path << "\n";
+    for (const std::string& line : differ) std::cout << "  " << line << "\n";
+    return kExitDeviceFailed;
+  }
+};
+
+}  // namespace
+
+int RunApply(const Arguments& args) {
+  if (args.words.size() != 2) {
+    std::cerr << "corvanectl: usage: corvanectl apply FILE TARGET [--port 1|2] [--yes] [--wait MS] "
+                 "[--restart-wait MS]\n";
+    return kExitUsage;
+  }
+  int waitMs = 0;
+  int port = 1;
+  ComeBackTiming timing;
+  if (!ReadWaitOption(args, waitMs) || !ReadPortOption(args, port) || !ReadRestartWaitOption(args, timing)) {
+    return kExitUsage;
+  }
+  SettingsFile file;
+  std::string error;
+  if (!ReadSettingsFile(args.words[0], file, error)) {
+    std::cerr << "corvanectl: " << error << "\n";
+    return kExitFile;
+  }
+
+  const std::string& target = args.words[1];
+  FoundDevice device;
+  if (!FindTarget(target, waitMs, device, error)) {
+    std::cerr << "corvanectl: " << error << "\n";
+    return error.rfind("no answer", 0) == 0 ? kExitNoAnswer : kExitUsage;
+  }
+  const int filePorts = file.lines == kTwoPortLines ? 2 : 1;
+  if (filePorts != device.portCount) {
+    std::cerr << "corvanectl: " << file.path << " holds the settings of a device with " << filePorts
+              << " serial port(s); " << Who(device) << " has " << device.portCount << "\n";
+    return kExitFile;
+  }
+  if (port == 2 && device.portCount < 2) {
+    std::cerr << "corvanectl: " << Who(device) << " has one serial port only\n";
+    return kExitUsage;
+  }
+  const std::string& fileMac = *file.values[settings::kMacAddress];
+  if (!fileMac.empty() && fileMac != device.MacText()) {
+    std::cerr << "corvanectl: note: " << file.path << " was saved from " << fileMac << "\n";
+  }
+
+  ApplyRun run{file, target, waitMs, timing, RowKindOf(device, port), {}};
+  if (!SettingsFromFile(file, device, run.rowKind, run.wanted)) {
+    std::cerr << "corvanectl: the reply of " << Who(device) << " carries no settings\n";
+    return kExitNoAnswer;
+  }
+  if (auto problem = SubmitRefusal(file, run.wanted, run.rowKind)) {
+    std::cerr << "corvanectl: " << *problem << "\n";
+    return kExitFile;
+  }
+  if (!ConfirmChange(args, "Apply " + file.path + " to " + Who(device) + "? The device restarts.")) {
+    return kExitNotConfirmed;
+  }
+  return run.Send(device);
+}
+
+}  // namespace corvanectl
