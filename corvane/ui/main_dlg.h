@@ -25,6 +25,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "corvane/protocol/device_table.h"
@@ -234,6 +235,13 @@ class CCorvaneDlg : public tk::CDialog {
   void OnStateGo();
   void OnStateInUse();
   void OnStateNoAnswer();
+  // Restore and Reboot move their list past a device whose request is not
+  // sent (in use, or no answer). The skipped row when it was the last and the
+  // operation ends with it (the caller marks the rows, then
+  // EndSkippedOperation); nothing while the operation goes on.
+  std::optional<int> SkipListedDevice();
+  // Progress, status, command buttons and the message `what` about `listed`.
+  void EndSkippedOperation(int listed, const char* what);
   // Ends a search that found nothing or something (timers 1 to 3).
   void EndSearch(bool ipSearch);
   // The message boxes of the results, with the information icon.

@@ -232,25 +232,19 @@ void CCorvaneDlg::OnStateGo() {
       }
     }
   } else if (m_operation == kOperationReboot) {
-    const int listed = m_rebootList.Current();
     if (!partnerBusy) {
       if (!TimerRunning(timer::kRebootWait)) StartTimer(timer::kRebootWait, 1000);
-      SendRebootRequest(listed);
+      SendRebootRequest(m_rebootList.Current());
       m_rebootList.Advance();
       m_rebootList.ready = 1;
-    } else {
-      m_list.SetRowCheck(listed, false);
-      m_rebootList.Advance();
-      m_rebootList.ready = 1;
-      if (m_rebootList.Empty() && !TimerRunning(timer::kRebootWait)) {
-        const int partner = PartnerRow(listed, m_rowKind);
-        SetProgress(kProgressDone);
-        SetRowStatus(listed, "Idle");
-        SetRowStatus(partner, "Connected");
-        SetStatusText(" Idle");
-        EnableCommandButtons();
-        ShowResult(DeviceMessage(partner, kUnderWorking), kWarningCaption);
-      }
+    } else if (const std::optional<int> last = SkipListedDevice()) {
+      const int partner = PartnerRow(*last, m_rowKind);
+      SetProgress(kProgressDone);
+      SetRowStatus(*last, "Idle");
+      SetRowStatus(partner, "Connected");
+      SetStatusText(" Idle");
+      EnableCommandButtons();
+      ShowResult(DeviceMessage(partner, kUnderWorking), kWarningCaption);
     }
   }
   m_list.SetRowCheck(m_currentRow, false);
@@ -279,19 +273,10 @@ void CCorvaneDlg::OnStateInUse() {
     }
     return;
   }
-  const bool reboot = m_operation == kOperationReboot;
-  RowList& list = reboot ? m_rebootList : m_restoreList;
-  const int listed = list.Current();
-  if (reboot) m_list.SetRowCheck(listed, false);
-  list.Advance();
-  list.ready = 1;
-  if (!list.Empty() || (reboot && TimerRunning(timer::kRebootWait))) return;
-  if (!reboot) StopTimer(timer::kRestorePacing);
-  MarkBusyDevice(*this, listed, partnerState);
-  SetProgress(kProgressDone);
-  SetStatusText(" Idle");
-  EnableCommandButtons();
-  ShowResult(DeviceMessage(listed, kUnderWorking), kWarningCaption);
+  const std::optional<int> last = SkipListedDevice();
+  if (!last) return;
+  MarkBusyDevice(*this, *last, partnerState);
+  EndSkippedOperation(*last, kUnderWorking);
 }
 
 void CCorvaneDlg::OnStateNoAnswer() {
@@ -303,19 +288,42 @@ void CCorvaneDlg::OnStateNoAnswer() {
     ShowResult(DeviceMessage(m_currentRow, kDisconnected), kWarningCaption);
     return;
   }
-  const bool reboot = m_operation == kOperationReboot;
-  RowList& list = reboot ? m_rebootList : m_restoreList;
+  const std::optional<int> last = SkipListedDevice();
+  if (!last) return;
+  MarkRowTrouble(m_currentRow, "Disconnected");
+  EndSkippedOperation(*last, kDisconnected);
+}
+
+// What Restore and Reboot do differently when they skip a listed device.
+struct ListedOperation {
+  RowList CCorvaneDlg::*list;
+  bool untickSkipped;     // the skipped row loses its tick
+  UINT_PTR holdingTimer;  // while it runs the operation does not end (0: none)
+  UINT_PTR pacingTimer;   // stopped when the operation ends (0: none)
+};
+static constexpr ListedOperation kRestoreOperation{&CCorvaneDlg::m_restoreList, false, 0,
+                                                   timer::kRestorePacing};
+// The reboot wait (timer 8) shows the end of a Reboot itself once it runs.
+static constexpr ListedOperation kRebootOperation{&CCorvaneDlg::m_rebootList, true, timer::kRebootWait, 0};
+
+std::optional<int> CCorvaneDlg::SkipListedDevice() {
+  const ListedOperation& operation = m_operation == kOperationReboot ? kRebootOperation : kRestoreOperation;
+  RowList& list = this->*operation.list;
   const int listed = list.Current();
-  if (reboot) m_list.SetRowCheck(listed, false);
+  if (operation.untickSkipped) m_list.SetRowCheck(listed, false);
   list.Advance();
   list.ready = 1;
-  if (!list.Empty() || (reboot && TimerRunning(timer::kRebootWait))) return;
-  if (!reboot) StopTimer(timer::kRestorePacing);
-  MarkRowTrouble(m_currentRow, "Disconnected");
+  if (!list.Empty()) return std::nullopt;
+  if (operation.holdingTimer != 0 && TimerRunning(operation.holdingTimer)) return std::nullopt;
+  if (operation.pacingTimer != 0) StopTimer(operation.pacingTimer);
+  return listed;
+}
+
+void CCorvaneDlg::EndSkippedOperation(int listed, const char* what) {
   SetProgress(kProgressDone);
   SetStatusText(" Idle");
   EnableCommandButtons();
-  ShowResult(DeviceMessage(listed, kDisconnected), kWarningCaption);
+  ShowResult(DeviceMessage(listed, what), kWarningCaption);
 }
 
 // ---- restore (6, 7) ----------------------------------------------------------------------------
