@@ -21,37 +21,28 @@ std::string PathOfDetail(const std::uint8_t* detail, std::size_t size) {
   return std::string(path, strnlen(path, size - kDetailPathOffset));
 }
 
-// Closes an interface list when the lookup leaves, whichever way.
-class ListGuard {
+// Closes a platform handle (with `Close`) when the lookup or request leaves,
+// whichever way.
+template <void (PortDriverPlatform::*Close)(PlatformHandle)>
+class HandleGuard {
  public:
-  ListGuard(PortDriverPlatform& platform, PlatformHandle list) : m_platform(platform), m_list(list) {}
-  ~ListGuard() {
-    if (m_list != nullptr) m_platform.CloseInterfaceList(m_list);
+  HandleGuard(PortDriverPlatform& platform, PlatformHandle handle) : m_platform(platform), m_handle(handle) {}
+  ~HandleGuard() {
+    if (m_handle != nullptr) (m_platform.*Close)(m_handle);
   }
-  ListGuard(const ListGuard&) = delete;
-  ListGuard& operator=(const ListGuard&) = delete;
+  HandleGuard(const HandleGuard&) = delete;
+  HandleGuard& operator=(const HandleGuard&) = delete;
 
  private:
   PortDriverPlatform& m_platform;
-  PlatformHandle m_list;
+  PlatformHandle m_handle;
 };
 
-// Closes an open port device when the request leaves.
-class DeviceGuard {
- public:
-  DeviceGuard(PortDriverPlatform& platform, PlatformHandle device) : m_platform(platform), m_device(device) {}
-  ~DeviceGuard() {
-    if (m_device != nullptr) m_platform.CloseDevice(m_device);
-  }
-  DeviceGuard(const DeviceGuard&) = delete;
-  DeviceGuard& operator=(const DeviceGuard&) = delete;
-
- private:
-  PortDriverPlatform& m_platform;
-  PlatformHandle m_device;
-};
+using ListGuard = HandleGuard<&PortDriverPlatform::CloseInterfaceList>;
+using DeviceGuard = HandleGuard<&PortDriverPlatform::CloseDevice>;
 
 constexpr const char* kStopTerminal = "Please stop terminal program first\n";
+constexpr const char* kListFailed = "Enumeration device failed (0x%x)\n";
 
 }  // namespace
 
@@ -91,35 +82,40 @@ void PortDriverChannel::Diagnostic(const std::string& line) const {
   if (m_output.diagnostic) m_output.diagnostic(line);
 }
 
-bool PortDriverChannel::EnumeratePortInterfaces(const std::function<bool(int, const std::string&)>& visit) {
-  m_detailReadFailed = false;
+PlatformHandle PortDriverChannel::OpenInterfaceList(const char* failureFormat) {
   PlatformHandle list = m_platform.OpenInterfaceList();
-  if (list == nullptr) {
-    Diagnostic(FormatCode("Enumeration device failed (0x%x)\n", m_platform.LastError()));
+  if (list == nullptr) Diagnostic(FormatCode(failureFormat, m_platform.LastError()));
+  return list;
+}
+
+bool PortDriverChannel::ReadDetail(PlatformHandle list, std::vector<std::uint8_t>& detail) {
+  std::fill(detail.begin(), detail.end(), 0);
+  PutLe32(detail.data(), kDetailSizeField);
+  std::uint32_t required = 0;
+  if (!m_platform.GetInterfaceDetail(list, detail.data(), kDetailBufferSize, &required)) {
+    Diagnostic(FormatCode("Error %d getting interface detail\n", m_platform.LastError()));
+    m_detailReadFailed = true;
     return false;
   }
+  return true;
+}
+
+bool PortDriverChannel::EnumeratePortInterfaces(const std::function<bool(int, const std::string&)>& visit) {
+  m_detailReadFailed = false;
+  PlatformHandle list = OpenInterfaceList(kListFailed);
+  if (list == nullptr) return false;
   ListGuard guard(m_platform, list);
   std::vector<std::uint8_t> detail(kDetailBufferSize);
   for (int i = 0; m_platform.EnumInterface(list, i); ++i) {
-    std::fill(detail.begin(), detail.end(), 0);
-    PutLe32(detail.data(), kDetailSizeField);
-    std::uint32_t required = 0;
-    if (!m_platform.GetInterfaceDetail(list, detail.data(), kDetailBufferSize, &required)) {
-      Diagnostic(FormatCode("Error %d getting interface detail\n", m_platform.LastError()));
-      m_detailReadFailed = true;
-      return false;
-    }
+    if (!ReadDetail(list, detail)) return false;
     if (!visit(i, PathOfDetail(detail.data(), detail.size()))) break;
   }
   return true;
 }
 
 bool PortDriverChannel::FindPortDevicePath(int portId, std::string& path) {
-  PlatformHandle list = m_platform.OpenInterfaceList();
-  if (list == nullptr) {
-    Diagnostic(FormatCode("Enumeration device                Failed (0x%x)\n", m_platform.LastError()));
-    return false;
-  }
+  PlatformHandle list = OpenInterfaceList("Enumeration device                Failed (0x%x)\n");
+  if (list == nullptr) return false;
   ListGuard guard(m_platform, list);
   if (!m_platform.EnumInterface(list, portId)) {
     Diagnostic(FormatCode("Enumerate interfaces             Failed (0x%x)\n", m_platform.LastError()));
@@ -156,62 +152,55 @@ PlatformHandle PortDriverChannel::OpenPortDevice(int portId) {
   return device;
 }
 
-bool PortDriverChannel::GetDosName(int portId, std::string& name) {
-  PlatformHandle device = OpenPortDevice(portId);
-  if (device == nullptr) {
-    tk::AfxMessageBox(kStopTerminal);
-    return false;
-  }
-  DeviceGuard guard(m_platform, device);
-  DosNameReply reply{};
-  std::uint32_t returned = 0;
-  name.clear();
-  if (!m_platform.DeviceControl(device, IOCTL_GET_DOS_NAME, nullptr, 0, reply.data(), reply.size(),
-                                &returned)) {
-    tk::AfxMessageBox(FormatCode("IOCTL_GET_DOS_NAME Failed (0x%x)\n", m_platform.LastError()));
-    return true;
-  }
-  name = DecodeDosName(reply);
-  return true;
-}
-
-bool PortDriverChannel::GetRemoteInfo(int portId, RemoteEndpoint& endpoint) {
-  PlatformHandle device = OpenPortDevice(portId);
-  if (device == nullptr) return false;
-  DeviceGuard guard(m_platform, device);
-  RemoteInfoReply reply{};
-  std::uint32_t returned = 0;
-  if (!m_platform.DeviceControl(device, IOCTL_GET_REMOTE_INFO, nullptr, 0, reply.data(), reply.size(),
-                                &returned)) {
-    tk::AfxMessageBox(FormatCode("IOCTL_GET_REMOTE_INFO Failed (0x%x)\n", m_platform.LastError()));
-    reply.fill(0);
-  }
-  endpoint = DecodeRemoteInfoReply(reply);
-  return true;
-}
-
-void PortDriverChannel::SetRemoteInfo(int portId, const RemoteEndpoint& endpoint) {
-  PlatformHandle device = OpenPortDevice(portId);
-  if (device == nullptr) return;
-  DeviceGuard guard(m_platform, device);
-  RemoteInfoRequest request = EncodeRemoteInfoRequest(endpoint);
-  std::uint32_t returned = 0;
-  if (!m_platform.DeviceControl(device, IOCTL_SET_REMOTE_INFO, request.data(), request.size(), nullptr, 0,
-                                &returned)) {
-    tk::AfxMessageBox(FormatCode("IOCTL_SET_REMOTE_INFO Failed (0x%x)\n", m_platform.LastError()));
-  }
-}
-
-ControlResult PortDriverChannel::SendBare(int portId, std::uint32_t code) {
+ControlResult PortDriverChannel::Request(int portId, const ControlRequest& request) {
   ControlResult result;
   PlatformHandle device = OpenPortDevice(portId);
   if (device == nullptr) return result;
   DeviceGuard guard(m_platform, device);
   result.opened = true;
   std::uint32_t returned = 0;
-  result.succeeded = m_platform.DeviceControl(device, code, nullptr, 0, nullptr, 0, &returned);
-  if (!result.succeeded) result.error = m_platform.LastError();
+  result.succeeded = m_platform.DeviceControl(device, request.code, request.in, request.inSize, request.out,
+                                              request.outSize, &returned);
+  if (!result.succeeded) {
+    result.error = m_platform.LastError();
+    if (request.failureMessage != nullptr)
+      tk::AfxMessageBox(FormatCode(request.failureMessage, result.error));
+  }
   return result;
+}
+
+bool PortDriverChannel::GetDosName(int portId, std::string& name) {
+  DosNameReply reply{};
+  const ControlResult result = Request(portId, {IOCTL_GET_DOS_NAME, nullptr, 0, reply.data(), reply.size(),
+                                                "IOCTL_GET_DOS_NAME Failed (0x%x)\n"});
+  if (!result.opened) {
+    tk::AfxMessageBox(kStopTerminal);
+    return false;
+  }
+  // A failed request leaves the name empty.
+  name = result.succeeded ? DecodeDosName(reply) : std::string();
+  return true;
+}
+
+bool PortDriverChannel::GetRemoteInfo(int portId, RemoteEndpoint& endpoint) {
+  RemoteInfoReply reply{};
+  const ControlResult result = Request(portId, {IOCTL_GET_REMOTE_INFO, nullptr, 0, reply.data(), reply.size(),
+                                                "IOCTL_GET_REMOTE_INFO Failed (0x%x)\n"});
+  if (!result.opened) return false;
+  // A failed request reads as an all-zero reply.
+  if (!result.succeeded) reply.fill(0);
+  endpoint = DecodeRemoteInfoReply(reply);
+  return true;
+}
+
+void PortDriverChannel::SetRemoteInfo(int portId, const RemoteEndpoint& endpoint) {
+  const RemoteInfoRequest request = EncodeRemoteInfoRequest(endpoint);
+  Request(portId, {IOCTL_SET_REMOTE_INFO, request.data(), request.size(), nullptr, 0,
+                   "IOCTL_SET_REMOTE_INFO Failed (0x%x)\n"});
+}
+
+ControlResult PortDriverChannel::SendBare(int portId, std::uint32_t code) {
+  return Request(portId, {code, nullptr, 0, nullptr, 0, nullptr});
 }
 
 ControlResult PortDriverChannel::ConnectPort(int portId) {
@@ -224,21 +213,12 @@ ControlResult PortDriverChannel::DisconnectPort(int portId) {
 
 bool PortDriverChannel::GetPortInstanceId(int portId, std::string& instanceText) {
   m_detailReadFailed = false;
-  PlatformHandle list = m_platform.OpenInterfaceList();
-  if (list == nullptr) {
-    Diagnostic(FormatCode("Enumeration device failed (0x%x)\n", m_platform.LastError()));
-    return false;
-  }
+  PlatformHandle list = OpenInterfaceList(kListFailed);
+  if (list == nullptr) return false;
   ListGuard guard(m_platform, list);
   if (!m_platform.EnumInterface(list, portId)) return false;
-  std::vector<std::uint8_t> detail(kDetailBufferSize, 0);
-  PutLe32(detail.data(), kDetailSizeField);
-  std::uint32_t required = 0;
-  if (!m_platform.GetInterfaceDetail(list, detail.data(), kDetailBufferSize, &required)) {
-    Diagnostic(FormatCode("Error %d getting interface detail\n", m_platform.LastError()));
-    m_detailReadFailed = true;
-    return false;
-  }
+  std::vector<std::uint8_t> detail(kDetailBufferSize);
+  if (!ReadDetail(list, detail)) return false;
   instanceText = InstanceTextFromPath(PathOfDetail(detail.data(), detail.size()));
   return true;
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "marlet/driver/driver_platform.h"
 #include "marlet/driver/driver_records.h"
@@ -69,7 +70,26 @@ class PortDriverChannel {
   bool DetailReadFailed() const { return m_detailReadFailed; }
 
  private:
+  // One control request and what its failure shows.
+  struct ControlRequest {
+    std::uint32_t code;
+    const std::uint8_t* in;
+    std::uint32_t inSize;
+    std::uint8_t* out;
+    std::uint32_t outSize;
+    // printf-style message box text with the platform error; null: none.
+    const char* failureMessage;
+  };
+  // Opens the port's device, sends `request` and closes the device again.
+  ControlResult Request(int portId, const ControlRequest& request);
   ControlResult SendBare(int portId, std::uint32_t code);
+  // The present interfaces; null after the diagnostic `failureFormat` with
+  // the platform error.
+  PlatformHandle OpenInterfaceList(const char* failureFormat);
+  // Reads the detail record of the interface last selected into `detail`
+  // (kDetailBufferSize bytes, cleared, its size field set). False after the
+  // diagnostic, with DetailReadFailed set.
+  bool ReadDetail(PlatformHandle list, std::vector<std::uint8_t>& detail);
   void Diagnostic(const std::string& line) const;
 
   PortDriverPlatform& m_platform;
