@@ -17,12 +17,9 @@ constexpr int kTtlHigh = 128;
 
 const DialogTemplate& SearchDialogTemplate() {
   static const DialogTemplate tmpl{
-      "Searching",
-      {0, 0, 236, 118},
-      WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT,
-      "MS Shell Dlg",
-      8,
-      {
+      .caption = "Searching",
+      .rect = {0, 0, 236, 118},
+      .controls{
           GroupBox("Searching Setting", {7, 7, 229, 80}),
           RadioButton(ids::kMethodMulticast, "Multicast", {14, 20, 80, 30}).Group().TabStop(),
           RadioButton(ids::kMethodBroadcast, "Broadcast", {124, 20, 190, 30}),
@@ -45,12 +42,9 @@ const DialogTemplate& SearchDialogTemplate() {
 
 const DialogTemplate& IPSearchDialogTemplate() {
   static const DialogTemplate tmpl{
-      "IP Searching",
-      {0, 0, 180, 70},
-      WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT,
-      "MS Shell Dlg",
-      8,
-      {
+      .caption = "IP Searching",
+      .rect = {0, 0, 180, 70},
+      .controls{
           Label("IP", {10, 12, 22, 22}),
           Edit(ids::kIpSearchAddress, {26, 10, 110, 22}),
           Label("Port", {10, 30, 26, 40}).Hidden(),

@@ -30,12 +30,9 @@ constexpr ColumnDef kColumns[] = {
 
 const DialogTemplate& AboutDialogTemplate() {
   static const DialogTemplate tmpl{
-      "About Corvane",
-      {0, 0, 200, 62},
-      WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT,
-      "MS Shell Dlg",
-      8,
-      {
+      .caption = "About Corvane",
+      .rect = {0, 0, 200, 62},
+      .controls{
           IconPicture(kIconMain, {10, 10, 30, 30}),
           Label("Corvane Version 2.9", {40, 10, 190, 20}),
           Label("Device server manager", {40, 24, 190, 34}),

@@ -9,12 +9,9 @@ using namespace tk;
 
 const DialogTemplate& SettingDialogTemplate() {
   static const DialogTemplate tmpl{
-      "Setting",
-      {0, 0, 200, 96},
-      WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT,
-      "MS Shell Dlg",
-      8,
-      {
+      .caption = "Setting",
+      .rect = {0, 0, 200, 96},
+      .controls{
           GroupBox("Timer setting", {7, 7, 193, 68}),
           Label("Search period", {14, 20, 70, 30}),
           Edit(ids::kSearchPeriod, {74, 18, 120, 30}).Style(ES_NUMBER),

@@ -9,12 +9,9 @@ using namespace tk;
 
 const DialogTemplate& UpgradeDialogTemplate() {
   static const DialogTemplate tmpl{
-      "Firmware Upgrade",
-      {0, 0, 286, 218},
-      WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT,
-      "MS Shell Dlg",
-      8,
-      {
+      .caption = "Firmware Upgrade",
+      .rect = {0, 0, 286, 218},
+      .controls{
           GroupBox("IP Address for Boot Loader", {7, 7, 140, 38}),
           IPAddress(ids::kBootLoaderAddress, {14, 19, 133, 32}),
           GroupBox("Timer", {146, 7, 279, 38}),
