@@ -101,11 +101,7 @@ bool CSearchDlg::OnCommand(UINT id, UINT code, Handle control) {
   return CDialog::OnCommand(id, code, control);
 }
 
-// OK and Cancel both keep the dialog open until every value is in range.
-void CSearchDlg::OnOK() {
-  if (UpdateData(TRUE)) EndDialog(IDOK);
-}
-
+// Cancel, like OK, keeps the dialog open until every value is in range.
 void CSearchDlg::OnCancel() {
   if (UpdateData(TRUE)) EndDialog(IDCANCEL);
 }
@@ -121,10 +117,7 @@ void CIPSearchDlg::DoDataExchange(CDataExchange* pDX) {
   DDV_MinMaxInt(pDX, m_port, kPortLow, kPortHigh);
 }
 
-void CIPSearchDlg::OnOK() {
-  if (UpdateData(TRUE)) EndDialog(IDOK);
-}
-
+// Cancel, like OK, keeps the dialog open until every value is in range.
 void CIPSearchDlg::OnCancel() {
   if (UpdateData(TRUE)) EndDialog(IDCANCEL);
 }

@@ -29,7 +29,6 @@ class CSearchDlg : public tk::CDialog {
 
  protected:
   tk::BOOL OnInitDialog() override;
-  void OnOK() override;
   void OnCancel() override;
   void DoDataExchange(tk::CDataExchange* pDX) override;
   bool OnCommand(tk::UINT id, tk::UINT code, tk::Handle control) override;
@@ -46,7 +45,6 @@ class CIPSearchDlg : public tk::CDialog {
   int m_port = 25122;
 
  protected:
-  void OnOK() override;
   void OnCancel() override;
   void DoDataExchange(tk::CDataExchange* pDX) override;
 };

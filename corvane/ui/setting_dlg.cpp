@@ -40,18 +40,10 @@ void CCVNSettingDlg::DoDataExchange(CDataExchange* pDX) {
   DDV_MinMaxInt(pDX, m_rebootPeriod, kRebootPeriodLow, kPeriodHigh);
 }
 
-void CCVNSettingDlg::TakeValuesAndClose(int result) {
-  // The validation shows the range message itself; the dialog then stays open.
-  if (UpdateData(TRUE)) EndDialog(result);
-}
-
-void CCVNSettingDlg::OnOK() {
-  TakeValuesAndClose(IDOK);
-}
-
-// Cancel keeps the edited values just as OK does.
+// Cancel keeps the edited values just as OK does. The validation shows the
+// range message itself; the dialog then stays open.
 void CCVNSettingDlg::OnCancel() {
-  TakeValuesAndClose(IDCANCEL);
+  if (UpdateData(TRUE)) EndDialog(IDCANCEL);
 }
 
 }  // namespace corvane::ui

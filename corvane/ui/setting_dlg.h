@@ -22,14 +22,10 @@ class CCVNSettingDlg : public tk::CDialog {
   int m_rebootPeriod = 15;   // seconds waited for restarting devices
 
  protected:
-  // OK and Cancel both take the edited values and close only when all three
-  // periods lie in their ranges.
-  void OnOK() override;
+  // Cancel, like the toolkit's OK, takes the edited values and closes only
+  // when all three periods lie in their ranges.
   void OnCancel() override;
   void DoDataExchange(tk::CDataExchange* pDX) override;
-
- private:
-  void TakeValuesAndClose(int result);
 };
 
 }  // namespace corvane::ui
