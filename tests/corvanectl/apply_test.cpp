@@ -2,20 +2,11 @@
 // device, run as a user runs them: the program in the PC namespace, devsim's
 // devices in the device namespace of the same pair.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
-#include <optional>
-#include <sstream>
+#include <algorithm>
 #include <string>
 
-#include "netns.h"
-
-extern char** environ;
+#include "ctl_fixture.h"
 
 namespace {
 
@@ -51,16 +42,9 @@ std::string Device(const std::string& name, int last, int ports, const std::stri
          portList + R"(], "timings": {"restartMs": 100})" + extra + "}";
 }
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+using ctltest::ReadText;
+using ctltest::Result;
+using ctltest::WriteText;
 
 // `text` with the value of line `line` (1-based) replaced, padded as a saved file pads it.
 std::string WithValue(std::string text, int line, const std::string& value) {
@@ -71,76 +55,23 @@ std::string WithValue(std::string text, int line, const std::string& value) {
   return text.replace(start, 24, padded);
 }
 
-struct Result {
-  int code = -1;
-  std::string out;
-  std::string err;
-};
-
-class CorvaneCtlApply : public ::testing::Test {
+class CorvaneCtlApply : public ctltest::CtlOnPair {
  protected:
   void SetUp() override {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root for network namespaces";
-    net.emplace(std::vector<std::string>{kOnePortIp, kTwoPortIp, kInUseIp, kNoAckIp, kIgnoresSetIp, kSlowIp,
-                                         kSlowToo});
-    ASSERT_TRUE(net->ok()) << net->error();
-    const std::string config = File("devsim.json");
-    WriteText(config, R"({"devices": [)" + Device("FRESH", 20, 1) + ", " + Device("PAIR", 21, 2) + ", " +
-                          Device("BUSY", 22, 1) + ", " +
-                          Device("DEAF", 23, 1, R"(, "faults": {"dropReplies": [3]})") + ", " +
-                          Device("STUBBORN", 24, 1, R"(, "faults": {"ignoreSet": true})") + ", " +
-                          Device("SLOW", 25, 1, R"(, "timings": {"restartMs": 60000})") + ", " +
-                          Device("SLOW", 26, 1, R"(, "timings": {"restartMs": 60000})") + "]}");
-    const std::string line = "exec ip netns exec " + net->dev.name() +
-                             " timeout -k 2 300 " DEVSIM_PROGRAM " --config " + config + " >" +
-                             File("devsim.log") + " 2>&1";
-    const char* argv[] = {"sh", "-c", line.c_str(), nullptr};
-    ASSERT_EQ(posix_spawn(&sim, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
-    ASSERT_TRUE(Listening());
-  }
-  void TearDown() override {
-    if (sim > 0) {
-      ::kill(sim, SIGTERM);
-      ::waitpid(sim, nullptr, 0);
-    }
-    for (const auto& f : files) std::remove(f.c_str());
-  }
-  std::string File(const std::string& name) {
-    files.push_back("/tmp/t12-apply-" + std::to_string(::getpid()) + "-" + name);
-    return files.back();
-  }
-  bool Listening() {
-    for (int i = 0; i < 100; ++i) {
-      const std::string probe = "ip netns exec " + net->dev.name() + " ss -Hlun 'sport = :25124' | grep -q .";
-      if (std::system(probe.c_str()) == 0) return true;
-      ::usleep(50'000);
-    }
-    return false;
-  }
-  // The program with `args` in the PC namespace, its input not a terminal.
-  Result Ctl(const std::string& args) {
-    const std::string err = File("stderr.log");
-    const std::string command = "ip netns exec " + net->pc.name() +
-                                " timeout -k 2 60 " CORVANECTL_PROGRAM " " + args + " </dev/null 2>" + err;
-    Result run;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (!p) return run;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) run.out.append(buffer, n);
-    const int status = ::pclose(p);
-    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = ReadText(err);
-    return run;
+    CtlOnPair::SetUp();
+    if (IsSkipped()) return;
+    StartPair({kOnePortIp, kTwoPortIp, kInUseIp, kNoAckIp, kIgnoresSetIp, kSlowIp, kSlowToo},
+              Device("FRESH", 20, 1) + ", " + Device("PAIR", 21, 2) + ", " + Device("BUSY", 22, 1) + ", " +
+                  Device("DEAF", 23, 1, R"(, "faults": {"dropReplies": [3]})") + ", " +
+                  Device("STUBBORN", 24, 1, R"(, "faults": {"ignoreSet": true})") + ", " +
+                  Device("SLOW", 25, 1, R"(, "timings": {"restartMs": 60000})") + ", " +
+                  Device("SLOW", 26, 1, R"(, "timings": {"restartMs": 60000})"));
   }
   std::string Backup(const std::string& target, const std::string& name) {
     const std::string path = File(name);
     EXPECT_EQ(Ctl("backup " + target + " " + path).code, 0) << target;
     return ReadText(path);
   }
-
-  std::optional<testnet::PcDevNetwork> net;
-  pid_t sim = -1;
-  std::vector<std::string> files;
 };
 
 // A golden file of the device manager's save and load tests goes to the device
@@ -218,7 +149,7 @@ TEST_F(CorvaneCtlApply, BadFilesAreRefusedNamingTheLine) {
   EXPECT_EQ(Ctl("apply " + path + " 198.51.100.99 --yes --wait 300").code, 3);
   EXPECT_EQ(Ctl("apply " + path + " --yes").code, 2);
   EXPECT_EQ(Ctl("apply " + path + " 198.51.100.20 --restart-wait soon").code, 2);
-  EXPECT_TRUE(ReadText(File("devsim.log")).find("settings applied") == std::string::npos);
+  EXPECT_TRUE(ReadText(log).find("settings applied") == std::string::npos);
 }
 
 // A device that cannot or does not take the settings fails the run with a line

@@ -1,22 +1,13 @@
 // corvanectl as a user runs it: the program in the PC namespace, devsim with a
 // one-port and a two-port device in the device namespace of the same pair.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <set>
-#include <sstream>
 #include <string>
 
-#include "netns.h"
-
-extern char** environ;
+#include "ctl_fixture.h"
 
 namespace {
 
@@ -27,7 +18,7 @@ constexpr const char* kTwoPortIp = "198.51.100.21";
 
 // The devices of the golden settings files: the one-port device with multicast
 // management off, so that only the two-port device answers a multicast search.
-constexpr const char* kDevices = R"({"devices": [
+constexpr const char* kDevices = R"(
   {"name": "AB", "mac": "02-00-5E-01-A2-0F", "address": "198.51.100.20", "dhcp": false,
    "staticIp": "192.168.0.50", "netmask": "255.255.255.0", "gateway": "192.168.0.1", "dns": "192.168.0.2",
    "timeoutMinutes": 5, "autoConnect": false, "broadcastManagement": true, "multicastManagement": false,
@@ -44,73 +35,18 @@ constexpr const char* kDevices = R"({"devices": [
              {"mode": "client", "tcp": false, "udp": true, "dataPort": 4002, "destIp": "10.1.2.99",
               "destPort": 5001, "baudCode": 8, "dataBitsCode": 2, "parityCode": 1, "flowCode": 1,
               "stopBitsCode": 1, "txTimerMs": 250, "rs485": true, "state": "connected"}],
-   "timings": {"restartMs": 100}}]})";
+   "timings": {"restartMs": 100}})";
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using ctltest::ReadText;
+using ctltest::Result;
 
-struct Result {
-  int code = -1;
-  std::string out;
-};
-
-class CorvaneCtl : public ::testing::Test {
+class CorvaneCtl : public ctltest::CtlOnPair {
  protected:
   void SetUp() override {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root for network namespaces";
-    net.emplace(std::vector<std::string>{kOnePortIp, kTwoPortIp});
-    ASSERT_TRUE(net->ok()) << net->error();
-    const std::string config = File("devsim.json");
-    std::ofstream(config) << kDevices;
-    const std::string line = "exec ip netns exec " + net->dev.name() +
-                             " timeout -k 2 120 " DEVSIM_PROGRAM " --config " + config + " >" +
-                             File("devsim.log") + " 2>&1";
-    const char* argv[] = {"sh", "-c", line.c_str(), nullptr};
-    ASSERT_EQ(posix_spawn(&sim, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
-    ASSERT_TRUE(Listening(25124));
+    CtlOnPair::SetUp();
+    if (IsSkipped()) return;
+    StartPair({kOnePortIp, kTwoPortIp}, kDevices);
   }
-  void TearDown() override {
-    if (sim > 0) {
-      ::kill(sim, SIGTERM);
-      ::waitpid(sim, nullptr, 0);
-    }
-    for (const auto& f : files) std::remove(f.c_str());
-  }
-  std::string File(const std::string& name) {
-    files.push_back("/tmp/t12-corvanectl-" + std::to_string(::getpid()) + "-" + name);
-    return files.back();
-  }
-  bool Listening(unsigned port) {
-    for (int i = 0; i < 100; ++i) {
-      const std::string probe = "ip netns exec " + net->dev.name() +
-                                " ss -Hlun 'sport = :" + std::to_string(port) + "' | grep -q .";
-      if (std::system(probe.c_str()) == 0) return true;
-      ::usleep(50'000);
-    }
-    return false;
-  }
-  // The program with `args` in the PC namespace: its exit code and standard output.
-  Result Ctl(const std::string& args) {
-    const std::string command = "ip netns exec " + net->pc.name() +
-                                " timeout -k 2 30 " CORVANECTL_PROGRAM " " + args + " </dev/null 2>>" +
-                                File("stderr.log");
-    Result run;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (!p) return run;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) run.out.append(buffer, n);
-    const int status = ::pclose(p);
-    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-  }
-
-  std::optional<testnet::PcDevNetwork> net;
-  pid_t sim = -1;
-  std::vector<std::string> files;
 };
 
 // Every way of searching lists the ports of the devices it reaches, as the

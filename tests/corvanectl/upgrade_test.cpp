@@ -2,10 +2,7 @@
 // in a PC namespace, devsim's devices (with their boot loaders) in device
 // namespaces joined to it by veth pairs.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <netinet/in.h>
@@ -13,32 +10,19 @@
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <set>
-#include <sstream>
 #include <string>
 
+#include "ctl_fixture.h"
 #include "devsim/boot_loader.h"
-#include "netns.h"
-
-extern char** environ;
 
 namespace {
 
 using corvane::protocol::Bytes;
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::size_t Count(const std::string& text, const std::string& what) {
-  std::size_t n = 0;
-  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
+using ctltest::Count;
+using ctltest::ReadText;
+using ctltest::Result;
 
 // A device of devsim's configuration: one or two ports, quick restarts.
 std::string Device(const std::string& name, const std::string& mac, const std::string& address, int ports,
@@ -49,65 +33,14 @@ std::string Device(const std::string& name, const std::string& mac, const std::s
          R"(], "timings": {"restartMs": 100, "bootLoaderDelayMs": 100}, "faults": )" + faults + "}";
 }
 
-struct Result {
-  int code = -1;
-  std::string out;
-};
+using CtlOnNetwork = ctltest::CtlTest;
 
-class CtlOnNetwork : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root for network namespaces";
-  }
-  void TearDown() override {
-    for (const pid_t pid : sims) {
-      ::kill(pid, SIGTERM);
-      ::waitpid(pid, nullptr, 0);
-    }
-    for (const auto& f : files) std::remove(f.c_str());
-  }
-  std::string File(const std::string& name) {
-    files.push_back("/tmp/t12-upgrade-" + std::to_string(::getpid()) + "-" + name);
-    return files.back();
-  }
-  // devsim with `devices` (JSON objects, comma-separated) in `ns`; its log file.
-  std::string StartDevsim(const testnet::Namespace& ns, const std::string& devices) {
-    const std::string config = File(ns.name() + ".json");
-    const std::string log = File(ns.name() + ".log");
-    std::ofstream(config) << R"({"devices": [)" << devices << "]}";
-    const std::string line = "exec ip netns exec " + ns.name() +
-                             " timeout -k 2 120 " DEVSIM_PROGRAM " --config " + config + " >" + log + " 2>&1";
-    const char* argv[] = {"sh", "-c", line.c_str(), nullptr};
-    pid_t pid = -1;
-    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) == 0) {
-      sims.push_back(pid);
-    }
-    for (int i = 0; i < 100 && Count(ReadText(log), "ready") == 0; ++i) ::usleep(50'000);
-    return log;
-  }
-  // The program in `ns` with `args`: its exit code and standard output.
-  Result Ctl(const testnet::Namespace& ns, const std::string& args) {
-    const std::string command = "ip netns exec " + ns.name() + " timeout -k 2 100 " CORVANECTL_PROGRAM " " +
-                                args + " </dev/null 2>>" + File("stderr.log");
-    Result run;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (!p) return run;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) run.out.append(buffer, n);
-    const int status = ::pclose(p);
-    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-  }
-  std::string WriteImage(const std::string& name, const Bytes& bytes) {
-    const std::string path = File(name);
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return path;
-  }
-
-  std::vector<pid_t> sims;
-  std::vector<std::string> files;
-};
+// `bytes` written to `path`; the path.
+std::string WriteImage(const std::string& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
 
 // An image of `size` bytes with a version mark the simulated devices report.
 Bytes Image(std::size_t size) {
@@ -120,27 +53,24 @@ Bytes Image(std::size_t size) {
   return b;
 }
 
-class CtlUpgrade : public CtlOnNetwork {
+class CtlUpgrade : public ctltest::CtlOnPair {
  protected:
   void SetUp() override {
-    CtlOnNetwork::SetUp();
+    CtlOnPair::SetUp();
     if (IsSkipped()) return;
-    net.emplace(std::vector<std::string>{"198.51.100.20", "198.51.100.21", "198.51.100.22"});
-    ASSERT_TRUE(net->ok()) << net->error();
-    log = StartDevsim(net->dev, Device("ONE", "02-00-5E-01-B0-01", "198.51.100.20", 1) + "," +
-                                    Device("TWO", "02-00-5E-01-B0-02", "198.51.100.21", 2) + "," +
-                                    Device("LOSSY", "02-00-5E-01-B0-03", "198.51.100.22", 1,
-                                           R"({"lossPercent": 8, "reorderPercent": 5, "faultSeed": 11})"));
+    StartPair({"198.51.100.20", "198.51.100.21", "198.51.100.22"},
+              Device("ONE", "02-00-5E-01-B0-01", "198.51.100.20", 1) + "," +
+                  Device("TWO", "02-00-5E-01-B0-02", "198.51.100.21", 2) + "," +
+                  Device("LOSSY", "02-00-5E-01-B0-03", "198.51.100.22", 1,
+                         R"({"lossPercent": 8, "reorderPercent": 5, "faultSeed": 11})"));
   }
-  std::optional<testnet::PcDevNetwork> net;
-  std::string log;
 };
 
 // Each device, by address or MAC, one-port, two-port and over a lossy link,
 // gets the image byte for byte and answers again; the run says so per device.
 TEST_F(CtlUpgrade, DeliversTheImageByteExactToEachDevice) {
   const Bytes image = Image(70'000);
-  const std::string path = WriteImage("fw.bin", image);
+  const std::string path = WriteImage(File("fw.bin"), image);
   const Result run =
       Ctl(net->pc, "upgrade 198.51.100.20 02-00-5E-01-B0-02 198.51.100.22 --yes --image " + path);
   EXPECT_EQ(run.code, 0) << run.out;
@@ -174,7 +104,7 @@ TEST_F(CtlUpgrade, DeliversTheImageByteExactToEachDevice) {
 // device hears a word; a port that cannot be had ends the run before the
 // upgrade request; a device that does not answer fails the run.
 TEST_F(CtlUpgrade, RefusesBeforeTheDeviceIsTold) {
-  const std::string good = WriteImage("good.bin", Image(2000));
+  const std::string good = WriteImage(File("good.bin"), Image(2000));
   const std::string oversize = File("oversize.bin");
   std::ofstream(oversize).close();
   ASSERT_EQ(::truncate(oversize.c_str(), 16'777'216), 0);

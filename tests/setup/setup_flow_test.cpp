@@ -17,14 +17,10 @@ constexpr const char* kConfirm =
     "This operation will cause the device to reboot.\r\nDo you want to proceed ?";
 
 devsim::DeviceConfig Device(const std::string& name, std::uint8_t macLast, int hostByte, bool twoPort) {
-  devsim::DeviceConfig c;
-  c.record = MakeRecord(name, macLast, hostByte, twoPort);
-  c.record.netmask = 0xFFFFFF00;
+  devsim::DeviceConfig c = SimulatedDevice(name, macLast, hostByte, twoPort, 1000);
   c.record.staticIp = c.record.dynamicIp;
   c.record.ports[0].destPort = 5001;
   c.record.ports[1].destPort = 5002;
-  c.address = "198.51.100." + std::to_string(hostByte);
-  c.timings.restartMs = 1000;
   return c;
 }
 

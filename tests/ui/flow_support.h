@@ -18,6 +18,18 @@
 
 namespace corvane::ui::testing {
 
+// A simulated device answering at MakeRecord's address in the pair's /24,
+// silent for `restartMs` after each restart.
+inline devsim::DeviceConfig SimulatedDevice(const std::string& name, std::uint8_t macLast, int hostByte,
+                                            bool twoPort, int restartMs) {
+  devsim::DeviceConfig c;
+  c.record = MakeRecord(name, macLast, hostByte, twoPort);
+  c.record.netmask = 0xFFFFFF00;
+  c.address = "198.51.100." + std::to_string(hostByte);
+  c.timings.restartMs = restartMs;
+  return c;
+}
+
 class FlowTest : public HeadlessTest {
  protected:
   std::unique_ptr<testnet::PcDevNetwork> net;

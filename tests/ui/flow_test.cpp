@@ -13,12 +13,7 @@ namespace {
 using tk::CWnd;
 
 devsim::DeviceConfig Device(const std::string& name, std::uint8_t macLast, int hostByte, bool twoPort) {
-  devsim::DeviceConfig c;
-  c.record = MakeRecord(name, macLast, hostByte, twoPort);
-  c.record.netmask = 0xFFFFFF00;
-  c.address = "198.51.100." + std::to_string(hostByte);
-  c.timings.restartMs = 2000;
-  return c;
+  return SimulatedDevice(name, macLast, hostByte, twoPort, 2000);
 }
 
 class Flows : public FlowTest {

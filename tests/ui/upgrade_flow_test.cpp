@@ -48,12 +48,8 @@ class UpgradeFlows : public FlowTest {
 
   // One two-port device at 198.51.100.11 on the simulator's own clock.
   static devsim::DeviceConfig TwoPortDevice(bool inBootLoader = false) {
-    devsim::DeviceConfig c;
+    devsim::DeviceConfig c = SimulatedDevice("two", 2, 11, true, 100);
     c.startInBootLoader = inBootLoader;
-    c.record = MakeRecord("two", 2, 11, true);
-    c.record.netmask = 0xFFFFFF00;
-    c.address = "198.51.100.11";
-    c.timings.restartMs = 100;
     c.timings.bootLoaderDelayMs = 0;
     return c;
   }
@@ -63,6 +59,24 @@ class UpgradeFlows : public FlowTest {
     Search(dlg);
     ASSERT_EQ(dlg.m_list.GetItemCount(), 2);
     hl::ClickListCell(dlg.m_list, 1, kColName);
+  }
+
+  // The command; the window blocks while it serves the image, so the devices
+  // answer on their own thread meanwhile.
+  void Upgrade(CCorvaneDlg& dlg) {
+    sim->Start();
+    dlg.OnUpgrade();
+    sim->Stop();
+  }
+
+  // The device found and ticked, fw.bin chosen on a first run (no store yet)
+  // and confirmed, then the command.
+  void UpgradeTheTickedDevice(CCorvaneDlg& dlg) {
+    SearchAndTickTheDevice(dlg);
+    hl::ExpectMessageBox(upgrade::kMsgStoreUnreadable);
+    ExpectUpgradeDialog((dir / "fw.bin").string());
+    hl::ExpectMessageBox(kConfirm, tk::IDYES);
+    Upgrade(dlg);
   }
 
   // The dialog as the user fills it: the firmware path typed, OK.
@@ -91,13 +105,7 @@ TEST_F(UpgradeFlows, TickedTwoPortDeviceGetsTheImageByteExactAndIsSearchedAgain)
   Network();
   const protocol::Bytes image = WriteImage("fw.bin", 70'000);
   RunMainWindow([&](CCorvaneDlg& dlg) {
-    SearchAndTickTheDevice(dlg);
-    hl::ExpectMessageBox(upgrade::kMsgStoreUnreadable);
-    ExpectUpgradeDialog((dir / "fw.bin").string());
-    hl::ExpectMessageBox(kConfirm, tk::IDYES);
-    sim->Start();
-    dlg.OnUpgrade();
-    sim->Stop();
+    UpgradeTheTickedDevice(dlg);
     EXPECT_EQ(dlg.m_statusText.rfind(" NO 1,2 upgrading ... ", 0), 0u) << dlg.m_statusText;
     EXPECT_NE(dlg.m_statusText.find("70000 of 70000 bytes sent"), std::string::npos) << dlg.m_statusText;
     EXPECT_EQ(dlg.m_progress.GetPos(), kProgressDone);
@@ -137,13 +145,7 @@ TEST_F(UpgradeFlows, ABootLoaderAskingAtOnceAndOnlyOnceIsServed) {
     return 0;
   };
   RunMainWindow([&](CCorvaneDlg& dlg) {
-    SearchAndTickTheDevice(dlg);
-    hl::ExpectMessageBox(upgrade::kMsgStoreUnreadable);
-    ExpectUpgradeDialog((dir / "fw.bin").string());
-    hl::ExpectMessageBox(kConfirm, tk::IDYES);
-    sim->Start();
-    dlg.OnUpgrade();
-    sim->Stop();
+    UpgradeTheTickedDevice(dlg);
     EXPECT_TRUE(Logged(Received(image)));
     Run(25000, [&] { return dlg.GetDlgItem(ids::kSearch).IsWindowEnabled(); });
     Run(30000, [&] { return !hl::HasTimer(dlg, ids::timer::kUpgradeWait); });
@@ -156,13 +158,7 @@ TEST_F(UpgradeFlows, Timer10SearchesAgainWhenNoDeviceAnswered) {
   Network();
   WriteImage("fw.bin", 1000);
   RunMainWindow([&](CCorvaneDlg& dlg) {
-    SearchAndTickTheDevice(dlg);
-    hl::ExpectMessageBox(upgrade::kMsgStoreUnreadable);
-    ExpectUpgradeDialog((dir / "fw.bin").string());
-    hl::ExpectMessageBox(kConfirm, tk::IDYES);
-    sim->Start();
-    dlg.OnUpgrade();
-    sim->Stop();
+    UpgradeTheTickedDevice(dlg);
     sim->WithDevice(0, [](devsim::Device& d) { d.faults().noAnswer = true; });
     hl::ExpectMessageBox(kNoDevice);  // the search after the restart wait
     Run(25000, [&] { return Logged("by broadcast") == 2; });
@@ -186,9 +182,7 @@ TEST_F(UpgradeFlows, NoTickedRowUpgradesTheBootLoaderAtTheStoredAddress) {
       hl::Click(w, tk::IDOK);
     });
     hl::ExpectMessageBox(kConfirm, tk::IDYES);
-    sim->Start();
-    dlg.OnUpgrade();
-    sim->Stop();
+    Upgrade(dlg);
     EXPECT_TRUE(Logged("received 73 bytes by unicast from 198.51.100.1"));
     EXPECT_TRUE(Logged("upgrade request in the boot loader"));
     EXPECT_TRUE(Logged(Received(image)));
@@ -278,9 +272,7 @@ TEST_F(UpgradeFlows, StoreMissingWithoutATickedRowSendsNoRequest) {
                        "an earlier attempt", 0, 0, ignored);
       });
     });
-    sim->Start();
-    dlg.OnUpgrade();
-    sim->Stop();
+    Upgrade(dlg);
     EXPECT_FALSE(Logged("by unicast from 198.51.100.1"));
     EXPECT_TRUE(Logged(Received(image)));
     Run(60000, [&] { return !hl::HasTimer(dlg, ids::timer::kUpgradeWait); });

@@ -113,7 +113,7 @@ void BootLoaderClient::OnTftp(ByteView b, const std::string& from, unsigned port
   const std::uint16_t opcode = Get16(b, 0);
   if (opcode == tftp::kError) return Fail("TFTP error " + std::to_string(Get16(b, 2)) + " from the server");
   if (opcode != tftp::kData) return m_log("boot loader: ignored TFTP opcode " + std::to_string(opcode));
-  if (b.size() > tftp::kHeaderSize + tftp::kBlockSize) return Fail("TFTP DATA longer than 516 bytes");
+  if (b.size() > tftp::kDatagramSize) return Fail("TFTP DATA longer than 516 bytes");
   if (m_serverTidPort == 0) {
     m_serverTidAddress = from;
     m_serverTidPort = port;

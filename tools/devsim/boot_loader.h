@@ -34,8 +34,8 @@ struct BootLoaderSettings {
   int reorderPercent = 0;  // an ACK is held back this often and sent after the next one
   std::uint32_t faultSeed = 1;
   std::string broadcastAddress = "255.255.255.255";
-  unsigned bootpServerPort = 67;
-  unsigned tftpServerPort = 69;
+  unsigned bootpServerPort = bootp::kServerPort;
+  unsigned tftpServerPort = tftp::kServerPort;
 };
 
 struct BootLoaderSend {

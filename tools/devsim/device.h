@@ -46,8 +46,8 @@ struct DeviceTimings {
 // Where the boot loader finds its servers (the standard ports by default).
 struct BootNetwork {
   std::string broadcastAddress = "255.255.255.255";
-  unsigned bootpServerPort = 67;
-  unsigned tftpServerPort = 69;
+  unsigned bootpServerPort = bootp::kServerPort;
+  unsigned tftpServerPort = tftp::kServerPort;
 };
 
 struct DeviceConfig {
