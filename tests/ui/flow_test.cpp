@@ -4,6 +4,8 @@
 // never reach the machine's interfaces.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "corvane/protocol/search_dlg_ids.h"
 #include "flow_support.h"
 
@@ -192,6 +194,83 @@ TEST_F(Flows, RestoreFailuresAndTheirMessages) {
       EXPECT_EQ(dlg.m_progress.GetPos(), kProgressDone);
       EXPECT_TRUE(dlg.GetDlgItem(ids::kSearch).IsWindowEnabled());
       EXPECT_EQ(hl::Timers().size(), 1u) << "only the clock is left";
+    });
+  }
+}
+
+// Reboot skips a listed device that is in use or silent: its row loses its
+// tick and the next device is still rebooted. Once a reboot request has gone
+// out the reboot wait alone ends the Reboot (pause, refresh search) with no
+// warning; only a Reboot that skipped every device warns about the last one.
+TEST_F(Flows, RebootSkipsADeviceInUseOrSilent) {
+  enum Trouble { kFine, kInUse, kSilent };
+  struct Case {
+    const char* label;
+    Trouble trouble[2];
+    const char* warning;     // nullptr: the reboot wait ends the Reboot
+    const char* lastStatus;  // of the last row when the warning ends it
+  } cases[] = {
+      {"first in use", {kInUse, kFine}, nullptr, nullptr},
+      {"first silent", {kSilent, kFine}, nullptr, nullptr},
+      {"last silent", {kFine, kSilent}, nullptr, nullptr},
+      {"all skipped, last in use", {kSilent, kInUse}, "Device NO.2 is under working.", "Connected"},
+      {"all skipped, last silent", {kInUse, kSilent}, "Device NO.2 is disconnected.", "Disconnected"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    if (sim) {  // each case on a fresh window, network and devices
+      TearDown();
+      SetUp();
+    }
+    std::vector<devsim::DeviceConfig> devices{Device("a", 1, 10, false), Device("b", 2, 11, false)};
+    for (int i = 0; i < 2; ++i)
+      if (c.trouble[i] == kInUse) devices[i].record.ports[0].state = 1;
+    Network(devices);
+    RunMainWindow([&](CCorvaneDlg& dlg) {
+      dlg.m_settingDlg.m_rebootPeriod = 10;
+      Search(dlg);
+      for (int i = 0; i < 2; ++i) {
+        hl::ClickListCell(dlg.m_list, i, kColName);
+        if (c.trouble[i] == kSilent)
+          sim->WithDevice(i, [](devsim::Device& d) { d.faults().noAnswer = true; });
+      }
+      hl::ExpectMessageBox("Do you really want to REBOOT device(s) ?", tk::IDYES);
+      if (c.warning)
+        hl::ExpectMessageBox([&](const hl::MessageBoxCall& m) {
+          EXPECT_EQ(m.text, c.warning);
+          EXPECT_EQ(m.caption, "Warning !!");
+          return tk::IDOK;
+        });
+      const std::uint64_t start = hl::Now();
+      hl::Click(dlg, ids::kReboot);
+      Run(5000);  // one device a second, each with its state wait
+      const std::vector<devsim::LogEntry> log = sim->Log();
+      for (int row = 0; row < 2; ++row) {
+        EXPECT_FALSE(dlg.m_list.GetRowStates(row) & reportctrl::kRowChecked) << "row " << row;
+        const auto reboot = std::find_if(log.begin(), log.end(), [&](const devsim::LogEntry& e) {
+          return e.device == devices[row].record.name && e.text.find("reboot requested") != std::string::npos;
+        });
+        EXPECT_EQ(reboot != log.end(), c.trouble[row] == kFine) << "row " << row;
+        if (reboot != log.end()) {  // the pacing timer queries one listed device a second
+          EXPECT_GE(reboot->timeMs - start, 1000u * (row + 1)) << "row " << row;
+        }
+      }
+      EXPECT_EQ(hl::HasTimer(dlg, ids::timer::kRebootWait), c.warning == nullptr);
+      EXPECT_EQ(dlg.GetDlgItem(ids::kReboot).IsWindowEnabled(), c.warning != nullptr) << "the end is held";
+      if (c.warning) {
+        EXPECT_EQ(hl::MessageBoxes().size(), 2u);
+        EXPECT_EQ(dlg.m_list.GetCellText(1, kColStatus), c.lastStatus);
+        EXPECT_EQ(dlg.m_progress.GetPos(), kProgressDone);
+        EXPECT_EQ(hl::Timers().size(), 1u) << "only the clock is left";
+        EXPECT_EQ(dlg.m_statusText, " Idle");
+        return;
+      }
+      Run(12000, [&] { return hl::SleptMs() > 0; });
+      EXPECT_EQ(hl::SleptMs(), 2u * 1200u);
+      Run(1500);
+      EXPECT_FALSE(hl::HasTimer(dlg, ids::timer::kRebootWait));
+      EXPECT_TRUE(dlg.GetDlgItem(ids::kReboot).IsWindowEnabled());
+      EXPECT_EQ(dlg.m_statusText, " Idle");
     });
   }
 }
