@@ -100,6 +100,8 @@ constexpr int kProgressDone = 1000;
 // The window's title; a second instance finds the first by it.
 constexpr const char* kMainTitle = "Corvane 2.9";
 constexpr const char* kProgramName = "Corvane";
+// Device Setup, Restore, Web Browser and Upgrade take one ticked row at a time.
+constexpr const char* kOnlyOneDevice = "Please set ONE device server each time !!";
 
 const tk::DialogTemplate& MainDialogTemplate();
 

@@ -15,7 +15,6 @@ namespace {
 
 constexpr const char* kSelectOneDevice = "Please select a device server in the list !!";
 constexpr const char* kSelectDevices = "Please select device(s) in the list !!";
-constexpr const char* kOnlyOneDevice = "Please set ONE device server each time !!";
 constexpr const char* kSegmentWarning =
     "The device's  ip network segment isn't same as host, Please confirm that the device can access "
     "through Router&Gateway.";

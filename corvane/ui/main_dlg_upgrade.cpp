@@ -16,7 +16,6 @@ using protocol::RowKind;
 
 namespace {
 
-constexpr const char* kOnlyOneDevice = "Please set ONE device server each time !!";
 constexpr const char* kConfirm = "Do you really want to upgrade QN520xx firmware code?";
 constexpr const char* kNoPath = "Please press 'Setting' button to set the production firmware path first !!";
 constexpr const char* kNoFile = "Can not open the production firmware file!!";
