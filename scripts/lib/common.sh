@@ -10,6 +10,17 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEARCH=win32
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
+# Where the kernel refuses 32-bit programs (scripts/setup decided: the mode file
+# of scripts/lib/ia32.sh), Wine's 32-bit side runs under QEMU and is served by
+# the 64-bit wineserver.
+choose_wineserver() {
+  if [ "$(cat "$build_root/ia32/mode" 2>/dev/null)" = emulated ] && [ -x /usr/lib/wine/wineserver64 ]; then
+    export WINESERVER=/usr/lib/wine/wineserver64
+  fi
+  return 0
+}
+choose_wineserver
+
 configure_native() {
   cmake -G Ninja -S "$repo_root" -B "$native_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 }
@@ -21,6 +32,7 @@ configure_win32() {
 
 # A 32-bit Wine prefix, made once (the first start takes a while).
 ensure_wineprefix() {
+  choose_wineserver
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "wine: creating prefix $WINEPREFIX"
     mkdir -p "$(dirname "$WINEPREFIX")"
