@@ -5,6 +5,12 @@ native_dir=$build_root/native
 win32_dir=$build_root/win32
 jobs=${JOBS:-$(nproc)}
 
+# ccache (when installed) keys objects by paths relative to the checkout and
+# leaves the build folder out, so a clean clone elsewhere (CI's, say) reuses
+# what an earlier build of the same sources made.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$repo_root}
+export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
+
 export WINEPREFIX=${WINEPREFIX:-$build_root/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEARCH=win32
