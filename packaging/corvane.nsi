@@ -1,8 +1,8 @@
-; The installer of the release: corvane.exe, marlet.exe (and the command-line
-; companion when the build has it), a readme, Start-menu shortcuts and an
-; uninstaller registered under Add/Remove Programs. Made by the build's
-; `installer` target, which passes RELEASE_DEFINES: a file of !defines with the
-; version, the publisher and the paths of the built files.
+; The installer of the release: corvane.exe, marlet.exe with its removal tool
+; devcon.exe (and the command-line companion when the build has it), a readme,
+; Start-menu shortcuts and an uninstaller registered under Add/Remove Programs.
+; Made by the build's `installer` target, which passes RELEASE_DEFINES: a file
+; of !defines with the version, the publisher and the paths of the built files.
 ;
 ; Silent use: setup.exe /S [/D=folder]; uninstall.exe /S.
 
@@ -60,6 +60,8 @@ Section "Programs" SecPrograms
   SetOutPath "$INSTDIR"
   File "/oname=corvane.exe" "${CORVANE_EXE}"
   File "/oname=marlet.exe" "${MARLET_EXE}"
+  ; marlet's Remove starts the removal tool from its own folder first.
+  File "/oname=devcon.exe" "${DEVCON_EXE}"
 !ifdef CORVANECTL_EXE
   File "/oname=corvanectl.exe" "${CORVANECTL_EXE}"
 !endif
@@ -103,6 +105,7 @@ Section "Uninstall"
 
   Delete "$INSTDIR\corvane.exe"
   Delete "$INSTDIR\marlet.exe"
+  Delete "$INSTDIR\devcon.exe"
   Delete "$INSTDIR\corvanectl.exe"
   Delete "$INSTDIR\readme.txt"
   Delete "$INSTDIR\uninstall.exe"

@@ -15,6 +15,9 @@ DEFINE_GUID(VportComPortInterface, 0x86E0D1E0, 0x8089, 0x11D0, 0x9C, 0xE4, 0x08,
 #define VPORT_FIRST_COM 3
 #define VPORT_LAST_COM 255
 
+/* Tag of the remove lock's allocations: "QVpt" as it shows in memory. */
+#define VPORT_LOCK_TAG 0x74705651u
+
 typedef struct PortExtension {
   PDEVICE_OBJECT self;
   PDEVICE_OBJECT lower;
@@ -27,7 +30,10 @@ typedef struct PortExtension {
   UNICODE_STRING dosLink;
   BOOLEAN dosLinkMade;
   BOOLEAN listed; /* in the platform's list of serial ports */
-  BOOLEAN removed;
+  LONG removed;   /* set once the device went away; read and written interlocked */
+  /* Held by every request in progress; removal waits for them before the
+   * device goes. */
+  IO_REMOVE_LOCK removeLock;
   PFILE_OBJECT owner; /* the one open handle the port serves, or NULL */
   KSPIN_LOCK lock;    /* guards remote and connected */
   VportRemoteSettings remote;
@@ -48,6 +54,41 @@ static NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
 static NTSTATUS PassDown(PortExtension* port, PIRP irp) {
   IoSkipCurrentIrpStackLocation(irp);
   return IoCallDriver(port->lower, irp);
+}
+
+/* Passes a request down under the remove lock the caller acquired for it. */
+static NTSTATUS PassDownAndRelease(PortExtension* port, PIRP irp) {
+  NTSTATUS status = PassDown(port, irp);
+  IoReleaseRemoveLock(&port->removeLock, irp);
+  return status;
+}
+
+static BOOLEAN IsRemoved(PortExtension* port) {
+  return InterlockedCompareExchange(&port->removed, 0, 0) != 0;
+}
+
+static NTSTATUS NTAPI LowerCompleted(PDEVICE_OBJECT device, PIRP irp, PVOID context) {
+  (void)device;
+  (void)irp;
+  KeSetEvent((PKEVENT)context, IO_NO_INCREMENT, FALSE);
+  /* The request is ours again; its sender finishes it. */
+  return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+/* Sends the request down and waits until the lower driver completed it;
+ * returns its status, with the request still to be completed. */
+static NTSTATUS ForwardAndWait(PortExtension* port, PIRP irp) {
+  KEVENT done;
+  NTSTATUS status;
+  KeInitializeEvent(&done, NotificationEvent, FALSE);
+  IoCopyCurrentIrpStackLocationToNext(irp);
+  IoSetCompletionRoutine(irp, LowerCompleted, &done, TRUE, TRUE, TRUE);
+  status = IoCallDriver(port->lower, irp);
+  if (status == STATUS_PENDING) {
+    KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, NULL);
+    status = irp->IoStatus.Status;
+  }
+  return status;
 }
 
 static void FormatNumber(WCHAR* out, ULONG number) {
@@ -71,12 +112,13 @@ static void MakeText(UNICODE_STRING* text, WCHAR* buffer, USHORT capacity, const
   text->MaximumLength = capacity;
 }
 
-/* Takes the lowest COM number free in this driver; 0 when none is left. */
-static ULONG TakeComNumber(void) {
+/* Takes the lowest COM number from `from` up that is free in this driver; 0
+ * when none is left. */
+static ULONG TakeComNumber(ULONG from) {
   KIRQL irql;
   ULONG n, taken = 0;
   KeAcquireSpinLock(&g_comLock, &irql);
-  for (n = VPORT_FIRST_COM; n <= VPORT_LAST_COM && taken == 0; ++n) {
+  for (n = from; n <= VPORT_LAST_COM && taken == 0; ++n) {
     if (!g_comTaken[n]) {
       g_comTaken[n] = 1;
       taken = n;
@@ -108,12 +150,11 @@ static void ListSerialPort(PortExtension* port, const UNICODE_STRING* deviceName
 }
 
 /* Serial programs open the port by its DOS name; a name some other device
- * already holds is passed over for the next free one. */
+ * holds is passed over for the next free one. A number whose name could not be
+ * made is given back: the name may be free by the time the next port comes. */
 static void MakeDosLink(PortExtension* port, UNICODE_STRING* deviceName) {
-  int attempts;
-  for (attempts = 0; attempts < 16; ++attempts) {
-    ULONG n = TakeComNumber();
-    if (n == 0) return;
+  ULONG n = VPORT_FIRST_COM - 1;
+  while ((n = TakeComNumber(n + 1)) != 0) {
     MakeText(&port->dosLink, port->dosLinkText, sizeof port->dosLinkText, L"\\DosDevices\\COM", n);
     if (NT_SUCCESS(IoCreateSymbolicLink(&port->dosLink, deviceName))) {
       port->comNumber = n;
@@ -121,7 +162,7 @@ static void MakeDosLink(PortExtension* port, UNICODE_STRING* deviceName) {
       ListSerialPort(port, deviceName);
       return;
     }
-    /* Keep the number marked taken: someone else owns that name. */
+    ReleaseComNumber(n);
   }
 }
 
@@ -147,15 +188,18 @@ static void ReleasePortResources(PortExtension* port) {
  * in the device's own registry key, and read back when the port starts. */
 static const WCHAR kSettingsValue[] = L"RemoteSettings";
 
-static void SaveSettings(PortExtension* port, const VportRemoteSettings* settings) {
+static NTSTATUS SaveSettings(PortExtension* port, const VportRemoteSettings* settings) {
   UCHAR bytes[VPORT_REQ_SIZE];
   UNICODE_STRING name;
   HANDLE key;
-  if (VportWriteRemoteRequest(settings, bytes, sizeof bytes) == 0) return;
-  if (!NT_SUCCESS(IoOpenDeviceRegistryKey(port->pdo, PLUGPLAY_REGKEY_DEVICE, KEY_WRITE, &key))) return;
+  NTSTATUS status;
+  if (VportWriteRemoteRequest(settings, bytes, sizeof bytes) == 0) return STATUS_INVALID_PARAMETER;
+  status = IoOpenDeviceRegistryKey(port->pdo, PLUGPLAY_REGKEY_DEVICE, KEY_WRITE, &key);
+  if (!NT_SUCCESS(status)) return status;
   RtlInitUnicodeString(&name, kSettingsValue);
-  ZwSetValueKey(key, &name, 0, REG_BINARY, bytes, sizeof bytes);
+  status = ZwSetValueKey(key, &name, 0, REG_BINARY, bytes, sizeof bytes);
   ZwClose(key);
+  return status;
 }
 
 /* Reads the kept settings; a port set to connect at start comes up connected. */
@@ -198,6 +242,7 @@ static NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
   port->self = fdo;
   port->pdo = pdo;
   KeInitializeSpinLock(&port->lock);
+  IoInitializeRemoveLock(&port->removeLock, VPORT_LOCK_TAG, 0, 0);
   port->lower = IoAttachDeviceToDeviceStack(fdo, pdo);
   if (port->lower == NULL) {
     IoDeleteDevice(fdo);
@@ -218,21 +263,30 @@ static NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
 static NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
   PortExtension* port = (PortExtension*)device->DeviceExtension;
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-  NTSTATUS status;
+  NTSTATUS status = IoAcquireRemoveLock(&port->removeLock, irp);
 
+  if (!NT_SUCCESS(status)) return Complete(irp, status, 0);
   switch (stack->MinorFunction) {
     case IRP_MN_START_DEVICE:
-      LoadSettings(port);
-      if (port->interfaceName.Buffer) IoSetDeviceInterfaceState(&port->interfaceName, TRUE);
-      irp->IoStatus.Status = STATUS_SUCCESS;
-      return PassDown(port, irp);
+      /* The port starts only on a started lower device, once that finished. */
+      status = ForwardAndWait(port, irp);
+      if (NT_SUCCESS(status)) {
+        LoadSettings(port);
+        if (port->interfaceName.Buffer) IoSetDeviceInterfaceState(&port->interfaceName, TRUE);
+      }
+      irp->IoStatus.Status = status;
+      IoCompleteRequest(irp, IO_NO_INCREMENT);
+      IoReleaseRemoveLock(&port->removeLock, irp);
+      return status;
     case IRP_MN_SURPRISE_REMOVAL:
-      port->removed = TRUE;
+      InterlockedExchange(&port->removed, 1);
       if (port->interfaceName.Buffer) IoSetDeviceInterfaceState(&port->interfaceName, FALSE);
       irp->IoStatus.Status = STATUS_SUCCESS;
-      return PassDown(port, irp);
+      return PassDownAndRelease(port, irp);
     case IRP_MN_REMOVE_DEVICE:
-      port->removed = TRUE;
+      InterlockedExchange(&port->removed, 1);
+      /* Refuses new requests and waits for those in progress to finish. */
+      IoReleaseRemoveLockAndWait(&port->removeLock, irp);
       ReleasePortResources(port);
       irp->IoStatus.Status = STATUS_SUCCESS;
       status = PassDown(port, irp);
@@ -245,46 +299,68 @@ static NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
     case IRP_MN_CANCEL_STOP_DEVICE:
     case IRP_MN_STOP_DEVICE:
       irp->IoStatus.Status = STATUS_SUCCESS;
-      return PassDown(port, irp);
+      return PassDownAndRelease(port, irp);
     default:
-      return PassDown(port, irp);
+      return PassDownAndRelease(port, irp);
   }
 }
 
 static NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT device, PIRP irp) {
   PortExtension* port = (PortExtension*)device->DeviceExtension;
+  NTSTATUS status = IoAcquireRemoveLock(&port->removeLock, irp);
   PoStartNextPowerIrp(irp);
+  if (!NT_SUCCESS(status)) return Complete(irp, status, 0);
   IoSkipCurrentIrpStackLocation(irp);
-  return PoCallDriver(port->lower, irp);
+  status = PoCallDriver(port->lower, irp);
+  IoReleaseRemoveLock(&port->removeLock, irp);
+  return status;
 }
 
 static NTSTATUS NTAPI DispatchSystemControl(PDEVICE_OBJECT device, PIRP irp) {
-  return PassDown((PortExtension*)device->DeviceExtension, irp);
+  PortExtension* port = (PortExtension*)device->DeviceExtension;
+  NTSTATUS status = IoAcquireRemoveLock(&port->removeLock, irp);
+  if (!NT_SUCCESS(status)) return Complete(irp, status, 0);
+  return PassDownAndRelease(port, irp);
 }
 
 /* The first open takes the port; later opens are refused until it closes.
  * Where the platform hands out a handle anyway, that handle is not the owner
  * and every request on it is refused. */
-static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
-  PortExtension* port = (PortExtension*)device->DeviceExtension;
+static NTSTATUS Create(PortExtension* port, PIRP irp) {
   PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
-  if (port->removed) return Complete(irp, STATUS_DELETE_PENDING, 0);
+  if (IsRemoved(port)) return Complete(irp, STATUS_DELETE_PENDING, 0);
   if (file == NULL) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
   if (InterlockedCompareExchangePointer((PVOID*)&port->owner, file, NULL) != NULL)
     return Complete(irp, STATUS_ACCESS_DENIED, 0);
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
+static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
+  PortExtension* port = (PortExtension*)device->DeviceExtension;
+  NTSTATUS status = IoAcquireRemoveLock(&port->removeLock, irp);
+  if (!NT_SUCCESS(status)) return Complete(irp, status, 0);
+  status = Create(port, irp);
+  IoReleaseRemoveLock(&port->removeLock, irp);
+  return status;
+}
+
+/* A handle always closes, also on a port on its way out. */
 static NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp) {
   PortExtension* port = (PortExtension*)device->DeviceExtension;
   PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+  BOOLEAN locked = NT_SUCCESS(IoAcquireRemoveLock(&port->removeLock, irp));
   InterlockedCompareExchangePointer((PVOID*)&port->owner, NULL, file);
-  return Complete(irp, STATUS_SUCCESS, 0);
+  Complete(irp, STATUS_SUCCESS, 0);
+  if (locked) IoReleaseRemoveLock(&port->removeLock, irp);
+  return STATUS_SUCCESS;
 }
 
 static NTSTATUS NTAPI DispatchCleanup(PDEVICE_OBJECT device, PIRP irp) {
-  (void)device;
-  return Complete(irp, STATUS_SUCCESS, 0);
+  PortExtension* port = (PortExtension*)device->DeviceExtension;
+  BOOLEAN locked = NT_SUCCESS(IoAcquireRemoveLock(&port->removeLock, irp));
+  Complete(irp, STATUS_SUCCESS, 0);
+  if (locked) IoReleaseRemoveLock(&port->removeLock, irp);
+  return STATUS_SUCCESS;
 }
 
 static BOOLEAN IsOwner(PortExtension* port, PIRP irp) {
@@ -295,14 +371,18 @@ static BOOLEAN IsOwner(PortExtension* port, PIRP irp) {
 static NTSTATUS SetRemoteInfo(PortExtension* port, PIRP irp, ULONG inLength) {
   VportRemoteSettings parsed;
   KIRQL irql;
+  NTSTATUS saved;
   VportParseResult result =
       VportParseRemoteRequest((const uint8_t*)irp->AssociatedIrp.SystemBuffer, inLength, &parsed);
   if (result == VPORT_PARSE_TOO_SHORT) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
   if (result != VPORT_PARSE_OK) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+  /* Kept first: settings that would not outlive the device host are refused,
+   * and the old ones stay in force. */
+  saved = SaveSettings(port, &parsed);
+  if (!NT_SUCCESS(saved)) return Complete(irp, saved, 0);
   KeAcquireSpinLock(&port->lock, &irql);
   port->remote = parsed;
   KeReleaseSpinLock(&port->lock, irql);
-  SaveSettings(port, &parsed);
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
@@ -342,14 +422,13 @@ static NTSTATUS SetConnected(PortExtension* port, PIRP irp, ULONG connected) {
   return Complete(irp, status, 0);
 }
 
-static NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
-  PortExtension* port = (PortExtension*)device->DeviceExtension;
+static NTSTATUS DeviceControl(PortExtension* port, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
   ULONG inLength = stack->Parameters.DeviceIoControl.InputBufferLength;
   ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
 
-  if (port->removed) return Complete(irp, STATUS_DELETE_PENDING, 0);
+  if (IsRemoved(port)) return Complete(irp, STATUS_DELETE_PENDING, 0);
   if (!IsOwner(port, irp)) return Complete(irp, STATUS_ACCESS_DENIED, 0);
   switch (code) {
     case VPORT_IOCTL_GET_DOS_NAME:
@@ -367,12 +446,24 @@ static NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
   }
 }
 
+static NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
+  PortExtension* port = (PortExtension*)device->DeviceExtension;
+  NTSTATUS status = IoAcquireRemoveLock(&port->removeLock, irp);
+  if (!NT_SUCCESS(status)) return Complete(irp, status, 0);
+  status = DeviceControl(port, irp);
+  IoReleaseRemoveLock(&port->removeLock, irp);
+  return status;
+}
+
 /* The port carries no serial data yet: reads and writes are refused rather than
  * silently swallowed. */
 static NTSTATUS NTAPI DispatchReadWrite(PDEVICE_OBJECT device, PIRP irp) {
   PortExtension* port = (PortExtension*)device->DeviceExtension;
-  if (!IsOwner(port, irp)) return Complete(irp, STATUS_ACCESS_DENIED, 0);
-  return Complete(irp, STATUS_NOT_IMPLEMENTED, 0);
+  NTSTATUS status = IoAcquireRemoveLock(&port->removeLock, irp);
+  if (!NT_SUCCESS(status)) return Complete(irp, status, 0);
+  status = Complete(irp, IsOwner(port, irp) ? STATUS_NOT_IMPLEMENTED : STATUS_ACCESS_DENIED, 0);
+  IoReleaseRemoveLock(&port->removeLock, irp);
+  return status;
 }
 
 static void NTAPI DriverUnload(PDRIVER_OBJECT driver) {

@@ -4,6 +4,9 @@
 
 namespace {
 
+// Before the program makes its objects.
+[[maybe_unused]] const bool librarySearchHardened = marlet::win32::KeepCurrentFolderOutOfLibrarySearch();
+
 marlet::PortDriverPlatform& Driver() {
   static std::unique_ptr<marlet::PortDriverPlatform> driver = marlet::win32::MakePortDriverPlatform();
   return *driver;

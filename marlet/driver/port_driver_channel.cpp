@@ -182,21 +182,21 @@ bool PortDriverChannel::GetDosName(int portId, std::string& name) {
   return true;
 }
 
-bool PortDriverChannel::GetRemoteInfo(int portId, RemoteEndpoint& endpoint) {
+ControlResult PortDriverChannel::GetRemoteInfo(int portId, RemoteEndpoint& endpoint) {
   RemoteInfoReply reply{};
   const ControlResult result = Request(portId, {IOCTL_GET_REMOTE_INFO, nullptr, 0, reply.data(), reply.size(),
                                                 "IOCTL_GET_REMOTE_INFO Failed (0x%x)\n"});
-  if (!result.opened) return false;
+  if (!result.opened) return result;
   // A failed request reads as an all-zero reply.
   if (!result.succeeded) reply.fill(0);
   endpoint = DecodeRemoteInfoReply(reply);
-  return true;
+  return result;
 }
 
-void PortDriverChannel::SetRemoteInfo(int portId, const RemoteEndpoint& endpoint) {
+ControlResult PortDriverChannel::SetRemoteInfo(int portId, const RemoteEndpoint& endpoint) {
   const RemoteInfoRequest request = EncodeRemoteInfoRequest(endpoint);
-  Request(portId, {IOCTL_SET_REMOTE_INFO, request.data(), request.size(), nullptr, 0,
-                   "IOCTL_SET_REMOTE_INFO Failed (0x%x)\n"});
+  return Request(portId, {IOCTL_SET_REMOTE_INFO, request.data(), request.size(), nullptr, 0,
+                          "IOCTL_SET_REMOTE_INFO Failed (0x%x)\n"});
 }
 
 ControlResult PortDriverChannel::SendBare(int portId, std::uint32_t code) {

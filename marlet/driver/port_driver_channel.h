@@ -60,8 +60,11 @@ class PortDriverChannel {
   PlatformHandle OpenPortDevice(int portId);
 
   bool GetDosName(int portId, std::string& name);
-  bool GetRemoteInfo(int portId, RemoteEndpoint& endpoint);
-  void SetRemoteInfo(int portId, const RemoteEndpoint& endpoint);
+  // A failed request (after its message) reads as an all-zero endpoint; the
+  // result says whether the values are the driver's.
+  ControlResult GetRemoteInfo(int portId, RemoteEndpoint& endpoint);
+  // After its failure message; the caller decides what the window does next.
+  ControlResult SetRemoteInfo(int portId, const RemoteEndpoint& endpoint);
   ControlResult ConnectPort(int portId);
   ControlResult DisconnectPort(int portId);
   bool GetPortInstanceId(int portId, std::string& instanceText);

@@ -213,6 +213,13 @@ std::uint32_t CMarletDlg::AddressFromControl() const {
   return address;
 }
 
+void CMarletDlg::ShowRowState(int row, const RemoteEndpoint& e) {
+  const bool connected = e.connected != 0;
+  m_list.SetCellText(row, kColumnStatus, connected ? kConnected : kIdle);
+  m_list.SetCellText(row, kColumnRemoteIp, connected && e.address != 0 ? DottedAddress(e.address) : "");
+  m_list.SetCellText(row, kColumnRemotePort, connected && e.port != 0 ? std::to_string(e.port) : "");
+}
+
 void CMarletDlg::SetStatus(const std::string& text) {
   m_status = text;
   UpdateData(tk::FALSE);
@@ -238,15 +245,10 @@ void CMarletDlg::RefreshPortList() {
     m_list.SetCellText(row, kColumnPortName, name);
     m_list.SetCellText(row, kColumnStatus, kIdle);
     RemoteEndpoint endpoint;
-    if (m_channel.GetRemoteInfo(position, endpoint)) {
+    if (m_channel.GetRemoteInfo(position, endpoint).opened) {
       m_connected = endpoint.connected;
       ShowEndpoint(endpoint);
-      if (m_connected != 0) {
-        m_list.SetCellText(row, kColumnStatus, kConnected);
-        m_list.SetCellText(row, kColumnRemoteIp,
-                           endpoint.address != 0 ? DottedAddress(endpoint.address) : "");
-        m_list.SetCellText(row, kColumnRemotePort, endpoint.port != 0 ? std::to_string(endpoint.port) : "");
-      }
+      ShowRowState(row, endpoint);
     }
     ++m_portCount;
     return true;
@@ -275,7 +277,14 @@ void CMarletDlg::OnRowClick(int row) {
   Enable(ids::kRemove, idle);
   Enable(ids::kSetting, idle);
   RemoteEndpoint endpoint;
-  if (!m_channel.GetRemoteInfo(portId, endpoint)) return;
+  const ControlResult read = m_channel.GetRemoteInfo(portId, endpoint);
+  if (!read.opened) return;
+  if (!read.succeeded) {
+    // The driver did not say what it holds (the message told the user): the
+    // zeros are not shown as its settings, for OK to store them back.
+    Enable(ids::kSetting, false);
+    return;
+  }
   ShowEndpoint(endpoint);
 }
 
@@ -306,7 +315,15 @@ void CMarletDlg::OnSetting() {
     endpoint.type = static_cast<std::uint8_t>(m_connectionType == 1 ? kUdpClient : kTcpClient);
     endpoint.connectAtStart = static_cast<std::uint32_t>(m_connectAtStart);
     endpoint.maxPacketSize = m_maxPacketSize;
-    m_channel.SetRemoteInfo(portId, endpoint);
+    const ControlResult stored = m_channel.SetRemoteInfo(portId, endpoint);
+    if (!stored.succeeded) {
+      // Not stored (the failure has been shown): editing goes on with what the
+      // user typed, and the row shows what the driver still holds.
+      RemoteEndpoint held;
+      if (stored.opened && row >= 0 && m_channel.GetRemoteInfo(portId, held).succeeded)
+        ShowRowState(row, held);
+      return;
+    }
   }
   SetDlgItemText(ids::kSetting, "Setting");
   m_editing = 0;
@@ -324,8 +341,8 @@ void CMarletDlg::OnConnect() {
   const int portId = SelectedPortId();
   if (row < 0) return;
   UpdateData(tk::TRUE);
-  const unsigned long port = PortValue(m_portText);
-  const std::uint32_t address = AddressFromControl();
+  unsigned long port = PortValue(m_portText);
+  std::uint32_t address = AddressFromControl();
   ControlResult result = m_channel.ConnectPort(portId);
   if (!result.opened) {
     tk::AfxMessageBox(kStopTerminal);
@@ -334,6 +351,14 @@ void CMarletDlg::OnConnect() {
   if (!result.succeeded) {
     tk::AfxMessageBox(FormatCode("IOCTL_CONNECTION failed (0x%x)\n", result.error));
     return;
+  }
+  // The driver connects to the endpoint it holds, which need not be the one
+  // in the controls: report and show that one.
+  RemoteEndpoint held;
+  if (m_channel.GetRemoteInfo(portId, held).succeeded) {
+    address = held.address;
+    port = held.port;
+    ShowEndpoint(held);
   }
   char text[128];
   std::snprintf(text, sizeof text, "Connected to remote host %s@%lu successfully",

@@ -62,6 +62,8 @@ class CMarletDlg : public tk::CDialog {
   // The port ID of the selected row; -1 when no row is selected.
   int SelectedPortId() const;
   void ShowEndpoint(const RemoteEndpoint& endpoint);
+  // The row's state and, when connected, its remote endpoint.
+  void ShowRowState(int row, const RemoteEndpoint& endpoint);
   std::uint32_t AddressFromControl() const;
   void SetStatus(const std::string& text);
 

@@ -13,4 +13,9 @@ namespace marlet::win32 {
 std::unique_ptr<PortDriverPlatform> MakePortDriverPlatform();
 std::unique_ptr<DeviceInstallPlatform> MakeDeviceInstallPlatform();
 
+// The program runs elevated: libraries loaded by name from here on, by it or by
+// the platform's libraries on its behalf, are never taken from the current
+// folder. False when the platform offers no way to say so.
+bool KeepCurrentFolderOutOfLibrarySearch();
+
 }  // namespace marlet::win32

@@ -21,7 +21,7 @@ build_dir=$(cd "$1" && pwd) || exit 2
 installer=$(cat "$build_dir/packaging/installer_path" 2>/dev/null)
 [ -f "$installer" ] || { echo "install_check: no installer; build the target 'installer'" >&2; exit 2; }
 version=$(sed -nE 's/^!define PRODUCT_VERSION "(.*)"$/\1/p' "$build_dir/packaging/release.nsh")
-programs=(corvane.exe marlet.exe)
+programs=(corvane.exe marlet.exe devcon.exe)
 grep -q CORVANECTL_EXE "$build_dir/packaging/release.nsh" && programs+=(corvanectl.exe)
 for tool in Xvfb wine wineserver xdotool python3; do
   command -v "$tool" >/dev/null || { echo "install_check: $tool is missing" >&2; exit 2; }

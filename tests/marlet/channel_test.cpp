@@ -50,7 +50,7 @@ TEST_F(ChannelTest, GetRemoteInfoReadsTheTwentyFourByteReplyAtItsOffsets) {
       0xC2, 0x01, 0x00, 0x00,  // 20: maximum packet size 450
   };
   RemoteEndpoint e;
-  ASSERT_TRUE(channel.GetRemoteInfo(port, e));
+  ASSERT_TRUE(channel.GetRemoteInfo(port, e).succeeded);
   EXPECT_EQ(e.address, 0xC0A801C8u);
   EXPECT_EQ(e.port, 4001);
   EXPECT_EQ(e.type, marlet::kUdpClient);
@@ -107,11 +107,12 @@ TEST_F(ChannelTest, AFailedRequestShowsItsMessageAndClosesTheDevice) {
         break;
       case marlet::IOCTL_GET_REMOTE_INFO:
         // Every value reads as zero: 0.0.0.0, port 0, TCP client, idle, size 0.
-        EXPECT_TRUE(channel.GetRemoteInfo(0, e));
+        EXPECT_FALSE(channel.GetRemoteInfo(0, e).succeeded);
         EXPECT_EQ(marlet::EncodeRemoteInfoReply(e), marlet::RemoteInfoReply{});
         break;
       case marlet::IOCTL_SET_REMOTE_INFO:
-        channel.SetRemoteInfo(0, e);
+        // The caller learns of it, with the error.
+        EXPECT_EQ(channel.SetRemoteInfo(0, e).error, 0x1Fu);
         break;
       default: {
         marlet::ControlResult r =
@@ -143,7 +144,7 @@ TEST_F(ChannelTest, OpenFailingWithBadCommandIsSilent) {
   driver.AddVirtualPort(0, "COM5");
   driver.ports[0].openError = marlet::kErrorBadCommand;
   RemoteEndpoint e;
-  EXPECT_FALSE(channel.GetRemoteInfo(0, e));
+  EXPECT_FALSE(channel.GetRemoteInfo(0, e).opened);
   EXPECT_EQ(channel.OpenPortDevice(0), nullptr);
   EXPECT_TRUE(Messages().empty());
 }

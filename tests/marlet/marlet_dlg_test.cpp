@@ -17,6 +17,8 @@ namespace ids = marlet::ids;
 using marlet::CMarletDlg;
 using Row = std::vector<std::string>;
 
+constexpr const char* kSystemTool = "C:\\WINDOWS\\system32\\devcon.exe";
+
 class MarletDlgTest : public MarletTest {
  protected:
   // Runs the window with `body` as the user, who then closes it.
@@ -160,6 +162,62 @@ TEST_F(MarletDlgTest, SettingThenOkSendsTheControlsToTheSelectedPort) {
   });
 }
 
+// Settings the driver did not store: the failure shows, editing goes on with
+// what the user typed, and the row shows what the driver holds.
+TEST_F(MarletDlgTest, OkTheDriverRefusesKeepsEditing) {
+  const struct {
+    bool held;  // a terminal program holds the port
+    std::vector<std::string> messages;
+    Row row;
+  } cases[] = {
+      {false, {"IOCTL_SET_REMOTE_INFO Failed (0x1f)\n"}, {"2", "COM5", "Connected", "10.0.0.5", "502"}},
+      {true, {"Open serial device failed (0x5)\n"}, {"2", "COM5", "Idle", "", ""}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.held);
+    driver.ports.clear();
+    TwoPhysicalTwoVirtual();
+    Run([&](CMarletDlg& dlg) {
+      hl::ClickListCell(dlg.List(), 0, 0);
+      hl::Click(dlg, ids::kSetting);
+      hl::Type(dlg, ids::kRemotePort, "4001");
+      // Meanwhile the port came up connected, which the row does not know yet.
+      driver.ports[2].remote.connected = 1;
+      driver.failingCodes = {{marlet::IOCTL_SET_REMOTE_INFO, 0x1F}};
+      driver.ports[2].heldByTerminal = c.held;
+      ExpectMessages(c.messages);
+      hl::Click(dlg, ids::kSetting);
+      EXPECT_TRUE(dlg.Editing());
+      EXPECT_EQ(dlg.GetDlgItemText(ids::kSetting), "OK");
+      EXPECT_EQ(Buttons(dlg), "----S");
+      EXPECT_TRUE(dlg.GetDlgItem(ids::kRemotePort).IsWindowEnabled());
+      EXPECT_EQ(dlg.GetDlgItemText(ids::kRemotePort), "4001");
+      EXPECT_EQ(driver.ports[2].remote.port, 502);
+      EXPECT_EQ(RowTexts(dlg, 0), c.row);
+      // Once the driver takes it, OK ends the editing.
+      driver.failingCodes.clear();
+      driver.ports[2].heldByTerminal = false;
+      hl::Click(dlg, ids::kSetting);
+      EXPECT_FALSE(dlg.Editing());
+      EXPECT_EQ(driver.ports[2].remote.port, 4001);
+    });
+  }
+}
+
+// A port whose settings cannot be read: its zeros are neither shown as the
+// driver's settings nor offered to Setting for storing back.
+TEST_F(MarletDlgTest, RowClickWithUnreadableSettingsLeavesSettingOff) {
+  TwoPhysicalTwoVirtual();
+  Run([&](CMarletDlg& dlg) {
+    driver.failingCodes = {{marlet::IOCTL_GET_REMOTE_INFO, 0x1F}};
+    ExpectMessages({"IOCTL_GET_REMOTE_INFO Failed (0x1f)\n"});
+    hl::ClickListCell(dlg.List(), 0, 0);
+    EXPECT_EQ(Buttons(dlg), "ARC--");
+    EXPECT_EQ(Address(dlg), 0xC0A801C8u) << "the last listed port's, as before the click";
+    EXPECT_EQ(dlg.GetDlgItemText(ids::kRemotePort), "4001");
+  });
+}
+
 TEST_F(MarletDlgTest, OkRefusesAPortAbove65535AndSendsNothing) {
   TwoPhysicalTwoVirtual();
   Run([&](CMarletDlg& dlg) {
@@ -201,11 +259,12 @@ TEST_F(MarletDlgTest, ConnectAndCloseShowTheirStatusAndRowTexts) {
   TwoPhysicalTwoVirtual();
   Run([&](CMarletDlg& dlg) {
     hl::ClickListCell(dlg.List(), 0, 0);
-    // The row shows the controls' endpoint, not the driver's.
+    // The driver connects to what it holds, whatever the controls show.
     tk::CIPAddressCtrl(dlg.GetDlgItem(ids::kRemoteIp)).SetAddress(10, 0, 0, 9);
     hl::Click(dlg, ids::kConnect);
-    EXPECT_EQ(dlg.GetDlgItemText(ids::kStatus), "Connected to remote host 10.0.0.9@502 successfully");
-    EXPECT_EQ(RowTexts(dlg, 0), (Row{"2", "COM5", "Connected", "10.0.0.9", "502"}));
+    EXPECT_EQ(dlg.GetDlgItemText(ids::kStatus), "Connected to remote host 10.0.0.5@502 successfully");
+    EXPECT_EQ(RowTexts(dlg, 0), (Row{"2", "COM5", "Connected", "10.0.0.5", "502"}));
+    EXPECT_EQ(Address(dlg), 0x0A000005u);
     EXPECT_EQ(Buttons(dlg), "A--X-");
     EXPECT_EQ(driver.ports[2].remote.connected, 1u);
 
@@ -255,14 +314,16 @@ TEST_F(MarletDlgTest, RemoveReportsWhatTheRemovalToolDid) {
   driver.AddPhysicalPort("COM1");
   driver.AddVirtualPort(10000, "COM7");
   driver.AddVirtualPort(3, "COM8");
+  hl::Platform().files = {kSystemTool};
   hl::Platform().processRunner = [&](const std::string& command) -> unsigned long {
-    const std::string prefix = "devcon remove ";
+    const std::string prefix = "\"" + std::string(kSystemTool) + "\" remove ";
     return command.rfind(prefix, 0) == 0 && driver.RemoveByInstance(command.substr(prefix.size())) ? 0 : 1;
   };
   Run([&](CMarletDlg& dlg) {
     hl::ClickListCell(dlg.List(), 0, 0);
     hl::Click(dlg, ids::kRemove);
-    EXPECT_EQ(hl::StartedProcesses().back(), "devcon remove @root\\ports\\10000");
+    EXPECT_EQ(hl::StartedProcesses().back(),
+              "\"C:\\WINDOWS\\system32\\devcon.exe\" remove @root\\ports\\10000");
     EXPECT_EQ(dlg.GetDlgItemText(ids::kStatus), "VSP removed successfully");
     ASSERT_EQ(dlg.List().GetItemCount(), 1);
     EXPECT_EQ(RowTexts(dlg, 0)[1], "COM8");
@@ -284,6 +345,40 @@ TEST_F(MarletDlgTest, RemoveReportsWhatTheRemovalToolDid) {
     hl::Click(dlg, ids::kRemove);
     EXPECT_TRUE(dlg.GetDlgItem(ids::kRemove).IsWindowEnabled());
   });
+}
+
+// The removal tool runs with the program's rights: it is started by its full
+// path, from the program's folder or else the system folder, and a copy lying
+// in the folder the program was started from is never the one started.
+TEST_F(MarletDlgTest, RemoveStartsTheToolByItsFullPathOnly) {
+  const std::string planted = "C:\\Users\\someone\\Downloads\\devcon.exe";
+  const std::string beside = "C:\\Program Files\\Test\\devcon.exe";
+  const struct {
+    std::vector<std::string> files;
+    std::string started;  // the program started; empty: none
+  } cases[] = {
+      {{planted, kSystemTool, beside}, beside},
+      {{planted, kSystemTool}, kSystemTool},
+      {{planted}, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.started);
+    hl::Reset();
+    driver.ports.clear();
+    driver.AddVirtualPort(0, "COM5");
+    hl::Platform().files = c.files;
+    Run([&](CMarletDlg& dlg) {
+      hl::ClickListCell(dlg.List(), 0, 0);
+      if (c.started.empty()) ExpectMessages({"Failed to remove the virtual serial port driver!"});
+      hl::Click(dlg, ids::kRemove);
+    });
+    if (c.started.empty()) {
+      EXPECT_TRUE(hl::StartedProcesses().empty());
+    } else {
+      ASSERT_EQ(hl::StartedProcesses().size(), 1u);
+      EXPECT_EQ(hl::StartedProcesses()[0], "\"" + c.started + "\" remove @root\\ports\\0000");
+    }
+  }
 }
 
 TEST_F(MarletDlgTest, ASecondCopyClosesItselfWithoutListing) {

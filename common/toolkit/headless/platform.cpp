@@ -1,5 +1,6 @@
 // Platform services from the test's settings: host identity, adapters, process
 // and shell records, sound, time, single-instance lookup and resources.
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -65,6 +66,19 @@ unsigned long GetAdaptersInfo(std::vector<AdapterInfo>& adapters, unsigned long*
   }
   adapters = p.adapters;
   return ERROR_SUCCESS;
+}
+
+std::string ProgramFolder() {
+  return S().platform.programFolder;
+}
+
+std::string SystemFolder() {
+  return S().platform.systemFolder;
+}
+
+bool FileExists(const std::string& path) {
+  const std::vector<std::string>& files = S().platform.files;
+  return std::find(files.begin(), files.end(), path) != files.end();
 }
 
 unsigned StartHiddenProcess(const std::string& commandLine) {

@@ -57,6 +57,31 @@ unsigned long GetAdaptersInfo(std::vector<AdapterInfo>& adapters, unsigned long*
   return 0;
 }
 
+std::string ProgramFolder() {
+  char path[MAX_PATH + 1] = {};
+  ::DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  std::string folder(path, length);
+  std::size_t separator = folder.find_last_of("\\/");
+  if (separator == std::string::npos) return {};
+  folder.resize(separator);
+  return folder;
+}
+
+std::string SystemFolder() {
+  char path[MAX_PATH + 1] = {};
+  ::UINT length = GetSystemDirectoryA(path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  std::string folder(path, length);
+  while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+  return folder;
+}
+
+bool FileExists(const std::string& path) {
+  ::DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 unsigned StartHiddenProcess(const std::string& commandLine) {
   return WinExec(commandLine.c_str(), SW_HIDE);
 }

@@ -139,23 +139,29 @@ bool RemoveInstance(const std::string& instanceId) {
   return removed;
 }
 
-std::vector<uint8_t> DeviceKeyValue(const std::string& instanceId, const char* name) {
-  std::vector<uint8_t> value;
+HKEY OpenDeviceKey(const std::string& instanceId, REGSAM access) {
+  HKEY key = nullptr;
   HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
-  if (set == INVALID_HANDLE_VALUE) return value;
+  if (set == INVALID_HANDLE_VALUE) return key;
   SP_DEVINFO_DATA device{};
   device.cbSize = sizeof device;
   if (SetupDiOpenDeviceInfoA(set, instanceId.c_str(), nullptr, 0, &device)) {
-    HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
-    if (key != INVALID_HANDLE_VALUE) {
-      BYTE data[256];
-      DWORD size = sizeof data, type = 0;
-      if (RegQueryValueExA(key, name, nullptr, &type, data, &size) == ERROR_SUCCESS && type == REG_BINARY)
-        value.assign(data, data + size);
-      RegCloseKey(key);
-    }
+    HKEY opened = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, access);
+    if (opened != INVALID_HANDLE_VALUE) key = opened;
   }
   SetupDiDestroyDeviceInfoList(set);
+  return key;
+}
+
+std::vector<uint8_t> DeviceKeyValue(const std::string& instanceId, const char* name) {
+  std::vector<uint8_t> value;
+  HKEY key = OpenDeviceKey(instanceId, KEY_READ);
+  if (key == nullptr) return value;
+  BYTE data[256];
+  DWORD size = sizeof data, type = 0;
+  if (RegQueryValueExA(key, name, nullptr, &type, data, &size) == ERROR_SUCCESS && type == REG_BINARY)
+    value.assign(data, data + size);
+  RegCloseKey(key);
   return value;
 }
 

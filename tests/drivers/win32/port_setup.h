@@ -34,6 +34,9 @@ std::string InstanceIdOf(const std::string& devicePath);
 // Removes a device instance directly (test clean-up); true when it went.
 bool RemoveInstance(const std::string& instanceId);
 
+// The device's own registry key opened with `access`; null if it cannot be.
+HKEY OpenDeviceKey(const std::string& instanceId, REGSAM access);
+
 // A binary value of the device's own registry key; empty if it cannot be read.
 std::vector<uint8_t> DeviceKeyValue(const std::string& instanceId, const char* name);
 

@@ -1,7 +1,11 @@
 // The virtual port driver for real under Wine: installed from its installation
 // file through the port manager's SetupAPI sequence, driven through its control
 // requests, and removed again by the removal tool.
+// <windows.h> first: the access-list text form builds on its types.
+#include <windows.h>
+
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <string>
@@ -89,6 +93,84 @@ std::vector<std::string> ListedComNames() {
   RegCloseKey(key);
   return names;
 }
+
+// Adds one more port; its interface path, empty if it did not appear.
+std::string AddPort() {
+  auto before = ComPortInterfaces();
+  if (!InstallPort("QN520xx.inf").ok()) return {};
+  return WaitForNewPort(before);
+}
+
+// Removes a port the test added and waits until it is gone.
+bool RemovePort(const std::string& path) {
+  return RemoveInstance(InstanceIdOf(path)) && WaitUntilGone(path);
+}
+
+// The COM name a port reports; empty if it cannot be read.
+std::string ComNameOf(const std::string& path) {
+  HANDLE port = OpenPort(path);
+  if (port == INVALID_HANDLE_VALUE) return {};
+  auto reply = Control(port, VPORT_IOCTL_GET_DOS_NAME, {}, VPORT_DOS_NAME_REPLY_SIZE);
+  CloseHandle(port);
+  if (!reply.ok) return {};
+  return std::string(reinterpret_cast<const char*>(reply.output.data()),
+                     strnlen(reinterpret_cast<const char*>(reply.output.data()), VPORT_DOS_NAME_MAX));
+}
+
+// A DOS device name held by another device while it lives.
+class ForeignDosName {
+ public:
+  explicit ForeignDosName(const std::string& name) : name_(name) {
+    defined_ = DefineDosDeviceA(DDD_RAW_TARGET_PATH, name_.c_str(), "\\Device\\Null") != 0;
+  }
+  ~ForeignDosName() {
+    if (defined_)
+      DefineDosDeviceA(DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION, name_.c_str(), "\\Device\\Null");
+  }
+  ForeignDosName(const ForeignDosName&) = delete;
+  ForeignDosName& operator=(const ForeignDosName&) = delete;
+  bool defined() const { return defined_; }
+
+ private:
+  std::string name_;
+  bool defined_ = false;
+};
+
+// The device's own key refuses writes while it lives; its access list is
+// restored after.
+class ReadOnlyDeviceKey {
+ public:
+  explicit ReadOnlyDeviceKey(const std::string& instanceId)
+      : key_(OpenDeviceKey(instanceId, KEY_READ | READ_CONTROL | WRITE_DAC)) {
+    if (key_ == nullptr) return;
+    DWORD size = 0;
+    RegGetKeySecurity(key_, DACL_SECURITY_INFORMATION, nullptr, &size);
+    saved_.resize(size);
+    if (size == 0 ||
+        RegGetKeySecurity(key_, DACL_SECURITY_INFORMATION, saved_.data(), &size) != ERROR_SUCCESS)
+      return;
+    // Everyone may read it, change its access list and delete it; nobody may
+    // write to it.
+    PSECURITY_DESCRIPTOR readOnly = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;KRWDSD;;;WD)", SDDL_REVISION_1,
+                                                              &readOnly, nullptr))
+      return;
+    applied_ = RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, readOnly) == ERROR_SUCCESS;
+    LocalFree(readOnly);
+  }
+  ~ReadOnlyDeviceKey() {
+    if (applied_) RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, saved_.data());
+    if (key_ != nullptr) RegCloseKey(key_);
+  }
+  ReadOnlyDeviceKey(const ReadOnlyDeviceKey&) = delete;
+  ReadOnlyDeviceKey& operator=(const ReadOnlyDeviceKey&) = delete;
+  bool applied() const { return applied_; }
+
+ private:
+  HKEY key_;
+  std::vector<BYTE> saved_;
+  bool applied_ = false;
+};
 
 Bytes Request(Bytes address, Bytes port, uint8_t type, uint32_t connectAtStart, uint32_t maxPacket) {
   Bytes r(VPORT_REQ_SIZE, 0);
@@ -210,6 +292,47 @@ TEST_F(VirtualPortUnderWine, KeepsItsSettingsInTheDeviceKey) {
   Bytes request = Request({198, 51, 100, 20}, {0x1F, 0x90}, 1, 1, 1024);
   ASSERT_TRUE(Control(Open(), VPORT_IOCTL_SET_REMOTE_INFO, request, 0).ok);
   EXPECT_EQ(DeviceKeyValue(InstanceIdOf(path_), "RemoteSettings"), request);
+}
+
+// Settings it cannot keep are refused with the error, and the old ones stay in
+// force, in the port and in its key.
+TEST_F(VirtualPortUnderWine, RefusesSettingsItCannotKeep) {
+  HANDLE port = Open();
+  Bytes kept = Request({198, 51, 100, 30}, {0x0F, 0xA1}, 0, 0, 450);
+  ASSERT_TRUE(Control(port, VPORT_IOCTL_SET_REMOTE_INFO, kept, 0).ok);
+  auto before = Control(port, VPORT_IOCTL_GET_REMOTE_INFO, {}, VPORT_REPLY_SIZE);
+  {
+    ReadOnlyDeviceKey readOnly(InstanceIdOf(path_));
+    ASSERT_TRUE(readOnly.applied()) << GetLastError();
+    auto refused =
+        Control(port, VPORT_IOCTL_SET_REMOTE_INFO, Request({198, 51, 100, 31}, {0, 23}, 1, 1, 64), 0);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_NE(refused.error, DWORD{0});
+  }
+  EXPECT_EQ(Control(port, VPORT_IOCTL_GET_REMOTE_INFO, {}, VPORT_REPLY_SIZE).output, before.output);
+  EXPECT_EQ(DeviceKeyValue(InstanceIdOf(path_), "RemoteSettings"), kept);
+}
+
+// A COM name another device held when a port came is taken once it is free.
+TEST_F(VirtualPortUnderWine, TakesAComNameOnceItsHolderLetsGo) {
+  // A port that comes and goes shows the name next in line.
+  std::string probe = AddPort();
+  ASSERT_FALSE(probe.empty());
+  const std::string next = ComNameOf(probe);
+  ASSERT_TRUE(RemovePort(probe));
+  ASSERT_FALSE(next.empty());
+  {
+    ForeignDosName foreign(next);
+    ASSERT_TRUE(foreign.defined()) << GetLastError();
+    std::string passing = AddPort();
+    ASSERT_FALSE(passing.empty());
+    EXPECT_NE(ComNameOf(passing), next) << "a name another device holds";
+    ASSERT_TRUE(RemovePort(passing));
+  }
+  std::string again = AddPort();
+  ASSERT_FALSE(again.empty());
+  EXPECT_EQ(ComNameOf(again), next);
+  EXPECT_TRUE(RemovePort(again));
 }
 
 TEST_F(VirtualPortUnderWine, RefusesShortBuffersAndUnknownTypesKeepingItsSettings) {

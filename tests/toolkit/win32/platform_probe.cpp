@@ -85,6 +85,12 @@ tk::COLORREF PlatformSysColor(int index) {
   return GetSysColor(index);
 }
 
+std::string PlatformProgramPath() {
+  char path[MAX_PATH] = {};
+  DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return std::string(path, length < MAX_PATH ? length : 0);
+}
+
 tk::LPARAM PackPoint(int x, int y) {
   return MAKELPARAM(x, y);
 }

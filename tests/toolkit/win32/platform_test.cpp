@@ -84,6 +84,28 @@ TEST(Platform, ResourcesMetricsAndColours) {
   EXPECT_EQ(tk::FindTopLevelWindow("no window has this title"), nullptr);
 }
 
+// The folders programs are started from by full path, and which files count.
+TEST(Platform, ProgramAndSystemFoldersAndTheirFiles) {
+  const std::string self = tktest::PlatformProgramPath();
+  ASSERT_FALSE(self.empty());
+  const std::string folder = tk::ProgramFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(self.rfind(folder + "\\", 0), 0u) << self;
+  EXPECT_EQ(self.find_first_of("\\/", folder.size() + 1), std::string::npos) << self;
+  const std::string system = tk::SystemFolder();
+  ASSERT_FALSE(system.empty());
+  const struct {
+    std::string path;
+    bool exists;
+  } cases[] = {
+      {self, true},
+      {system + "\\cmd.exe", true},
+      {system, false},  // a folder
+      {system + "\\no-such-program-here.exe", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(tk::FileExists(c.path), c.exists) << c.path;
+}
+
 TEST(Platform, HiddenProcessStartReportsSuccessAndFailure) {
   EXPECT_GT(tk::StartHiddenProcess("cmd.exe /c exit 0"), 31u);
   EXPECT_LE(tk::StartHiddenProcess("no-such-program-here.exe"), 31u);

@@ -91,6 +91,8 @@ bool WaitForQueuedMessage(unsigned msg, int maxMs);
 // The platform's own inet_addr, in host order.
 std::uint32_t PlatformInetAddr(const std::string& text);
 tk::COLORREF PlatformSysColor(int index);
+// The full path of the running program's file, as the platform gives it.
+std::string PlatformProgramPath();
 // The platform's mouse-message key flags and packed point.
 tk::LPARAM PackPoint(int x, int y);
 

@@ -199,6 +199,10 @@ struct PlatformSettings {
   bool localTimeFails = false;
   // Top-level windows of other programs, for FindTopLevelWindow.
   std::vector<std::string> foreignWindowTitles;
+  // ProgramFolder, SystemFolder, and the files FileExists finds (full paths).
+  std::string programFolder = "C:\\Program Files\\Test";
+  std::string systemFolder = "C:\\WINDOWS\\system32";
+  std::vector<std::string> files;
   unsigned processStartResult = 33;  // 31 or less: the start fails (with this error)
   // RunHiddenProcess: the exit code of a started process, or a wait that times
   // out. `processRunner`, when set, plays the process: it gets the command line

@@ -36,6 +36,13 @@ constexpr unsigned long kAdapterRecordSize = 640;
 // another platform error.
 unsigned long GetAdaptersInfo(std::vector<AdapterInfo>& adapters, unsigned long* bufferSize);
 
+// The folder of the running program's file and the platform's system folder,
+// without a trailing separator; empty when the platform cannot tell.
+std::string ProgramFolder();
+std::string SystemFolder();
+// Whether `path` names an existing file (a folder does not count).
+bool FileExists(const std::string& path);
+
 // WinExec with a hidden window; the platform's result (above 31 is success).
 unsigned StartHiddenProcess(const std::string& commandLine);
 // Starts a process with a hidden window and waits for it to end, at most
