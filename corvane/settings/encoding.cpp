@@ -257,12 +257,7 @@ bool DecodeRecord(ByteView record, int rowKind, int rowNumber, DeviceSettings& s
   if (shown == 0) return true;
   auto& item = s.items;
 
-  std::string name;
-  for (std::size_t i = 0; i < protocol::kNameSize; ++i) {
-    const std::uint8_t c = Get8(record, off::kName + i);
-    if (c == 0x00) break;
-    if (c != protocol::kFill) name += static_cast<char>(c);
-  }
+  const std::string name = protocol::NameOfRecord(record);
   item[kDeviceName] = name.empty() ? "CVN" + std::to_string(rowNumber + 1) : name;
   item[kMacAddress] = protocol::MacTextOfRecord(record);
   const std::uint8_t mode1 = Get8(record, off::kMode1);
