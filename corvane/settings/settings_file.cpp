@@ -138,6 +138,21 @@ std::string BuildSettingsFileText(const DeviceSettings& s, int rowKind) {
   return text;
 }
 
+std::optional<std::string> NameFileFault(std::string_view name) {
+  if (name.find(' ') != std::string_view::npos) {
+    return std::string("1. Device name must LESS THAN 16 LETTERS\n2. NO SPACES between the letters.");
+  }
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      return std::string(
+          "The device name contains a control character (such as a line break) and cannot be "
+          "saved to a file. Change the name first.");
+    }
+  }
+  return std::nullopt;
+}
+
 std::vector<std::optional<std::string>> ReadFileValues(std::string_view data, int count) {
   std::vector<std::optional<std::string>> values;
   std::size_t pos = 0;

@@ -39,6 +39,11 @@ const std::string& LineValue(const DeviceSettings& settings, int rowKind, const 
 // with no layout.
 std::string BuildSettingsFileText(const DeviceSettings& settings, int rowKind);
 
+// Why `name` cannot be written to a settings file and read back whole (a
+// space ends a value, a line break or other control character breaks or
+// shifts the lines), as the message to show; nullopt when it can.
+std::optional<std::string> NameFileFault(std::string_view name);
+
 // The values of the first `count` lines of `data`. Each value runs up to the
 // first space of its line (nor past the line's CR or LF, nor the end of the
 // data); the line ends after its CR and the character that follows, or after a
