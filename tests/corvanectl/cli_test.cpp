@@ -172,7 +172,9 @@ TEST_F(CorvaneCtl, FailuresEndWithTheirExitCodes) {
     const Result run = Ctl(c.args);
     EXPECT_EQ(run.code, c.code) << c.args;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << c.args << ": " << run.err;
-    if (c.code == 2) EXPECT_EQ(run.out, "") << c.args;
+    if (c.code == 2) {
+      EXPECT_EQ(run.out, "") << c.args;
+    }
   }
   EXPECT_FALSE(std::ifstream(file).good());
   struct stat info {};
@@ -209,7 +211,7 @@ TEST_F(CorvaneCtl, RebootAndRestoreCountAcknowledgedDevices) {
       {"reboot 198.51.100.20 --yes", 0, "1 of 1 device(s) rebooted\n"},
       {"restore 02-00-5E-01-A2-10 --yes", 1, "0 of 1 device(s) restored\n"},
       {"restore 02-00-5E-01-A2-10 --yes --force", 0, "1 of 1 device(s) restored\n"},
-      {"reboot 198.51.100.99 198.51.100.21 --yes --wait 400", 1, "1 of 2 device(s) rebooted\n"},
+      {"reboot 198.51.100.99 198.51.100.20 --yes --wait 400", 1, "1 of 2 device(s) rebooted\n"},
       {"reboot 198.51.100.20", 6, ""},
   };
   for (const auto& c : cases) {

@@ -132,6 +132,7 @@ std::optional<std::string> ValueProblem(int item, const std::string& value) {
         value.find(static_cast<char>(protocol::kFill)) != std::string::npos) {
       return "holds a byte that a device name cannot keep (0x00 or 0xCC)";
     }
+    if (settings::NameFileFault(value)) return "holds a control character, which a settings file cannot keep";
     return std::nullopt;
   }
   if (IsAddressItem(item)) {

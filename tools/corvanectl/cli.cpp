@@ -1,6 +1,7 @@
 // The command line: subcommands, their options and --help, and the one place
 // where a failure becomes an exit code.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <iostream>
 
 #include "corvane/protocol/packet.h"
@@ -178,7 +179,10 @@ int RunCommandLine(int argc, char** argv) {
     std::cout << app.help();
     return ExitCodeOf(Failure::Usage);
   }
-  if (argv[1][0] != '-' && app.get_subcommand_no_throw(argv[1]) == nullptr) {
+  const auto commands = app.get_subcommands([](const CLI::App*) { return true; });
+  const bool known = std::any_of(commands.begin(), commands.end(),
+                                 [&](const CLI::App* command) { return command->get_name() == argv[1]; });
+  if (argv[1][0] != '-' && !known) {
     std::cerr << "corvanectl: unknown command \"" << argv[1] << "\" (see corvanectl --help)\n";
     return ExitCodeOf(Failure::Usage);
   }

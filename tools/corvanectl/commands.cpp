@@ -159,13 +159,13 @@ Fault RunBackup(const Options& o) {
   int rowKind = 0;
   settings::DeviceSettings values;
   if (Fault fault = ReadTargetSettings(o, device, rowKind, values); fault.Failed()) return fault;
-  // The file reader ends a value at its first blank, and the device manager's
-  // Save refuses such a name: a file that would rename the device when applied
-  // back is not written.
-  if (const std::string& name = values.items[settings::kDeviceName];
-      name.find_first_of(" \r\n") != std::string::npos) {
+  // The file reader ends a value at its first blank and a control character
+  // breaks the lines; the device manager's Save refuses such a name. A file
+  // that would rename the device when applied back is not written.
+  if (const std::string& name = values.items[settings::kDeviceName]; settings::NameFileFault(name)) {
     return {Failure::File, "the name of " + device.MacText() + " (\"" + name +
-                               "\") holds a blank, which a settings file cannot keep; nothing written"};
+                               "\") holds a blank or a control character, which a settings file cannot keep; "
+                               "nothing written"};
   }
   const std::string& path = o.file;
   const std::string text = settings::BuildSettingsFileText(values, rowKind);
