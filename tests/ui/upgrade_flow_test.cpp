@@ -245,7 +245,8 @@ TEST_F(UpgradeFlows, RefusalsBeforeTheRequestLeaveTheDeviceAlone) {
 
 // No ticked row and the store gone (a folder of its name, which can be neither
 // read nor written): both of the command's messages, and no request, as there
-// is no address to send it to. A boot loader that asks anyway is served.
+// is no address to send it to. A boot loader that asks anyway is served and
+// offered the address the dialog was closed with.
 TEST_F(UpgradeFlows, StoreMissingWithoutATickedRowSendsNoRequest) {
   Network(true);
   const protocol::Bytes image = WriteImage("fw.bin", 1000);
@@ -260,7 +261,11 @@ TEST_F(UpgradeFlows, StoreMissingWithoutATickedRowSendsNoRequest) {
   };
   RunMainWindow([&](CCorvaneDlg& dlg) {
     expectError(upgrade::kMsgStoreUnreadable);
-    ExpectUpgradeDialog((dir / "fw.bin").string());
+    hl::ExpectModal("Firmware Upgrade", [&](CWnd& w) {
+      hl::Type(w, upgrade::ids::kFirmwarePath, (dir / "fw.bin").string());
+      hl::Type(w, upgrade::ids::kBootLoaderAddress, "198.51.100.11");
+      hl::Click(w, tk::IDOK);
+    });
     expectError(upgrade::kMsgStoreUnwritable);
     hl::ExpectMessageBox(kConfirm, tk::IDYES);
     expectError("Couldn't find the fwupdate.dat file!!");
@@ -275,6 +280,7 @@ TEST_F(UpgradeFlows, StoreMissingWithoutATickedRowSendsNoRequest) {
     Upgrade(dlg);
     EXPECT_FALSE(Logged("by unicast from 198.51.100.1"));
     EXPECT_TRUE(Logged(Received(image)));
+    EXPECT_EQ(dlg.m_clientAddress, tk::InetAddr("198.51.100.11")) << "the address the dialog was closed with";
     Run(60000, [&] { return !hl::HasTimer(dlg, ids::timer::kUpgradeWait); });
   });
 }

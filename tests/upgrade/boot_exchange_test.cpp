@@ -331,6 +331,74 @@ TEST(BootExchange, EndsAfterTenSecondsOfSilence) {
   }
 }
 
+// A client that keeps talking without progress neither holds the window open
+// nor draws block 1 out more often than the per-block cap.
+TEST(BootExchange, TalkWithoutProgressIsCapped) {
+  const Bytes rrq = {0, 1, 'f', 0, 'o', 'c', 't', 'e', 't', 0};
+  const struct {
+    const char* name;
+    Channel channel;
+    Bytes repeated;
+  } cases[] = {
+      {"repeated read requests", Channel::Tftp, rrq},
+      {"stale acknowledgements", Channel::Transfer, {0, 4, 0, 0}},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.name);
+    FakeNet net;
+    BootServeSettings s = Settings();
+    s.answerBootp = false;
+    net.Deliver(Channel::Tftp, rrq, 3000);
+    for (std::uint64_t second = 1; second < 60; ++second)
+      net.Deliver(k.channel, k.repeated, 3000, second * 1'000'000);
+    MemoryFile file(Image(2000));
+    const std::uint64_t start = net.now;
+    EXPECT_EQ(ServeBootImage(s, net, net, file), ServeStatus::Timeout);
+    EXPECT_EQ(net.now - start, kLinkUs + 10'000'000u) << "10 s after the read request";
+    EXPECT_LE(net.Data().size(), 12u);
+  }
+}
+
+// With the device's hardware address known, only its BOOTP request is
+// answered: a DHCP client of the LAN that asks first gets nothing. A request
+// the device repeats (its reply was lost) is answered again until it reads.
+TEST(BootExchange, AnswersOnlyTheDevicesBootpRequest) {
+  const protocol::MacAddress device = {0x02, 0, 0x5E, 1, 2, 3};
+  const struct {
+    const char* name;
+    bool stranger;
+    bool firstReplyLost;
+  } cases[] = {{"a stranger asks first", true, false}, {"the first reply is lost", false, true}};
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.name);
+    FakeNet net;
+    devsim::BootLoaderSettings other;
+    other.mac = {0x00, 0x1B, 0x21, 9, 9, 9};
+    other.xid = 0x55;
+    if (k.stranger)
+      net.Deliver(Channel::Bootp, devsim::BootLoaderClient(other, [](auto&) {}).BootpRequest(), 68);
+    DevsimPeer peer(net, {});
+    const auto toDevice = net.peer;
+    int replies = 0;
+    net.peer = [&](const Sent& d) {
+      if (d.channel == Channel::Bootp && replies++ == 0 && k.firstReplyLost) return;
+      toDevice(d);
+    };
+    BootServeSettings s = Settings();
+    s.clientMac = device;
+    MemoryFile file(Image(1500));
+    EXPECT_EQ(ServeBootImage(s, net, net, file), ServeStatus::Success);
+    EXPECT_EQ(peer.client().image(), Image(1500));
+    EXPECT_EQ(replies, k.firstReplyLost ? 2 : 1);
+    for (const Sent& d : net.sent) {
+      if (d.channel != Channel::Bootp) continue;
+      EXPECT_EQ(Bytes(d.bytes.begin() + 28, d.bytes.begin() + 34), Bytes(device.begin(), device.end()))
+          << "a reply to the device only";
+    }
+    EXPECT_TRUE(net.open.empty());
+  }
+}
+
 // Datagrams that keep coming without a BOOTP request end the wait after three
 // 5-second spells; a request for another hardware type is one of them.
 TEST(BootExchange, GivesUpWhenNoBootpRequestComesForThreeSpells) {
