@@ -16,6 +16,7 @@
 #include "devsim/boot_loader.h"
 #include "flow_support.h"
 #include "tk/socket.h"
+#include "udp_peer.h"
 
 namespace corvane::ui::testing {
 namespace {
@@ -147,6 +148,39 @@ TEST_F(UpgradeFlows, ABootLoaderAskingAtOnceAndOnlyOnceIsServed) {
   RunMainWindow([&](CCorvaneDlg& dlg) {
     UpgradeTheTickedDevice(dlg);
     EXPECT_TRUE(Logged(Received(image)));
+    Run(25000, [&] { return dlg.GetDlgItem(ids::kSearch).IsWindowEnabled(); });
+    Run(30000, [&] { return !hl::HasTimer(dlg, ids::timer::kUpgradeWait); });
+  });
+}
+
+// Another DHCP client of the LAN asks just before the boot loader: the ticked
+// device is known by its MAC address, so the stranger is offered nothing and
+// the device gets the image.
+TEST_F(UpgradeFlows, AStrangersDhcpRequestIsNotAnswered) {
+  devsim::DeviceConfig device = TwoPortDevice();
+  device.timings.bootLoaderDelayMs = 300;
+  Network({device}, false);
+  const protocol::Bytes image = WriteImage("fw.bin", 1000);
+  std::unique_ptr<devsim_test::UdpPeer> stranger;
+  {
+    testnet::Enter inDev(net->dev);
+    ASSERT_TRUE(inDev.ok());
+    stranger = std::make_unique<devsim_test::UdpPeer>("0.0.0.0", 0);
+  }
+  ASSERT_TRUE(stranger->ok());
+  devsim::BootLoaderSettings other;
+  other.mac = {0x00, 0x1B, 0x21, 9, 9, 9};
+  other.xid = 0x77;
+  const protocol::Bytes discover = devsim::BootLoaderClient(other, [](auto&) {}).BootpRequest();
+  // "arp -d" runs once the server listens and the device has been told.
+  hl::Platform().processRunner = [&](const std::string&) -> unsigned long {
+    EXPECT_TRUE(stranger->Send(discover, "255.255.255.255", 67));
+    return 0;
+  };
+  RunMainWindow([&](CCorvaneDlg& dlg) {
+    UpgradeTheTickedDevice(dlg);
+    EXPECT_TRUE(Logged(Received(image)));
+    EXPECT_FALSE(stranger->Receive(0)) << "the stranger is offered nothing";
     Run(25000, [&] { return dlg.GetDlgItem(ids::kSearch).IsWindowEnabled(); });
     Run(30000, [&] { return !hl::HasTimer(dlg, ids::timer::kUpgradeWait); });
   });
