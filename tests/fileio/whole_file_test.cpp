@@ -53,6 +53,7 @@ class WholeFileTest : public ::testing::Test {
 #else
     root_ = ::testing::TempDir() + "fileio-" + std::to_string(getpid());
 #endif
+    root_ += std::string("-") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     ASSERT_TRUE(MakeFolder(root_)) << root_;
   }
   void TearDown() override {

@@ -224,6 +224,9 @@ std::optional<std::string> SubmitRefusal(const SettingsFile& file, const DeviceS
       case settings::SubmitFault::Address:
         why += "is not an IP address";
         break;
+      case settings::SubmitFault::StoredValue:
+        why += "is out of range for this setting";
+        break;
     }
     return LineLabel(file, rowKind, i) + ": " + why;
   }
