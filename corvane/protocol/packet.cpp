@@ -124,6 +124,16 @@ MacAddress MacOfRecord(ByteView record) {
   return mac;
 }
 
+std::string NameOfRecord(ByteView record) {
+  std::string name;
+  for (std::size_t i = 0; i < kNameSize && off::kName + i < record.size(); ++i) {
+    const std::uint8_t c = record[off::kName + i];
+    if (c == 0) break;
+    if (c != kFill) name += static_cast<char>(c);
+  }
+  return name;
+}
+
 std::string MacTextOfRecord(ByteView record) {
   return MacText(MacOfRecord(record));
 }

@@ -176,6 +176,9 @@ std::string MacText(const MacAddress& mac);
 // The MAC text of the record's bytes 26 to 31.
 std::string MacTextOfRecord(ByteView record);
 MacAddress MacOfRecord(ByteView record);
+// The device name the record holds at bytes 10 to 25: up to the first zero
+// byte, fill bytes left out; a record that ends early ends the name there.
+std::string NameOfRecord(ByteView record);
 // Parses "02-00-5E-01-A2-0F" (also with ':'); false when malformed.
 bool ParseMacText(const std::string& text, MacAddress& mac);
 

@@ -27,28 +27,32 @@ const PortOffsets& OffsetsOf(int port) {
   return port == 2 ? kPort2 : kPort1;
 }
 
-// Byte arithmetic is modulo 256, ports modulo 65536.
-std::uint8_t Low8(std::int32_t v) {
-  return static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) & 0xFF);
+// Byte arithmetic is modulo 256, ports modulo 65536: it is done on unsigned
+// values, so any number a text or a file holds wraps instead of overflowing.
+std::uint32_t UnsignedNumber(const std::string& text) {
+  return static_cast<std::uint32_t>(NumberFromText(text));
 }
-std::uint16_t Low16(std::int32_t v) {
-  return static_cast<std::uint16_t>(static_cast<std::uint32_t>(v) & 0xFFFF);
+std::uint8_t Low8(std::uint32_t v) {
+  return static_cast<std::uint8_t>(v & 0xFFu);
+}
+std::uint16_t Low16(std::uint32_t v) {
+  return static_cast<std::uint16_t>(v & 0xFFFFu);
 }
 
-void Add8(MutableByteView b, std::size_t offset, std::int32_t v) {
-  if (offset < b.size()) Put8(b, offset, Low8(static_cast<std::int32_t>(b[offset]) + v));
+void Add8(MutableByteView b, std::size_t offset, std::uint32_t v) {
+  if (offset < b.size()) Put8(b, offset, Low8(std::uint32_t{b[offset]} + v));
 }
 
 void PutPortText(MutableByteView b, std::size_t offset, const std::string& text) {
-  Put16(b, offset, Low16(NumberFromText(text)));
+  Put16(b, offset, Low16(UnsignedNumber(text)));
 }
 
 // A port-specific item of one port into that port's section.
 void EncodePortItem(MutableByteView b, const PortOffsets& p, int item, const std::string& text) {
-  const std::int32_t v = NumberFromText(text);
+  const std::uint32_t v = UnsignedNumber(text);
   switch (item) {
     case kServerClient:
-      Put8(b, p.mode, Low8(v * 128));
+      Put8(b, p.mode, Low8(v * 128u));
       break;
     case kDataPort:
       PutPortText(b, p.dataPort, text);
@@ -60,28 +64,28 @@ void EncodePortItem(MutableByteView b, const PortOffsets& p, int item, const std
       PutPortText(b, p.destPort, text);
       break;
     case kUdp:
-      Add8(b, p.mode, v * 8);
+      Add8(b, p.mode, v * 8u);
       break;
     case kTcp:
-      Add8(b, p.mode, v * 4);
+      Add8(b, p.mode, v * 4u);
       break;
     case kTxTimer:
       PutPortText(b, p.txTimer, text);
       break;
     case kBaudRate:
-      Put8(b, p.lineA, Low8(v * 8));
+      Put8(b, p.lineA, Low8(v * 8u));
       break;
     case kDataBits:
       Add8(b, p.lineA, v);
       break;
     case kParity:
-      Put8(b, p.lineB, Low8(v * 32));
+      Put8(b, p.lineB, Low8(v * 32u));
       break;
     case kStopBits:
       Add8(b, p.lineB, v);
       break;
     case kFlowControl:
-      Add8(b, p.lineB, v * 4);
+      Add8(b, p.lineB, v * 4u);
       break;
     case kTransferMode:
       Put8(b, p.transfer, Low8(v));
@@ -93,7 +97,7 @@ void EncodePortItem(MutableByteView b, const PortOffsets& p, int item, const std
 
 void EncodeDeviceItem(MutableByteView b, int rowKind, int item, const std::string& text,
                       ByteView recordCopy) {
-  const std::int32_t v = NumberFromText(text);
+  const std::uint32_t v = UnsignedNumber(text);
   switch (item) {
     case kDeviceName:
       protocol::PutMagic(b, off::kMagic);
@@ -109,7 +113,7 @@ void EncodeDeviceItem(MutableByteView b, int rowKind, int item, const std::strin
         Put8(b, off::kMac + i, Get8(recordCopy, off::kMac + i));
       break;
     case kDhcp:
-      Add8(b, off::kMode1, v * 64);
+      Add8(b, off::kMode1, v * 64u);
       break;
     case kDynamicIp:
       PutAddressText(b, off::kDynamicIp, text);
@@ -130,15 +134,15 @@ void EncodeDeviceItem(MutableByteView b, int rowKind, int item, const std::strin
         PutPortText(b, off::kMulticastListenPort, text);
       break;
     case kAutoConnect:
-      if (off::kFlags < b.size()) b[off::kFlags] = static_cast<std::uint8_t>(b[off::kFlags] | Low8(v * 2));
+      if (off::kFlags < b.size()) b[off::kFlags] = static_cast<std::uint8_t>(b[off::kFlags] | Low8(v * 2u));
       break;
     case kBroadcast:
       Add8(b, off::kMode1, v);
       if (rowKind == kFirstPortRow) Add8(b, off::kMode2, v);
       break;
     case kMulticast:
-      Add8(b, off::kMode1, v * 2);
-      if (rowKind == kFirstPortRow) Add8(b, off::kMode2, v * 2);
+      Add8(b, off::kMode1, v * 2u);
+      if (rowKind == kFirstPortRow) Add8(b, off::kMode2, v * 2u);
       break;
     case kNetmask:
       PutAddressText(b, off::kNetmask, text);
@@ -257,12 +261,7 @@ bool DecodeRecord(ByteView record, int rowKind, int rowNumber, DeviceSettings& s
   if (shown == 0) return true;
   auto& item = s.items;
 
-  std::string name;
-  for (std::size_t i = 0; i < protocol::kNameSize; ++i) {
-    const std::uint8_t c = Get8(record, off::kName + i);
-    if (c == 0x00) break;
-    if (c != protocol::kFill) name += static_cast<char>(c);
-  }
+  const std::string name = protocol::NameOfRecord(record);
   item[kDeviceName] = name.empty() ? "CVN" + std::to_string(rowNumber + 1) : name;
   item[kMacAddress] = protocol::MacTextOfRecord(record);
   const std::uint8_t mode1 = Get8(record, off::kMode1);
@@ -314,12 +313,15 @@ void FillUnselectedSerialCodes(DeviceSettings& s, int rowKind, ByteView recordCo
   if (shown == 0) return;
   for (int item = kBaudRate; item <= kFlowControl; ++item) {
     std::string& text = s.items[static_cast<std::size_t>(item)];
-    if (NumberFromText(text) < 0) text = std::to_string(DeviceSerialCode(recordCopy, shown, item));
+    // Empty (no text at all) is unselected too: the decoder leaves a code
+    // outside the list empty, and empty must not read as code 0.
+    if (text.empty() || NumberFromText(text) < 0)
+      text = std::to_string(DeviceSerialCode(recordCopy, shown, item));
     if (!IsTwoPortRow(rowKind)) continue;
     const int other = shown == 1 ? 2 : 1;
     std::string& stored = s.store.ForPort(other)[*StoreTextOfItem(item)];
     const std::int32_t code = NumberFromText(stored);
-    if (code < 0 || code > LastListCode(item))
+    if (stored.empty() || code < 0 || code > LastListCode(item))
       stored = std::to_string(DeviceSerialCode(recordCopy, other, item));
   }
 }

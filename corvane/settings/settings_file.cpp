@@ -138,8 +138,28 @@ std::string BuildSettingsFileText(const DeviceSettings& s, int rowKind) {
   return text;
 }
 
+std::optional<std::string> NameFileFault(std::string_view name) {
+  if (name.find(' ') != std::string_view::npos) {
+    return std::string("1. Device name must LESS THAN 16 LETTERS\n2. NO SPACES between the letters.");
+  }
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      return std::string(
+          "The device name contains a control character (such as a line break) and cannot be "
+          "saved to a file. Change the name first.");
+    }
+  }
+  return std::nullopt;
+}
+
 std::vector<std::optional<std::string>> ReadFileValues(std::string_view data, int count) {
   std::vector<std::optional<std::string>> values;
+  // A file with CR LF line ends (every file this program writes) ends its
+  // lines only there: a stray CR or LF inside a line, such as one in a device
+  // name, ends that line's value but does not shift the lines after it. A file
+  // without any CR LF is read line by line at each LF.
+  const bool crLfLines = data.find("\r\n") != std::string_view::npos;
   std::size_t pos = 0;
   for (int i = 0; i < count; ++i) {
     if (pos >= data.size()) {
@@ -149,9 +169,7 @@ std::vector<std::optional<std::string>> ReadFileValues(std::string_view data, in
     std::size_t end = pos;
     while (end < data.size() && data[end] != ' ' && !IsLineBreak(data[end])) ++end;
     values.emplace_back(std::string(data.substr(pos, end - pos)));
-    // A line ends after its CR and the character that follows (the LF); a
-    // file with bare LF line ends is read line by line all the same.
-    const std::size_t lineEnd = data.find_first_of("\r\n", end);
+    const std::size_t lineEnd = crLfLines ? data.find("\r\n", end) : data.find_first_of("\r\n", end);
     if (lineEnd == std::string_view::npos) {
       pos = data.size();
     } else {

@@ -39,10 +39,17 @@ const std::string& LineValue(const DeviceSettings& settings, int rowKind, const 
 // with no layout.
 std::string BuildSettingsFileText(const DeviceSettings& settings, int rowKind);
 
+// Why `name` cannot be written to a settings file and read back whole (a
+// space ends a value, a line break or other control character breaks or
+// shifts the lines), as the message to show; nullopt when it can.
+std::optional<std::string> NameFileFault(std::string_view name);
+
 // The values of the first `count` lines of `data`. Each value runs up to the
 // first space of its line (nor past the line's CR or LF, nor the end of the
-// data); the line ends after its CR and the character that follows, or after a
-// bare LF. Lines the data does not reach are nullopt.
+// data). When the data holds a CR LF anywhere, lines end only at CR LF, so a
+// stray CR or LF within a line shifts nothing; otherwise a line ends after its
+// CR and the character that follows, or after a bare LF. Lines the data does
+// not reach are nullopt.
 std::vector<std::optional<std::string>> ReadFileValues(std::string_view data, int count);
 
 // Applies the value of one-port line `item` + 1. False (and nothing changed)

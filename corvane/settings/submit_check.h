@@ -20,9 +20,10 @@ constexpr long kHighestSubmitPort = 65535;
 long PortCheckNumber(const std::string& text);
 
 enum class SubmitFault {
-  DeviceName,  // the name holds a space
-  PortNumber,  // a data listening or destination port outside 1024 to 65535
-  Address,     // an address that would reach the device as another address
+  DeviceName,   // the name holds a space
+  PortNumber,   // a data listening or destination port outside 1024 to 65535
+  Address,      // an address that would reach the device as another address
+  StoredValue,  // a value of the other port (loaded from a file) outside its page's range
 };
 
 struct SubmitProblem {
@@ -34,8 +35,9 @@ struct SubmitProblem {
 
 // The first problem Submit stops at, in its order: the device name, the data
 // listening port and the destination port of the port shown by `rowKind`, then
-// the addresses (FindBadAddress). The other port of a two-port device rides
-// along from the store with its ports unchecked, as in the sheet.
+// the values of the other port of a two-port device (from the store, which a
+// loaded file fills) against the ranges its page would allow, then the
+// addresses (FindBadAddress).
 std::optional<SubmitProblem> CheckSubmit(const DeviceSettings& settings, int rowKind);
 
 }  // namespace corvane::settings

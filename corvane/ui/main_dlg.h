@@ -202,8 +202,10 @@ class CCorvaneDlg : public tk::CDialog {
   // painted); starts timer 12 whatever the result. True on success.
   // `tellDevice` runs once the server's sockets are open, so that the boot
   // loader is heard however soon it asks; when they cannot be opened the
-  // failure is shown and `tellDevice` does not run.
-  bool ServeBootFile(const std::string& firmwarePath, const std::function<void()>& tellDevice = {});
+  // failure is shown and `tellDevice` does not run. `clientMac`, when the
+  // device is known: only a BOOTP request from that hardware address is answered.
+  bool ServeBootFile(const std::string& firmwarePath, const std::function<void()>& tellDevice = {},
+                     const std::optional<protocol::MacAddress>& clientMac = std::nullopt);
   // The upgrade request to a row's device, or "CVN1" to the stored address.
   void SendUpgradePacket(int row);
   // The device slot whose stored record carries the row's MAC text; -1 when

@@ -1,8 +1,7 @@
 // The device list rows: one row per device port, written from the stored
 // records, placed in reply order by a user search and at the device's earlier
 // place by a refresh search, and marked by the status evaluation.
-#include <cstdio>
-
+#include "corvane/settings/row_texts.h"
 #include "corvane/ui/main_dlg.h"
 
 namespace corvane::ui {
@@ -10,92 +9,30 @@ namespace corvane::ui {
 using namespace tk;
 using protocol::ByteView;
 using protocol::RowKind;
-namespace off = protocol::off;
 
 namespace {
 
 constexpr int kLowestDataPort = 1024;
-
-// A record as far as it was received: every byte at or past the length reads
-// as the fill byte, whatever the buffer still holds there from earlier.
-class ReceivedRecord {
- public:
-  ReceivedRecord(ByteView bytes, int length)
-      : m_bytes(bytes), m_length(length < 0 ? 0 : static_cast<std::size_t>(length)) {}
-
-  std::uint8_t At(std::size_t offset) const {
-    return offset < m_length && offset < m_bytes.size() ? m_bytes[offset] : protocol::kFill;
-  }
-  int Be16(std::size_t offset) const { return (At(offset) << 8) | At(offset + 1); }
-
- private:
-  ByteView m_bytes;
-  std::size_t m_length;
-};
-
-std::string StatusText(int state) {
-  if (state == protocol::kStateIdle) return "Idle";
-  if (state == protocol::kStateConnected) return "Connected";
-  return "Unknown";
-}
-
-std::string NameText(const ReceivedRecord& r) {
-  std::string name;
-  for (std::size_t i = 0; i < protocol::kNameSize; ++i) {
-    const std::uint8_t c = r.At(off::kName + i);
-    if (c == 0) break;
-    if (c != protocol::kFill) name += static_cast<char>(c);
-  }
-  return name;
-}
-
-std::string MacText(const ReceivedRecord& r) {
-  protocol::MacAddress mac{};
-  for (std::size_t i = 0; i < protocol::kMacSize; ++i) mac[i] = r.At(off::kMac + i);
-  return protocol::MacText(mac);
-}
-
-std::string IpText(const ReceivedRecord& r) {
-  char text[24];
-  std::snprintf(text, sizeof text, "%d.%d.%d.%d", r.At(off::kDynamicIp), r.At(off::kDynamicIp + 1),
-                r.At(off::kDynamicIp + 2), r.At(off::kDynamicIp + 3));
-  return text;
-}
 
 }  // namespace
 
 // ---- writing one row ------------------------------------------------------------------
 
 void CCorvaneDlg::WritePortRow(int row, ByteView bytes, int length, int port, bool defaultName) {
-  const ReceivedRecord r(bytes, length);
-  const bool second = port == 2;
-  const bool client = (r.At(second ? off::kMode2 : off::kMode1) & protocol::kModeClient) != 0;
-  const int portValue = client ? r.Be16(second ? off::kDestPort2 : off::kDestPort1)
-                               : r.Be16(second ? off::kDataPort2 : off::kDataPort1);
-  const std::string status = StatusText(r.At(second ? off::kState2 : off::kState1));
-  const std::string number = std::to_string(row + 1);
-  std::string name = NameText(r);
-  if (name.empty() && defaultName) name = "CVN" + number;
-
+  const settings::PortRowTexts texts = settings::MakePortRow(bytes, length, port, row + 1, defaultName);
   // Column by column, the controls refreshed after each, in the order the
   // device list has always been filled.
   const std::pair<int, std::string> cells[] = {
-      {kColNumber, number},
-      {kColName, name},
-      {kColMac, MacText(r)},
-      {kColDhcp, (r.At(off::kMode1) & protocol::kModeDhcp) != 0 ? "Enable" : "Disable"},
-      {kColMode, client ? "Client" : "Server"},
-      {kColIp, IpText(r)},
-      {kColPort, std::to_string(portValue)},
-      {kColStatus, status},
+      {kColNumber, texts.number}, {kColName, texts.name}, {kColMac, texts.mac},   {kColDhcp, texts.dhcp},
+      {kColMode, texts.mode},     {kColIp, texts.ip},     {kColPort, texts.port}, {kColStatus, texts.status},
   };
   m_list.SetCellBackColor(row, -1, kRowBaseColor, true);
   for (const auto& [column, text] : cells) {
     m_list.SetCellText(row, column, text);
     PushToControls();
   }
-  if (status == "Connected") m_list.SetCellBackColor(row, -1, kRowConnectedColor, true);
-  if (portValue < kLowestDataPort) {
+  if (texts.status == "Connected") m_list.SetCellBackColor(row, -1, kRowConnectedColor, true);
+  if (texts.portValue < kLowestDataPort) {
     MessageBox("Port number should greater than 1024.", "Searching Result", MB_OK | MB_ICONINFORMATION);
   }
 }

@@ -71,13 +71,17 @@ void CCorvaneDlg::OnUpgrade() {
     return;
   }
 
-  m_clientAddress = InetAddr(m_list.GetCellText(m_currentRow, kColIp));
   if (noSelection) {
+    // The boot loader is offered the stored address; without a store, the
+    // address the dialog was closed with (there is no row to take one from).
     if (auto stored = StoredBootLoaderAddress()) {
       m_clientAddress = InetAddr(*stored);
     } else {
       MessageBox(kStoreMissingCommand, "ERROR");
+      m_clientAddress = dlg.m_hasBootLoaderAddress ? dlg.m_bootLoaderAddress : 0;
     }
+  } else {
+    m_clientAddress = InetAddr(m_list.GetCellText(m_currentRow, kColIp));
   }
   m_serverAddress = InetAddr(m_hostAddress);
 
@@ -101,11 +105,19 @@ void CCorvaneDlg::OnUpgrade() {
 // The file server's sockets open before the request goes out: a boot loader
 // that asks at once would otherwise find nobody listening, and a device must
 // never be sent into its boot loader when nobody can serve it.
+// A ticked device is known by its MAC address: only its boot loader is
+// answered, not any other DHCP client on the LAN.
 void CCorvaneDlg::SendUpgradeRequest(int row) {
-  ServeBootFile(m_upgradeDlg->m_firmwarePath, [&] {
-    SendUpgradePacket(row);
-    StartHiddenProcess("arp -d " + m_hostAddress);
-  });
+  std::optional<protocol::MacAddress> clientMac;
+  if (const int slot = row < 0 ? -1 : SlotOfRow(row); slot >= 0)
+    clientMac = protocol::MacOfRecord(m_table->Slot(slot));
+  ServeBootFile(
+      m_upgradeDlg->m_firmwarePath,
+      [&] {
+        SendUpgradePacket(row);
+        StartHiddenProcess("arp -d " + m_hostAddress);
+      },
+      clientMac);
 }
 
 void CCorvaneDlg::SendUpgradePacket(int row) {
@@ -130,9 +142,11 @@ void CCorvaneDlg::SendUpgradePacket(int row) {
   }
 }
 
-bool CCorvaneDlg::ServeBootFile(const std::string& firmwarePath, const std::function<void()>& tellDevice) {
+bool CCorvaneDlg::ServeBootFile(const std::string& firmwarePath, const std::function<void()>& tellDevice,
+                                const std::optional<protocol::MacAddress>& clientMac) {
   upgrade::BootServeSettings settings;
   settings.firmwarePath = firmwarePath;
+  settings.clientMac = clientMac;
   settings.clientAddress = m_clientAddress;
   settings.serverAddress = m_serverAddress;
   upgrade::SocketBootTransport transport;

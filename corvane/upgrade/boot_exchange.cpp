@@ -129,7 +129,9 @@ class Exchange {
   ServeStatus Loop();
   std::optional<ServeStatus> CheckBootpSpells(std::uint64_t now);
   std::optional<ServeStatus> OnDatagram(Channel channel, const Datagram& d);
+  bool IsTheClientsBootp(const Datagram& d) const;
   void OnBootp(const Datagram& d);
+  void OnRepeatedBootp(const Datagram& d);
   void OnReadRequest(const Datagram& d);
   std::optional<ServeStatus> OnTransfer(const Datagram& d);
   void OnRetransmitDue();
@@ -157,6 +159,8 @@ class Exchange {
   int m_spells = 0;
   std::uint32_t m_clientAddress = 0;
   unsigned m_clientPort = 0;
+  std::optional<protocol::MacAddress> m_bootpClient;  // the client hardware address answered
+  int m_bootpReplies = 0;
   std::uint32_t m_block = 0;  // the block in flight (1-based)
   int m_sends = 0;            // how often it went out
   std::uint64_t m_sentUs = 0;
@@ -225,6 +229,13 @@ ServeStatus Exchange::Loop() {
     }
     if (now - m_lastHeardUs >= silenceUs) return ServeStatus::Timeout;
     std::uint64_t waitUs = m_lastHeardUs + silenceUs - now;
+    if (m_phase == Phase::WaitRrq && m_bootpOpen) {
+      // Until the read request comes, a BOOTP request repeated by the same
+      // client means the reply was lost: look on port 67 between short waits.
+      Datagram again;
+      while (m_t.Receive(Channel::Bootp, 0, again) > 0) OnRepeatedBootp(again);
+      waitUs = std::min<std::uint64_t>(waitUs, kReadRequestLookUs);
+    }
     if (m_phase == Phase::Sending && m_block == 1 && m_tftpOpen) {
       // Until block 1 is acknowledged, a read request repeated on port 69 means
       // it was lost: look there between short waits on the transfer port.
@@ -260,14 +271,13 @@ std::optional<ServeStatus> Exchange::OnDatagram(Channel channel, const Datagram&
   switch (m_phase) {
     case Phase::WaitBootp:
       m_lastHeardUs = m_clock.NowUs();
-      if (IsBootpRequest(d.bytes)) {
+      if (IsTheClientsBootp(d)) {
         OnBootp(d);
       } else {
         ++stats.ignored;
       }
       return std::nullopt;
     case Phase::WaitRrq:
-      m_lastHeardUs = m_clock.NowUs();
       OnReadRequest(d);
       return std::nullopt;
     case Phase::Sending:
@@ -280,12 +290,41 @@ std::optional<ServeStatus> Exchange::OnDatagram(Channel channel, const Datagram&
   return std::nullopt;
 }
 
+namespace {
+
+std::optional<protocol::MacAddress> ClientHardwareAddress(ByteView d) {
+  if (d.size() < bootp::kChaddr + protocol::kMacSize) return std::nullopt;
+  protocol::MacAddress mac{};
+  std::copy_n(d.begin() + bootp::kChaddr, mac.size(), mac.begin());
+  return mac;
+}
+
+}  // namespace
+
+// A BOOTP request of an Ethernet client, and of the device when it is known.
+bool Exchange::IsTheClientsBootp(const Datagram& d) const {
+  if (!IsBootpRequest(d.bytes)) return false;
+  return !m_s.clientMac || ClientHardwareAddress(d.bytes) == m_s.clientMac;
+}
+
+// The port-67 socket stays open until the read request comes, for the
+// client's repeated requests.
 void Exchange::OnBootp(const Datagram& d) {
   const Bytes reply = BuildBootpReply(d.bytes, m_s, m_image.size());
   m_t.Send(Channel::Bootp, 0xFFFFFFFFu, d.port, reply);
-  m_t.Close(Channel::Bootp);
-  m_bootpOpen = false;
+  m_bootpClient = ClientHardwareAddress(d.bytes);
+  m_bootpReplies = 1;
   m_phase = Phase::WaitRrq;
+}
+
+void Exchange::OnRepeatedBootp(const Datagram& d) {
+  const bool same = IsTheClientsBootp(d) && ClientHardwareAddress(d.bytes) == m_bootpClient;
+  if (!same || m_bootpReplies >= m_s.maxSendsPerBlock) {
+    ++stats.ignored;
+    return;
+  }
+  m_t.Send(Channel::Bootp, 0xFFFFFFFFu, d.port, BuildBootpReply(d.bytes, m_s, m_image.size()));
+  ++m_bootpReplies;
 }
 
 // A read request starts the transfer; the same client asking again before its
@@ -297,6 +336,11 @@ void Exchange::OnReadRequest(const Datagram& d) {
     return;
   }
   if (m_phase == Phase::WaitRrq) {
+    if (m_bootpOpen) {
+      m_t.Close(Channel::Bootp);
+      m_bootpOpen = false;
+    }
+    m_lastHeardUs = m_clock.NowUs();
     m_clientAddress = d.address;
     m_clientPort = d.port;
     stats.clientAddress = d.address;
@@ -306,8 +350,9 @@ void Exchange::OnReadRequest(const Datagram& d) {
     SendBlock(false);
     return;
   }
-  if (FromClient(d) && m_block == 1) {
-    m_lastHeardUs = m_clock.NowUs();
+  // A repeated read request is not progress: it neither holds the silence
+  // off nor sends block 1 more often than the per-block cap allows.
+  if (FromClient(d) && m_block == 1 && m_sends < m_s.maxSendsPerBlock) {
     SendBlock(true);
   } else {
     ++stats.ignored;
@@ -320,7 +365,6 @@ std::optional<ServeStatus> Exchange::OnTransfer(const Datagram& d) {
     return std::nullopt;
   }
   const std::uint64_t now = m_clock.NowUs();
-  m_lastHeardUs = now;
   const std::uint16_t opcode = Get16(d.bytes, 0);
   if (opcode == tftp::kError) return ServeStatus::ClientAborted;
   // Only the acknowledgement of the block in flight releases the next one; an
@@ -329,6 +373,7 @@ std::optional<ServeStatus> Exchange::OnTransfer(const Datagram& d) {
     ++stats.ignored;
     return std::nullopt;
   }
+  m_lastHeardUs = now;  // progress
   if (m_sends == 1) m_rto.Sample(static_cast<std::int64_t>(now - m_sentUs));
   if (m_progress && *m_progress) (*m_progress)(m_block, m_blocks);
   if (m_block == m_blocks) return ServeStatus::Success;

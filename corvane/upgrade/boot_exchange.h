@@ -86,14 +86,24 @@ struct BootServeSettings {
   std::uint32_t clientAddress = 0;  // offered to the boot loader (yiaddr)
   std::uint32_t serverAddress = 0;  // this PC (siaddr, option 54)
   bool answerBootp = true;          // false: serve the first read request without BOOTP
-  int silenceMs = 10000;            // no word from the client this long ends the exchange
-  int bootpSpellMs = 5000;          // the BOOTP retry rule: spells without a BOOTP request
-  int bootpSpells = 2;              // ... more than this many end the exchange
+  // The device's hardware address when it is known: only a BOOTP request with
+  // this client hardware address is answered (other DHCP clients on the LAN
+  // are ignored). Nothing: the first BOOTP request is taken as the device's.
+  std::optional<protocol::MacAddress> clientMac;
+  // No progress this long ends the exchange: waiting for BOOTP any datagram
+  // counts (the spell rule caps that wait); after the BOOTP reply only the
+  // read request and the acknowledgement of the block in flight do.
+  int silenceMs = 10000;
+  int bootpSpellMs = 5000;  // the BOOTP retry rule: spells without a BOOTP request
+  int bootpSpells = 2;      // ... more than this many end the exchange
   // Retransmission time-out bounds (the estimate follows the measured round trip).
   int minRtoMs = 20;
   int initialRtoMs = 200;
   int maxRtoMs = 2000;
-  int maxSendsPerBlock = 12;  // then only the silence rule is left to end it
+  // Sends of one DATA block (time-outs and repeated read requests alike) and
+  // of the BOOTP reply to repeated requests; then only the silence rule is
+  // left to end it.
+  int maxSendsPerBlock = 12;
 };
 
 // Figures of a finished exchange, for the command-line server and the tests.

@@ -19,8 +19,13 @@ struct FirmwareStore {
 // the file cannot be opened; a missing line reads as empty.
 std::optional<FirmwareStore> ReadFirmwareStore(const std::string& fileName = kFirmwareStoreName);
 
+// True when `path` can be written as a line and read back as it was: no NUL,
+// CR or LF in it.
+bool StorablePath(const std::string& path);
+
 // Writes the path and the address (first octet in the high byte) as two lines,
-// creating or truncating the file; false when it cannot be opened.
+// replacing the file whole; false when it cannot be written or the path is not
+// storable (the old file is then left as it was).
 bool WriteFirmwareStore(const std::string& path, std::uint32_t address,
                         const std::string& fileName = kFirmwareStoreName);
 

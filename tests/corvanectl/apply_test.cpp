@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <string>
 
 #include "ctl_fixture.h"
@@ -17,6 +18,7 @@ constexpr const char* kNoAckIp = "198.51.100.23";
 constexpr const char* kIgnoresSetIp = "198.51.100.24";
 constexpr const char* kSlowIp = "198.51.100.25";
 constexpr const char* kSlowToo = "198.51.100.26";  // a restart lasts a minute: one per test case
+constexpr const char* kBlankNameIp = "198.51.100.27";
 
 // A device at 198.51.100.`last` whose settings all differ from the golden
 // files' (but for the MAC: the first two are the golden files' devices), with
@@ -43,6 +45,7 @@ std::string Device(const std::string& name, int last, int ports, const std::stri
 }
 
 using ctltest::ReadText;
+using namespace std::string_literals;
 using ctltest::Result;
 using ctltest::WriteText;
 
@@ -60,12 +63,13 @@ class CorvaneCtlApply : public ctltest::CtlOnPair {
   void SetUp() override {
     CtlOnPair::SetUp();
     if (IsSkipped()) return;
-    StartPair({kOnePortIp, kTwoPortIp, kInUseIp, kNoAckIp, kIgnoresSetIp, kSlowIp, kSlowToo},
+    StartPair({kOnePortIp, kTwoPortIp, kInUseIp, kNoAckIp, kIgnoresSetIp, kSlowIp, kSlowToo, kBlankNameIp},
               Device("FRESH", 20, 1) + ", " + Device("PAIR", 21, 2) + ", " + Device("BUSY", 22, 1) + ", " +
                   Device("DEAF", 23, 1, R"(, "faults": {"dropReplies": [3]})") + ", " +
                   Device("STUBBORN", 24, 1, R"(, "faults": {"ignoreSet": true})") + ", " +
                   Device("SLOW", 25, 1, R"(, "timings": {"restartMs": 60000})") + ", " +
-                  Device("SLOW", 26, 1, R"(, "timings": {"restartMs": 60000})"));
+                  Device("SLOW", 26, 1, R"(, "timings": {"restartMs": 60000})") + ", " +
+                  Device("LAB NORTH", 27, 1));
   }
   std::string Backup(const std::string& target, const std::string& name) {
     const std::string path = File(name);
@@ -108,6 +112,44 @@ TEST_F(CorvaneCtlApply, GoldenFilesAndBackupsMakeTheRoundTrip) {
   }
 }
 
+// A backup applied unchanged changes nothing: a name the file cannot keep
+// whole is not backed up at all.
+TEST_F(CorvaneCtlApply, EveryBackupAppliedUnchangedChangesNothing) {
+  for (const std::string target : {"198.51.100.20 ", "198.51.100.21 --port 1", "198.51.100.21 --port 2"}) {
+    const std::string before = Backup(target, "before.log");
+    const Result applied = Ctl("apply " + File("before.log") + " " + target + " --yes");
+    EXPECT_EQ(applied.code, 0) << target << ": " << applied.out << applied.err;
+    EXPECT_EQ(Backup(target, "after.log"), before) << target;
+  }
+  const std::string path = File("blank.log");
+  const Result blank = Ctl("backup "s + kBlankNameIp + " " + path);
+  EXPECT_EQ(blank.code, 4);
+  EXPECT_NE(blank.err.find("(\"LAB NORTH\") holds a blank"), std::string::npos) << blank.err;
+  EXPECT_FALSE(std::ifstream(path).good());
+}
+
+// The device is compared with the file by the values it takes, whichever port
+// the line is for: "04002" is the port 4002.
+TEST_F(CorvaneCtlApply, ValuesAreComparedAsTheDeviceTakesThem) {
+  const struct {
+    const char* port;
+    int line;
+    const char* value;
+  } cases[] = {
+      {"--port 2", 8, "05011"},   // port 1's data port, kept in the store
+      {"--port 2", 15, "06012"},  // port 2's destination port, on the pages
+      {"--port 1", 26, "03"},     // the connection timeout
+  };
+  for (const auto& c : cases) {
+    const std::string target = std::string(kTwoPortIp) + " " + c.port;
+    const std::string path = File("padded.log");
+    WriteText(path, WithValue(Backup(target, "own.log"), c.line, c.value));
+    const Result run = Ctl("apply " + path + " " + target + " --yes");
+    EXPECT_EQ(run.code, 0) << c.value << ": " << run.out << run.err;
+    EXPECT_TRUE(run.out.ends_with(": ok\n")) << run.out;
+  }
+}
+
 // Files the device manager could not submit, or that are no settings file,
 // are refused before any device is asked to change; the message names the line.
 TEST_F(CorvaneCtlApply, BadFilesAreRefusedNamingTheLine) {
@@ -129,6 +171,13 @@ TEST_F(CorvaneCtlApply, BadFilesAreRefusedNamingTheLine) {
        "line 22 (Baud rate(bps)): \"9\" is not a number from 0 to 8"},
       {WithValue(one, 12, "2"), kOnePortIp, "", "line 12 (UDP Protocol): \"2\" is not a number from 0 to 1"},
       {WithValue(one, 1, "SEVENTEEN-LETTERS"), kOnePortIp, "", "line 1 (Device name)"},
+      {WithValue(one, 1,
+                 "LAB\xCC"
+                 "1"),
+       kOnePortIp, "",
+       "line 1 (Device name): \"LAB\xCC"
+       "1\" holds a byte"},
+      {WithValue(one, 1, "LAB"s + '\0' + "1"), kOnePortIp, "", "holds a byte that a device name cannot keep"},
       {one.substr(0, one.find("// (27)") - 25), kOnePortIp, "", "26 lines"},
       {one + std::string(50000, ' '), kOnePortIp, "", "larger than 50000 bytes"},
       {two, kOnePortIp, "", "2 serial port(s)"},

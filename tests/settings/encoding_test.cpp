@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "corvane/settings/encoding.h"
+#include "corvane/settings/submit_check.h"
 #include "settings_fixtures.h"
 
 namespace {
@@ -133,7 +134,9 @@ TEST(SettingsEncoding, DecodeRecordNamesLineCodesAndReplyCodes) {
 }
 
 TEST(SettingsEncoding, SerialListWithoutSelectionSendsTheDevicesOwnCode) {
-  const Bytes record = protocol::EncodeRecord(TwoPortRecord());
+  protocol::DeviceRecord device = TwoPortRecord();
+  device.ports[1].lineA = protocol::EncodeLineFormatA(12, 3);  // a baud code outside the list
+  const Bytes record = protocol::EncodeRecord(device);
   const Bytes copy(record.begin(), record.begin() + 96);
   DeviceSettings s = Decoded(record, kFirstPortRow);
   s.items[kStopBits] = "-1";
@@ -144,6 +147,49 @@ TEST(SettingsEncoding, SerialListWithoutSelectionSendsTheDevicesOwnCode) {
   EXPECT_EQ(r[off::kLineA1], record[off::kLineA1]);
   EXPECT_EQ(r[off::kLineB1], record[off::kLineB1]);
   EXPECT_EQ(r[off::kLineB2], record[off::kLineB2]);
+  EXPECT_EQ(r[off::kLineA2], record[off::kLineA2]);
+}
+
+// Any number a file holds wraps to the field's width (no signed overflow).
+TEST(SettingsEncoding, HugeNumbersWrapToTheFieldsWidth) {
+  DeviceSettings s = Decoded(protocol::EncodeRecord(TwoPortRecord()), kFirstPortRow);
+  s.store.port2[kStoreServerClient] = "16777216";  // 2^24: times 128 is 2^31
+  s.store.port2[kStoreUdp] = s.store.port2[kStoreTcp] = "0";
+  s.items[kBaudRate] = "2147483647";
+  s.items[kDhcp] = "2147483647";
+  const Bytes r = Encode(s, kFirstPortRow);
+  EXPECT_EQ(r[off::kMode2] & 0x80, 0) << "2^24 * 128 wraps to 0: server";
+  EXPECT_EQ(r[off::kLineA1] & 0xF8, 0xF8) << "(2^31 - 1) * 8 keeps its low bits";
+}
+
+// Submit holds the other port's stored values to the ranges of its page.
+TEST(SettingsEncoding, SubmitChecksTheOtherPortsStoredValues) {
+  const struct {
+    int store;
+    const char* text;
+    const char* message;  // empty: accepted
+  } cases[] = {
+      {kStoreServerClient, "16777216",
+       "Port 2 Server/Client switch: Please enter an integer between 0 and 1."},
+      {kStoreDataPort, "65536", "Port 2 data listening port: Please enter an integer between 0 and 65535."},
+      {kStoreDestPort, "-1", "Port 2 destination port: Please enter an integer between 0 and 65535."},
+      {kStoreTxTimer, "65535", ""},
+      {kStoreUdp, "1", ""},
+  };
+  for (const auto& c : cases) {
+    DeviceSettings s = Decoded(protocol::EncodeRecord(TwoPortRecord()), kFirstPortRow);
+    s.items[kDataPort] = s.items[kDestPort] = "4001";
+    s.store.port2[static_cast<std::size_t>(c.store)] = c.text;
+    const auto problem = CheckSubmit(s, kFirstPortRow);
+    if (*c.message == 0) {
+      EXPECT_FALSE(problem) << c.text << ": " << problem->message;
+      continue;
+    }
+    ASSERT_TRUE(problem) << c.text;
+    EXPECT_EQ(problem->fault, SubmitFault::StoredValue);
+    EXPECT_EQ(problem->port, 2);
+    EXPECT_EQ(problem->message, c.message);
+  }
 }
 
 TEST(SettingsEncoding, AddressCheckNamesTheFirstBadField) {

@@ -138,6 +138,8 @@ TEST(SettingsFile, HostileDataNeverReadsPastItsEnd) {
       {"no spaces", "AB\r\nCD\r\nEF", {"AB", "CD", "EF", std::nullopt}, 3},
       {"cut mid-line", golden.substr(0, 54), {"AB", "02-00-5E", std::nullopt}, 2},
       {"CR as the last byte", "AB\r", {"AB", std::nullopt}, 1},
+      {"LF inside a CR LF line", "AB\nCD // (1)\r\nEF // (2)\r\n", {"AB", "EF", std::nullopt}, 2},
+      {"CR inside a CR LF line", "AB\rCD // (1)\r\nEF // (2)\r\n", {"AB", "EF", std::nullopt}, 2},
       {"binary", binary, {}, -1},
   };
   for (const auto& c : cases) {

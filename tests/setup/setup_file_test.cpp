@@ -124,6 +124,13 @@ TEST_F(SetupFileTest, RefusedOrFailedSavesLeaveFilesAsTheyWere) {
     for (const fs::path& p : {existing, dir / "new.log"}) {
       Save(sheet, p, "1. Device name must LESS THAN 16 LETTERS\n2. NO SPACES between the letters.");
     }
+    // A line break in the name would shift every following line of the file.
+    for (const char* name : {"AB\nCD", "AB\rCD", "AB\tCD"}) {
+      hl::Type(host.sheet.NetworkPage(), setup::ids::kDeviceName, name);
+      Save(sheet, existing,
+           "The device name contains a control character (such as a line break) and cannot be saved to a "
+           "file. Change the name first.");
+    }
     const fs::path nowhere = dir / "missing-folder" / "x.log";
     hl::Type(host.sheet.NetworkPage(), setup::ids::kDeviceName, "Lab1");
     Save(sheet, nowhere, "Failed to open file" + nowhere.string());

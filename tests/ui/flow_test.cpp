@@ -157,10 +157,13 @@ TEST_F(Flows, RestoreFailuresAndTheirMessages) {
     const char* message;
     const char* caption;
     const char* status;
+    std::uint64_t messageAtMs;  // after the click; 0: not checked
   } cases[] = {
-      {"in use", 1, false, false, "Device NO.1 is under working.", "Warning !!", "Connected"},
-      {"no answer", 0, true, false, "Device NO.1 is disconnected.", "Warning !!", "Disconnected"},
-      {"no acknowledgement", 0, false, true, "Device NO.1 resets failed.", "Setting Result", "Idle"},
+      {"in use", 1, false, false, "Device NO.1 is under working.", "Warning !!", "Connected", 0},
+      // The query goes out on the first 10 ms step; its answer is awaited for the
+      // search period (10 ticks of 100 ms) and one tick more.
+      {"no answer", 0, true, false, "Device NO.1 is disconnected.", "Warning !!", "Disconnected", 1110},
+      {"no acknowledgement", 0, false, true, "Device NO.1 resets failed.", "Setting Result", "Idle", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -178,6 +181,7 @@ TEST_F(Flows, RestoreFailuresAndTheirMessages) {
       hl::ExpectMessageBox(
           "This operation will return the device's default setting and reboot.\r\nDo you want to proceed ?",
           tk::IDYES);
+      const std::uint64_t clicked = hl::Now();
       hl::Click(dlg, ids::kRestore);
       if (c.silentAfterQuery) {
         Run(1000, [&] { return hl::HasTimer(dlg, ids::timer::kRestoreAck); });
@@ -186,6 +190,9 @@ TEST_F(Flows, RestoreFailuresAndTheirMessages) {
       hl::ExpectMessageBox([&](const hl::MessageBoxCall& m) {
         EXPECT_EQ(m.text, c.message);
         EXPECT_EQ(m.caption, c.caption);
+        if (c.messageAtMs != 0) {
+          EXPECT_EQ(hl::Now() - clicked, c.messageAtMs);
+        }
         return tk::IDOK;
       });
       Run(12000,

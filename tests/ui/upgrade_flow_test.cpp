@@ -16,6 +16,7 @@
 #include "devsim/boot_loader.h"
 #include "flow_support.h"
 #include "tk/socket.h"
+#include "udp_peer.h"
 
 namespace corvane::ui::testing {
 namespace {
@@ -152,6 +153,39 @@ TEST_F(UpgradeFlows, ABootLoaderAskingAtOnceAndOnlyOnceIsServed) {
   });
 }
 
+// Another DHCP client of the LAN asks just before the boot loader: the ticked
+// device is known by its MAC address, so the stranger is offered nothing and
+// the device gets the image.
+TEST_F(UpgradeFlows, AStrangersDhcpRequestIsNotAnswered) {
+  devsim::DeviceConfig device = TwoPortDevice();
+  device.timings.bootLoaderDelayMs = 300;
+  Network({device}, false);
+  const protocol::Bytes image = WriteImage("fw.bin", 1000);
+  std::unique_ptr<devsim_test::UdpPeer> stranger;
+  {
+    testnet::Enter inDev(net->dev);
+    ASSERT_TRUE(inDev.ok());
+    stranger = std::make_unique<devsim_test::UdpPeer>("0.0.0.0", 0);
+  }
+  ASSERT_TRUE(stranger->ok());
+  devsim::BootLoaderSettings other;
+  other.mac = {0x00, 0x1B, 0x21, 9, 9, 9};
+  other.xid = 0x77;
+  const protocol::Bytes discover = devsim::BootLoaderClient(other, [](auto&) {}).BootpRequest();
+  // "arp -d" runs once the server listens and the device has been told.
+  hl::Platform().processRunner = [&](const std::string&) -> unsigned long {
+    EXPECT_TRUE(stranger->Send(discover, "255.255.255.255", 67));
+    return 0;
+  };
+  RunMainWindow([&](CCorvaneDlg& dlg) {
+    UpgradeTheTickedDevice(dlg);
+    EXPECT_TRUE(Logged(Received(image)));
+    EXPECT_FALSE(stranger->Receive(0)) << "the stranger is offered nothing";
+    Run(25000, [&] { return dlg.GetDlgItem(ids::kSearch).IsWindowEnabled(); });
+    Run(30000, [&] { return !hl::HasTimer(dlg, ids::timer::kUpgradeWait); });
+  });
+}
+
 // Timer 10: when no device answered the search after the restart wait, the
 // last search is repeated once more.
 TEST_F(UpgradeFlows, Timer10SearchesAgainWhenNoDeviceAnswered) {
@@ -245,7 +279,8 @@ TEST_F(UpgradeFlows, RefusalsBeforeTheRequestLeaveTheDeviceAlone) {
 
 // No ticked row and the store gone (a folder of its name, which can be neither
 // read nor written): both of the command's messages, and no request, as there
-// is no address to send it to. A boot loader that asks anyway is served.
+// is no address to send it to. A boot loader that asks anyway is served and
+// offered the address the dialog was closed with.
 TEST_F(UpgradeFlows, StoreMissingWithoutATickedRowSendsNoRequest) {
   Network(true);
   const protocol::Bytes image = WriteImage("fw.bin", 1000);
@@ -260,7 +295,11 @@ TEST_F(UpgradeFlows, StoreMissingWithoutATickedRowSendsNoRequest) {
   };
   RunMainWindow([&](CCorvaneDlg& dlg) {
     expectError(upgrade::kMsgStoreUnreadable);
-    ExpectUpgradeDialog((dir / "fw.bin").string());
+    hl::ExpectModal("Firmware Upgrade", [&](CWnd& w) {
+      hl::Type(w, upgrade::ids::kFirmwarePath, (dir / "fw.bin").string());
+      hl::Type(w, upgrade::ids::kBootLoaderAddress, "198.51.100.11");
+      hl::Click(w, tk::IDOK);
+    });
     expectError(upgrade::kMsgStoreUnwritable);
     hl::ExpectMessageBox(kConfirm, tk::IDYES);
     expectError("Couldn't find the fwupdate.dat file!!");
@@ -275,6 +314,7 @@ TEST_F(UpgradeFlows, StoreMissingWithoutATickedRowSendsNoRequest) {
     Upgrade(dlg);
     EXPECT_FALSE(Logged("by unicast from 198.51.100.1"));
     EXPECT_TRUE(Logged(Received(image)));
+    EXPECT_EQ(dlg.m_clientAddress, tk::InetAddr("198.51.100.11")) << "the address the dialog was closed with";
     Run(60000, [&] { return !hl::HasTimer(dlg, ids::timer::kUpgradeWait); });
   });
 }

@@ -242,20 +242,34 @@ TEST(BootExchange, DeliversTheImageWholeThroughLossRepeatsAndReordering) {
 }
 
 // A lost block goes out again after a time-out that follows the round trip,
-// long before the boot loader's own 2-second retry.
+// long before the boot loader's own 2-second retry. A block acknowledged after
+// it went out again gives no round-trip sample: the backed-off time-out stays
+// for the next block.
 TEST(BootExchange, RetransmitsALostBlockAfterTheMeasuredRoundTrip) {
-  FakeNet net;
-  devsim::BootLoaderSettings ds;
-  ds.dropDataBlocks = {20};
-  DevsimPeer peer(net, ds);
-  MemoryFile file(Image(20 * 512));
-  ASSERT_EQ(ServeBootImage(Settings(), net, net, file), ServeStatus::Success);
-  std::vector<std::uint64_t> times;
-  for (const Sent& d : net.Data())
-    if (protocol::Get16(d.bytes, 2) == 20) times.push_back(d.atUs);
-  ASSERT_EQ(times.size(), 2u);
-  EXPECT_GE(times[1] - times[0], 20'000u) << "not below the lower bound";
-  EXPECT_LE(times[1] - times[0], 30'000u) << "a 1 ms round trip gives the lower bound";
+  const struct {
+    const char* name;
+    std::set<int> drop;
+    int block;  // whose two sends are timed
+    std::uint64_t lowUs, highUs;
+  } cases[] = {
+      {"a 1 ms round trip gives the lower bound", {20}, 20, 20'000, 30'000},
+      {"no sample from a resent block", {20, 21}, 21, 40'000, 50'000},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.name);
+    FakeNet net;
+    devsim::BootLoaderSettings ds;
+    ds.dropDataBlocks = k.drop;
+    DevsimPeer peer(net, ds);
+    MemoryFile file(Image(30 * 512));
+    ASSERT_EQ(ServeBootImage(Settings(), net, net, file), ServeStatus::Success);
+    std::vector<std::uint64_t> times;
+    for (const Sent& d : net.Data())
+      if (protocol::Get16(d.bytes, 2) == k.block) times.push_back(d.atUs);
+    ASSERT_EQ(times.size(), 2u);
+    EXPECT_GE(times[1] - times[0], k.lowUs);
+    EXPECT_LE(times[1] - times[0], k.highUs);
+  }
 }
 
 // An acknowledgement that comes late (after the block went out again) arrives
@@ -327,6 +341,74 @@ TEST(BootExchange, EndsAfterTenSecondsOfSilence) {
     EXPECT_EQ(ServeBootImage(Settings(), net, net, file, {}, &stats), ServeStatus::Timeout);
     EXPECT_EQ(net.now - lastWord, 10'000'000u);
     EXPECT_LT(stats.retransmissions, 12u);
+    EXPECT_TRUE(net.open.empty());
+  }
+}
+
+// A client that keeps talking without progress neither holds the window open
+// nor draws block 1 out more often than the per-block cap.
+TEST(BootExchange, TalkWithoutProgressIsCapped) {
+  const Bytes rrq = {0, 1, 'f', 0, 'o', 'c', 't', 'e', 't', 0};
+  const struct {
+    const char* name;
+    Channel channel;
+    Bytes repeated;
+  } cases[] = {
+      {"repeated read requests", Channel::Tftp, rrq},
+      {"stale acknowledgements", Channel::Transfer, {0, 4, 0, 0}},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.name);
+    FakeNet net;
+    BootServeSettings s = Settings();
+    s.answerBootp = false;
+    net.Deliver(Channel::Tftp, rrq, 3000);
+    for (std::uint64_t second = 1; second < 60; ++second)
+      net.Deliver(k.channel, k.repeated, 3000, second * 1'000'000);
+    MemoryFile file(Image(2000));
+    const std::uint64_t start = net.now;
+    EXPECT_EQ(ServeBootImage(s, net, net, file), ServeStatus::Timeout);
+    EXPECT_EQ(net.now - start, kLinkUs + 10'000'000u) << "10 s after the read request";
+    EXPECT_LE(net.Data().size(), 12u);
+  }
+}
+
+// With the device's hardware address known, only its BOOTP request is
+// answered: a DHCP client of the LAN that asks first gets nothing. A request
+// the device repeats (its reply was lost) is answered again until it reads.
+TEST(BootExchange, AnswersOnlyTheDevicesBootpRequest) {
+  const protocol::MacAddress device = {0x02, 0, 0x5E, 1, 2, 3};
+  const struct {
+    const char* name;
+    bool stranger;
+    bool firstReplyLost;
+  } cases[] = {{"a stranger asks first", true, false}, {"the first reply is lost", false, true}};
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.name);
+    FakeNet net;
+    devsim::BootLoaderSettings other;
+    other.mac = {0x00, 0x1B, 0x21, 9, 9, 9};
+    other.xid = 0x55;
+    if (k.stranger)
+      net.Deliver(Channel::Bootp, devsim::BootLoaderClient(other, [](auto&) {}).BootpRequest(), 68);
+    DevsimPeer peer(net, {});
+    const auto toDevice = net.peer;
+    int replies = 0;
+    net.peer = [&](const Sent& d) {
+      if (d.channel == Channel::Bootp && replies++ == 0 && k.firstReplyLost) return;
+      toDevice(d);
+    };
+    BootServeSettings s = Settings();
+    s.clientMac = device;
+    MemoryFile file(Image(1500));
+    EXPECT_EQ(ServeBootImage(s, net, net, file), ServeStatus::Success);
+    EXPECT_EQ(peer.client().image(), Image(1500));
+    EXPECT_EQ(replies, k.firstReplyLost ? 2 : 1);
+    for (const Sent& d : net.sent) {
+      if (d.channel != Channel::Bootp) continue;
+      EXPECT_EQ(Bytes(d.bytes.begin() + 28, d.bytes.begin() + 34), Bytes(device.begin(), device.end()))
+          << "a reply to the device only";
+    }
     EXPECT_TRUE(net.open.empty());
   }
 }

@@ -100,6 +100,29 @@ TEST_F(UpgradeDialog, OpeningShowsTheStoreAndOkWritesItBack) {
   }
 }
 
+// A path is written only when it reads back as it was; the old store is then
+// left as it was.
+TEST_F(UpgradeDialog, StoreWritesOnlyPathsThatReadBackWhole) {
+  struct Case {
+    std::string path;
+    bool written;
+  } cases[] = {
+      {"C:\\fw\\x.bin", true},
+      {std::string("C:\\fw\0tail.bin", 14), false},
+      {"C:\\fw\\x.bin\r", false},
+      {"C:\\fw\nx.bin", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    WriteStore("old.bin\n10.0.0.1\n");
+    EXPECT_EQ(WriteFirmwareStore(c.path, 0x0A000005), c.written);
+    const auto store = ReadFirmwareStore();
+    ASSERT_TRUE(store);
+    EXPECT_EQ(store->path, c.written ? c.path : "old.bin");
+    EXPECT_EQ(store->addressText, c.written ? "10.0.0.5" : "10.0.0.1");
+  }
+}
+
 // Without a ticked row the address can be edited; a typed path is saved as
 // typed; browse offers .bin files and fills the path; the icon comes from 1134.
 TEST_F(UpgradeDialog, NoSelectionModeBrowseAndSavedTyping) {

@@ -8,17 +8,19 @@
 // without 27 or 40 lines, or with a value outside its item's range, is refused
 // before anything is sent. Only an empty value keeps the device's own, as in
 // Load (the device manager saves an empty DNS server that way).
-#include <fstream>
 #include <iostream>
+#include <limits>
 #include <optional>
 #include <string_view>
 
 #include "corvane/settings/encoding.h"
+#include "corvane/settings/page_rules.h"
 #include "corvane/settings/settings_file.h"
 #include "corvane/settings/submit_check.h"
 #include "corvanectl/commands.h"
 #include "corvanectl/devices.h"
 #include "corvanectl/wait.h"
+#include "fileio/whole_file.h"
 
 namespace corvanectl {
 
@@ -121,8 +123,17 @@ std::optional<unsigned> HighestValue(int item) {
 std::optional<std::string> ValueProblem(int item, const std::string& value) {
   if (IsUnusedItem(item)) return std::nullopt;
   if (item == settings::kDeviceName) {
-    if (value.size() <= static_cast<std::size_t>(settings::kMaxNameChars)) return std::nullopt;
-    return "is longer than " + std::to_string(settings::kMaxNameChars) + " characters";
+    if (value.size() > static_cast<std::size_t>(settings::kMaxNameChars)) {
+      return "is longer than " + std::to_string(settings::kMaxNameChars) + " characters";
+    }
+    // A zero byte ends the name the device shows and a fill byte is left out
+    // of it: either would come back as another name.
+    if (value.find('\0') != std::string::npos ||
+        value.find(static_cast<char>(protocol::kFill)) != std::string::npos) {
+      return "holds a byte that a device name cannot keep (0x00 or 0xCC)";
+    }
+    if (settings::NameFileFault(value)) return "holds a control character, which a settings file cannot keep";
+    return std::nullopt;
   }
   if (IsAddressItem(item)) {
     if (settings::IsDottedQuad(value)) return std::nullopt;
@@ -135,21 +146,17 @@ std::optional<std::string> ValueProblem(int item, const std::string& value) {
 
 // Reads and checks the file on its own, before any device is asked.
 bool ReadSettingsFile(const std::string& path, SettingsFile& file, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot read " + path;
-    return false;
-  }
-  std::string data;
-  char buffer[4096];
-  while (data.size() <= settings::kMaxSettingsFileSize && in.read(buffer, sizeof buffer).gcount() > 0) {
-    data.append(buffer, static_cast<std::size_t>(in.gcount()));
-  }
-  if (data.size() > settings::kMaxSettingsFileSize) {
+  const fileio::ReadResult read = fileio::ReadWholeFile(path, settings::kMaxSettingsFileSize);
+  if (read.fault == fileio::FileFault::TooLarge) {
     error = path + " is larger than " + std::to_string(settings::kMaxSettingsFileSize) +
             " bytes: not a settings file";
     return false;
   }
+  if (read.fault != fileio::FileFault::None) {
+    error = "cannot read " + path + ": " + fileio::DescribeFileFault(read.fault);
+    return false;
+  }
+  const std::string& data = read.data;
   file.path = path;
   file.lines = CountLines(data);
   if (file.lines != kOnePortLines && file.lines != kTwoPortLines) {
@@ -174,6 +181,7 @@ bool ReadSettingsFile(const std::string& path, SettingsFile& file, std::string& 
 // values, and the device's own where a line is empty.
 bool SettingsFromFile(const SettingsFile& file, const FoundDevice& device, int rowKind, DeviceSettings& s) {
   if (!settings::DecodeRecord(device.bytes, rowKind, 0, s)) return false;
+  settings::ApplyPageRules(s, rowKind);
   int dhcpShown = settings::NumberFromText(s.items[settings::kDhcp]) != 0 ? 1 : 0;
   for (int i = 0; i < file.lines; ++i) {
     const std::string& value = *file.values[static_cast<std::size_t>(i)];
@@ -216,29 +224,25 @@ std::optional<std::string> SubmitRefusal(const SettingsFile& file, const DeviceS
       case settings::SubmitFault::Address:
         why += "is not an IP address";
         break;
+      case settings::SubmitFault::StoredValue:
+        why += "is out of range for this setting";
+        break;
     }
     return LineLabel(file, rowKind, i) + ": " + why;
   }
   return problem->message;
 }
 
-// Why the device may not take settings now: a port that is not idle.
-std::optional<std::string> PortInUse(const FoundDevice& device) {
-  for (int port = 1; port <= device.portCount; ++port) {
-    const int state =
-        protocol::Get8(device.bytes, port == 2 ? protocol::off::kState2 : protocol::off::kState1);
-    if (state == protocol::kStateIdle) continue;
-    return "serial port " + std::to_string(port) + " is in use (" +
-           (state == protocol::kStateConnected ? std::string("Connected")
-                                               : "state " + std::to_string(state)) +
-           ")";
-  }
-  return std::nullopt;
-}
-
-// "192.168.000.001" and "192.168.0.1" are the same address to a device.
+// The value a device takes from a text: "192.168.000.001" and "192.168.0.1"
+// are the same address to it, "04002" and "4002" the same port.
 std::string Comparable(int item, const std::string& text) {
-  if (!IsAddressItem(item) || !settings::IsDottedQuad(text)) return text;
+  if (!IsAddressItem(item)) {
+    if (HighestValue(item) && IsNumberUpTo(text, std::numeric_limits<unsigned>::max())) {
+      return std::to_string(std::stoul(text));
+    }
+    return text;
+  }
+  if (!settings::IsDottedQuad(text)) return text;
   std::string out;
   std::size_t start = 0;
   for (int group = 0; group < 4; ++group) {
@@ -249,9 +253,12 @@ std::string Comparable(int item, const std::string& text) {
   return out;
 }
 
-// The lines where the device shows other values than were sent.
-std::vector<std::string> Differences(const SettingsFile& file, const DeviceSettings& sent,
-                                     const DeviceSettings& shown, int rowKind) {
+// The lines where the device shows other values than were sent, both as the
+// setup pages show them.
+std::vector<std::string> Differences(const SettingsFile& file, DeviceSettings sent, DeviceSettings shown,
+                                     int rowKind) {
+  settings::ApplyPageRules(sent, rowKind);
+  settings::ApplyPageRules(shown, rowKind);
   std::vector<std::string> lines;
   for (int i = 0; i < file.lines; ++i) {
     const FileLine& line = settings::LayoutLine(rowKind, i);
@@ -277,24 +284,20 @@ struct ApplyRun {
   int rowKind;
   DeviceSettings wanted;
 
-  int Fail(const FoundDevice& device, const std::string& why) const {
+  Fault Fail(const FoundDevice& device, const std::string& why) const {
     std::cout << target << ": FAILED, " << Who(device) << ": " << why << "\n";
-    return kExitDeviceFailed;
+    return {Failure::DeviceFailed, ""};
   }
 
   // The state query, the set request and its acknowledgement, the restart and
   // the comparison.
-  int Send(const FoundDevice& found) {
-    std::string error;
+  Fault Send(const FoundDevice& found) {
     std::vector<FoundDevice> answers;
     SearchOptions query;
     query.kind = SearchKind::Unicast;
     query.address = found.address;
     query.waitMs = waitMs;
-    if (!Search(query, answers, error)) {
-      std::cerr << "corvanectl: " << error << "\n";
-      return kExitNetwork;
-    }
+    if (Fault fault = Search(query, answers); fault.Failed()) return fault;
     if (answers.empty() || answers[0].MacText() != found.MacText()) {
       return Fail(found, "no answer to the state query");
     }
@@ -305,8 +308,9 @@ struct ApplyRun {
     settings::FillUnselectedSerialCodes(wanted, rowKind, record);
     Bytes request(settings::RequestSize(rowKind));
     settings::EncodeRequest(request, rowKind, wanted, record.first(settings::kRecordCopySize));
-    if (!SendAndAwaitReply(device, request, protocol::kReplySet, waitMs, error)) {
-      return Fail(device, error == "no acknowledgement" ? "the settings were not acknowledged" : error);
+    if (Fault fault = SendAndAwaitReply(device, request, protocol::kReplySet, waitMs); fault.Failed()) {
+      return Fail(device,
+                  fault.kind == Failure::NoAnswer ? "the settings were not acknowledged" : fault.message);
     }
 
     std::vector<ComeBack> waiting(1);
@@ -319,10 +323,7 @@ struct ApplyRun {
     back.byBroadcast = dhcp || !settings::IsDottedQuad(target);
     std::cerr << "corvanectl: " << Who(device) << " acknowledged; waiting up to "
               << SecondsText(timing.limitMs) << " s for it to answer again\n";
-    if (!AwaitComeBack(waiting, timing, error)) {
-      std::cerr << "corvanectl: " << error << "\n";
-      return kExitNetwork;
-    }
+    if (std::string error; !AwaitComeBack(waiting, timing, error)) return {Failure::Network, error};
     if (!back.back) {
       return Fail(device, "acknowledged the settings, but did not answer again within " +
                               SecondsText(timing.limitMs) + " s");
@@ -334,68 +335,45 @@ struct ApplyRun {
     const std::vector<std::string> differ = Differences(file, wanted, shown, rowKind);
     if (differ.empty()) {
       std::cout << target << ": " << Who(back.device) << ": ok\n";
-      return kExitOk;
+      return {};
     }
     std::cout << target << ": FAILED, " << Who(back.device) << ": " << differ.size()
               << " item(s) differ from " << file.path << "\n";
     for (const std::string& line : differ) std::cout << "  " << line << "\n";
-    return kExitDeviceFailed;
+    return {Failure::DeviceFailed, ""};
   }
 };
 
 }  // namespace
 
-int RunApply(const Arguments& args) {
-  if (args.words.size() != 2) {
-    std::cerr << "corvanectl: usage: corvanectl apply FILE TARGET [--port 1|2] [--yes] [--wait MS] "
-                 "[--restart-wait MS]\n";
-    return kExitUsage;
-  }
-  int waitMs = 0;
-  int port = 1;
+Fault RunApply(const Options& o) {
   ComeBackTiming timing;
-  if (!ReadWaitOption(args, waitMs) || !ReadPortOption(args, port) || !ReadRestartWaitOption(args, timing)) {
-    return kExitUsage;
-  }
+  if (o.restartWaitMs) timing.limitMs = *o.restartWaitMs;
   SettingsFile file;
-  std::string error;
-  if (!ReadSettingsFile(args.words[0], file, error)) {
-    std::cerr << "corvanectl: " << error << "\n";
-    return kExitFile;
-  }
+  if (std::string error; !ReadSettingsFile(o.file, file, error)) return {Failure::File, error};
 
-  const std::string& target = args.words[1];
+  const std::string& target = o.targets.at(0);
   FoundDevice device;
-  if (!FindTarget(target, waitMs, device, error)) {
-    std::cerr << "corvanectl: " << error << "\n";
-    return error.rfind("no answer", 0) == 0 ? kExitNoAnswer : kExitUsage;
-  }
+  if (Fault fault = FindTarget(target, o.waitMs, device); fault.Failed()) return fault;
   const int filePorts = file.lines == kTwoPortLines ? 2 : 1;
   if (filePorts != device.portCount) {
-    std::cerr << "corvanectl: " << file.path << " holds the settings of a device with " << filePorts
-              << " serial port(s); " << Who(device) << " has " << device.portCount << "\n";
-    return kExitFile;
+    return {Failure::File, file.path + " holds the settings of a device with " + std::to_string(filePorts) +
+                               " serial port(s); " + Who(device) + " has " +
+                               std::to_string(device.portCount)};
   }
-  if (port == 2 && device.portCount < 2) {
-    std::cerr << "corvanectl: " << Who(device) << " has one serial port only\n";
-    return kExitUsage;
-  }
+  if (o.port == 2 && device.portCount < 2) return {Failure::Usage, Who(device) + " has one serial port only"};
   const std::string& fileMac = *file.values[settings::kMacAddress];
   if (!fileMac.empty() && fileMac != device.MacText()) {
     std::cerr << "corvanectl: note: " << file.path << " was saved from " << fileMac << "\n";
   }
 
-  ApplyRun run{file, target, waitMs, timing, RowKindOf(device, port), {}};
+  ApplyRun run{file, target, o.waitMs, timing, RowKindOf(device, o.port), {}};
   if (!SettingsFromFile(file, device, run.rowKind, run.wanted)) {
-    std::cerr << "corvanectl: the reply of " << Who(device) << " carries no settings\n";
-    return kExitNoAnswer;
+    return {Failure::NoAnswer, "the reply of " + Who(device) + " carries no settings"};
   }
-  if (auto problem = SubmitRefusal(file, run.wanted, run.rowKind)) {
-    std::cerr << "corvanectl: " << *problem << "\n";
-    return kExitFile;
-  }
-  if (!ConfirmChange(args, "Apply " + file.path + " to " + Who(device) + "? The device restarts.")) {
-    return kExitNotConfirmed;
+  if (auto problem = SubmitRefusal(file, run.wanted, run.rowKind)) return {Failure::File, *problem};
+  if (!Confirmed(o, "Apply " + file.path + " to " + Who(device) + "? The device restarts.")) {
+    return {Failure::NotConfirmed, ""};
   }
   return run.Send(device);
 }

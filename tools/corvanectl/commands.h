@@ -1,7 +1,8 @@
-// The subcommands of corvanectl and the exit codes they share.
+// The subcommands of corvanectl, the options they take and the failures they
+// end with.
 #pragma once
 
-#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,50 +10,66 @@
 
 namespace corvanectl {
 
-// Exit codes, listed by --help.
-enum ExitCode : int {
-  kExitOk = 0,
-  kExitDeviceFailed = 1,  // at least one device did not do what was asked
-  kExitUsage = 2,         // the command line is wrong
-  kExitNoAnswer = 3,      // no device answered, or a target was not found
-  kExitFile = 4,          // a file could not be read or written, or holds bad settings
-  kExitNetwork = 5,       // no socket, or a request could not be sent
-  kExitNotConfirmed = 6,  // a change was not confirmed
+// Why a command did not succeed. Each kind has its exit code (ExitCodeOf),
+// listed by --help.
+enum class Failure {
+  None,
+  DeviceFailed,  // at least one device did not do what was asked
+  Usage,         // the command line is wrong
+  NoAnswer,      // no device answered, or a target was not found
+  File,          // a file could not be read or written, or holds bad settings
+  Network,       // no socket, or a request could not be sent
+  NotConfirmed,  // a change was not confirmed
+};
+int ExitCodeOf(Failure failure);
+
+// A failure and what to tell the user about it (written to standard error by
+// main when not empty).
+struct Fault {
+  Failure kind = Failure::None;
+  std::string message;
+
+  bool Failed() const { return kind != Failure::None; }
 };
 
-// The command line after the subcommand: positional words, options with a
-// value (--ip, --wait, --port) and flags.
-struct Arguments {
-  std::vector<std::string> words;
-  std::map<std::string, std::string> values;
-  std::vector<std::string> flags;
-
-  bool Has(const std::string& flag) const;
-  const std::string* Value(const std::string& option) const;
+// What the command line gave, after the parser's checks: addresses are dotted
+// quads, numbers in range, targets IP or MAC addresses.
+struct Options {
+  std::vector<std::string> targets;
+  std::string file;  // backup's and apply's FILE
+  bool broadcast = false;
+  bool multicast = false;
+  bool allAdapters = false;
+  std::optional<std::string> ip;  // search --ip
+  bool json = false;
+  bool yes = false;
+  bool force = false;  // reboot and restore a device whose port is in use
+  int waitMs = 1000;
+  int port = 1;
+  std::optional<int> restartWaitMs;
+  std::string image;
+  std::optional<std::string> serverAddress;
 };
-// False with `error` set for an unknown option or an option missing its value.
-bool ParseArguments(int argc, char** argv, int first, Arguments& args, std::string& error);
 
-int RunSearch(const Arguments& args);
-int RunShow(const Arguments& args);
-int RunBackup(const Arguments& args);
+Fault RunSearch(const Options& options);
+Fault RunShow(const Options& options);
+Fault RunBackup(const Options& options);
 // reboot and restore: `restore` brings back the factory settings.
-int RunReboot(const Arguments& args, bool restore);
+Fault RunReboot(const Options& options, bool restore);
 // upgrade TARGET... --image FILE: the firmware of each device, one after another.
-int RunUpgrade(const Arguments& args);
+Fault RunUpgrade(const Options& options);
 // apply FILE TARGET: a settings file checked, sent, and compared with what the
 // device shows after its restart.
-int RunApply(const Arguments& args);
+Fault RunApply(const Options& options);
 
-// Shared by the command files: --yes or a "y" at a terminal; --wait MS or the
-// default (false after a message when malformed).
-bool ConfirmChange(const Arguments& args, const std::string& question);
-bool ReadWaitOption(const Arguments& args, int& waitMs);
-// --port 1|2, or 1 (false after a message when malformed).
-bool ReadPortOption(const Arguments& args, int& port);
+// --yes, or a "y" typed at a terminal. A script without --yes is refused:
+// nothing it pipes in counts as an answer.
+bool Confirmed(const Options& options, const std::string& question);
+
 // The item's name as a settings file's comment gives it: "Netmask".
 std::string FileItemName(const corvane::settings::FileLine& line);
 
-std::string UsageText();
+// The whole command line: the exit code, with the output written.
+int RunCommandLine(int argc, char** argv);
 
 }  // namespace corvanectl

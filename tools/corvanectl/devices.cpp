@@ -1,9 +1,8 @@
-// Searches and row texts of the command-line companion.
+// Searches, target lookups and requests of the command-line companion.
 #include "corvanectl/devices.h"
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 
 #include "corvane/settings/setting_items.h"
 #include "tk/socket.h"
@@ -36,8 +35,9 @@ Destination DestinationOf(const SearchOptions& options) {
   return {protocol::kDefaultBroadcastAddress, protocol::kDeviceBroadcastPort};
 }
 
-// Takes one datagram into `device` when it is a search reply.
-bool AcceptSearchReply(const std::uint8_t* data, int length, FoundDevice& device) {
+}  // namespace
+
+bool TakeSearchReply(const std::uint8_t* data, int length, FoundDevice& device) {
   if (length <= 0) return false;
   device.bytes.assign(protocol::kMaxDatagram, protocol::kFill);
   const int kept = std::min<int>(length, static_cast<int>(protocol::kMaxDatagram));
@@ -52,17 +52,11 @@ bool AcceptSearchReply(const std::uint8_t* data, int length, FoundDevice& device
   return true;
 }
 
-}  // namespace
-
-bool TakeSearchReply(const std::uint8_t* data, int length, FoundDevice& device) {
-  return AcceptSearchReply(data, length, device);
-}
-
-bool Search(const SearchOptions& options, std::vector<FoundDevice>& found, std::string& error) {
+Fault Search(const SearchOptions& options, std::vector<FoundDevice>& found) {
   tk::BlockingUdpSocket socket;
   if (!socket.Open() || !socket.SetBroadcast(true) || !socket.Bind(0)) {
-    error = "cannot open a UDP socket (error " + std::to_string(socket.GetLastError()) + ")";
-    return false;
+    return {Failure::Network,
+            "cannot open a UDP socket (error " + std::to_string(socket.GetLastError()) + ")"};
   }
   const Destination to = DestinationOf(options);
   const Bytes request = protocol::BuildSearchRequest();
@@ -77,10 +71,7 @@ bool Search(const SearchOptions& options, std::vector<FoundDevice>& found, std::
           "cannot send the search to " + address + " (error " + std::to_string(socket.GetLastError()) + ")";
     }
   }
-  if (sent == 0) {
-    error = firstFailure;
-    return false;
-  }
+  if (sent == 0) return {Failure::Network, firstFailure};
   using Clock = std::chrono::steady_clock;
   const auto end = Clock::now() + std::chrono::milliseconds(std::max(0, options.waitMs));
   std::uint8_t buffer[2048];
@@ -91,7 +82,7 @@ bool Search(const SearchOptions& options, std::vector<FoundDevice>& found, std::
     unsigned senderPort = 0;
     const int n = socket.ReceiveFrom(buffer, sizeof buffer, sender, senderPort);
     FoundDevice device;
-    if (!AcceptSearchReply(buffer, n, device)) continue;
+    if (!TakeSearchReply(buffer, n, device)) continue;
     // A directed search counts only the device asked.
     if (options.kind == SearchKind::Unicast && sender != options.address) continue;
     device.address = sender;
@@ -105,46 +96,39 @@ bool Search(const SearchOptions& options, std::vector<FoundDevice>& found, std::
     // One device asked directly: its answer is all there is to wait for.
     if (options.kind == SearchKind::Unicast) break;
   }
-  return true;
+  return {};
 }
 
-bool FindTarget(const std::string& target, int waitMs, FoundDevice& device, std::string& error) {
+Fault FindTarget(const std::string& target, int waitMs, FoundDevice& device) {
   protocol::MacAddress mac{};
   const bool byMac = protocol::ParseMacText(target, mac);
   SearchOptions options;
   options.waitMs = waitMs;
   if (!byMac) {
     if (!corvane::settings::IsDottedQuad(target)) {
-      error = "\"" + target + "\" is neither an IP address nor a MAC address";
-      return false;
+      return {Failure::Usage, "\"" + target + "\" is neither an IP address nor a MAC address"};
     }
     options.kind = SearchKind::Unicast;
     options.address = target;
   }
   std::vector<FoundDevice> found;
-  if (!Search(options, found, error)) return false;
+  if (Fault fault = Search(options, found); fault.Failed()) return fault;
   const std::string macText = byMac ? protocol::MacText(mac) : std::string();
   for (auto& f : found) {
     if (!byMac || f.MacText() == macText) {
       device = std::move(f);
-      return true;
+      return {};
     }
   }
-  error = "no answer from " + target;
-  return false;
+  return {Failure::NoAnswer, "no answer from " + target};
 }
 
-bool SendAndAwaitReply(const FoundDevice& device, const Bytes& request, int replyCode, int waitMs,
-                       std::string& error) {
+Fault SendAndAwaitReply(const FoundDevice& device, const Bytes& request, int replyCode, int waitMs) {
   tk::BlockingUdpSocket socket;
-  if (!socket.Open() || !socket.Bind(0)) {
-    error = "cannot open a UDP socket";
-    return false;
-  }
+  if (!socket.Open() || !socket.Bind(0)) return {Failure::Network, "cannot open a UDP socket"};
   if (socket.SendTo(request.data(), static_cast<int>(request.size()), protocol::kDeviceUnicastPort,
                     device.address) < 0) {
-    error = "cannot send to " + device.address;
-    return false;
+    return {Failure::Network, "cannot send to " + device.address};
   }
   using Clock = std::chrono::steady_clock;
   const auto end = Clock::now() + std::chrono::milliseconds(std::max(0, waitMs));
@@ -166,49 +150,21 @@ bool SendAndAwaitReply(const FoundDevice& device, const Bytes& request, int repl
         protocol::MacTextOfRecord(reply) != device.MacText()) {
       continue;
     }
-    return true;
+    return {};
   }
-  error = "no acknowledgement";
-  return false;
+  return {Failure::NoAnswer, "no acknowledgement"};
 }
 
-std::string RecordName(const FoundDevice& device) {
-  std::string name;
-  for (std::size_t i = 0; i < protocol::kNameSize; ++i) {
-    const std::uint8_t c = protocol::Get8(device.bytes, off::kName + i);
-    if (c == 0) break;
-    if (c != protocol::kFill) name += static_cast<char>(c);
+std::optional<std::string> PortInUse(const FoundDevice& device) {
+  for (int port = 1; port <= device.portCount; ++port) {
+    const int state = protocol::Get8(device.bytes, port == 2 ? off::kState2 : off::kState1);
+    if (state == protocol::kStateIdle) continue;
+    return "serial port " + std::to_string(port) + " is in use (" +
+           (state == protocol::kStateConnected ? std::string("Connected")
+                                               : "state " + std::to_string(state)) +
+           ")";
   }
-  return name;
-}
-
-namespace {
-
-std::string StatusText(int state) {
-  if (state == protocol::kStateIdle) return "Idle";
-  if (state == protocol::kStateConnected) return "Connected";
-  return "Unknown";
-}
-
-}  // namespace
-
-RowTexts PortRow(const FoundDevice& device, int number, int port) {
-  const protocol::ByteView r = device.bytes;
-  const bool second = port == 2;
-  const bool client = (protocol::Get8(r, second ? off::kMode2 : off::kMode1) & protocol::kModeClient) != 0;
-  const int portValue = client ? protocol::Get16(r, second ? off::kDestPort2 : off::kDestPort1)
-                               : protocol::Get16(r, second ? off::kDataPort2 : off::kDataPort1);
-  RowTexts row;
-  row.number = std::to_string(number);
-  row.name = RecordName(device);
-  if (row.name.empty()) row.name = "CVN" + row.number;
-  row.mac = device.MacText();
-  row.dhcp = (protocol::Get8(r, off::kMode1) & protocol::kModeDhcp) != 0 ? "Enable" : "Disable";
-  row.mode = client ? "Client" : "Server";
-  row.ip = protocol::IPv4Text(r, off::kDynamicIp);
-  row.port = std::to_string(portValue);
-  row.status = StatusText(protocol::Get8(r, second ? off::kState2 : off::kState1));
-  return row;
+  return std::nullopt;
 }
 
 int RowKindOf(const FoundDevice& device, int port) {

@@ -1,12 +1,14 @@
 // The devices as the command-line companion sees them: searches and status
-// queries over one datagram socket, the replies kept byte for byte, and the
-// texts of the main window's rows made from them.
+// queries over one datagram socket, the replies kept byte for byte.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include <optional>
+
 #include "corvane/protocol/packet.h"
+#include "corvanectl/commands.h"
 
 namespace corvanectl {
 
@@ -36,33 +38,27 @@ struct SearchOptions {
 
 // Sends one search request and gathers the replies until `waitMs` has passed,
 // one entry per MAC in reply order (a later reply of the same device replaces
-// the earlier one). False when the socket could not be opened or the request
-// not sent; `error` then says why.
-bool Search(const SearchOptions& options, std::vector<FoundDevice>& found, std::string& error);
+// the earlier one). A Network fault when the socket could not be opened or the
+// request sent nowhere.
+Fault Search(const SearchOptions& options, std::vector<FoundDevice>& found);
 
 // Takes one received datagram into `device` (its address left empty) when it
 // is a search reply of a device.
 bool TakeSearchReply(const std::uint8_t* data, int length, FoundDevice& device);
 
 // A device named by an IP address (asked directly) or a MAC address (found by
-// a broadcast search). False with `error` set when it does not answer.
-bool FindTarget(const std::string& target, int waitMs, FoundDevice& device, std::string& error);
+// a broadcast search): NoAnswer when it does not answer, Network when the
+// search could not be sent, Usage for a target that names no device.
+Fault FindTarget(const std::string& target, int waitMs, FoundDevice& device);
 
 // Sends `request` to the device's own address and waits up to `waitMs` for its
-// reply with `replyCode` carrying the device's MAC. False with `error` set when
-// the request cannot be sent or no such reply comes.
-bool SendAndAwaitReply(const FoundDevice& device, const Bytes& request, int replyCode, int waitMs,
-                       std::string& error);
+// reply with `replyCode` carrying the device's MAC: Network when the request
+// cannot be sent, NoAnswer when no such reply comes.
+Fault SendAndAwaitReply(const FoundDevice& device, const Bytes& request, int replyCode, int waitMs);
 
-// The device's name as its record holds it (up to 16 bytes, no fill).
-std::string RecordName(const FoundDevice& device);
-
-// The texts of one row of the main window's device list.
-struct RowTexts {
-  std::string number, name, mac, dhcp, ip, port, mode, status;
-};
-// Row `number` (1-based) for port 1 or 2 of the reply.
-RowTexts PortRow(const FoundDevice& device, int number, int port);
+// Why the device may not be changed or restarted now: a serial port that is
+// not idle ("serial port 2 is in use (Connected)"); nullopt when all are idle.
+std::optional<std::string> PortInUse(const FoundDevice& device);
 
 // The row kind of a device's port: 11 for a one-port device, 21 or 22 for the
 // ports of a two-port device.

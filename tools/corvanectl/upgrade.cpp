@@ -17,6 +17,7 @@
 #include "corvanectl/devices.h"
 #include "corvanectl/local_net.h"
 #include "corvanectl/wait.h"
+#include "fileio/whole_file.h"
 #include "tk/socket.h"
 
 namespace corvanectl {
@@ -81,8 +82,8 @@ class ProgressView {
 };
 
 bool SendUpgradeRequest(const FoundDevice& device, std::string& error) {
-  const Bytes request = protocol::BuildUpgradeRequest(RecordName(device), protocol::MacOfRecord(device.bytes),
-                                                      device.portCount == 2);
+  const Bytes request = protocol::BuildUpgradeRequest(
+      protocol::NameOfRecord(device.bytes), protocol::MacOfRecord(device.bytes), device.portCount == 2);
   tk::BlockingUdpSocket socket;
   if (!socket.Open() || !socket.Bind(0) ||
       socket.SendTo(request.data(), static_cast<int>(request.size()), protocol::kDeviceUnicastPort,
@@ -131,7 +132,10 @@ std::string PortFailure(upgrade::ServeStatus status) {
 
 Outcome UpgradeOne(UpgradeJob& job, const std::string& target, std::string& line) {
   FoundDevice device;
-  if (!FindTarget(target, job.waitMs, device, line)) return Outcome::Failed;
+  if (Fault fault = FindTarget(target, job.waitMs, device); fault.Failed()) {
+    line = fault.message;
+    return Outcome::Failed;
+  }
   const std::string who = device.MacText() + " (" + device.address + ")";
   std::string server;
   if (job.serverAddress) {
@@ -189,66 +193,52 @@ Outcome UpgradeOne(UpgradeJob& job, const std::string& target, std::string& line
 }
 
 // The image must be whole and small enough for the boot loader before any
-// device hears of it. kExitOk, or the code to end with (the message written).
-int CheckImage(const std::string& path, Bytes& bytes) {
-  upgrade::DiskFile file(path);
-  const std::optional<std::uint64_t> size = file.Size();
-  if (!size) {
-    std::cerr << "corvanectl: cannot read the image " << path << "\n";
-    return kExitFile;
+// device hears of it.
+Fault CheckImage(const std::string& path, Bytes& bytes) {
+  const fileio::ReadResult read = fileio::ReadWholeFile(path, upgrade::kMaxImageSize);
+  switch (read.fault) {
+    case fileio::FileFault::None:
+      bytes.assign(read.data.begin(), read.data.end());
+      return {};
+    case fileio::FileFault::TooLarge:
+      return {Failure::File, "the image " + path + " is larger than the boot loader takes (at most " +
+                                 std::to_string(upgrade::kMaxImageSize) + " bytes)"};
+    default:
+      return {Failure::File, "cannot read the image " + path + ": " + fileio::DescribeFileFault(read.fault)};
   }
-  if (*size > upgrade::kMaxImageSize) {
-    std::cerr << "corvanectl: the image " << path << " has " << *size
-              << " bytes; the boot loader takes at most " << upgrade::kMaxImageSize << "\n";
-    return kExitFile;
-  }
-  if (!file.ReadAll(bytes) || bytes.size() != *size) {
-    std::cerr << "corvanectl: cannot read the image " << path << "\n";
-    return kExitFile;
-  }
-  return kExitOk;
 }
 
 }  // namespace
 
-int RunUpgrade(const Arguments& args) {
-  const std::string* image = args.Value("--image");
-  if (args.words.empty() || !image) {
-    std::cerr << "corvanectl: usage: corvanectl upgrade TARGET... --image FILE [--server-addr ADDR] [--yes]"
-                 " [--wait MS] [--restart-wait MS]\n";
-    return kExitUsage;
-  }
+Fault RunUpgrade(const Options& o) {
   UpgradeJob job;
-  job.imagePath = *image;
-  job.serverAddress = args.Value("--server-addr");
-  if (job.serverAddress && !corvane::settings::IsDottedQuad(*job.serverAddress)) {
-    std::cerr << "corvanectl: \"" << *job.serverAddress << "\" is not an IP address\n";
-    return kExitUsage;
-  }
-  job.restart.limitMs = kUpgradeRestartWaitMs;
-  if (!ReadWaitOption(args, job.waitMs) || !ReadRestartWaitOption(args, job.restart)) return kExitUsage;
-  if (const int code = CheckImage(job.imagePath, job.image.bytes); code != kExitOk) return code;
-  const std::string question = "Upgrade the firmware of " + std::to_string(args.words.size()) +
+  job.imagePath = o.image;
+  job.serverAddress = o.serverAddress ? &*o.serverAddress : nullptr;
+  job.waitMs = o.waitMs;
+  job.restart.limitMs = o.restartWaitMs ? *o.restartWaitMs : kUpgradeRestartWaitMs;
+  if (Fault fault = CheckImage(job.imagePath, job.image.bytes); fault.Failed()) return fault;
+  const std::string question = "Upgrade the firmware of " + std::to_string(o.targets.size()) +
                                " device(s) with " + job.imagePath + "?";
-  if (!ConfirmChange(args, question)) return kExitNotConfirmed;
+  if (!Confirmed(o, question)) return {Failure::NotConfirmed, ""};
   job.terminal = StdoutIsTerminal();
 
   int upgraded = 0;
-  for (const std::string& target : args.words) {
+  const std::string summary = " of " + std::to_string(o.targets.size()) + " device(s) upgraded\n";
+  for (const std::string& target : o.targets) {
     std::string line;
     const Outcome outcome = UpgradeOne(job, target, line);
     if (outcome == Outcome::PortsUnavailable) {
       // Every further device would fail the same way.
-      std::cerr << "corvanectl: " << line << "\n";
-      std::cout << upgraded << " of " << args.words.size() << " device(s) upgraded\n";
-      return kExitNetwork;
+      std::cout << upgraded << summary;
+      return {Failure::Network, line};
     }
     if (outcome == Outcome::Upgraded) ++upgraded;
     std::cout << target << ": " << (outcome == Outcome::Upgraded ? "" : "FAILED, ") << line << "\n"
               << std::flush;
   }
-  std::cout << upgraded << " of " << args.words.size() << " device(s) upgraded\n";
-  return upgraded == static_cast<int>(args.words.size()) ? kExitOk : kExitDeviceFailed;
+  std::cout << upgraded << summary;
+  if (upgraded != static_cast<int>(o.targets.size())) return {Failure::DeviceFailed, ""};
+  return {};
 }
 
 }  // namespace corvanectl

@@ -2,9 +2,7 @@
 #include "corvanectl/wait.h"
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
-#include <iostream>
 
 #include "tk/socket.h"
 
@@ -13,8 +11,6 @@ namespace corvanectl {
 namespace protocol = corvane::protocol;
 
 namespace {
-
-constexpr int kMaxRestartWaitMs = 600000;
 
 using Clock = std::chrono::steady_clock;
 
@@ -92,20 +88,6 @@ std::string SecondsText(int ms) {
     while (text.back() == '0') text.pop_back();
   }
   return text;
-}
-
-bool ReadRestartWaitOption(const Arguments& args, ComeBackTiming& timing) {
-  const std::string* text = args.Value("--restart-wait");
-  if (!text) return true;
-  int value = -1;
-  const char* end = text->data() + text->size();
-  const auto [stop, fault] = std::from_chars(text->data(), end, value);
-  if (fault != std::errc() || stop != end || value < 0 || value > kMaxRestartWaitMs) {
-    std::cerr << "corvanectl: --restart-wait takes milliseconds from 0 to " << kMaxRestartWaitMs << "\n";
-    return false;
-  }
-  timing.limitMs = value;
-  return true;
 }
 
 }  // namespace corvanectl

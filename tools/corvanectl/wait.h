@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "corvanectl/commands.h"
 #include "corvanectl/devices.h"
 
 namespace corvanectl {
@@ -29,9 +28,6 @@ struct ComeBackTiming {
 // reply) or the limit has passed. False with `error` set only when no socket
 // could be opened; who came back is in `back`.
 bool AwaitComeBack(std::vector<ComeBack>& devices, const ComeBackTiming& timing, std::string& error);
-
-// --restart-wait MS, or the default limit; false (after a message) when malformed.
-bool ReadRestartWaitOption(const Arguments& args, ComeBackTiming& timing);
 
 // "30", "0.5": milliseconds as seconds for a message.
 std::string SecondsText(int ms);
