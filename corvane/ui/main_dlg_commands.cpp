@@ -97,13 +97,13 @@ LRESULT CCorvaneDlg::OnListDoubleClick(int item) {
 // ---- Search and IP Search ---------------------------------------------------------------------
 
 void CCorvaneDlg::OnSearch() {
-  m_searchMode = 1;
-  m_userSearch = 1;
-  m_addedRows = 0;
+  m_search.mode = 1;
+  m_search.userSearch = 1;
+  m_search.addedRows = 0;
   RefreshHostAddress();
   if (m_transports.unicast->IsOpen()) m_transports.ReopenUnicast(m_hostAddress);
   m_table->ClearMacTexts();
-  m_entryPortCounts.fill(0);
+  m_search.entryPortCounts.fill(0);
   SetProgress(kProgressStart);
   if (m_searchDlg.DoModal() != IDOK) return;
   SetStatusText(" Searching ...");
@@ -112,11 +112,11 @@ void CCorvaneDlg::OnSearch() {
 }
 
 void CCorvaneDlg::OnIPSearch() {
-  m_searchMode = 0;
-  m_userSearch = 1;
-  m_addedRows = 0;
+  m_search.mode = 0;
+  m_search.userSearch = 1;
+  m_search.addedRows = 0;
   m_table->ClearMacTexts();
-  m_entryPortCounts.fill(0);
+  m_search.entryPortCounts.fill(0);
   RefreshHostAddress();
   if (m_transports.unicast->IsOpen()) m_transports.ReopenUnicast(m_hostAddress);
   SetProgress(kProgressStart);
@@ -130,11 +130,11 @@ void CCorvaneDlg::OnIPSearch() {
 
 // The resets every search begins with.
 static void ResetForNewSearch(CCorvaneDlg& dlg) {
-  dlg.m_replyCount = 0;
-  dlg.m_refreshedRows = 0;
+  dlg.m_search.replyCount = 0;
+  dlg.m_search.refreshedRows = 0;
   dlg.m_table->ResetForSearch();
   dlg.m_transports.unicast->ResetMarker();
-  dlg.m_searching = 1;
+  dlg.m_search.searching = 1;
 }
 
 void CCorvaneDlg::StartSearch() {
@@ -158,7 +158,7 @@ void CCorvaneDlg::StartIPSearch() {
 }
 
 void CCorvaneDlg::RepeatLastSearch() {
-  if (m_searchMode == 1) {
+  if (m_search.mode == 1) {
     StartSearch();
   } else {
     StartIPSearch();
@@ -170,13 +170,13 @@ void CCorvaneDlg::RepeatLastSearch() {
 void CCorvaneDlg::OnRestore() {
   m_operation = kOperationRestore;
   SetProgress(kProgressStart);
-  m_restoreList.Reset();
+  m_restore.list.Reset();
   m_tickedCount = 0;
-  m_restoreAcknowledged = 0;
-  m_restoreFinished = 0;
+  m_restore.acknowledged = 0;
+  m_restore.finished = 0;
   m_operationPending = 1;
   RefreshHostAddress();
-  CountTickedRows(&m_restoreList, false);
+  CountTickedRows(&m_restore.list, false);
   if (m_tickedCount == 0) {
     MessageBox(kSelectDevices, kProgramName);
     return;
@@ -185,8 +185,8 @@ void CCorvaneDlg::OnRestore() {
     MessageBox(kOnlyOneDevice, kProgramName);
     return;
   }
-  m_replyCount = 0;
-  if (!InHostSegment(m_list.GetCellText(m_restoreList.Current(), kColIp), nullptr)) return;
+  m_search.replyCount = 0;
+  if (!InHostSegment(m_list.GetCellText(m_restore.list.Current(), kColIp), nullptr)) return;
   if (MessageBox(
           "This operation will return the device's default setting and reboot.\r\nDo you want to proceed ?",
           "Reset", MB_YESNO | MB_ICONINFORMATION) != IDYES) {
@@ -194,32 +194,32 @@ void CCorvaneDlg::OnRestore() {
   }
   DisableCommandButtons();
   StartTimer(ids::timer::kRestorePacing, 10);
-  m_restoreList.ready = 1;
+  m_restore.list.ready = 1;
   SetStatusText(" NO " + RowNumbersText(m_currentRow, m_rowKind) + " Resetting ...");
 }
 
 void CCorvaneDlg::OnReboot() {
   m_operation = kOperationReboot;
   SetProgress(kProgressStart);
-  m_rebootList.Reset();
+  m_reboot.list.Reset();
   m_operationPending = 1;
   RefreshHostAddress();
-  CountTickedRows(&m_rebootList, false);
-  m_rebootTotal = m_rebootList.remaining;
+  CountTickedRows(&m_reboot.list, false);
+  m_reboot.total = m_reboot.list.remaining;
   if (m_tickedCount == 0) {
     MessageBox(kSelectDevices, kProgramName);
     return;
   }
-  m_replyCount = 0;
+  m_search.replyCount = 0;
   if (MessageBox("Do you really want to REBOOT device(s) ?", "Reboot", MB_YESNO | MB_ICONINFORMATION) !=
       IDYES)
     return;
-  const int lastListed = m_rebootList.rows[m_rebootList.remaining - 1];
+  const int lastListed = m_reboot.list.rows[m_reboot.list.remaining - 1];
   if (!InHostSegment(m_list.GetCellText(lastListed, kColIp), nullptr)) return;
   DisableCommandButtons();
   SetStatusText(" NO " + RowNumbersText(m_currentRow, m_rowKind) + " Rebooting ...");
   StartTimer(ids::timer::kRebootPacing, 1000);
-  m_rebootList.ready = 1;
+  m_reboot.list.ready = 1;
 }
 
 // ---- Setting and Web Browser ---------------------------------------------------------------------
