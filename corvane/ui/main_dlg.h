@@ -247,6 +247,8 @@ class CCorvaneDlg : public tk::CDialog {
   bool InHostSegment(const std::string& deviceAddress, int* answer);
   static bool SameSegment(const std::string& device, const std::string& host, const std::string& mask);
 
+  // The resets every search begins with.
+  void ResetForNewSearch();
   void StartSearch();
   void StartIPSearch();
   // Repeats the last search: StartSearch after Search, StartIPSearch after IP Search.
@@ -255,6 +257,10 @@ class CCorvaneDlg : public tk::CDialog {
   void SendSettingRequest();  // main_dlg_setup.cpp
   void SendRestoreRequest(int row);
   void SendRebootRequest(int row);
+  // Restore and reboot requests carry the row's name and its record's MAC; a
+  // row whose record cannot be found sends nothing.
+  using NamedRequestBuilder = protocol::Bytes (*)(const std::string&, const protocol::MacAddress&, bool);
+  bool SendNamedRequest(int row, NamedRequestBuilder build);
   // Opens the file server, tells the device (row, or -1: the stored address)
   // to restart into its boot loader and serves it (main_dlg_upgrade.cpp).
   void SendUpgradeRequest(int row);
@@ -302,6 +308,12 @@ class CCorvaneDlg : public tk::CDialog {
   // operation ends with it (the caller marks the rows, then
   // EndSkippedOperation); nothing while the operation goes on.
   std::optional<int> SkipListedDevice();
+  // The rows of a device whose port (or partner port) is in use: the row
+  // itself "Connected", the partner row by its own state.
+  void MarkBusyDevice(int row, int partnerState);
+  // Makes a listed row the current row: its own row kind and device slot, so
+  // the query, the request and the reply are judged for that device.
+  void TakeListedRow(int row);
   // Progress, status, command buttons and the message `what` about `listed`.
   void EndSkippedOperation(int listed, const char* what);
   // Ends a search that found nothing or something (timers 1 to 3).

@@ -128,17 +128,16 @@ void CCorvaneDlg::OnIPSearch() {
   m_list.DeleteAllRows();
 }
 
-// The resets every search begins with.
-static void ResetForNewSearch(CCorvaneDlg& dlg) {
-  dlg.m_search.replyCount = 0;
-  dlg.m_search.refreshedRows = 0;
-  dlg.m_table->ResetForSearch();
-  dlg.m_transports.unicast->ResetMarker();
-  dlg.m_search.searching = 1;
+void CCorvaneDlg::ResetForNewSearch() {
+  m_search.replyCount = 0;
+  m_search.refreshedRows = 0;
+  m_table->ResetForSearch();
+  m_transports.unicast->ResetMarker();
+  m_search.searching = 1;
 }
 
 void CCorvaneDlg::StartSearch() {
-  ResetForNewSearch(*this);
+  ResetForNewSearch();
   m_list.DeleteAllRows();
   DisableCommandButtons();
   if (m_searchDlg.m_method == protocol::CSearchDlg::kMethodMulticast) {
@@ -151,7 +150,7 @@ void CCorvaneDlg::StartSearch() {
 }
 
 void CCorvaneDlg::StartIPSearch() {
-  ResetForNewSearch(*this);
+  ResetForNewSearch();
   DisableCommandButtons();
   m_transports.SendUnicastSearch(m_hostAddress, m_ipSearchDlg.m_deviceAddress);
   StartTimer(ids::timer::kIPSearch, 10);
@@ -274,30 +273,24 @@ void CCorvaneDlg::SendStateQuery(int row) {
   StartTimer(ids::timer::kStateQuery, 100);
 }
 
-namespace {
-using Builder = protocol::Bytes (*)(const std::string&, const protocol::MacAddress&, bool);
-}
-
-// Restore and reboot requests carry the row's name and its record's MAC; a row
-// whose record cannot be found sends nothing.
-static bool SendNamedRequest(CCorvaneDlg& dlg, int row, Builder build) {
-  const int slot = dlg.SlotOfRow(row);
+bool CCorvaneDlg::SendNamedRequest(int row, NamedRequestBuilder build) {
+  const int slot = SlotOfRow(row);
   if (slot < 0) return false;
-  const bool twoPort = dlg.m_rowKind != RowKind::SinglePort;
+  const bool twoPort = m_rowKind != RowKind::SinglePort;
   const protocol::Bytes request =
-      build(dlg.m_list.GetCellText(row, kColName), protocol::MacOfRecord(dlg.m_table->Slot(slot)), twoPort);
-  dlg.m_transports.ReopenUnicast(dlg.m_hostAddress);
-  return dlg.m_transports.unicast->Send(request.data(), static_cast<int>(request.size()),
-                                        dlg.m_list.GetCellText(row, kColIp));
+      build(m_list.GetCellText(row, kColName), protocol::MacOfRecord(m_table->Slot(slot)), twoPort);
+  m_transports.ReopenUnicast(m_hostAddress);
+  return m_transports.unicast->Send(request.data(), static_cast<int>(request.size()),
+                                    m_list.GetCellText(row, kColIp));
 }
 
 void CCorvaneDlg::SendRestoreRequest(int row) {
-  SendNamedRequest(*this, row, &protocol::BuildRestoreRequest);
+  SendNamedRequest(row, &protocol::BuildRestoreRequest);
   StartTimer(ids::timer::kRestoreAck, 100);
 }
 
 void CCorvaneDlg::SendRebootRequest(int row) {
-  SendNamedRequest(*this, row, &protocol::BuildRebootRequest);
+  SendNamedRequest(row, &protocol::BuildRebootRequest);
 }
 
 }  // namespace corvane::ui

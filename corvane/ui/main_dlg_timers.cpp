@@ -191,14 +191,12 @@ static int PartnerPortState(const protocol::ReceivedSlot& reply, RowKind kind) {
   return reply.bytes[at];
 }
 
-// The rows of a device whose port (or partner port) is in use: the row itself
-// "Connected", the partner row by its own state.
-static void MarkBusyDevice(CCorvaneDlg& dlg, int row, int partnerState) {
-  dlg.SetRowStatus(row, "Connected");
-  const int partner = CCorvaneDlg::PartnerRow(row, dlg.m_rowKind);
+void CCorvaneDlg::MarkBusyDevice(int row, int partnerState) {
+  SetRowStatus(row, "Connected");
+  const int partner = PartnerRow(row, m_rowKind);
   if (partner < 0) return;
-  if (partnerState == protocol::kStateConnected) dlg.SetRowStatus(partner, "Connected");
-  if (partnerState == protocol::kStateIdle) dlg.SetRowStatus(partner, "Idle");
+  if (partnerState == protocol::kStateConnected) SetRowStatus(partner, "Connected");
+  if (partnerState == protocol::kStateIdle) SetRowStatus(partner, "Idle");
 }
 
 void CCorvaneDlg::OnStateGo() {
@@ -273,7 +271,7 @@ void CCorvaneDlg::OnStateInUse() {
       PushToControls();
       ShowResult(DeviceMessage(m_currentRow, kUnderWorking), kWarningCaption);
     } else if (partnerState == protocol::kStateConnected || partnerState == protocol::kStateIdle) {
-      MarkBusyDevice(*this, m_currentRow, partnerState);
+      MarkBusyDevice(m_currentRow, partnerState);
       SetProgress(kProgressDone);
       SetStatusText(" Idle");
       ShowResult(DeviceMessage(m_currentRow, kUnderWorking), kWarningCaption);
@@ -282,7 +280,7 @@ void CCorvaneDlg::OnStateInUse() {
   }
   const std::optional<int> last = SkipListedDevice();
   if (!last) return;
-  MarkBusyDevice(*this, *last, partnerState);
+  MarkBusyDevice(*last, partnerState);
   EndSkippedOperation(*last, kUnderWorking);
 }
 
@@ -374,20 +372,18 @@ void CCorvaneDlg::OnRestoreAckTimer() {
   }
 }
 
-// Makes a listed row the current row: its own row kind and device slot, so
-// the query, the request and the reply are judged for that device.
-static void TakeListedRow(CCorvaneDlg& dlg, int row) {
-  dlg.m_currentRow = row;
-  dlg.m_rowKind = dlg.RowKindOf(row, dlg.m_rowKind);
-  const int slot = dlg.SlotOfRow(row);
-  if (slot >= 0) dlg.m_table->SetSelectedSlot(slot);
+void CCorvaneDlg::TakeListedRow(int row) {
+  m_currentRow = row;
+  m_rowKind = RowKindOf(row, m_rowKind);
+  const int slot = SlotOfRow(row);
+  if (slot >= 0) m_table->SetSelectedSlot(slot);
 }
 
 void CCorvaneDlg::OnRestorePacingTimer() {
   if (!m_restore.list.Empty()) {
     if (m_restore.list.ready == 1) {
       const int row = m_restore.list.Current();
-      TakeListedRow(*this, row);
+      TakeListedRow(row);
       SendStateQuery(row);
       m_restore.list.ready = 0;
     }
@@ -427,7 +423,7 @@ void CCorvaneDlg::OnRebootPacingTimer() {
   }
   if (m_reboot.list.ready != 1) return;
   const int row = m_reboot.list.Current();
-  TakeListedRow(*this, row);
+  TakeListedRow(row);
   SendStateQuery(row);
   m_reboot.list.ready = 0;
 }
