@@ -30,7 +30,7 @@ int PollSearchSlot(DeviceTable& table, SearchTransport& transport, bool userSear
 }
 
 int PollUnicastSearch(DeviceTable& table, const CUnicastSocket& transport, bool userSearch) {
-  return StoreSearchReply(table, transport.Take(), userSearch);
+  return StoreSearchReply(table, transport.Peek(), userSearch);
 }
 
 }  // namespace corvane::protocol

@@ -29,8 +29,13 @@ void CUnicastSocket::ResetBuffer() {
   m_buffer.fill(kFill);
 }
 
-ReceivedSlot CUnicastSocket::Take() const {
+ReceivedSlot CUnicastSocket::Peek() const {
   return {ByteView(m_buffer.data(), m_buffer.size()), m_length, m_marker};
+}
+
+void CUnicastSocket::Consume() {
+  ResetBuffer();
+  ResetMarker();
 }
 
 void CUnicastSocket::ClearReplyFlags(bool twoPort) {

@@ -26,13 +26,18 @@ class CUnicastSocket : public tk::CAsyncSocket {
 
   // Length -1 and the buffer 0xCC: nothing to take.
   void ResetBuffer();
-  ReceivedSlot Take() const;
+  // A view of the last reply; it stays in the buffer until a step consumes
+  // it (ResetBuffer, or Consume).
+  ReceivedSlot Peek() const;
+  // The reply acted on is gone: buffer, length and marker reset, so that a
+  // step entered again (from a message box's loop) finds nothing.
+  void Consume();
   // The poller's resets, under the lock: the reply-received flag, and the
   // two-port flag too when `twoPort`.
   void ClearReplyFlags(bool twoPort);
   void ResetMarker();
 
-  // Read-only views; Take() gives the buffer, length and marker together.
+  // Read-only views; Peek() gives the buffer, length and marker together.
   int Length() const { return m_length; }
   int Marker() const { return m_marker; }
   bool ReplyReceived() const { return m_replyReceived != 0; }

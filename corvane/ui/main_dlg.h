@@ -70,6 +70,59 @@ struct RowList {
   void Advance();
 };
 
+// Search (timers 1, 2, 3) and the rows it lists.
+struct SearchState {
+  int mode = 1;           // 1 Search, 0 IP Search
+  int searching = 0;      // from StartSearch / StartIPSearch to the end of the search
+  int userSearch = 0;     // a search the user started is pending
+  int replyCount = 0;     // search replies accepted since the search started
+  int addedRows = 0;      // rows produced by the user's last search
+  int refreshedRows = 0;  // rows written by the current refresh search
+  int refreshRowsCreated = 0;
+  int waitCount = 0;  // quiet ticks
+  // Port count of each device of the user's last search, by MAC-text entry:
+  // a refresh search finds a device's rows from them.
+  std::array<int, protocol::DeviceTable::kSlotCount> entryPortCounts{};
+};
+
+// The port-state query before each device of an operation (timer 4).
+struct StateQueryState {
+  int waitCount = 0;
+};
+
+// The setting acknowledgement (timer 5).
+struct SetupState {
+  int waitCount = 0;
+};
+
+// Restore (timers 6 and 7).
+struct RestoreState {
+  RowList list;
+  int acknowledged = 0;
+  int finished = 0;
+  int waitCount = 0;  // timer 6
+};
+
+// Reboot (timers 8 and 9).
+struct RebootState {
+  RowList list;
+  int total = 0;
+  int waitCount = 0;  // timer 8
+  int waitLimit = 0;
+};
+
+// Upgrade (timers 10 and 11).
+struct UpgradeState {
+  RowList list;
+  int waitCount = 0;  // timer 10
+  int waitLimit = 0;
+};
+
+// The wait while devices restart (timer 12).
+struct RestartWaitState {
+  int count = 0;
+};
+
 // Columns of the device list.
 enum DeviceColumn : int {
   kColCheck = 0,
@@ -135,20 +188,27 @@ class CCorvaneDlg : public tk::CDialog {
 
   // ---- rows (main_dlg_rows.cpp) ------------------------------------------------
 
+  // The row writers show nothing: each returns how many of the rows it wrote
+  // carry a port below 1024, and the timer step that called it shows the
+  // warnings (WarnLowPorts) once it has consumed its reply and stopped or
+  // marked its timer, since a box's message loop runs the step's timer again.
+  //
   // Called after a search reply was stored in `slot`: new rows in a user
   // search, rows rewritten in place in a refresh search.
-  void PlaceRowsOfStoredReply(int slot);
+  int PlaceRowsOfStoredReply(int slot);
   // Appends the rows of a new device (user search).
-  void AddRowsOfNewDevice(int slot);
+  int AddRowsOfNewDevice(int slot);
   // Rewrites a device's rows at the position its MAC text had in the user's
   // search (refresh search). A MAC text not among the entries writes nothing.
-  void RefreshRowsOfDevice(int slot);
+  int RefreshRowsOfDevice(int slot);
   // Rewrites the selected device's rows from the selected slot after a set
   // (`fromSetReply`) or restore reply.
-  void WriteRowsAfterCommandReply(bool fromSetReply);
+  int WriteRowsAfterCommandReply(bool fromSetReply);
   // Writes the eight text columns of one row from a record of `length` bytes
-  // for port 1 or 2, then runs the port check.
-  void WritePortRow(int row, protocol::ByteView record, int length, int port, bool defaultName);
+  // for port 1 or 2; true when the row's port is below 1024.
+  bool WritePortRow(int row, protocol::ByteView record, int length, int port, bool defaultName);
+  // "Port number should greater than 1024." once per such row.
+  void WarnLowPorts(int rows);
   // Status evaluation of a state-query reply for the current row kind: -1 no
   // valid reply, 1 the port is free, 0 in use or unknown (the row is marked).
   int EvaluateStatusReply(protocol::ByteView reply, int length);
@@ -187,6 +247,8 @@ class CCorvaneDlg : public tk::CDialog {
   bool InHostSegment(const std::string& deviceAddress, int* answer);
   static bool SameSegment(const std::string& device, const std::string& host, const std::string& mask);
 
+  // The resets every search begins with.
+  void ResetForNewSearch();
   void StartSearch();
   void StartIPSearch();
   // Repeats the last search: StartSearch after Search, StartIPSearch after IP Search.
@@ -195,6 +257,10 @@ class CCorvaneDlg : public tk::CDialog {
   void SendSettingRequest();  // main_dlg_setup.cpp
   void SendRestoreRequest(int row);
   void SendRebootRequest(int row);
+  // Restore and reboot requests carry the row's name and its record's MAC; a
+  // row whose record cannot be found sends nothing.
+  using NamedRequestBuilder = protocol::Bytes (*)(const std::string&, const protocol::MacAddress&, bool);
+  bool SendNamedRequest(int row, NamedRequestBuilder build);
   // Opens the file server, tells the device (row, or -1: the stored address)
   // to restart into its boot loader and serves it (main_dlg_upgrade.cpp).
   void SendUpgradeRequest(int row);
@@ -244,6 +310,12 @@ class CCorvaneDlg : public tk::CDialog {
   // operation ends with it (the caller marks the rows, then
   // EndSkippedOperation); nothing while the operation goes on.
   std::optional<int> SkipListedDevice();
+  // The rows of a device whose port (or partner port) is in use: the row
+  // itself "Connected", the partner row by its own state.
+  void MarkBusyDevice(int row, int partnerState);
+  // Makes a listed row the current row: its own row kind and device slot, so
+  // the query, the request and the reply are judged for that device.
+  void TakeListedRow(int row);
   // Progress, status, command buttons and the message `what` about `listed`.
   void EndSkippedOperation(int listed, const char* what);
   // Ends a search that found nothing or something (timers 1 to 3).
@@ -291,32 +363,18 @@ class CCorvaneDlg : public tk::CDialog {
   protocol::RowKind m_rowKind = protocol::RowKind::SinglePort;
   int m_tickedCount = 0;
   int m_operation = kOperationNone;
-  int m_searchMode = 1;  // 1 Search, 0 IP Search
-
-  int m_searching = 0;         // from StartSearch / StartIPSearch to the end of the search
-  int m_userSearch = 0;        // a search the user started is pending
   int m_operationPending = 0;  // Device Setup, Restore, Reboot or Upgrade under way
 
-  int m_replyCount = 0;     // search replies accepted since the search started
-  int m_addedRows = 0;      // rows produced by the user's last search
-  int m_refreshedRows = 0;  // rows written by the current refresh search
-  int m_refreshRowsCreated = 0;
-  // Port count of each device of the user's last search, by MAC-text entry:
-  // a refresh search finds a device's rows from them.
-  std::array<int, protocol::DeviceTable::kSlotCount> m_entryPortCounts{};
-
-  int m_waitCount = 0;       // timers 1, 2, 3, 5, 6, 8, 10
-  int m_stateWaitCount = 0;  // timer 4
-  int m_restartCount = 0;    // timer 12
-  int m_rebootWaitLimit = 0;
-  int m_upgradeWaitLimit = 0;
-
-  RowList m_restoreList;
-  int m_restoreAcknowledged = 0;
-  int m_restoreFinished = 0;
-  RowList m_rebootList;
-  int m_rebootTotal = 0;
-  RowList m_upgradeList;
+  // Each operation keeps its own counters: a step reads and writes only the
+  // state of its own operation (the search's reply counter excepted, which
+  // the operations clear and timer 10 reads).
+  SearchState m_search;
+  StateQueryState m_stateQuery;
+  SetupState m_setup;
+  RestoreState m_restore;
+  RebootState m_reboot;
+  UpgradeState m_upgrade;
+  RestartWaitState m_restartWait;
   std::uint32_t m_clientAddress = 0;  // offered to the boot loader (host order)
   std::uint32_t m_serverAddress = 0;  // this PC (host order)
 

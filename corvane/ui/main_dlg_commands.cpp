@@ -97,13 +97,13 @@ LRESULT CCorvaneDlg::OnListDoubleClick(int item) {
 // ---- Search and IP Search ---------------------------------------------------------------------
 
 void CCorvaneDlg::OnSearch() {
-  m_searchMode = 1;
-  m_userSearch = 1;
-  m_addedRows = 0;
+  m_search.mode = 1;
+  m_search.userSearch = 1;
+  m_search.addedRows = 0;
   RefreshHostAddress();
   if (m_transports.unicast->IsOpen()) m_transports.ReopenUnicast(m_hostAddress);
   m_table->ClearMacTexts();
-  m_entryPortCounts.fill(0);
+  m_search.entryPortCounts.fill(0);
   SetProgress(kProgressStart);
   if (m_searchDlg.DoModal() != IDOK) return;
   SetStatusText(" Searching ...");
@@ -112,11 +112,11 @@ void CCorvaneDlg::OnSearch() {
 }
 
 void CCorvaneDlg::OnIPSearch() {
-  m_searchMode = 0;
-  m_userSearch = 1;
-  m_addedRows = 0;
+  m_search.mode = 0;
+  m_search.userSearch = 1;
+  m_search.addedRows = 0;
   m_table->ClearMacTexts();
-  m_entryPortCounts.fill(0);
+  m_search.entryPortCounts.fill(0);
   RefreshHostAddress();
   if (m_transports.unicast->IsOpen()) m_transports.ReopenUnicast(m_hostAddress);
   SetProgress(kProgressStart);
@@ -128,17 +128,16 @@ void CCorvaneDlg::OnIPSearch() {
   m_list.DeleteAllRows();
 }
 
-// The resets every search begins with.
-static void ResetForNewSearch(CCorvaneDlg& dlg) {
-  dlg.m_replyCount = 0;
-  dlg.m_refreshedRows = 0;
-  dlg.m_table->ResetForSearch();
-  dlg.m_transports.unicast->ResetMarker();
-  dlg.m_searching = 1;
+void CCorvaneDlg::ResetForNewSearch() {
+  m_search.replyCount = 0;
+  m_search.refreshedRows = 0;
+  m_table->ResetForSearch();
+  m_transports.unicast->ResetMarker();
+  m_search.searching = 1;
 }
 
 void CCorvaneDlg::StartSearch() {
-  ResetForNewSearch(*this);
+  ResetForNewSearch();
   m_list.DeleteAllRows();
   DisableCommandButtons();
   if (m_searchDlg.m_method == protocol::CSearchDlg::kMethodMulticast) {
@@ -151,14 +150,14 @@ void CCorvaneDlg::StartSearch() {
 }
 
 void CCorvaneDlg::StartIPSearch() {
-  ResetForNewSearch(*this);
+  ResetForNewSearch();
   DisableCommandButtons();
   m_transports.SendUnicastSearch(m_hostAddress, m_ipSearchDlg.m_deviceAddress);
   StartTimer(ids::timer::kIPSearch, 10);
 }
 
 void CCorvaneDlg::RepeatLastSearch() {
-  if (m_searchMode == 1) {
+  if (m_search.mode == 1) {
     StartSearch();
   } else {
     StartIPSearch();
@@ -170,13 +169,13 @@ void CCorvaneDlg::RepeatLastSearch() {
 void CCorvaneDlg::OnRestore() {
   m_operation = kOperationRestore;
   SetProgress(kProgressStart);
-  m_restoreList.Reset();
+  m_restore.list.Reset();
   m_tickedCount = 0;
-  m_restoreAcknowledged = 0;
-  m_restoreFinished = 0;
+  m_restore.acknowledged = 0;
+  m_restore.finished = 0;
   m_operationPending = 1;
   RefreshHostAddress();
-  CountTickedRows(&m_restoreList, false);
+  CountTickedRows(&m_restore.list, false);
   if (m_tickedCount == 0) {
     MessageBox(kSelectDevices, kProgramName);
     return;
@@ -185,8 +184,8 @@ void CCorvaneDlg::OnRestore() {
     MessageBox(kOnlyOneDevice, kProgramName);
     return;
   }
-  m_replyCount = 0;
-  if (!InHostSegment(m_list.GetCellText(m_restoreList.Current(), kColIp), nullptr)) return;
+  m_search.replyCount = 0;
+  if (!InHostSegment(m_list.GetCellText(m_restore.list.Current(), kColIp), nullptr)) return;
   if (MessageBox(
           "This operation will return the device's default setting and reboot.\r\nDo you want to proceed ?",
           "Reset", MB_YESNO | MB_ICONINFORMATION) != IDYES) {
@@ -194,32 +193,32 @@ void CCorvaneDlg::OnRestore() {
   }
   DisableCommandButtons();
   StartTimer(ids::timer::kRestorePacing, 10);
-  m_restoreList.ready = 1;
+  m_restore.list.ready = 1;
   SetStatusText(" NO " + RowNumbersText(m_currentRow, m_rowKind) + " Resetting ...");
 }
 
 void CCorvaneDlg::OnReboot() {
   m_operation = kOperationReboot;
   SetProgress(kProgressStart);
-  m_rebootList.Reset();
+  m_reboot.list.Reset();
   m_operationPending = 1;
   RefreshHostAddress();
-  CountTickedRows(&m_rebootList, false);
-  m_rebootTotal = m_rebootList.remaining;
+  CountTickedRows(&m_reboot.list, false);
+  m_reboot.total = m_reboot.list.remaining;
   if (m_tickedCount == 0) {
     MessageBox(kSelectDevices, kProgramName);
     return;
   }
-  m_replyCount = 0;
+  m_search.replyCount = 0;
   if (MessageBox("Do you really want to REBOOT device(s) ?", "Reboot", MB_YESNO | MB_ICONINFORMATION) !=
       IDYES)
     return;
-  const int lastListed = m_rebootList.rows[m_rebootList.remaining - 1];
+  const int lastListed = m_reboot.list.rows[m_reboot.list.remaining - 1];
   if (!InHostSegment(m_list.GetCellText(lastListed, kColIp), nullptr)) return;
   DisableCommandButtons();
   SetStatusText(" NO " + RowNumbersText(m_currentRow, m_rowKind) + " Rebooting ...");
   StartTimer(ids::timer::kRebootPacing, 1000);
-  m_rebootList.ready = 1;
+  m_reboot.list.ready = 1;
 }
 
 // ---- Setting and Web Browser ---------------------------------------------------------------------
@@ -274,30 +273,24 @@ void CCorvaneDlg::SendStateQuery(int row) {
   StartTimer(ids::timer::kStateQuery, 100);
 }
 
-namespace {
-using Builder = protocol::Bytes (*)(const std::string&, const protocol::MacAddress&, bool);
-}
-
-// Restore and reboot requests carry the row's name and its record's MAC; a row
-// whose record cannot be found sends nothing.
-static bool SendNamedRequest(CCorvaneDlg& dlg, int row, Builder build) {
-  const int slot = dlg.SlotOfRow(row);
+bool CCorvaneDlg::SendNamedRequest(int row, NamedRequestBuilder build) {
+  const int slot = SlotOfRow(row);
   if (slot < 0) return false;
-  const bool twoPort = dlg.m_rowKind != RowKind::SinglePort;
+  const bool twoPort = m_rowKind != RowKind::SinglePort;
   const protocol::Bytes request =
-      build(dlg.m_list.GetCellText(row, kColName), protocol::MacOfRecord(dlg.m_table->Slot(slot)), twoPort);
-  dlg.m_transports.ReopenUnicast(dlg.m_hostAddress);
-  return dlg.m_transports.unicast->Send(request.data(), static_cast<int>(request.size()),
-                                        dlg.m_list.GetCellText(row, kColIp));
+      build(m_list.GetCellText(row, kColName), protocol::MacOfRecord(m_table->Slot(slot)), twoPort);
+  m_transports.ReopenUnicast(m_hostAddress);
+  return m_transports.unicast->Send(request.data(), static_cast<int>(request.size()),
+                                    m_list.GetCellText(row, kColIp));
 }
 
 void CCorvaneDlg::SendRestoreRequest(int row) {
-  SendNamedRequest(*this, row, &protocol::BuildRestoreRequest);
+  SendNamedRequest(row, &protocol::BuildRestoreRequest);
   StartTimer(ids::timer::kRestoreAck, 100);
 }
 
 void CCorvaneDlg::SendRebootRequest(int row) {
-  SendNamedRequest(*this, row, &protocol::BuildRebootRequest);
+  SendNamedRequest(row, &protocol::BuildRebootRequest);
 }
 
 }  // namespace corvane::ui

@@ -165,9 +165,9 @@ BOOL CCorvaneDlg::OnInitDialog() {
 
   m_statusText = " Idle";
   m_currentRow = 1000;
-  m_restoreList.Reset();
-  m_rebootList.Reset();
-  m_upgradeList.Reset();
+  m_restore.list.Reset();
+  m_reboot.list.Reset();
+  m_upgrade.list.Reset();
   m_progress.SetRange32(0, kProgressRange);
   PushToControls();
   return TRUE;

@@ -18,7 +18,7 @@ constexpr int kLowestDataPort = 1024;
 
 // ---- writing one row ------------------------------------------------------------------
 
-void CCorvaneDlg::WritePortRow(int row, ByteView bytes, int length, int port, bool defaultName) {
+bool CCorvaneDlg::WritePortRow(int row, ByteView bytes, int length, int port, bool defaultName) {
   const settings::PortRowTexts texts = settings::MakePortRow(bytes, length, port, row + 1, defaultName);
   // Column by column, the controls refreshed after each, in the order the
   // device list has always been filled.
@@ -32,82 +32,86 @@ void CCorvaneDlg::WritePortRow(int row, ByteView bytes, int length, int port, bo
     PushToControls();
   }
   if (texts.status == "Connected") m_list.SetCellBackColor(row, -1, kRowConnectedColor, true);
-  if (texts.portValue < kLowestDataPort) {
+  return texts.portValue < kLowestDataPort;
+}
+
+void CCorvaneDlg::WarnLowPorts(int rows) {
+  for (int i = 0; i < rows; ++i) {
     MessageBox("Port number should greater than 1024.", "Searching Result", MB_OK | MB_ICONINFORMATION);
   }
 }
 
 // ---- placing rows -----------------------------------------------------------------------
 
-void CCorvaneDlg::PlaceRowsOfStoredReply(int slot) {
+int CCorvaneDlg::PlaceRowsOfStoredReply(int slot) {
   // The search that follows a restore, reboot or upgrade rebuilds the rows of
   // the user's search; every other search lists what it finds.
-  if (m_operationPending != 0 && m_userSearch == 0) {
-    RefreshRowsOfDevice(slot);
-  } else {
-    AddRowsOfNewDevice(slot);
-  }
+  if (m_operationPending != 0 && m_search.userSearch == 0) return RefreshRowsOfDevice(slot);
+  return AddRowsOfNewDevice(slot);
 }
 
-void CCorvaneDlg::AddRowsOfNewDevice(int slot) {
+int CCorvaneDlg::AddRowsOfNewDevice(int slot) {
   const int ports = m_table->PortCount(slot) == 2 ? 2 : 1;
-  if (slot >= 0 && slot < protocol::DeviceTable::kSlotCount) m_entryPortCounts[slot] = ports;
+  if (slot >= 0 && slot < protocol::DeviceTable::kSlotCount) m_search.entryPortCounts[slot] = ports;
   const ByteView record = m_table->Slot(slot);
   const int length = m_table->SlotLength(slot);
+  int lowPorts = 0;
   for (int port = 1; port <= ports; ++port) {
     // The rows are written where they were inserted, so the texts always land
     // on the new rows whatever the row counter says.
     const int row = m_list.InsertRow(m_list.GetItemCount(), "");
-    if (row < 0) return;
+    if (row < 0) break;
     m_list.SetCellBackColor(row, -1, kRowBaseColor, true);
-    ++m_addedRows;
-    WritePortRow(row, record, length, port, true);
+    ++m_search.addedRows;
+    lowPorts += WritePortRow(row, record, length, port, true) ? 1 : 0;
   }
+  return lowPorts;
 }
 
-void CCorvaneDlg::RefreshRowsOfDevice(int slot) {
-  if (m_refreshRowsCreated == 0) {
-    for (int i = 0; i < m_addedRows; ++i) {
+int CCorvaneDlg::RefreshRowsOfDevice(int slot) {
+  if (m_search.refreshRowsCreated == 0) {
+    for (int i = 0; i < m_search.addedRows; ++i) {
       const int row = m_list.InsertRow(m_list.GetItemCount(), "");
       if (row >= 0) m_list.SetCellBackColor(row, -1, kRowBaseColor, true);
     }
-    m_refreshRowsCreated = 1;
+    m_search.refreshRowsCreated = 1;
   }
   const int ports = m_table->PortCount(slot) == 2 ? 2 : 1;
-  m_refreshedRows += ports;
+  m_search.refreshedRows += ports;
 
   const ByteView record = m_table->Slot(slot);
   const int entry = m_table->FindMacTextEntry(protocol::MacTextOfRecord(record));
   // A device that was not in the user's search has no place in the list.
-  if (entry < 0) return;
+  if (entry < 0) return 0;
   int position = 0;
-  for (int k = 0; k < entry; ++k) position += m_entryPortCounts[k];
+  for (int k = 0; k < entry; ++k) position += m_search.entryPortCounts[k];
   const int length = m_table->SlotLength(slot);
+  int lowPorts = 0;
   for (int port = 1; port <= ports; ++port) {
     const int row = position + port - 1;
-    if (row >= m_list.GetItemCount()) return;
-    WritePortRow(row, record, length, port, true);
+    if (row >= m_list.GetItemCount()) break;
+    lowPorts += WritePortRow(row, record, length, port, true) ? 1 : 0;
   }
+  return lowPorts;
 }
 
-void CCorvaneDlg::WriteRowsAfterCommandReply(bool fromSetReply) {
+int CCorvaneDlg::WriteRowsAfterCommandReply(bool fromSetReply) {
   const int slot = m_table->SelectedSlot();
   const ByteView record = m_table->Slot(slot);
   const int length = m_table->SlotLength(slot);
   const bool defaultName = !fromSetReply;
+  auto write = [&](int row, int port) {
+    return WritePortRow(row, record, length, port, defaultName) ? 1 : 0;
+  };
   switch (m_rowKind) {
     case RowKind::SinglePort:
-      WritePortRow(m_currentRow, record, length, 1, defaultName);
-      break;
+      return write(m_currentRow, 1);
     case RowKind::FirstPort:
-      WritePortRow(m_currentRow, record, length, 1, defaultName);
-      WritePortRow(m_currentRow + 1, record, length, 2, defaultName);
-      break;
+      return write(m_currentRow, 1) + write(m_currentRow + 1, 2);
     case RowKind::SecondPort:
-      WritePortRow(m_currentRow - 1, record, length, 1, defaultName);
-      WritePortRow(m_currentRow, record, length, 2, defaultName);
-      break;
+      return write(m_currentRow - 1, 1) + write(m_currentRow, 2);
   }
+  return 0;
 }
 
 // ---- status --------------------------------------------------------------------------------

@@ -19,7 +19,7 @@ void CCorvaneDlg::OnDeviceSetup() {
   SetProgress(kProgressStart);
   m_tickedCount = 0;
   m_operationPending = 1;
-  m_userSearch = 1;
+  m_search.userSearch = 1;
   RefreshHostAddress();
   CountTickedRows(nullptr, true);
   if (m_tickedCount == 0) {
@@ -56,7 +56,7 @@ void CCorvaneDlg::OnDeviceSetup() {
 // bytes for a single-port row, 98 for either row of a two-port device.
 void CCorvaneDlg::SendSettingRequest() {
   DisableCommandButtons();
-  m_replyCount = 0;
+  m_search.replyCount = 0;
   m_transports.ReopenUnicast(m_hostAddress);
   const auto& sheet = static_cast<const setup::CDeviceSetupMain&>(*m_setupSheet);
   const std::string address = m_list.GetCellText(m_currentRow, kColIp);
@@ -72,31 +72,33 @@ void CCorvaneDlg::SendSettingRequest() {
 
 void CCorvaneDlg::OnSettingTimer() {
   protocol::CUnicastSocket& unicast = *m_transports.unicast;
-  const protocol::ReceivedSlot reply = unicast.Take();
+  const protocol::ReceivedSlot reply = unicast.Peek();
   const bool twoPort = m_rowKind != RowKind::SinglePort;
   if (m_table->StoreCommandReply(reply.bytes, reply.length, protocol::kReplySet) >= 0) {
-    WriteRowsAfterCommandReply(true);
-    m_waitCount = 0;
-    unicast.ResetMarker();
-    unicast.ClearReplyFlags(twoPort);
-    m_addedRows -= twoPort ? 2 : 1;
+    // The acknowledgement is acted on once: timer and reply go first, since
+    // a low-port warning's message loop would run this step again.
     StopTimer(ids::timer::kSettingAck);
+    unicast.Consume();
+    unicast.ClearReplyFlags(twoPort);
+    m_setup.waitCount = 0;
+    m_search.addedRows -= twoPort ? 2 : 1;
     SetProgress(kProgressAck);
     StartRestartWait();
+    WarnLowPorts(WriteRowsAfterCommandReply(true));
     return;
   }
-  if (m_waitCount < m_tickedCount + 100) {
+  if (m_setup.waitCount < m_tickedCount + 100) {
     SetProgress(kProgressAck);
-    ++m_waitCount;
+    ++m_setup.waitCount;
     return;
   }
   unicast.ResetMarker();
   StopTimer(ids::timer::kSettingAck);
   SetProgress(kProgressDone);
-  m_waitCount = 0;
-  ShowResult("Device NO." + std::to_string(m_currentRow + 1) + " sets failed.", "Setting Result");
+  m_setup.waitCount = 0;
   SetStatusText(" Idle");
   EnableButtons({ids::kDeviceSetup, ids::kRestore, ids::kReboot}, true);
+  ShowResult("Device NO." + std::to_string(m_currentRow + 1) + " sets failed.", "Setting Result");
 }
 
 LRESULT CCorvaneDlg::OnSetupSheetMessage(UINT msg, WPARAM, LPARAM) {

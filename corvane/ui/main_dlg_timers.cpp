@@ -1,5 +1,11 @@
 // The operation timers: one WM_TIMER handler dispatching on the timer id, and
 // the step each timer takes per tick. Every wait is counted in ticks.
+//
+// A message box runs a message loop of its own, which keeps delivering this
+// window's timers and socket notifications. So every step first stops its
+// timer (or marks its state) and consumes the reply it acts on, and only then
+// shows anything modal; a step entered again from the box finds nothing left
+// to do twice.
 #include "corvane/protocol/search_poll.h"
 #include "corvane/ui/main_dlg.h"
 #include "tk/platform.h"
@@ -91,17 +97,18 @@ void CCorvaneDlg::OnSearchTimer(UINT_PTR id) {
   // The receive slots are not emptied when taken: once 256 replies have been
   // stored, slot 0 would be taken again and again. A search lists at most
   // 256 replies and then waits for its quiet spell.
-  const bool full = m_replyCount >= protocol::DeviceTable::kSlotCount;
-  if (!full && protocol::PollSearchSlot(*m_table, area, m_userSearch != 0) >= 0) {
-    ++m_replyCount;
-    PlaceRowsOfStoredReply(slot);
+  const bool full = m_search.replyCount >= protocol::DeviceTable::kSlotCount;
+  if (!full && protocol::PollSearchSlot(*m_table, area, m_search.userSearch != 0) >= 0) {
+    ++m_search.replyCount;
+    const int lowPorts = PlaceRowsOfStoredReply(slot);
     SetProgress(kProgressSearching);
-    m_waitCount = 0;
+    m_search.waitCount = 0;
+    WarnLowPorts(lowPorts);
     return;
   }
-  if (m_waitCount < m_settingDlg.m_searchPeriod * kSearchTicksPerPeriod) {
+  if (m_search.waitCount < m_settingDlg.m_searchPeriod * kSearchTicksPerPeriod) {
     SetProgress(kProgressSearching);
-    ++m_waitCount;
+    ++m_search.waitCount;
     return;
   }
   StopTimer(id);
@@ -110,42 +117,43 @@ void CCorvaneDlg::OnSearchTimer(UINT_PTR id) {
 }
 
 void CCorvaneDlg::EndSearch(bool ipSearch) {
-  m_waitCount = 0;
-  m_userSearch = 0;
+  m_search.waitCount = 0;
+  m_search.userSearch = 0;
   EnableButtons({ids::kSetting, ids::kSearch, ids::kIPSearch, ids::kUpgrade}, true);
   SetProgress(kProgressDone);
   SetStatusText(" Idle");
-  if (m_replyCount > 0) {
-    EnableButtons({ids::kDeviceSetup, ids::kRestore, ids::kReboot}, true);
-  } else {
-    ShowResult("No device has found.", "Searching Result");
-  }
-  m_searching = 0;
+  const bool found = m_search.replyCount > 0;
+  if (found) EnableButtons({ids::kDeviceSetup, ids::kRestore, ids::kReboot}, true);
+  m_search.searching = 0;
   m_operationPending = 0;
-  m_refreshRowsCreated = 0;
+  m_search.refreshRowsCreated = 0;
   // Nothing of the IP search is left to take.
   if (ipSearch) m_transports.unicast->ResetMarker();
+  if (!found) ShowResult("No device has found.", "Searching Result");
 }
 
 void CCorvaneDlg::OnIPSearchTimer() {
   protocol::CUnicastSocket& unicast = *m_transports.unicast;
   const int slot = m_table->NextSlot();
-  if (protocol::PollUnicastSearch(*m_table, unicast, m_userSearch != 0) >= 0) {
-    ++m_replyCount;
-    PlaceRowsOfStoredReply(slot);
+  if (protocol::PollUnicastSearch(*m_table, unicast, m_search.userSearch != 0) >= 0) {
     StopTimer(timer::kIPSearch);
-    m_waitCount = 0;
+    ++m_search.replyCount;
+    m_search.waitCount = 0;
     const bool twoPort = unicast.Marker() == 2;
+    // The reply is in the table now: taken from the buffer before anything
+    // is written or shown.
     unicast.ResetBuffer();
     unicast.ClearReplyFlags(twoPort);
+    const int lowPorts = PlaceRowsOfStoredReply(slot);
     // The first reply ends the search like a quiet spell would, with every
     // command button back.
     EndSearch(true);
+    WarnLowPorts(lowPorts);
     return;
   }
-  if (m_waitCount < m_settingDlg.m_searchPeriod * kSearchTicksPerPeriod) {
+  if (m_search.waitCount < m_settingDlg.m_searchPeriod * kSearchTicksPerPeriod) {
     SetProgress(kProgressSearching);
-    ++m_waitCount;
+    ++m_search.waitCount;
     return;
   }
   StopTimer(timer::kIPSearch);
@@ -155,15 +163,15 @@ void CCorvaneDlg::OnIPSearchTimer() {
 // ---- state query (4) ----------------------------------------------------------------------
 
 void CCorvaneDlg::OnStateQueryTimer() {
-  const protocol::ReceivedSlot reply = m_transports.unicast->Take();
+  const protocol::ReceivedSlot reply = m_transports.unicast->Peek();
   const int result = EvaluateStatusReply(reply.bytes, reply.length);
   if (result < 0) {
-    if (m_stateWaitCount < m_settingDlg.m_searchPeriod) {
-      ++m_stateWaitCount;
+    if (m_stateQuery.waitCount < m_settingDlg.m_searchPeriod) {
+      ++m_stateQuery.waitCount;
       return;
     }
     StopTimer(timer::kStateQuery);
-    m_stateWaitCount = 0;
+    m_stateQuery.waitCount = 0;
     OnStateNoAnswer();
     return;
   }
@@ -183,24 +191,23 @@ static int PartnerPortState(const protocol::ReceivedSlot& reply, RowKind kind) {
   return reply.bytes[at];
 }
 
-// The rows of a device whose port (or partner port) is in use: the row itself
-// "Connected", the partner row by its own state.
-static void MarkBusyDevice(CCorvaneDlg& dlg, int row, int partnerState) {
-  dlg.SetRowStatus(row, "Connected");
-  const int partner = CCorvaneDlg::PartnerRow(row, dlg.m_rowKind);
+void CCorvaneDlg::MarkBusyDevice(int row, int partnerState) {
+  SetRowStatus(row, "Connected");
+  const int partner = PartnerRow(row, m_rowKind);
   if (partner < 0) return;
-  if (partnerState == protocol::kStateConnected) dlg.SetRowStatus(partner, "Connected");
-  if (partnerState == protocol::kStateIdle) dlg.SetRowStatus(partner, "Idle");
+  if (partnerState == protocol::kStateConnected) SetRowStatus(partner, "Connected");
+  if (partnerState == protocol::kStateIdle) SetRowStatus(partner, "Idle");
 }
 
 void CCorvaneDlg::OnStateGo() {
   protocol::CUnicastSocket& unicast = *m_transports.unicast;
-  const int partnerState = PartnerPortState(unicast.Take(), m_rowKind);
+  const int partnerState = PartnerPortState(unicast.Peek(), m_rowKind);
   const bool partnerBusy = partnerState == protocol::kStateConnected;
   unicast.ResetBuffer();
   unicast.ClearReplyFlags(m_rowKind != RowKind::SinglePort);
   StopTimer(timer::kStateQuery);
-  m_stateWaitCount = 0;
+  m_stateQuery.waitCount = 0;
+  m_list.SetRowCheck(m_currentRow, false);
 
   if (m_operation == kOperationDeviceSetup) {
     if (!partnerBusy) {
@@ -214,29 +221,29 @@ void CCorvaneDlg::OnStateGo() {
       ShowResult(DeviceMessage(partner, kUnderWorking), kWarningCaption);
     }
   } else if (m_operation == kOperationRestore) {
-    const int listed = m_restoreList.Current();
+    const int listed = m_restore.list.Current();
     if (!partnerBusy) {
       SendRestoreRequest(listed);
-      m_restoreList.Advance();
+      m_restore.list.Advance();
     } else {
-      m_restoreList.Advance();
-      if (m_restoreList.Empty()) {
+      m_restore.list.Advance();
+      if (m_restore.list.Empty()) {
         const int partner = PartnerRow(listed, m_rowKind);
         StopTimer(timer::kRestorePacing);
         SetProgress(kProgressDone);
         SetRowStatus(listed, "Idle");
         SetRowStatus(partner, "Connected");
         SetStatusText(" Idle");
-        ShowResult(DeviceMessage(partner, kUnderWorking), kWarningCaption);
         EnableCommandButtons();
+        ShowResult(DeviceMessage(partner, kUnderWorking), kWarningCaption);
       }
     }
   } else if (m_operation == kOperationReboot) {
     if (!partnerBusy) {
       if (!TimerRunning(timer::kRebootWait)) StartTimer(timer::kRebootWait, 1000);
-      SendRebootRequest(m_rebootList.Current());
-      m_rebootList.Advance();
-      m_rebootList.ready = 1;
+      SendRebootRequest(m_reboot.list.Current());
+      m_reboot.list.Advance();
+      m_reboot.list.ready = 1;
     } else if (const std::optional<int> last = SkipListedDevice()) {
       const int partner = PartnerRow(*last, m_rowKind);
       SetProgress(kProgressDone);
@@ -247,17 +254,15 @@ void CCorvaneDlg::OnStateGo() {
       ShowResult(DeviceMessage(partner, kUnderWorking), kWarningCaption);
     }
   }
-  m_list.SetRowCheck(m_currentRow, false);
-  unicast.ResetBuffer();
 }
 
 void CCorvaneDlg::OnStateInUse() {
   protocol::CUnicastSocket& unicast = *m_transports.unicast;
-  const int partnerState = PartnerPortState(unicast.Take(), m_rowKind);
+  const int partnerState = PartnerPortState(unicast.Peek(), m_rowKind);
   unicast.ResetBuffer();
   unicast.ClearReplyFlags(false);
   StopTimer(timer::kStateQuery);
-  m_stateWaitCount = 0;
+  m_stateQuery.waitCount = 0;
 
   if (m_operation == kOperationDeviceSetup) {
     if (m_rowKind == RowKind::SinglePort) {
@@ -266,7 +271,7 @@ void CCorvaneDlg::OnStateInUse() {
       PushToControls();
       ShowResult(DeviceMessage(m_currentRow, kUnderWorking), kWarningCaption);
     } else if (partnerState == protocol::kStateConnected || partnerState == protocol::kStateIdle) {
-      MarkBusyDevice(*this, m_currentRow, partnerState);
+      MarkBusyDevice(m_currentRow, partnerState);
       SetProgress(kProgressDone);
       SetStatusText(" Idle");
       ShowResult(DeviceMessage(m_currentRow, kUnderWorking), kWarningCaption);
@@ -275,7 +280,7 @@ void CCorvaneDlg::OnStateInUse() {
   }
   const std::optional<int> last = SkipListedDevice();
   if (!last) return;
-  MarkBusyDevice(*this, *last, partnerState);
+  MarkBusyDevice(*last, partnerState);
   EndSkippedOperation(*last, kUnderWorking);
 }
 
@@ -296,19 +301,20 @@ void CCorvaneDlg::OnStateNoAnswer() {
 
 // What Restore and Reboot do differently when they skip a listed device.
 struct ListedOperation {
-  RowList CCorvaneDlg::*list;
+  RowList& (*list)(CCorvaneDlg&);
   bool untickSkipped;     // the skipped row loses its tick
   UINT_PTR holdingTimer;  // while it runs the operation does not end (0: none)
   UINT_PTR pacingTimer;   // stopped when the operation ends (0: none)
 };
-static constexpr ListedOperation kRestoreOperation{&CCorvaneDlg::m_restoreList, false, 0,
-                                                   timer::kRestorePacing};
+static constexpr ListedOperation kRestoreOperation{
+    [](CCorvaneDlg& dlg) -> RowList& { return dlg.m_restore.list; }, false, 0, timer::kRestorePacing};
 // The reboot wait (timer 8) shows the end of a Reboot itself once it runs.
-static constexpr ListedOperation kRebootOperation{&CCorvaneDlg::m_rebootList, true, timer::kRebootWait, 0};
+static constexpr ListedOperation kRebootOperation{
+    [](CCorvaneDlg& dlg) -> RowList& { return dlg.m_reboot.list; }, true, timer::kRebootWait, 0};
 
 std::optional<int> CCorvaneDlg::SkipListedDevice() {
   const ListedOperation& operation = m_operation == kOperationReboot ? kRebootOperation : kRestoreOperation;
-  RowList& list = this->*operation.list;
+  RowList& list = operation.list(*this);
   const int listed = list.Current();
   if (operation.untickSkipped) m_list.SetRowCheck(listed, false);
   list.Advance();
@@ -330,32 +336,32 @@ void CCorvaneDlg::EndSkippedOperation(int listed, const char* what) {
 
 void CCorvaneDlg::OnRestoreAckTimer() {
   protocol::CUnicastSocket& unicast = *m_transports.unicast;
-  const protocol::ReceivedSlot reply = unicast.Take();
+  const protocol::ReceivedSlot reply = unicast.Peek();
   if (m_table->StoreCommandReply(reply.bytes, reply.length, protocol::kReplyRestore) >= 0) {
-    WriteRowsAfterCommandReply(false);
-    m_waitCount = 0;
-    unicast.ClearReplyFlags(m_rowKind != RowKind::SinglePort);
-    m_restoreList.ready = 1;
-    m_restoreAcknowledged = 1;
     StopTimer(timer::kRestoreAck);
+    unicast.Consume();
+    unicast.ClearReplyFlags(m_rowKind != RowKind::SinglePort);
+    m_restore.waitCount = 0;
+    m_restore.list.ready = 1;
+    m_restore.acknowledged = 1;
     SetProgress(kProgressAck);
-    unicast.ResetMarker();
+    WarnLowPorts(WriteRowsAfterCommandReply(false));
     return;
   }
   const int period = m_settingDlg.m_restorePeriod * kRestoreTicksPerPeriod;
-  if (m_waitCount < period + m_tickedCount) {
-    if (!m_restoreList.Empty() || m_restoreFinished != 0 || m_restoreAcknowledged != 0) {
-      ++m_waitCount;
+  if (m_restore.waitCount < period + m_tickedCount) {
+    if (!m_restore.list.Empty() || m_restore.finished != 0 || m_restore.acknowledged != 0) {
+      ++m_restore.waitCount;
     } else {
-      SetProgress((900 / period + m_tickedCount) * m_waitCount);
-      ++m_waitCount;
+      SetProgress((900 / period + m_tickedCount) * m_restore.waitCount);
+      ++m_restore.waitCount;
     }
     return;
   }
   StopTimer(timer::kRestoreAck);
-  m_waitCount = 0;
-  m_restoreList.ready = 1;
-  if (m_restoreList.Empty() && m_restoreFinished == 0 && m_restoreAcknowledged == 0) {
+  m_restore.waitCount = 0;
+  m_restore.list.ready = 1;
+  if (m_restore.list.Empty() && m_restore.finished == 0 && m_restore.acknowledged == 0) {
     // Nothing is left for the pacing timer to wait for.
     StopTimer(timer::kRestorePacing);
     EnableCommandButtons();
@@ -366,28 +372,26 @@ void CCorvaneDlg::OnRestoreAckTimer() {
   }
 }
 
-// Makes a listed row the current row: its own row kind and device slot, so
-// the query, the request and the reply are judged for that device.
-static void TakeListedRow(CCorvaneDlg& dlg, int row) {
-  dlg.m_currentRow = row;
-  dlg.m_rowKind = dlg.RowKindOf(row, dlg.m_rowKind);
-  const int slot = dlg.SlotOfRow(row);
-  if (slot >= 0) dlg.m_table->SetSelectedSlot(slot);
+void CCorvaneDlg::TakeListedRow(int row) {
+  m_currentRow = row;
+  m_rowKind = RowKindOf(row, m_rowKind);
+  const int slot = SlotOfRow(row);
+  if (slot >= 0) m_table->SetSelectedSlot(slot);
 }
 
 void CCorvaneDlg::OnRestorePacingTimer() {
-  if (!m_restoreList.Empty()) {
-    if (m_restoreList.ready == 1) {
-      const int row = m_restoreList.Current();
-      TakeListedRow(*this, row);
+  if (!m_restore.list.Empty()) {
+    if (m_restore.list.ready == 1) {
+      const int row = m_restore.list.Current();
+      TakeListedRow(row);
       SendStateQuery(row);
-      m_restoreList.ready = 0;
+      m_restore.list.ready = 0;
     }
     return;
   }
-  if (m_restoreAcknowledged == 0) return;
+  if (m_restore.acknowledged == 0) return;
   StopTimer(timer::kRestorePacing);
-  m_restoreFinished = 1;
+  m_restore.finished = 1;
   StartRestartWait();
   StartHiddenProcess("arp -d");
 }
@@ -395,48 +399,48 @@ void CCorvaneDlg::OnRestorePacingTimer() {
 // ---- reboot (8, 9) ---------------------------------------------------------------------------------
 
 void CCorvaneDlg::OnRebootWaitTimer() {
-  if (m_waitCount == 0) m_rebootWaitLimit = m_rebootList.remaining;
-  const int limit = m_settingDlg.m_rebootPeriod + m_rebootWaitLimit;
-  if (m_waitCount < limit) {
-    SetProgress((850 / limit) * m_waitCount);
-    ++m_waitCount;
+  if (m_reboot.waitCount == 0) m_reboot.waitLimit = m_reboot.list.remaining;
+  const int limit = m_settingDlg.m_rebootPeriod + m_reboot.waitLimit;
+  if (m_reboot.waitCount < limit) {
+    SetProgress((850 / limit) * m_reboot.waitCount);
+    ++m_reboot.waitCount;
     return;
   }
-  if (!m_rebootList.Empty()) return;
+  if (!m_reboot.list.Empty()) return;
+  StopTimer(timer::kRebootWait);
+  m_reboot.waitCount = 0;
   m_list.DeleteAllRows();
   // The devices restart meanwhile; the window deliberately does nothing else.
-  Sleep(static_cast<unsigned>(m_rebootTotal) * kRebootPauseMsPerDevice);
+  Sleep(static_cast<unsigned>(m_reboot.total) * kRebootPauseMsPerDevice);
   RepeatLastSearch();
-  StopTimer(timer::kRebootWait);
-  m_waitCount = 0;
 }
 
 void CCorvaneDlg::OnRebootPacingTimer() {
-  if (m_rebootList.Empty()) {
+  if (m_reboot.list.Empty()) {
     StopTimer(timer::kRebootPacing);
-    m_rebootList.ready = 0;
+    m_reboot.list.ready = 0;
     return;
   }
-  if (m_rebootList.ready != 1) return;
-  const int row = m_rebootList.Current();
-  TakeListedRow(*this, row);
+  if (m_reboot.list.ready != 1) return;
+  const int row = m_reboot.list.Current();
+  TakeListedRow(row);
   SendStateQuery(row);
-  m_rebootList.ready = 0;
+  m_reboot.list.ready = 0;
 }
 
 // ---- restart wait (12) --------------------------------------------------------------------------------
 
 void CCorvaneDlg::OnRestartWaitTimer() {
   const int limit = m_tickedCount + m_settingDlg.m_rebootPeriod;
-  if (m_restartCount < limit) {
-    SetProgress((650 / limit) * m_restartCount + kProgressAck);
-    ++m_restartCount;
+  if (m_restartWait.count < limit) {
+    SetProgress((650 / limit) * m_restartWait.count + kProgressAck);
+    ++m_restartWait.count;
     return;
   }
+  StopTimer(timer::kRestartWait);
+  m_restartWait.count = 0;
   m_transports.unicast->ResetMarker();
   RepeatLastSearch();
-  StopTimer(timer::kRestartWait);
-  m_restartCount = 0;
 }
 
 }  // namespace corvane::ui

@@ -58,9 +58,9 @@ void CCorvaneDlg::OnUpgrade() {
   }
   if (dlg.DoModal() != IDOK) return;
 
-  m_upgradeList.Reset();
-  m_replyCount = 0;
-  CountTickedRows(&m_upgradeList, false);
+  m_upgrade.list.Reset();
+  m_search.replyCount = 0;
+  CountTickedRows(&m_upgrade.list, false);
   if (MessageBox(kConfirm, "Upgrade Info", MB_YESNO | MB_ICONINFORMATION) != IDYES) return;
   if (dlg.m_firmwarePath.empty()) {
     MessageBox(kNoPath, kProgramName);
@@ -95,11 +95,14 @@ void CCorvaneDlg::OnUpgrade() {
   StartTimer(ids::timer::kUpgradeWait, static_cast<UINT>(dlg.m_upgradePeriod) * 100);
   StartTimer(ids::timer::kUpgradePacing, static_cast<UINT>(dlg.m_upgradePeriod) * 1000);
 
-  SendUpgradeRequest(noSelection ? -1 : m_upgradeList.Current());
-  if (!m_upgradeList.Empty() && !noSelection) {
-    m_upgradeList.Advance();
-    m_upgradeList.ready = 1;
+  // The list moves on before the device is served: the server's messages
+  // run the upgrade timers meanwhile.
+  const int row = noSelection ? -1 : m_upgrade.list.Current();
+  if (!m_upgrade.list.Empty() && !noSelection) {
+    m_upgrade.list.Advance();
+    m_upgrade.list.ready = 1;
   }
+  SendUpgradeRequest(row);
 }
 
 // The file server's sockets open before the request goes out: a boot loader
@@ -173,8 +176,8 @@ bool CCorvaneDlg::ServeBootFile(const std::string& firmwarePath, const std::func
     if (tellDevice) tellDevice();
     status = exchange.Serve(progress);
   }
-  if (status != upgrade::ServeStatus::Success) MessageBox(upgrade::ServeStatusMessage(status), kProgramName);
   StartRestartWait();
+  if (status != upgrade::ServeStatus::Success) MessageBox(upgrade::ServeStatusMessage(status), kProgramName);
   return status == upgrade::ServeStatus::Success;
 }
 
@@ -182,27 +185,28 @@ bool CCorvaneDlg::ServeBootFile(const std::string& firmwarePath, const std::func
 // search after the restart wait has already found devices. It stops either way.
 void CCorvaneDlg::OnUpgradeTimers(UINT_PTR id) {
   if (id == ids::timer::kUpgradeWait) {
-    if (m_waitCount == 0) m_upgradeWaitLimit = m_upgradeList.remaining + 2;
-    if (m_waitCount < m_upgradeWaitLimit * 10) {
-      ++m_waitCount;
+    if (m_upgrade.waitCount == 0) m_upgrade.waitLimit = m_upgrade.list.remaining + 2;
+    if (m_upgrade.waitCount < m_upgrade.waitLimit * 10) {
+      ++m_upgrade.waitCount;
       return;
     }
-    if (m_replyCount == 0) {
+    StopTimer(ids::timer::kUpgradeWait);
+    m_upgrade.waitCount = 0;
+    if (m_search.replyCount == 0) {
       m_list.DeleteAllRows();
       RepeatLastSearch();
     }
-    StopTimer(ids::timer::kUpgradeWait);
-    m_waitCount = 0;
     return;
   }
-  if (m_upgradeList.Empty()) {
+  if (m_upgrade.list.Empty()) {
     StopTimer(ids::timer::kUpgradePacing);
-    m_upgradeList.ready = 0;
+    m_upgrade.list.ready = 0;
     return;
   }
-  if (m_upgradeList.ready != 1) return;
-  SendUpgradeRequest(m_upgradeList.Current());
-  m_upgradeList.Advance();
+  if (m_upgrade.list.ready != 1) return;
+  const int row = m_upgrade.list.Current();
+  m_upgrade.list.Advance();
+  SendUpgradeRequest(row);
 }
 
 }  // namespace corvane::ui

@@ -103,7 +103,7 @@ TEST_F(UnicastTransport, MarksOneAndTwoPortReplies) {
   EXPECT_EQ(socket.Marker(), 1);
   EXPECT_TRUE(socket.ReplyReceived());
   EXPECT_FALSE(socket.TwoPortReplyReceived());
-  EXPECT_EQ(socket.Take().bytes[73], 0xCC);
+  EXPECT_EQ(socket.Peek().bytes[73], 0xCC);
   EXPECT_EQ(socket.SenderAddress(), "127.0.0.41");
   ASSERT_TRUE(Query(socket, 1));
   EXPECT_EQ(socket.Length(), 98);
@@ -124,7 +124,7 @@ TEST_F(UnicastTransport, WrongMagicMarksZeroAndWipesTheBufferButKeepsTheLength) 
   EXPECT_EQ(socket.Length(), 73);
   EXPECT_EQ(socket.Marker(), 0);
   EXPECT_FALSE(socket.ReplyReceived());
-  EXPECT_EQ(socket.Take().bytes[0], 0xCC);
+  EXPECT_EQ(socket.Peek().bytes[0], 0xCC);
   DeviceTable table;
   EXPECT_EQ(PollUnicastSearch(table, socket, true), -1);
 }
@@ -141,7 +141,7 @@ TEST_F(UnicastTransport, ADatagramOver256BytesIsAFailedReceive) {
   ASSERT_TRUE(ExchangeReads(sim.get(), 1));
   EXPECT_EQ(socket.Length(), -1);
   EXPECT_FALSE(socket.ReplyReceived());
-  EXPECT_EQ(socket.Take().bytes[0], 0xCC);
+  EXPECT_EQ(socket.Peek().bytes[0], 0xCC);
 }
 
 TEST_F(UnicastTransport, AnIPSearchReplyIsStoredInTheTable) {

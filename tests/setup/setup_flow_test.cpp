@@ -105,5 +105,31 @@ TEST_F(SetupFlow, InUseUnacknowledgedAndClosedSetupsSendNoSettings) {
   });
 }
 
+// Submit checks only the port on the sheet; the other port's data port below
+// 1024 is warned about when the acknowledgement rewrites the rows. The box's
+// message loop runs the acknowledgement timer meanwhile: the acknowledgement
+// is acted on once.
+TEST_F(SetupFlow, LowPortWarningAfterTheAcknowledgementIsShownOnce) {
+  constexpr const char* kLowPort = "Port number should greater than 1024.";
+  devsim::DeviceConfig two = Device("two", 2, 11, true);
+  two.record.ports[0].dataPort = 502;
+  Network({two});
+  RunMainWindow([&](CCorvaneDlg& dlg) {
+    hl::ExpectMessageBox(kLowPort);
+    Search(dlg);
+    ASSERT_EQ(dlg.m_search.addedRows, 2);
+    hl::ExpectMessageBox(kConfirm, tk::IDYES);
+    DeviceSetup(dlg, 1, [](setup::CDeviceSetupMain& s) { hl::Click(s, tk::IDOK); });
+    const std::size_t before = hl::MessageBoxes().size();
+    hl::ExpectMessageBox(kLowPort);
+    Run(1000, [&] { return hl::HasTimer(dlg, ids::timer::kRestartWait); });
+    EXPECT_EQ(hl::MessageBoxes().size(), before + 1);
+    EXPECT_EQ(dlg.m_search.addedRows, 0);
+    EXPECT_EQ(Logged("received 98 bytes by unicast"), 1);
+    EXPECT_FALSE(hl::HasTimer(dlg, ids::timer::kSettingAck));
+    EXPECT_EQ(dlg.m_progress.GetPos(), kProgressAck);
+  });
+}
+
 }  // namespace
 }  // namespace corvane::ui::testing

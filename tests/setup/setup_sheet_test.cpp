@@ -137,6 +137,9 @@ TEST_F(SetupSheetTest, SubmitChecksKeepTheSheetOpenAndSendNothing) {
     std::vector<std::pair<int, const char*>> typed;
     const char* message;  // prefix of the one message shown
     const char* caption;
+    // Submit pressed on the serial page, the network page's text put there
+    // as a loaded settings file puts it (no page change could leave it).
+    bool onSerialPage = false;
   } cases[] = {
       {{{ids::kDeviceName, "Lab 1"}}, "1. Device name must LESS THAN 16 LETTERS", "Error Info"},
       {{{ids::kDeviceName, "Lab 1"}, {ids::kDataPort, "1023"}}, "1. Device name", "Error Info"},
@@ -150,13 +153,19 @@ TEST_F(SetupSheetTest, SubmitChecksKeepTheSheetOpenAndSendNothing) {
       {{{ids::kGateway, "10.0.5"}}, "Gateway \"10.0.5\"", "Error Info"},
       {{{ids::kNetmask, "1.2.3.4.5"}}, "Netmask", "Error Info"},
       {{{ids::kTxTimer, "70000"}}, "Please enter an integer between 0 and 65535.", ""},
+      {{{ids::kTxTimer, "70000"}}, "Please enter an integer between 0 and 65535.", "", true},
   };
   for (const auto& c : cases) {
     SheetHost& host = Fresh();
     Open(11, OnePortServer());
     const std::size_t boxes = hl::MessageBoxes().size();
     const auto result = host.Run([&](tk::CPropertySheet& sheet) {
-      for (const auto& [id, text] : c.typed) hl::Type(Network(), id, text);
+      if (c.onSerialPage) {
+        ASSERT_TRUE(sheet.SetActivePage(1));
+        for (const auto& [id, text] : c.typed) Network().GetDlgItem(id).SetWindowText(text);
+      } else {
+        for (const auto& [id, text] : c.typed) hl::Type(Network(), id, text);
+      }
       hl::ExpectMessageBox([](const hl::MessageBoxCall&) { return tk::IDOK; });
       hl::Click(sheet, tk::IDOK);
       hl::CloseBox(sheet);

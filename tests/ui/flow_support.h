@@ -67,17 +67,26 @@ class FlowTest : public HeadlessTest {
       std::string error;
       ASSERT_TRUE(sim->AddDevice(d, &error)) << error;
     }
+    if (virtualClock) hl::SetModalOpenTime(hl::kDefaultModalOpenMs, [this] { DevicesAnswer(); });
   }
 
   // Virtual time in 10 ms steps; between steps the devices answer what
-  // reached them and the window's sockets read the answers.
+  // reached them and the window's sockets read the answers. With `stop`, runs
+  // until it holds and fails the test when it does not hold within `ms`.
   void Run(std::uint64_t ms, const std::function<bool()>& stop = {}) {
     for (std::uint64_t t = 0; t < ms; t += 10) {
-      sim->Poll(1);
-      hl::PumpSockets(2);
+      DevicesAnswer();
       hl::Advance(10);
       if (stop && stop()) return;
     }
+    if (stop) ADD_FAILURE() << "the awaited state was not reached within " << ms << " ms";
+  }
+
+  // The devices answer and the window's sockets read; also on each step of
+  // a message box's modal loop.
+  void DevicesAnswer() {
+    sim->Poll(1);
+    hl::PumpSockets(2);
   }
 
   void Search(CCorvaneDlg& dlg) {

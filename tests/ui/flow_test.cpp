@@ -2,6 +2,7 @@
 // window runs in a "pc" namespace and the devices in a "dev" namespace of the
 // test's own, joined by a veth pair, so the fixed ports and the broadcast
 // never reach the machine's interfaces.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -278,6 +279,74 @@ TEST_F(Flows, RebootSkipsADeviceInUseOrSilent) {
       EXPECT_FALSE(hl::HasTimer(dlg, ids::timer::kRebootWait));
       EXPECT_TRUE(dlg.GetDlgItem(ids::kReboot).IsWindowEnabled());
       EXPECT_EQ(dlg.m_statusText, " Idle");
+    });
+  }
+}
+
+// A waited-for state that never comes fails the test by itself.
+TEST_F(Flows, RunFailsWhenItsStopIsNeverReached) {
+  Network({});
+  ::testing::TestPartResultArray failures;
+  {
+    ::testing::ScopedFakeTestPartResultReporter reporter(
+        ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
+    Run(50, [] { return false; });
+    Run(50, [] { return true; });
+  }
+  ASSERT_EQ(failures.size(), 1);
+  EXPECT_TRUE(failures.GetTestPartResult(0).nonfatally_failed());
+}
+
+// The warning about a port below 1024 is shown from the step that wrote the
+// row. The box's message loop runs that step's timer again meanwhile: the
+// step has consumed its reply first, so the device is listed and the warning
+// shown once.
+TEST_F(Flows, LowPortWarningDoesNotRunItsStepAgain) {
+  constexpr const char* kLowPort = "Port number should greater than 1024.";
+  struct Case {
+    const char* label;
+    std::uint64_t boxOpenMs;  // longer than the step's timer period
+    bool restore;             // IP search, or Restore after a search
+  } cases[] = {
+      {"IP search", 30, false},
+      {"restore acknowledgement", 250, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    if (sim) {
+      TearDown();
+      SetUp();
+    }
+    devsim::DeviceConfig d = Device("low", 1, 10, false);
+    d.record.ports[0].dataPort = 502;
+    Network({d});
+    hl::SetModalOpenTime(c.boxOpenMs, [this] { DevicesAnswer(); });
+    auto lowPortBoxes = [] {
+      return std::count_if(hl::MessageBoxes().begin(), hl::MessageBoxes().end(),
+                           [](const hl::MessageBoxCall& m) { return m.text == kLowPort; });
+    };
+    RunMainWindow([&](CCorvaneDlg& dlg) {
+      hl::ExpectMessageBox(kLowPort);
+      hl::ExpectModal("IP Searching", [](CWnd& w) {
+        hl::Type(w, protocol::ids::kIpSearchAddress, "198.51.100.10");
+        hl::Click(w, tk::IDOK);
+      });
+      hl::Click(dlg, ids::kIPSearch);
+      Run(200, [&] { return dlg.GetDlgItem(ids::kSearch).IsWindowEnabled(); });
+      EXPECT_EQ(dlg.m_list.GetItemCount(), 1);
+      EXPECT_EQ(lowPortBoxes(), 1);
+      EXPECT_EQ(dlg.m_progress.GetPos(), kProgressDone);
+      if (!c.restore) return;
+      hl::ClickListCell(dlg.m_list, 0, kColName);
+      hl::ExpectMessageBox(
+          "This operation will return the device's default setting and reboot.\r\nDo you want to proceed ?",
+          tk::IDYES);
+      hl::ExpectMessageBox(kLowPort);
+      hl::Click(dlg, ids::kRestore);
+      Run(2000, [&] { return hl::HasTimer(dlg, ids::timer::kRestartWait); });
+      EXPECT_EQ(lowPortBoxes(), 2);
+      EXPECT_EQ(Logged("restarting (factory settings restored)"), 1);
+      EXPECT_FALSE(hl::HasTimer(dlg, ids::timer::kRestoreAck));
     });
   }
 }

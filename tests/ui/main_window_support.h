@@ -45,9 +45,10 @@ inline void Deliver(CCorvaneDlg& dlg, const protocol::Bytes& reply) {
   std::copy(reply.begin(), reply.end(), area.begin());
   const protocol::ReplyMark mark = protocol::AcceptReply(area, static_cast<int>(reply.size()));
   const int slot = dlg.m_table->NextSlot();
-  ASSERT_GE(dlg.m_table->StoreReply(area, static_cast<int>(reply.size()), mark, dlg.m_userSearch != 0), 0);
-  ++dlg.m_replyCount;
-  dlg.PlaceRowsOfStoredReply(slot);
+  ASSERT_GE(dlg.m_table->StoreReply(area, static_cast<int>(reply.size()), mark, dlg.m_search.userSearch != 0),
+            0);
+  ++dlg.m_search.replyCount;
+  dlg.WarnLowPorts(dlg.PlaceRowsOfStoredReply(slot));
 }
 
 inline void Deliver(CCorvaneDlg& dlg, const protocol::DeviceRecord& record) {

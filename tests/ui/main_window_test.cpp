@@ -162,7 +162,7 @@ TEST_F(MainWindow, SettingRefusesPeriodsOutOfRangeOnOkAndCancel) {
 
 TEST_F(MainWindow, RowTextsOfOneAndTwoPortDevices) {
   RunMainWindow([](CCorvaneDlg& dlg) {
-    dlg.m_userSearch = 1;
+    dlg.m_search.userSearch = 1;
     protocol::DeviceRecord a = MakeRecord("ABC", 0x0F, 10, false);
     a.dhcp = true;
     protocol::DeviceRecord b = MakeRecord("", 0x10, 11, true);
@@ -185,13 +185,13 @@ TEST_F(MainWindow, RowTextsOfOneAndTwoPortDevices) {
     }
     EXPECT_EQ(dlg.m_list.GetCellBackColor(0, 4), kRowBaseColor);
     EXPECT_EQ(dlg.m_list.GetCellBackColor(2, 4), kRowConnectedColor);
-    EXPECT_EQ(dlg.m_addedRows, 3);
+    EXPECT_EQ(dlg.m_search.addedRows, 3);
   });
 }
 
 TEST_F(MainWindow, PortBelow1024RaisesTheMessageOncePerRow) {
   RunMainWindow([](CCorvaneDlg& dlg) {
-    dlg.m_userSearch = 1;
+    dlg.m_search.userSearch = 1;
     protocol::DeviceRecord r = MakeRecord("x", 1, 10, false);
     r.ports[0].client = true;
     r.ports[0].destPort = 502;
@@ -213,10 +213,10 @@ TEST_F(MainWindow, RefreshPlacesRowsByMacTextWhateverTheReplyOrder) {
     const auto two = MakeRecord("two", 1, 10, true);
     const auto one = MakeRecord("one", 2, 11, false);
     const auto last = MakeRecord("last", 3, 12, true);
-    dlg.m_userSearch = 1;
+    dlg.m_search.userSearch = 1;
     for (const auto& r : {two, one, last}) Deliver(dlg, r);
     // The search the manager starts after an operation, as StartSearch resets for it.
-    dlg.m_userSearch = 0;
+    dlg.m_search.userSearch = 0;
     dlg.m_operationPending = 1;
     dlg.m_table->ResetForSearch();
     dlg.m_list.DeleteAllRows();
@@ -230,7 +230,7 @@ TEST_F(MainWindow, RefreshPlacesRowsByMacTextWhateverTheReplyOrder) {
 
 TEST_F(MainWindow, RowKindFromTheNeighboursMacTexts) {
   RunMainWindow([](CCorvaneDlg& dlg) {
-    dlg.m_userSearch = 1;
+    dlg.m_search.userSearch = 1;
     for (const auto& r :
          {MakeRecord("a", 1, 10, true), MakeRecord("b", 2, 11, false), MakeRecord("c", 3, 12, true)})
       Deliver(dlg, r);
@@ -246,7 +246,7 @@ TEST_F(MainWindow, RowKindFromTheNeighboursMacTexts) {
 
 TEST_F(MainWindow, ClickOnTheIpColumnTicksAndPresetsTheIpSearch) {
   RunMainWindow([](CCorvaneDlg& dlg) {
-    dlg.m_userSearch = 1;
+    dlg.m_search.userSearch = 1;
     Deliver(dlg, MakeRecord("a", 1, 10, false));
     hl::ClickListCell(dlg.m_list, 0, kColIp);
     EXPECT_TRUE(dlg.m_list.GetCheck(0));
@@ -261,13 +261,13 @@ TEST_F(MainWindow, ClickOnTheIpColumnTicksAndPresetsTheIpSearch) {
 // Devices at .10 (two-port, rows 0-1) and .11, and one outside the host's
 // segment at 203.0.113.5 (row 3); the host is 198.51.100.1/24.
 void ListDevices(CCorvaneDlg& dlg) {
-  dlg.m_userSearch = 1;
+  dlg.m_search.userSearch = 1;
   Deliver(dlg, MakeRecord("a", 1, 10, true));
   Deliver(dlg, MakeRecord("b", 2, 11, false));
   auto far = MakeRecord("far", 3, 0, false);
   far.dynamicIp = (203u << 24) | (0u << 16) | (113u << 8) | 5u;
   Deliver(dlg, far);
-  dlg.m_userSearch = 0;
+  dlg.m_search.userSearch = 0;
   for (int id : {ids::kDeviceSetup, ids::kRestore, ids::kReboot, ids::kWebBrowser})
     dlg.GetDlgItem(id).EnableWindow(true);
 }
@@ -387,7 +387,7 @@ TEST_F(Commands, SubnetWarningYesAndNo) {
 TEST_F(Commands, RebootWarnsOnlyForTheLastTickedDevice) {
   RunMainWindow([](CCorvaneDlg& dlg) {
     ListDevices(dlg);
-    dlg.m_userSearch = 1;
+    dlg.m_search.userSearch = 1;
     Deliver(dlg, MakeRecord("d", 4, 12, false));  // row 4, inside the segment
     dlg.m_list.SetRowCheck(3, true);
     dlg.m_list.SetRowCheck(4, true);
@@ -395,7 +395,7 @@ TEST_F(Commands, RebootWarnsOnlyForTheLastTickedDevice) {
     hl::ExpectMessageBox("Do you really want to REBOOT device(s) ?", tk::IDYES);
     hl::Click(dlg, ids::kReboot);  // .12 last: no warning
     EXPECT_TRUE(hl::HasTimer(dlg, ids::timer::kRebootPacing));
-    EXPECT_EQ(dlg.m_rebootTotal, 2);
+    EXPECT_EQ(dlg.m_reboot.total, 2);
     dlg.StopTimer(ids::timer::kRebootPacing);
     dlg.EnableCommandButtons();
     dlg.m_list.SetRowCheck(4, false);

@@ -136,6 +136,11 @@ struct State {
   std::uint64_t slept = 0;
   std::uint64_t timerOrder = 0;
   std::vector<Timer> timers;
+  // How long each message box and owned modal dialog stays open before its
+  // answer, the work done on each 10 ms step meanwhile, and how many are open.
+  std::uint64_t modalOpenMs = kDefaultModalOpenMs;
+  std::function<void()> modalIdle;
+  int modalDepth = 0;
   std::deque<Posted> posted;
 
   std::deque<ModalAnswer> expectedModals;
@@ -183,6 +188,11 @@ Window* CreateFromTemplate(Kind kind, Window* parent, const DialogTemplate& t);
 void FocusFirstTabStop(Window* dialog);
 // Runs the scripted handler for a modal window that has just been initialised.
 void RunModal(Window* w, CWnd& object);
+// The platform's modal loop while a message box or an owned modal dialog is
+// open: due timers fire, posted messages and socket notifications arrive, for
+// the open time set by SetModalOpenTime. False (and a failure reported) when
+// boxes are nested deeper than any real flow opens them.
+bool RunModalLoop(const std::string& what);
 
 // Dialog units to pixels, with the base units of an 8-point dialog font.
 CRect DialogUnitsToPixels(CRect r);

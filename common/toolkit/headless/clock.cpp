@@ -95,6 +95,11 @@ std::uint64_t Now() {
   return S().now;
 }
 
+void SetModalOpenTime(std::uint64_t milliseconds, std::function<void()> idle) {
+  S().modalOpenMs = milliseconds;
+  S().modalIdle = std::move(idle);
+}
+
 std::uint64_t SleptMs() {
   return S().slept;
 }
@@ -166,3 +171,31 @@ bool PumpUntil(const std::function<bool()>& done, int maxWaitMs) {
 }
 
 }  // namespace tk::headless
+
+namespace tk::headless::detail {
+
+bool RunModalLoop(const std::string& what) {
+  State& s = S();
+  if (s.modalDepth >= kMaxNestedModals) {
+    Fail(std::to_string(s.modalDepth + 1) + " modal windows nested (" + what +
+         "): a step shows a box again on every tick");
+    return false;
+  }
+  ++s.modalDepth;
+  const std::uint64_t end = s.now + s.modalOpenMs;
+  while (s.now < end) {
+    const std::uint64_t stepEnd = std::min(end, s.now + 10);
+    if (s.modalIdle) s.modalIdle();
+    PumpSockets(0);
+    PumpPosted();
+    while (const Timer* t = NextDue(stepEnd)) {
+      Fire(*t);
+      PumpPosted();
+    }
+    s.now = std::max(s.now, stepEnd);
+  }
+  --s.modalDepth;
+  return true;
+}
+
+}  // namespace tk::headless::detail

@@ -85,6 +85,9 @@ void RunModal(Window* w, CWnd& object) {
       if (CaptionMatches(m.caption, caption)) handler = m.handler;
     }
   }
+  // The program's own main window has no owner; everything it opens runs
+  // inside the platform's modal loop.
+  if (w->parent != nullptr && !RunModalLoop("modal window \"" + caption + "\"")) handler = nullptr;
   if (!handler) {
     Fail("modal window \"" + caption + "\" opened with no handler");
     w->ended = true;
@@ -297,7 +300,8 @@ int ShowMessageBox(Handle, const std::string& text, const std::string& caption, 
   State& s = S();
   tk::headless::MessageBoxCall call{text, caption, type};
   s.messageBoxes.push_back(call);
-  if (s.messageBoxAnswers.empty()) {
+  const bool looped = RunModalLoop("message box \"" + text + "\"");
+  if (!looped || s.messageBoxAnswers.empty()) {
     Fail("unexpected message box \"" + text + "\" (caption \"" + caption + "\")");
     UINT buttons = type & MB_TYPEMASK;
     return buttons == MB_YESNO || buttons == MB_YESNOCANCEL ? IDNO : IDOK;

@@ -102,6 +102,38 @@ TEST_F(ClockTest, SetTimerAgainRestartsAndHandlersChangeLaterFirings) {
   EXPECT_TRUE(hl::Timers().empty());
 }
 
+// The platform's modal loop: while a message box is open the window's due
+// timers keep firing, and the box answers once its open time has passed. A
+// handler that shows a box on every tick nests boxes until the backend
+// reports it.
+TEST_F(ClockTest, TimersFireWhileAMessageBoxIsOpen) {
+  for (const bool boxOnEveryTick : {false, true}) {
+    SCOPED_TRACE(boxOnEveryTick ? "a box on every tick" : "one box");
+    hl::Reset();
+    TimerDlg dlg;
+    ScopedFailureCapture failures;
+    Run(dlg, [&](TimerDlg& d) {
+      const int answered = boxOnEveryTick ? hl::kMaxNestedModals : 1;
+      for (int i = 0; i < answered; ++i) hl::ExpectMessageBox("tick");
+      d.onTimer = [&](UINT_PTR) {
+        if (boxOnEveryTick || d.fired.size() == 1) d.MessageBox("tick", "Timers");
+      };
+      d.SetTimer(1, 10);
+      hl::Advance(10);
+      d.KillTimer(1);
+    });
+    if (boxOnEveryTick) {
+      EXPECT_GT(hl::MessageBoxes().size(), static_cast<std::size_t>(hl::kMaxNestedModals));
+      ASSERT_FALSE(failures.Failures().empty());
+      EXPECT_NE(failures.Failures().front().find("nested"), std::string::npos) << failures.Failures().front();
+    } else {
+      EXPECT_EQ(hl::MessageBoxes().size(), 1u);
+      EXPECT_TRUE(failures.Failures().empty());
+      EXPECT_EQ(dlg.fired, (Firings{{10, 1}, {20, 1}, {30, 1}, {40, 1}}));
+    }
+  }
+}
+
 TEST_F(ClockTest, SleepAdvancesTheClockWithoutFiring) {
   TimerDlg dlg;
   Run(dlg, [](TimerDlg& d) {

@@ -44,6 +44,19 @@ void ExpectModal(const std::string& caption, ModalHandler handler);
 // Answers every modal window with this caption, for the rest of the test.
 void OnModal(const std::string& caption, ModalHandler handler);
 
+// ---- the modal loop -------------------------------------------------------------
+
+// While a message box or a modal dialog with an owner is open, the platform's
+// modal loop keeps delivering the program's due timers, posted messages and
+// socket notifications. Each such window stays open for `milliseconds` of
+// virtual time before its answer, in 10 ms steps; `idle` (may be empty) runs
+// at the start of each step, e.g. to let simulated devices answer. A handler
+// that reopens a box on every tick nests boxes without end: past
+// kMaxNestedModals the backend reports a failure instead.
+constexpr std::uint64_t kDefaultModalOpenMs = 30;
+constexpr int kMaxNestedModals = 8;
+void SetModalOpenTime(std::uint64_t milliseconds, std::function<void()> idle = {});
+
 // ---- message boxes ---------------------------------------------------------------
 
 struct MessageBoxCall {
