@@ -7,14 +7,19 @@
 
 #include <netinet/in.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "ctl_fixture.h"
 #include "devsim/boot_loader.h"
+#include "udp_peer.h"
 
 namespace {
 
@@ -98,6 +103,45 @@ TEST_F(CtlUpgrade, DeliversTheImageByteExactToEachDevice) {
       << line;
   // The two-port device was asked with the 98-byte request.
   EXPECT_EQ(Count(text, "TWO: received 98 bytes by unicast from 198.51.100.1"), 1u) << text;
+}
+
+// Another DHCP client of the LAN keeps asking while a device is upgraded: the
+// device is known by its MAC address, so the stranger is offered nothing and
+// the device still gets the image byte for byte.
+TEST_F(CtlUpgrade, AStrangersDhcpRequestIsNotAnswered) {
+  std::unique_ptr<devsim_test::UdpPeer> stranger;
+  {
+    testnet::Enter inDev(net->dev);
+    ASSERT_TRUE(inDev.ok());
+    stranger = std::make_unique<devsim_test::UdpPeer>("0.0.0.0", 0);
+  }
+  ASSERT_TRUE(stranger->ok());
+  devsim::BootLoaderSettings other;
+  other.mac = {0x00, 0x1B, 0x21, 9, 9, 9};
+  other.xid = 0x77;
+  const Bytes discover = devsim::BootLoaderClient(other, [](auto&) {}).BootpRequest();
+  // Every 10 ms from before the server listens until the run ends, so the
+  // stranger asks before the boot loader does.
+  std::atomic<bool> done{false};
+  std::thread asking([&] {
+    for (int i = 0; i < 6000 && !done; ++i) {
+      stranger->Send(discover, "255.255.255.255", 67);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  const Bytes image = Image(20'000);
+  const Result run = Ctl(net->pc, "upgrade 198.51.100.20 --yes --image " + WriteImage(File("fw.bin"), image));
+  done = true;
+  asking.join();
+  EXPECT_EQ(run.code, 0) << run.out;
+  char digest[16];
+  std::snprintf(digest, sizeof digest, "%08x", devsim::ImageDigest(image));
+  EXPECT_EQ(
+      Count(ReadText(log),
+            std::string("ONE: boot loader: image of 20000 bytes received and checked, digest ") + digest),
+      1u)
+      << ReadText(log);
+  EXPECT_FALSE(stranger->Receive(0)) << "the stranger is offered nothing";
 }
 
 // An image the boot loader cannot take and a run not confirmed end before any
