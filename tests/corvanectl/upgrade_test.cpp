@@ -1,4 +1,4 @@
-// corvanectl upgrade and search --all-adapters as a user runs them: the program
+// corvanectl upgrade, search's end and search --all-adapters as a user runs them: the program
 // in a PC namespace, devsim's devices (with their boot loaders) in device
 // namespaces joined to it by veth pairs.
 #include <gtest/gtest.h>
@@ -184,6 +184,26 @@ TEST_F(CtlUpgrade, RefusesBeforeTheDeviceIsTold) {
   const Result silent = Ctl(net->pc, "upgrade 198.51.100.99 --yes --wait 300 --image " + good);
   EXPECT_EQ(silent.code, 1);
   EXPECT_EQ(silent.out, "198.51.100.99: FAILED, no answer from 198.51.100.99\n0 of 1 device(s) upgraded\n");
+}
+
+using CtlSearch = ctltest::CtlOnPair;
+
+// Answers spread over more than the wait, each within the wait of the one
+// before (as a large site's do on a busy machine): the search ends only after
+// a quiet spell, so every device is listed.
+TEST_F(CtlSearch, EndsAfterAQuietSpellNotAtAFixedTime) {
+  std::vector<std::string> addresses;
+  std::string devices;
+  for (int i = 0; i < 4; ++i) {
+    addresses.push_back("198.51.100." + std::to_string(30 + i));
+    devices +=
+        (i ? "," : "") + Device("D" + std::to_string(i), "02-00-5E-01-D0-0" + std::to_string(i),
+                                addresses.back(), 1, R"({"replyDelayMs": )" + std::to_string(300 * i) + "}");
+  }
+  StartPair(addresses, devices);
+  const Result run = Ctl("search --json --wait 500");
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(nlohmann::json::parse(run.out).size(), 4u) << run.out;
 }
 
 // Two networks on two adapters: the limited broadcast leaves by the default
