@@ -391,7 +391,10 @@ Instead of (or after) "devices", "site" generates a site of devices:
     "timings": { ... },                            as above, for every device
     "faults": [ { "devices": [3, 17], "faults": { ... } } ]
   }                                                faults as above for the devices numbered
-                                                   (from 1); a later entry replaces
+                                                   (from 1); a later entry for a device
+                                                   replaces an earlier one
+Generated devices follow the listed ones and share no MAC or address with them.
+
 An image served to the boot loader may carry "VERSION=<text>"; the device then
 reports <text> as its firmware version.
 )";
