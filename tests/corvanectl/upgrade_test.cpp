@@ -1,4 +1,4 @@
-// corvanectl upgrade and search --all-adapters as a user runs them: the program
+// corvanectl upgrade, search's end and search --all-adapters as a user runs them: the program
 // in a PC namespace, devsim's devices (with their boot loaders) in device
 // namespaces joined to it by veth pairs.
 #include <gtest/gtest.h>
@@ -7,14 +7,19 @@
 
 #include <netinet/in.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "ctl_fixture.h"
 #include "devsim/boot_loader.h"
+#include "udp_peer.h"
 
 namespace {
 
@@ -100,6 +105,45 @@ TEST_F(CtlUpgrade, DeliversTheImageByteExactToEachDevice) {
   EXPECT_EQ(Count(text, "TWO: received 98 bytes by unicast from 198.51.100.1"), 1u) << text;
 }
 
+// Another DHCP client of the LAN keeps asking while a device is upgraded: the
+// device is known by its MAC address, so the stranger is offered nothing and
+// the device still gets the image byte for byte.
+TEST_F(CtlUpgrade, AStrangersDhcpRequestIsNotAnswered) {
+  std::unique_ptr<devsim_test::UdpPeer> stranger;
+  {
+    testnet::Enter inDev(net->dev);
+    ASSERT_TRUE(inDev.ok());
+    stranger = std::make_unique<devsim_test::UdpPeer>("0.0.0.0", 0);
+  }
+  ASSERT_TRUE(stranger->ok());
+  devsim::BootLoaderSettings other;
+  other.mac = {0x00, 0x1B, 0x21, 9, 9, 9};
+  other.xid = 0x77;
+  const Bytes discover = devsim::BootLoaderClient(other, [](auto&) {}).BootpRequest();
+  // Every 10 ms from before the server listens until the run ends, so the
+  // stranger asks before the boot loader does.
+  std::atomic<bool> done{false};
+  std::thread asking([&] {
+    for (int i = 0; i < 6000 && !done; ++i) {
+      stranger->Send(discover, "255.255.255.255", 67);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  const Bytes image = Image(20'000);
+  const Result run = Ctl(net->pc, "upgrade 198.51.100.20 --yes --image " + WriteImage(File("fw.bin"), image));
+  done = true;
+  asking.join();
+  EXPECT_EQ(run.code, 0) << run.out;
+  char digest[16];
+  std::snprintf(digest, sizeof digest, "%08x", devsim::ImageDigest(image));
+  EXPECT_EQ(
+      Count(ReadText(log),
+            std::string("ONE: boot loader: image of 20000 bytes received and checked, digest ") + digest),
+      1u)
+      << ReadText(log);
+  EXPECT_FALSE(stranger->Receive(0)) << "the stranger is offered nothing";
+}
+
 // An image the boot loader cannot take and a run not confirmed end before any
 // device hears a word; a port that cannot be had ends the run before the
 // upgrade request; a device that does not answer fails the run.
@@ -140,6 +184,26 @@ TEST_F(CtlUpgrade, RefusesBeforeTheDeviceIsTold) {
   const Result silent = Ctl(net->pc, "upgrade 198.51.100.99 --yes --wait 300 --image " + good);
   EXPECT_EQ(silent.code, 1);
   EXPECT_EQ(silent.out, "198.51.100.99: FAILED, no answer from 198.51.100.99\n0 of 1 device(s) upgraded\n");
+}
+
+using CtlSearch = ctltest::CtlOnPair;
+
+// Answers spread over more than the wait, each within the wait of the one
+// before (as a large site's do on a busy machine): the search ends only after
+// a quiet spell, so every device is listed.
+TEST_F(CtlSearch, EndsAfterAQuietSpellNotAtAFixedTime) {
+  std::vector<std::string> addresses;
+  std::string devices;
+  for (int i = 0; i < 4; ++i) {
+    addresses.push_back("198.51.100." + std::to_string(30 + i));
+    devices +=
+        (i ? "," : "") + Device("D" + std::to_string(i), "02-00-5E-01-D0-0" + std::to_string(i),
+                                addresses.back(), 1, R"({"replyDelayMs": )" + std::to_string(300 * i) + "}");
+  }
+  StartPair(addresses, devices);
+  const Result run = Ctl("search --json --wait 500");
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(nlohmann::json::parse(run.out).size(), 4u) << run.out;
 }
 
 // Two networks on two adapters: the limited broadcast leaves by the default

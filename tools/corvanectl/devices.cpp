@@ -72,8 +72,14 @@ Fault Search(const SearchOptions& options, std::vector<FoundDevice>& found) {
     }
   }
   if (sent == 0) return {Failure::Network, firstFailure};
+  // The search ends after a quiet spell: `waitMs` without a new reply, so a
+  // site whose answers are still coming in is listed whole however late the
+  // last ones are. Devices that never stop answering cannot hold it forever.
   using Clock = std::chrono::steady_clock;
-  const auto end = Clock::now() + std::chrono::milliseconds(std::max(0, options.waitMs));
+  const auto quiet = std::chrono::milliseconds(std::max(0, options.waitMs));
+  const auto start = Clock::now();
+  const auto latest = start + quiet * kSearchLimitFactor;
+  auto end = start + quiet;
   std::uint8_t buffer[2048];
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
@@ -85,6 +91,7 @@ Fault Search(const SearchOptions& options, std::vector<FoundDevice>& found) {
     if (!TakeSearchReply(buffer, n, device)) continue;
     // A directed search counts only the device asked.
     if (options.kind == SearchKind::Unicast && sender != options.address) continue;
+    end = std::min(Clock::now() + quiet, latest);
     device.address = sender;
     const auto same = std::find_if(found.begin(), found.end(),
                                    [&](const FoundDevice& f) { return f.MacText() == device.MacText(); });

@@ -36,7 +36,11 @@ struct SearchOptions {
   std::vector<std::string> alsoTo;
 };
 
-// Sends one search request and gathers the replies until `waitMs` has passed,
+// A search whose replies keep coming ends at the latest after this many quiet spells.
+constexpr int kSearchLimitFactor = 10;
+
+// Sends one search request and gathers the replies until `waitMs` has passed
+// without a new one (at most kSearchLimitFactor times `waitMs` in all),
 // one entry per MAC in reply order (a later reply of the same device replaces
 // the earlier one). A Network fault when the socket could not be opened or the
 // request sent nowhere.

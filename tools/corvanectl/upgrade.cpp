@@ -148,6 +148,9 @@ Outcome UpgradeOne(UpgradeJob& job, const std::string& target, std::string& line
   settings.firmwarePath = job.imagePath;
   settings.clientAddress = tk::InetAddr(device.address);
   settings.serverAddress = tk::InetAddr(server);
+  // Only the device's own boot loader is answered: another DHCP client of the
+  // LAN that asks first is offered nothing.
+  settings.clientMac = protocol::MacOfRecord(device.bytes);
   // The device is told nothing until the exchange holds its ports: a port that
   // cannot be had stops the run with no request sent, and a boot loader that
   // asks at once finds its listeners.

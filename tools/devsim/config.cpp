@@ -8,6 +8,8 @@
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 namespace devsim {
 
@@ -187,19 +189,141 @@ DeviceConfig ParseDevice(const json& d, const std::string& where) {
   return c;
 }
 
+// ---- a generated site -------------------------------------------------------
+
+constexpr long kMaxSiteDevices = 256;
+
+std::uint64_t MacNumber(const MacAddress& mac) {
+  std::uint64_t n = 0;
+  for (const auto b : mac) n = n << 8 | b;
+  return n;
+}
+
+MacAddress MacOfNumber(std::uint64_t n) {
+  MacAddress mac{};
+  for (int i = static_cast<int>(mac.size()) - 1; i >= 0; --i, n >>= 8)
+    mac[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(n & 0xFF);
+  return mac;
+}
+
+std::string DottedOf(std::uint32_t address) {
+  in_addr a{};
+  a.s_addr = htonl(address);
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &a, text, sizeof text);
+  return text;
+}
+
+// "faults": [{"devices": [1, 5], "faults": {...}}, ...]: the faults of the
+// devices with these numbers (counted from 1); a later entry for the same
+// device replaces an earlier one.
+std::vector<std::pair<std::set<int>, Faults>> ParseSiteFaults(const json& site, int count,
+                                                              const std::string& where) {
+  std::vector<std::pair<std::set<int>, Faults>> out;
+  if (!site.contains("faults")) return out;
+  const json& list = site.at("faults");
+  if (!list.is_array()) throw ConfigError(where + ": \"faults\" is a list of {\"devices\", \"faults\"}");
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const std::string here = where + ", faults " + std::to_string(i + 1);
+    CheckKeys(list[i], {"devices", "faults"}, here);
+    std::set<int> numbers = GetNumberSet(list[i], "devices", 1, count, "device numbers", here);
+    if (numbers.empty()) throw ConfigError(here + ": \"devices\" names no device");
+    if (!list[i].contains("faults")) throw ConfigError(here + ": \"faults\" is missing");
+    out.emplace_back(std::move(numbers), ParseFaults(list[i].at("faults"), here));
+  }
+  return out;
+}
+
+// The devices of "site": `count` devices whose MACs and addresses count up
+// from the first ones (an address that is its subnet's network or broadcast
+// address is skipped), each with data ports of its own.
+std::vector<DeviceConfig> ParseSite(const json& site) {
+  const std::string where = "site";
+  CheckKeys(site,
+            {"count", "firstMac", "firstAddress", "netmask", "namePrefix", "twoPortEvery", "firstDataPort",
+             "timings", "faults"},
+            where);
+  if (!site.contains("count")) throw ConfigError(where + ": \"count\" is required (1 to 256)");
+  const int count = static_cast<int>(GetInt(site, "count", 0, 1, kMaxSiteDevices, where));
+  MacAddress firstMac{};
+  if (!site.contains("firstMac") || !ParseMacText(Get<std::string>(site, "firstMac", "", where), firstMac))
+    throw ConfigError(where + ": \"firstMac\" must be given as 02-00-5E-01-A2-0F");
+  if (!site.contains("firstAddress")) throw ConfigError(where + ": \"firstAddress\" is required");
+  const std::uint32_t firstAddress = GetIp(site, "firstAddress", where);
+  const std::uint32_t netmask = site.contains("netmask") ? GetIp(site, "netmask", where) : 0xFFFFFF00u;
+  const std::string prefix = Get<std::string>(site, "namePrefix", "site-", where);
+  const int twoPortEvery = static_cast<int>(GetInt(site, "twoPortEvery", 0, 0, kMaxSiteDevices, where));
+  const long firstDataPort = GetInt(site, "firstDataPort", 4001, 1, 65535, where);
+  if (firstDataPort + 2L * count - 1 > 65535)
+    throw ConfigError(where + ": \"firstDataPort\" leaves too few ports for " + std::to_string(count) +
+                      " devices");
+  if (MacNumber(firstMac) + static_cast<std::uint64_t>(count) - 1 > 0xFFFFFFFFFFFFull)
+    throw ConfigError(where + ": \"firstMac\" leaves too few MAC addresses");
+  if (prefix.size() + std::to_string(count).size() > kNameSize)
+    throw ConfigError(where + ": \"namePrefix\" makes names of more than 16 characters");
+  DeviceTimings timings;
+  if (site.contains("timings")) timings = ParseTimings(site.at("timings"), where + ", timings");
+  const auto faults = ParseSiteFaults(site, count, where);
+
+  std::vector<DeviceConfig> devices;
+  std::uint64_t address = firstAddress;
+  for (int n = 1; n <= count; ++n, ++address) {
+    const auto hostPart = [&](std::uint64_t a) { return static_cast<std::uint32_t>(a) & ~netmask; };
+    // A subnet of one or two addresses has no network or broadcast address to skip.
+    if (netmask < 0xFFFFFFFEu)
+      while (address <= 0xFFFFFFFFull && (hostPart(address) == 0 || hostPart(address) == ~netmask)) ++address;
+    if (address > 0xFFFFFFFFull) throw ConfigError(where + ": \"firstAddress\" leaves too few addresses");
+    DeviceConfig c;
+    DeviceRecord& r = c.record;
+    r.name = prefix + std::to_string(n);
+    r.mac = MacOfNumber(MacNumber(firstMac) + static_cast<std::uint64_t>(n - 1));
+    c.address = DottedOf(static_cast<std::uint32_t>(address));
+    r.dynamicIp = r.staticIp = static_cast<std::uint32_t>(address);
+    r.netmask = netmask;
+    r.broadcastMgmt = r.multicastMgmt = true;
+    r.portCount = twoPortEvery > 0 && n % twoPortEvery == 0 ? 2 : 1;
+    for (int p = 0; p < r.portCount; ++p)
+      r.ports[static_cast<std::size_t>(p)] =
+          ParsePort(json{{"dataPort", firstDataPort + 2L * (n - 1) + p}}, where);
+    c.timings = timings;
+    for (const auto& [numbers, f] : faults)
+      if (numbers.count(n)) c.faults = f;
+    devices.push_back(std::move(c));
+  }
+  return devices;
+}
+
 }  // namespace
 
 bool ParseConfig(const std::string& text, SimulatorConfig& config, std::string& error) {
   try {
     const json root = json::parse(text);
-    CheckKeys(root, {"multicastGroup", "devices"}, "configuration");
+    CheckKeys(root, {"multicastGroup", "devices", "site"}, "configuration");
     SimulatorConfig parsed;
     parsed.multicastGroup = Get<std::string>(root, "multicastGroup", parsed.multicastGroup, "configuration");
-    if (!root.contains("devices") || !root.at("devices").is_array() || root.at("devices").empty())
+    const bool site = root.contains("site");
+    if (root.contains("devices") && !root.at("devices").is_array())
+      throw ConfigError("configuration: \"devices\" must be a list");
+    if (!site && (!root.contains("devices") || root.at("devices").empty()))
       throw ConfigError("configuration: \"devices\" must list at least one device");
-    const json& devices = root.at("devices");
+    const json devices = root.contains("devices") ? root.at("devices") : json::array();
     for (std::size_t i = 0; i < devices.size(); ++i)
       parsed.devices.push_back(ParseDevice(devices[i], "device " + std::to_string(i + 1)));
+    if (site) {
+      // A generated device never shares a MAC or an address with a listed one.
+      std::set<MacAddress> macs;
+      std::set<std::string> addresses;
+      for (const auto& d : parsed.devices) {
+        macs.insert(d.record.mac);
+        addresses.insert(d.address);
+      }
+      for (auto& d : ParseSite(root.at("site"))) {
+        if (macs.count(d.record.mac) || addresses.count(d.address))
+          throw ConfigError("site: device " + d.record.name + " (" + MacText(d.record.mac) + ", " +
+                            d.address + ") clashes with a listed device");
+        parsed.devices.push_back(std::move(d));
+      }
+    }
     config = std::move(parsed);
     return true;
   } catch (const json::parse_error& e) {
@@ -255,6 +379,22 @@ const char* ConfigHelp() {
                   "ignoreSet": false, "dropReplies": [] }
     } ]
   }
+Instead of (or after) "devices", "site" generates a site of devices:
+  "site": {
+    "count": 240,                                  1 to 256 devices, named <namePrefix>1 ...
+    "firstMac": "02-00-5E-10-00-01",               required; each next device one more
+    "firstAddress": "198.51.100.10",               required; each next device one more,
+    "netmask": "255.255.255.0",                    skipping its subnet's network and
+                                                   broadcast addresses
+    "namePrefix": "site-", "twoPortEvery": 0,      every Nth device two ports (0: none)
+    "firstDataPort": 4001,                         device N: 4001 + 2(N-1), and + 1
+    "timings": { ... },                            as above, for every device
+    "faults": [ { "devices": [3, 17], "faults": { ... } } ]
+  }                                                faults as above for the devices numbered
+                                                   (from 1); a later entry for a device
+                                                   replaces an earlier one
+Generated devices follow the listed ones and share no MAC or address with them.
+
 An image served to the boot loader may carry "VERSION=<text>"; the device then
 reports <text> as its firmware version.
 )";

@@ -101,6 +101,7 @@ class Simulator {
   SimulatorOptions m_options;
   std::vector<std::unique_ptr<Slot>> m_devices;
   std::vector<LogEntry> m_log;
+  std::vector<std::uint8_t> m_receiveBuffer;  // HandleReadable's, under m_mutex
   mutable std::recursive_mutex m_mutex;
   std::thread m_thread;
   std::atomic<bool> m_stop{false};
