@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 
 #include "ctl_fixture.h"
@@ -342,6 +343,35 @@ TEST_F(CorvaneCtlSite, BadIndexIsRefused) {
   }
   EXPECT_EQ(Ctl("apply " + dir + " " + kOnePortIp + " --yes").code, 2);
   EXPECT_EQ(ctltest::Count(ReadText(log), "settings applied"), 0u);
+}
+
+// --log: each datagram sent and received, each device's result and the exit
+// code, one JSON object a line; a log that cannot be opened ends the run first.
+TEST_F(CorvaneCtlSite, LogHoldsEveryDatagramAndTheResult) {
+  const std::string own = File("own.log");
+  ASSERT_EQ(Ctl("backup "s + kOnePortIp + " " + own).code, 0);
+  const std::string path = File("ops.log");
+  const Result run = Ctl("apply " + own + " " + kOnePortIp + " --yes --log " + path);
+  ASSERT_EQ(run.code, 0) << run.out << run.err;
+  std::vector<std::string> events;
+  std::size_t sent = 0, received = 0;
+  std::istringstream lines(ReadText(path));
+  for (std::string line; std::getline(lines, line);) {
+    const auto entry = nlohmann::json::parse(line);
+    const std::string event = entry["event"];
+    if (event == "sent" || event == "received") {
+      EXPECT_EQ(entry["peer"].get<std::string>().rfind(kOnePortIp, 0), 0u) << line;
+      EXPECT_EQ(entry["hex"].get<std::string>().size(), 2 * entry["length"].get<std::size_t>()) << line;
+      ++(event == "sent" ? sent : received);
+    } else {
+      events.push_back(event + " " + entry["text"].get<std::string>());
+    }
+  }
+  // The state query, the set request and at least one question after the restart; their answers.
+  EXPECT_GE(sent, 3u);
+  EXPECT_GE(received, 3u);
+  EXPECT_EQ(events, (std::vector<std::string>{"ok applied " + own, "exit 0"}));
+  EXPECT_EQ(Ctl("search --log /nonexistent/ops.log").code, 4);
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "corvane/settings/submit_check.h"
 #include "corvanectl/commands.h"
 #include "corvanectl/devices.h"
+#include "corvanectl/oplog.h"
 #include "corvanectl/wait.h"
 #include "fileio/whole_file.h"
 
@@ -295,6 +296,7 @@ struct ApplyRun {
 
   Fault Fail(const FoundDevice& device, const std::string& why) const {
     std::cout << target << ": FAILED, " << Who(device) << ": " << why << "\n";
+    oplog::Event("failed", Who(device), why);
     return {Failure::DeviceFailed, ""};
   }
 
@@ -344,10 +346,13 @@ struct ApplyRun {
     const std::vector<Difference> differ = Differences(file, wanted, shown, rowKind);
     if (differ.empty()) {
       std::cout << target << ": " << Who(back.device) << ": ok\n";
+      oplog::Event("ok", Who(back.device), "applied " + file.path);
       return {};
     }
     std::cout << target << ": FAILED, " << Who(back.device) << ": " << differ.size()
               << " item(s) differ from " << file.path << "\n";
+    oplog::Event("failed", Who(back.device),
+                 std::to_string(differ.size()) + " item(s) differ from " + file.path);
     for (const Difference& d : differ) {
       std::cout << "  line " << d.line << " (" << d.item << "): file \"" << d.file << "\", device \""
                 << d.device << "\"\n";
@@ -362,6 +367,7 @@ struct ApplyRun {
     settings::DecodeRecord(device.bytes, rowKind, 0, shown);
     const std::vector<Difference> differ = Differences(file, wanted, shown, rowKind);
     std::cout << target << ": " << Who(device) << ": ";
+    oplog::Event("dry run", Who(device), std::to_string(differ.size()) + " setting(s) would change");
     if (differ.empty()) {
       std::cout << "no change\n";
       return false;
@@ -448,6 +454,7 @@ Fault RunApplySite(const Options& o) {
   int failed = 0;
   const auto fail = [&](const std::string& mac, const std::string& why) {
     std::cout << mac << ": FAILED, " << why << "\n";
+    oplog::Event("refused", mac, why);
     ++failed;
   };
   std::vector<std::pair<ApplyRun, FoundDevice>> ready;

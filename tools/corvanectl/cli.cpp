@@ -7,6 +7,7 @@
 #include "corvane/protocol/packet.h"
 #include "corvane/settings/setting_items.h"
 #include "corvanectl/commands.h"
+#include "corvanectl/oplog.h"
 #include "tk/platform.h"
 
 namespace corvanectl {
@@ -113,11 +114,16 @@ int RunCommandLine(int argc, char** argv) {
                "corvanectl"};
   app.footer(kFooter);
   app.require_subcommand(1);
+  app.fallthrough();  // --log, given after the command
   Options o;
   // Parsed here, moved into `o` when given.
   std::string target, ipText, serverText;
   int restartWaitMs = 0;
   std::vector<CLI::Option*> restartWaits;
+  std::string logPath;
+  app.add_option("--log", logPath,
+                 "appends one JSON line per datagram sent or received, decision and result (see the README)")
+      ->option_text("FILE");
 
   CLI::App* search = app.add_subcommand("search", "lists the devices that answer, one line per serial port");
   CLI::Option* ip = AddSearchKind(search, o, ipText);
@@ -223,6 +229,11 @@ int RunCommandLine(int argc, char** argv) {
     std::cerr << "corvanectl: the network is not available\n";
     return ExitCodeOf(Failure::Network);
   }
+  if (!logPath.empty() && !oplog::Open(logPath)) {
+    tk::SocketsCleanup();
+    std::cerr << "corvanectl: cannot open the log " << logPath << "\n";
+    return ExitCodeOf(Failure::File);
+  }
   Fault fault;
   if (search->parsed()) {
     fault = RunSearch(o);
@@ -244,6 +255,9 @@ int RunCommandLine(int argc, char** argv) {
     fault = RunUpgrade(o);
   }
   tk::SocketsCleanup();
+  oplog::Event("exit", "",
+               std::to_string(ExitCodeOf(fault.kind)) + (fault.message.empty() ? "" : ": " + fault.message));
+  oplog::Close();
   if (!fault.message.empty()) std::cerr << "corvanectl: " << fault.message << "\n";
   return ExitCodeOf(fault.kind);
 }

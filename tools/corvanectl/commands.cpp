@@ -20,6 +20,7 @@
 #include "corvane/settings/settings_file.h"
 #include "corvanectl/devices.h"
 #include "corvanectl/local_net.h"
+#include "corvanectl/oplog.h"
 #include "corvanectl/wait.h"
 #include "fileio/whole_file.h"
 
@@ -244,10 +245,12 @@ Fault RunBackupAll(const Options& o) {
     }
     if (problem) {
       std::cout << who << ": FAILED, " << *problem << "\n";
+      oplog::Event("failed", who, *problem);
       notSaved.push_back({{"mac", device.MacText()}, {"address", device.address}, {"reason", *problem}});
       continue;
     }
     std::cout << who << ": settings of " << PortsText(device) << " saved to " << name << "\n";
+    oplog::Event("ok", who, "saved to " + name);
     saved.push_back({{"mac", device.MacText()},
                      {"address", device.address},
                      {"name", BytesAsUtf8(corvane::protocol::NameOfRecord(device.bytes))},
@@ -311,6 +314,7 @@ Fault RunReboot(const Options& o, bool restore) {
       // left alone.
       if (const auto busy = PortInUse(device); busy && !o.force) {
         std::cout << target << ": SKIPPED, " << who << ": " << *busy << " (--force restarts it anyway)\n";
+        oplog::Event("skipped", who, *busy);
         continue;
       }
       const bool twoPort = device.portCount == 2;
@@ -332,6 +336,7 @@ Fault RunReboot(const Options& o, bool restore) {
       fault.message = who + ": " + fault.message;
     }
     std::cout << target << ": FAILED, " << fault.message << "\n";
+    oplog::Event("failed", target, fault.message);
   }
   int succeeded = 0;
   if (!restarting.empty()) {
@@ -345,9 +350,11 @@ Fault RunReboot(const Options& o, bool restore) {
     std::cout << restartingTargets[i] << ": ";
     if (restarting[i].back) {
       ++succeeded;
+      oplog::Event("ok", device.MacText() + " (" + device.address + ")", restore ? "restored" : "rebooted");
       std::cout << device.MacText() << " (" << device.address << ") "
                 << (restore ? "restored to factory settings" : "rebooted") << ", answering again\n";
     } else {
+      oplog::Event("failed", device.MacText() + " (" + device.address + ")", "did not answer again");
       std::cout << "FAILED, " << device.MacText() << " (" << device.address
                 << "): acknowledged, but did not answer again within " << SecondsText(timing.limitMs)
                 << " s\n";
