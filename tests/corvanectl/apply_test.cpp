@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 
 #include "ctl_fixture.h"
@@ -227,6 +230,148 @@ TEST_F(CorvaneCtlApply, DevicesThatDoNotTakeTheSettingsFailTheRun) {
     EXPECT_EQ(run.code, 1) << c.args;
     EXPECT_NE(run.out.find(c.line), std::string::npos) << c.args << ":\n" << run.out;
   }
+}
+
+}  // namespace
+
+namespace {
+
+constexpr const char* kFreshMac = "02-00-5E-01-A2-0F";
+constexpr const char* kPairMac = "02-00-5E-01-A2-10";
+
+// A site of two devices, one with each port count, saved whole into a folder.
+class CorvaneCtlSite : public ctltest::CtlOnPair {
+ protected:
+  void SetUp() override {
+    CtlOnPair::SetUp();
+    if (IsSkipped()) return;
+    StartPair({kOnePortIp, kTwoPortIp}, Device("FRESH", 20, 1) + ", " + Device("PAIR", 21, 2));
+  }
+  void TearDown() override {
+    for (const std::string& dir : m_dirs) std::filesystem::remove_all(dir);
+    CtlOnPair::TearDown();
+  }
+  // A new folder, removed after the test.
+  std::string Dir(const std::string& name) {
+    m_dirs.push_back(File(name));
+    return m_dirs.back();
+  }
+  std::string SavedFile(const std::string& dir, const char* mac) {
+    return ReadText(dir + "/" + mac + ".log");
+  }
+
+ private:
+  std::vector<std::string> m_dirs;
+};
+
+// Every device is saved under its MAC and listed in the index; the folder
+// applied unchanged leaves every device as it was.
+TEST_F(CorvaneCtlSite, SiteBackupAppliedUnchangedChangesNothing) {
+  const std::string before = Dir("before");
+  const Result saved = Ctl("backup --all " + before);
+  ASSERT_EQ(saved.code, 0) << saved.out << saved.err;
+  const auto index = nlohmann::json::parse(ReadText(before + "/index.json"));
+  ASSERT_EQ(index["devices"].size(), 2u) << index;
+  for (const auto& entry : index["devices"]) {
+    const std::string mac = entry["mac"];
+    EXPECT_EQ(entry["file"], mac + ".log");
+    EXPECT_EQ(ctltest::Count(SavedFile(before, mac.c_str()), "\n"), entry["lines"].get<std::size_t>());
+  }
+
+  const Result applied = Ctl("apply " + before + " --yes");
+  EXPECT_EQ(applied.code, 0) << applied.out << applied.err;
+  EXPECT_NE(applied.out.find("2 of 2 device(s) applied"), std::string::npos) << applied.out;
+  EXPECT_EQ(ctltest::Count(ReadText(log), "settings applied"), 2u);
+
+  const std::string after = Dir("after");
+  ASSERT_EQ(Ctl("backup --all " + after).code, 0);
+  for (const char* mac : {kFreshMac, kPairMac})
+    EXPECT_EQ(SavedFile(after, mac), SavedFile(before, mac)) << mac;
+}
+
+// A dry run names each setting that would change, device's value first, and
+// sends no set request; it exits 1 when something would change, 0 otherwise.
+TEST_F(CorvaneCtlSite, DryRunListsExactlyTheEditedLine) {
+  const std::string dir = Dir("site");
+  ASSERT_EQ(Ctl("backup --all " + dir).code, 0);
+  const std::string fresh = dir + "/" + kFreshMac + ".log";
+  const std::string unchanged = ReadText(fresh);
+  const std::string edited = "  line 21 (Transmission timer (ms)): device \"20\", file \"250\"\n";
+  const struct {
+    std::string args;
+    bool edit;
+    int code;
+  } cases[] = {
+      {"apply " + fresh + " " + kOnePortIp, true, 1},
+      {"apply " + dir, true, 1},
+      {"apply " + fresh + " " + kOnePortIp, false, 0},
+      {"apply " + dir, false, 0},
+  };
+  for (const auto& c : cases) {
+    WriteText(fresh, c.edit ? WithValue(unchanged, 21, "250") : unchanged);
+    const Result run = Ctl(c.args + " --dry-run");
+    EXPECT_EQ(run.code, c.code) << c.args << ":\n" << run.out << run.err;
+    EXPECT_EQ(ctltest::Count(run.out, "  line "), c.edit ? 1u : 0u) << run.out;
+    if (c.edit) {
+      EXPECT_NE(run.out.find("("s + kOnePortIp + "): 1 setting(s) would change\n" + edited),
+                std::string::npos)
+          << run.out;
+    }
+  }
+  EXPECT_EQ(ctltest::Count(ReadText(log), "settings applied"), 0u);
+}
+
+// An index that is not one, or that names a file outside its folder, is
+// refused before any device is asked.
+TEST_F(CorvaneCtlSite, BadIndexIsRefused) {
+  const std::string dir = Dir("site");
+  ASSERT_EQ(Ctl("backup --all " + dir).code, 0);
+  const struct {
+    std::string index;
+    const char* message;
+  } cases[] = {
+      {"[1, 2", "is not a site backup's index"},
+      {R"({"devices": [{"mac": "02-00-5E-01-A2-0F", "file": "../02-00-5E-01-A2-0F.log"}]})",
+       "is not a file name within the folder"},
+      {R"({"devices": [{"mac": "nobody", "file": "x.log"}]})", "is no MAC address"},
+  };
+  for (const auto& c : cases) {
+    WriteText(dir + "/index.json", c.index);
+    const Result run = Ctl("apply " + dir + " --yes");
+    EXPECT_EQ(run.code, 4) << c.index;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(Ctl("apply " + dir + " " + kOnePortIp + " --yes").code, 2);
+  EXPECT_EQ(ctltest::Count(ReadText(log), "settings applied"), 0u);
+}
+
+// --log: each datagram sent and received, each device's result and the exit
+// code, one JSON object a line; a log that cannot be opened ends the run first.
+TEST_F(CorvaneCtlSite, LogHoldsEveryDatagramAndTheResult) {
+  const std::string own = File("own.log");
+  ASSERT_EQ(Ctl("backup "s + kOnePortIp + " " + own).code, 0);
+  const std::string path = File("ops.log");
+  const Result run = Ctl("apply " + own + " " + kOnePortIp + " --yes --log " + path);
+  ASSERT_EQ(run.code, 0) << run.out << run.err;
+  std::vector<std::string> events;
+  std::size_t sent = 0, received = 0;
+  std::istringstream lines(ReadText(path));
+  for (std::string line; std::getline(lines, line);) {
+    const auto entry = nlohmann::json::parse(line);
+    const std::string event = entry["event"];
+    if (event == "sent" || event == "received") {
+      EXPECT_EQ(entry["peer"].get<std::string>().rfind(kOnePortIp, 0), 0u) << line;
+      EXPECT_EQ(entry["hex"].get<std::string>().size(), 2 * entry["length"].get<std::size_t>()) << line;
+      ++(event == "sent" ? sent : received);
+    } else {
+      events.push_back(event + " " + entry["text"].get<std::string>());
+    }
+  }
+  // The state query, the set request and at least one question after the restart; their answers.
+  EXPECT_GE(sent, 3u);
+  EXPECT_GE(received, 3u);
+  EXPECT_EQ(events, (std::vector<std::string>{"ok applied " + own, "exit 0"}));
+  EXPECT_EQ(Ctl("search --log /nonexistent/ops.log").code, 4);
 }
 
 }  // namespace

@@ -44,4 +44,16 @@ with Session("corvanectl_wine") as s:
         written = (s.artifacts / "wine.log").read_bytes()
         s.equal(written, (s.artifacts / "native.log").read_bytes(), f"the files of {target}")
         s.equal(written.count(b"\r\n"), lines, f"lines of {target}'s file")
+
+    s.step("backup --all and apply --dry-run")
+    code, out = s.run_console(exe, ["backup", "--all", "wine-site"])
+    s.equal(code, 0, "site backup under Wine")
+    s.equal(on_linux("backup", "--all", "native-site")[0], 0, "native site backup")
+    for name in ("02-00-5E-01-A2-0F.log", "02-00-5E-01-B3-20.log", "02-00-5E-01-C4-31.log", "index.json"):
+        s.equal((s.artifacts / "wine-site" / name).read_bytes(), (s.artifacts / "native-site" / name).read_bytes(),
+                f"the site's {name}")
+    code, out = s.run_console(exe, ["apply", "wine-site", "--dry-run", "--log", "wine-ops.log"])
+    s.equal((code, out), on_linux("apply", "wine-site", "--dry-run"), "the dry run under Wine and natively")
+    events = [json.loads(line)["event"] for line in (s.artifacts / "wine-ops.log").read_text().splitlines()]
+    s.equal((events[0], events[-1]), ("sent", "exit"), "the log under Wine: the search first, the exit last")
     s.step("passed")

@@ -8,8 +8,10 @@
 // without 27 or 40 lines, or with a value outside its item's range, is refused
 // before anything is sent. Only an empty value keeps the device's own, as in
 // Load (the device manager saves an empty DNS server that way).
+#include <algorithm>
 #include <iostream>
 #include <limits>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string_view>
 
@@ -19,6 +21,7 @@
 #include "corvane/settings/submit_check.h"
 #include "corvanectl/commands.h"
 #include "corvanectl/devices.h"
+#include "corvanectl/oplog.h"
 #include "corvanectl/wait.h"
 #include "fileio/whole_file.h"
 
@@ -253,21 +256,28 @@ std::string Comparable(int item, const std::string& text) {
   return out;
 }
 
-// The lines where the device shows other values than were sent, both as the
+// A file line whose value differs from the device's.
+struct Difference {
+  int line = 0;  // 1-based
+  std::string item;
+  std::string file;
+  std::string device;
+};
+
+// The lines where the device shows other values than the file's, both as the
 // setup pages show them.
-std::vector<std::string> Differences(const SettingsFile& file, DeviceSettings sent, DeviceSettings shown,
-                                     int rowKind) {
+std::vector<Difference> Differences(const SettingsFile& file, DeviceSettings sent, DeviceSettings shown,
+                                    int rowKind) {
   settings::ApplyPageRules(sent, rowKind);
   settings::ApplyPageRules(shown, rowKind);
-  std::vector<std::string> lines;
+  std::vector<Difference> lines;
   for (int i = 0; i < file.lines; ++i) {
     const FileLine& line = settings::LayoutLine(rowKind, i);
     if (IsUnusedItem(line.item)) continue;
     const std::string& want = settings::LineValue(sent, rowKind, line);
     const std::string& got = settings::LineValue(shown, rowKind, line);
     if (Comparable(line.item, want) == Comparable(line.item, got)) continue;
-    lines.push_back("line " + std::to_string(i + 1) + " (" + FileItemName(line) + "): file \"" + want +
-                    "\", device \"" + got + "\"");
+    lines.push_back({i + 1, FileItemName(line), want, got});
   }
   return lines;
 }
@@ -277,8 +287,8 @@ std::string Who(const FoundDevice& device) {
 }
 
 struct ApplyRun {
-  const SettingsFile& file;
-  const std::string& target;
+  SettingsFile file;
+  std::string target;
   int waitMs;
   ComeBackTiming timing;
   int rowKind;
@@ -286,6 +296,7 @@ struct ApplyRun {
 
   Fault Fail(const FoundDevice& device, const std::string& why) const {
     std::cout << target << ": FAILED, " << Who(device) << ": " << why << "\n";
+    oplog::Event("failed", Who(device), why);
     return {Failure::DeviceFailed, ""};
   }
 
@@ -332,47 +343,184 @@ struct ApplyRun {
     if (!settings::DecodeRecord(back.device.bytes, rowKind, 0, shown)) {
       return Fail(back.device, "answered again without its settings");
     }
-    const std::vector<std::string> differ = Differences(file, wanted, shown, rowKind);
+    const std::vector<Difference> differ = Differences(file, wanted, shown, rowKind);
     if (differ.empty()) {
       std::cout << target << ": " << Who(back.device) << ": ok\n";
+      oplog::Event("ok", Who(back.device), "applied " + file.path);
       return {};
     }
     std::cout << target << ": FAILED, " << Who(back.device) << ": " << differ.size()
               << " item(s) differ from " << file.path << "\n";
-    for (const std::string& line : differ) std::cout << "  " << line << "\n";
+    oplog::Event("failed", Who(back.device),
+                 std::to_string(differ.size()) + " item(s) differ from " + file.path);
+    for (const Difference& d : differ) {
+      std::cout << "  line " << d.line << " (" << d.item << "): file \"" << d.file << "\", device \""
+                << d.device << "\"\n";
+    }
     return {Failure::DeviceFailed, ""};
+  }
+
+  // What Send would change, from the device's reply to the search: true when
+  // something would.
+  bool PrintDryRun(const FoundDevice& device) const {
+    DeviceSettings shown;
+    settings::DecodeRecord(device.bytes, rowKind, 0, shown);
+    const std::vector<Difference> differ = Differences(file, wanted, shown, rowKind);
+    std::cout << target << ": " << Who(device) << ": ";
+    oplog::Event("dry run", Who(device), std::to_string(differ.size()) + " setting(s) would change");
+    if (differ.empty()) {
+      std::cout << "no change\n";
+      return false;
+    }
+    std::cout << differ.size() << " setting(s) would change\n";
+    for (const Difference& d : differ) {
+      std::cout << "  line " << d.line << " (" << d.item << "): device \"" << d.device << "\", file \""
+                << d.file << "\"\n";
+    }
+    if (auto busy = PortInUse(device)) std::cout << "  (" << *busy << ": it would be left alone)\n";
+    return true;
   }
 };
 
-}  // namespace
-
-Fault RunApply(const Options& o) {
-  ComeBackTiming timing;
-  if (o.restartWaitMs) timing.limitMs = *o.restartWaitMs;
-  SettingsFile file;
-  if (std::string error; !ReadSettingsFile(o.file, file, error)) return {Failure::File, error};
-
-  const std::string& target = o.targets.at(0);
-  FoundDevice device;
-  if (Fault fault = FindTarget(target, o.waitMs, device); fault.Failed()) return fault;
+// The checks made before anything is sent: the file fits the device and
+// Submit would take it. `run` is then ready to send.
+Fault Prepare(SettingsFile file, const std::string& target, const FoundDevice& device, int port,
+              const Options& o, ApplyRun& run) {
   const int filePorts = file.lines == kTwoPortLines ? 2 : 1;
   if (filePorts != device.portCount) {
     return {Failure::File, file.path + " holds the settings of a device with " + std::to_string(filePorts) +
                                " serial port(s); " + Who(device) + " has " +
                                std::to_string(device.portCount)};
   }
-  if (o.port == 2 && device.portCount < 2) return {Failure::Usage, Who(device) + " has one serial port only"};
+  if (port == 2 && device.portCount < 2) return {Failure::Usage, Who(device) + " has one serial port only"};
   const std::string& fileMac = *file.values[settings::kMacAddress];
   if (!fileMac.empty() && fileMac != device.MacText()) {
     std::cerr << "corvanectl: note: " << file.path << " was saved from " << fileMac << "\n";
   }
-
-  ApplyRun run{file, target, o.waitMs, timing, RowKindOf(device, o.port), {}};
-  if (!SettingsFromFile(file, device, run.rowKind, run.wanted)) {
+  ComeBackTiming timing;
+  if (o.restartWaitMs) timing.limitMs = *o.restartWaitMs;
+  run = ApplyRun{std::move(file), target, o.waitMs, timing, RowKindOf(device, port), {}};
+  if (!SettingsFromFile(run.file, device, run.rowKind, run.wanted)) {
     return {Failure::NoAnswer, "the reply of " + Who(device) + " carries no settings"};
   }
-  if (auto problem = SubmitRefusal(file, run.wanted, run.rowKind)) return {Failure::File, *problem};
-  if (!Confirmed(o, "Apply " + file.path + " to " + Who(device) + "? The device restarts.")) {
+  if (auto problem = SubmitRefusal(run.file, run.wanted, run.rowKind)) return {Failure::File, *problem};
+  return {};
+}
+
+// A site backup's index: the file saved from each MAC. A file name that
+// would lead out of the folder is refused.
+Fault ReadSiteIndex(const std::string& dir, std::vector<std::pair<std::string, std::string>>& entries) {
+  const std::string path = dir + "/" + kSiteIndexName;
+  constexpr std::size_t kMaxIndexSize = 4u << 20;
+  const fileio::ReadResult read = fileio::ReadWholeFile(path, kMaxIndexSize);
+  if (read.fault != fileio::FileFault::None) {
+    return {Failure::File, "cannot read " + path + ": " + fileio::DescribeFileFault(read.fault) +
+                               " (a folder to apply is one that backup --all wrote)"};
+  }
+  const nlohmann::json index = nlohmann::json::parse(read.data, nullptr, false);
+  const std::string bad = path + " is not a site backup's index";
+  if (!index.is_object() || !index.contains("devices") || !index["devices"].is_array()) {
+    return {Failure::File, bad};
+  }
+  for (const nlohmann::json& device : index["devices"]) {
+    if (!device.is_object() || !device.contains("mac") || !device["mac"].is_string() ||
+        !device.contains("file") || !device["file"].is_string()) {
+      return {Failure::File, bad + ": an entry without \"mac\" and \"file\""};
+    }
+    const std::string mac = device["mac"];
+    const std::string file = device["file"];
+    protocol::MacAddress parsed{};
+    if (!protocol::ParseMacText(mac, parsed))
+      return {Failure::File, bad + ": \"" + mac + "\" is no MAC address"};
+    if (file.empty() || file.front() == '.' || file.find_first_of("/\\:") != std::string::npos) {
+      return {Failure::File, bad + ": \"" + file + "\" is not a file name within the folder"};
+    }
+    entries.emplace_back(mac, file);
+  }
+  if (entries.empty()) return {Failure::File, path + " lists no device"};
+  return {};
+}
+
+// apply DIR: every file checked against its device first; then, once
+// confirmed, sent to one device after another.
+Fault RunApplySite(const Options& o) {
+  std::vector<std::pair<std::string, std::string>> entries;
+  if (Fault fault = ReadSiteIndex(o.file, entries); fault.Failed()) return fault;
+  SearchOptions query;
+  query.waitMs = o.waitMs;
+  std::vector<FoundDevice> found;
+  if (Fault fault = Search(query, found); fault.Failed()) return fault;
+
+  int failed = 0;
+  const auto fail = [&](const std::string& mac, const std::string& why) {
+    std::cout << mac << ": FAILED, " << why << "\n";
+    oplog::Event("refused", mac, why);
+    ++failed;
+  };
+  std::vector<std::pair<ApplyRun, FoundDevice>> ready;
+  for (const auto& [mac, name] : entries) {
+    const auto device =
+        std::find_if(found.begin(), found.end(), [&](const FoundDevice& d) { return d.MacText() == mac; });
+    if (device == found.end()) {
+      fail(mac, "did not answer the search");
+      continue;
+    }
+    SettingsFile file;
+    if (std::string error; !ReadSettingsFile(o.file + "/" + name, file, error)) {
+      fail(mac, error);
+      continue;
+    }
+    ApplyRun run{{}, {}, 0, {}, 0, {}};
+    if (Fault fault = Prepare(std::move(file), mac, *device, 1, o, run); fault.Failed()) {
+      fail(mac, fault.message);
+      continue;
+    }
+    ready.emplace_back(std::move(run), *device);
+  }
+  if (o.dryRun) {
+    bool changes = false;
+    for (const auto& [run, device] : ready) changes = run.PrintDryRun(device) || changes;
+    return {failed || changes ? Failure::DeviceFailed : Failure::None, ""};
+  }
+  if (!ready.empty() && !Confirmed(o, "Apply the files of " + o.file + " to " + std::to_string(ready.size()) +
+                                          " device(s)? Each restarts.")) {
+    return {Failure::NotConfirmed, ""};
+  }
+  int succeeded = 0;
+  for (auto& [run, device] : ready) {
+    const Fault fault = run.Send(device);
+    if (fault.kind == Failure::Network) return fault;
+    if (fault.Failed()) {
+      ++failed;
+      if (!fault.message.empty()) std::cout << run.target << ": FAILED, " << fault.message << "\n";
+    } else {
+      ++succeeded;
+    }
+  }
+  std::cout << succeeded << " of " << entries.size() << " device(s) applied\n";
+  if (failed) return {Failure::DeviceFailed, ""};
+  return {};
+}
+
+}  // namespace
+
+Fault RunApply(const Options& o) {
+  if (fileio::ReadWholeFile(o.file, 0).fault == fileio::FileFault::IsFolder) {
+    if (!o.targets.empty())
+      return {Failure::Usage, "apply DIR takes no TARGET: each file goes to its own device"};
+    return RunApplySite(o);
+  }
+  if (o.targets.empty()) return {Failure::Usage, "apply FILE needs a TARGET"};
+  SettingsFile file;
+  if (std::string error; !ReadSettingsFile(o.file, file, error)) return {Failure::File, error};
+
+  const std::string& target = o.targets.at(0);
+  FoundDevice device;
+  if (Fault fault = FindTarget(target, o.waitMs, device); fault.Failed()) return fault;
+  ApplyRun run{{}, {}, 0, {}, 0, {}};
+  if (Fault fault = Prepare(std::move(file), target, device, o.port, o, run); fault.Failed()) return fault;
+  if (o.dryRun) return {run.PrintDryRun(device) ? Failure::DeviceFailed : Failure::None, ""};
+  if (!Confirmed(o, "Apply " + run.file.path + " to " + Who(device) + "? The device restarts.")) {
     return {Failure::NotConfirmed, ""};
   }
   return run.Send(device);

@@ -7,6 +7,7 @@
 #include "corvane/protocol/packet.h"
 #include "corvane/settings/setting_items.h"
 #include "corvanectl/commands.h"
+#include "corvanectl/oplog.h"
 #include "tk/platform.h"
 
 namespace corvanectl {
@@ -67,6 +68,22 @@ void AddYes(CLI::App* command, Options& o) {
   command->add_flag("--yes", o.yes, "do not ask (required when not at a terminal)");
 }
 
+// --broadcast, --multicast, --ip and --all-adapters: how the devices are looked for.
+CLI::Option* AddSearchKind(CLI::App* command, Options& o, std::string& ipText) {
+  CLI::Option* broadcast = command->add_flag("--broadcast", o.broadcast, "a broadcast search (the default)");
+  CLI::Option* multicast = command->add_flag("--multicast", o.multicast, "a multicast search");
+  CLI::Option* ip =
+      command->add_option("--ip", ipText, "asks one device directly")->check(kAddress)->option_text("ADDR");
+  CLI::Option* allAdapters = command->add_flag(
+      "--all-adapters", o.allAdapters,
+      "the broadcast search, also sent to each adapter's own broadcast address; a device answering on "
+      "several is listed once");
+  broadcast->excludes(multicast)->excludes(ip);
+  multicast->excludes(ip);
+  allAdapters->excludes(multicast)->excludes(ip);
+  return ip;
+}
+
 const char* const kRestartWaitText =
     "how long a restarting device has to answer again, in ms (default 30000)";
 
@@ -97,24 +114,19 @@ int RunCommandLine(int argc, char** argv) {
                "corvanectl"};
   app.footer(kFooter);
   app.require_subcommand(1);
+  app.fallthrough();  // --log, given after the command
   Options o;
   // Parsed here, moved into `o` when given.
   std::string target, ipText, serverText;
   int restartWaitMs = 0;
   std::vector<CLI::Option*> restartWaits;
+  std::string logPath;
+  app.add_option("--log", logPath,
+                 "appends one JSON line per datagram sent or received, decision and result (see the README)")
+      ->option_text("FILE");
 
   CLI::App* search = app.add_subcommand("search", "lists the devices that answer, one line per serial port");
-  CLI::Option* broadcast = search->add_flag("--broadcast", o.broadcast, "a broadcast search (the default)");
-  CLI::Option* multicast = search->add_flag("--multicast", o.multicast, "a multicast search");
-  CLI::Option* ip =
-      search->add_option("--ip", ipText, "asks one device directly")->check(kAddress)->option_text("ADDR");
-  CLI::Option* allAdapters = search->add_flag(
-      "--all-adapters", o.allAdapters,
-      "the broadcast search, also sent to each adapter's own broadcast address; a device answering on "
-      "several is listed once");
-  broadcast->excludes(multicast)->excludes(ip);
-  multicast->excludes(ip);
-  allAdapters->excludes(multicast)->excludes(ip);
+  CLI::Option* ip = AddSearchKind(search, o, ipText);
   AddWait(search, o);
   search->add_flag("--json", o.json, "the rows as JSON");
 
@@ -124,10 +136,16 @@ int RunCommandLine(int argc, char** argv) {
   AddWait(show, o);
   show->add_flag("--json", o.json, "the items as JSON");
 
-  CLI::App* backup =
-      app.add_subcommand("backup", "writes the device's settings file, as the device manager saves it");
-  backup->add_option("TARGET", target, "the device")->required()->check(kTarget);
-  backup->add_option("FILE", o.file, "the settings file to write")->required();
+  CLI::App* backup = app.add_subcommand(
+      "backup",
+      "writes the device's settings file, as the device manager saves it; with --all DIR, the file of every "
+      "device found (DIR/MAC.log, both ports of a two-port device in one file) and DIR/index.json");
+  CLI::Option* backupTarget = backup->add_option("TARGET", target, "the device")->check(kTarget);
+  CLI::Option* backupFile = backup->add_option("FILE", o.file, "the settings file to write");
+  CLI::Option* backupAll =
+      backup->add_option("--all", o.allDir, "every device found, into this folder")->option_text("DIR");
+  backupAll->excludes(backupTarget)->excludes(backupFile);
+  CLI::Option* backupIp = AddSearchKind(backup, o, ipText);
   AddPort(backup, o);
   AddWait(backup, o);
 
@@ -149,9 +167,14 @@ int RunCommandLine(int argc, char** argv) {
   CLI::App* apply = app.add_subcommand(
       "apply",
       "sends a settings file to a device after the device manager's own checks, only while its serial ports "
-      "are idle; waits for its restart, then prints \"ok\" or each item the device shows otherwise");
-  apply->add_option("FILE", o.file, "the settings file")->required();
-  apply->add_option("TARGET", target, "the device")->required()->check(kTarget);
+      "are idle; waits for its restart, then prints \"ok\" or each item the device shows otherwise. Given "
+      "the DIR of backup --all, each file goes to the device it was saved from (found by a broadcast "
+      "search)");
+  apply->add_option("FILE", o.file, "the settings file, or the folder of backup --all")->required();
+  apply->add_option("TARGET", target, "the device (not with a folder)")->check(kTarget);
+  apply->add_flag("--dry-run", o.dryRun,
+                  "sends nothing but the search: prints each setting that would change (exit 0 when none "
+                  "would, 1 when some would)");
   AddPort(apply, o);
   AddYes(apply, o);
   AddWait(apply, o);
@@ -196,7 +219,7 @@ int RunCommandLine(int argc, char** argv) {
     return ExitCodeOf(Failure::Usage);
   }
   if (!target.empty()) o.targets.push_back(target);
-  if (ip->count() > 0) o.ip = ipText;
+  if (ip->count() > 0 || backupIp->count() > 0) o.ip = ipText;
   if (serverAddress->count() > 0) o.serverAddress = serverText;
   for (const CLI::Option* wait : restartWaits) {
     if (wait->count() > 0) o.restartWaitMs = restartWaitMs;
@@ -206,13 +229,24 @@ int RunCommandLine(int argc, char** argv) {
     std::cerr << "corvanectl: the network is not available\n";
     return ExitCodeOf(Failure::Network);
   }
+  if (!logPath.empty() && !oplog::Open(logPath)) {
+    tk::SocketsCleanup();
+    std::cerr << "corvanectl: cannot open the log " << logPath << "\n";
+    return ExitCodeOf(Failure::File);
+  }
   Fault fault;
   if (search->parsed()) {
     fault = RunSearch(o);
   } else if (show->parsed()) {
     fault = RunShow(o);
   } else if (backup->parsed()) {
-    fault = RunBackup(o);
+    if (backupAll->count() > 0) {
+      fault = RunBackupAll(o);
+    } else if (backupTarget->count() == 0 || backupFile->count() == 0) {
+      fault = {Failure::Usage, "backup needs TARGET FILE, or --all DIR (see corvanectl backup --help)"};
+    } else {
+      fault = RunBackup(o);
+    }
   } else if (restarts[0]->parsed() || restarts[1]->parsed()) {
     fault = RunReboot(o, restarts[1]->parsed());
   } else if (apply->parsed()) {
@@ -221,6 +255,9 @@ int RunCommandLine(int argc, char** argv) {
     fault = RunUpgrade(o);
   }
   tk::SocketsCleanup();
+  oplog::Event("exit", "",
+               std::to_string(ExitCodeOf(fault.kind)) + (fault.message.empty() ? "" : ": " + fault.message));
+  oplog::Close();
   if (!fault.message.empty()) std::cerr << "corvanectl: " << fault.message << "\n";
   return ExitCodeOf(fault.kind);
 }

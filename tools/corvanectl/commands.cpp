@@ -5,10 +5,14 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 #ifdef _WIN32
+#include <direct.h>
 #include <io.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
+#include <cerrno>
+#include <optional>
 
 #include "corvane/settings/encoding.h"
 #include "corvane/settings/page_rules.h"
@@ -16,6 +20,7 @@
 #include "corvane/settings/settings_file.h"
 #include "corvanectl/devices.h"
 #include "corvanectl/local_net.h"
+#include "corvanectl/oplog.h"
 #include "corvanectl/wait.h"
 #include "fileio/whole_file.h"
 
@@ -77,8 +82,7 @@ std::string FileItemName(const settings::FileLine& line) {
 
 // ---- search ------------------------------------------------------------------------
 
-Fault RunSearch(const Options& o) {
-  SearchOptions options;
+Fault SearchOptionsOf(const Options& o, SearchOptions& options) {
   if (o.multicast) options.kind = SearchKind::Multicast;
   if (o.ip) {
     options.kind = SearchKind::Unicast;
@@ -91,6 +95,12 @@ Fault RunSearch(const Options& o) {
     if (!ListBroadcastAdapters(adapters, error)) return {Failure::Network, error};
     for (const auto& adapter : adapters) options.alsoTo.push_back(adapter.broadcast);
   }
+  return {};
+}
+
+Fault RunSearch(const Options& o) {
+  SearchOptions options;
+  if (Fault fault = SearchOptionsOf(o, options); fault.Failed()) return fault;
 
   std::vector<FoundDevice> found;
   if (Fault fault = Search(options, found); fault.Failed()) return fault;
@@ -154,27 +164,108 @@ Fault RunShow(const Options& o) {
 
 // ---- backup --------------------------------------------------------------------------
 
+namespace {
+
+// The settings file of a device's row, or why none is written: the file
+// reader ends a value at its first blank and a control character breaks the
+// lines; the device manager's Save refuses such a name. A file that would
+// rename the device when applied back is not written.
+std::optional<std::string> BackupText(const FoundDevice& device, int rowKind, std::string& text) {
+  settings::DeviceSettings values;
+  if (!settings::DecodeRecord(device.bytes, rowKind, 0, values)) return "its reply carries no settings";
+  settings::ApplyPageRules(values, rowKind);
+  if (const std::string& name = values.items[settings::kDeviceName]; settings::NameFileFault(name)) {
+    return "its name (\"" + name +
+           "\") holds a blank or a control character, which a settings file cannot keep";
+  }
+  text = settings::BuildSettingsFileText(values, rowKind);
+  return std::nullopt;
+}
+
+std::string PortsText(const FoundDevice& device) {
+  return device.portCount < 2 ? "its port" : "ports 1 and 2";
+}
+
+bool MakeFolder(const std::string& path) {
+#ifdef _WIN32
+  if (_mkdir(path.c_str()) == 0) return true;
+#else
+  if (mkdir(path.c_str(), 0777) == 0) return true;
+#endif
+  // An existing folder is used as it is.
+  return errno == EEXIST && fileio::ReadWholeFile(path, 0).fault == fileio::FileFault::IsFolder;
+}
+
+}  // namespace
+
 Fault RunBackup(const Options& o) {
   FoundDevice device;
-  int rowKind = 0;
-  settings::DeviceSettings values;
-  if (Fault fault = ReadTargetSettings(o, device, rowKind, values); fault.Failed()) return fault;
-  // The file reader ends a value at its first blank and a control character
-  // breaks the lines; the device manager's Save refuses such a name. A file
-  // that would rename the device when applied back is not written.
-  if (const std::string& name = values.items[settings::kDeviceName]; settings::NameFileFault(name)) {
-    return {Failure::File, "the name of " + device.MacText() + " (\"" + name +
-                               "\") holds a blank or a control character, which a settings file cannot keep; "
-                               "nothing written"};
+  if (Fault fault = FindTarget(o.targets.at(0), o.waitMs, device); fault.Failed()) return fault;
+  if (o.port == 2 && device.portCount < 2) {
+    return {Failure::Usage, device.MacText() + " has one serial port only"};
+  }
+  const int rowKind = RowKindOf(device, o.port);
+  std::string text;
+  if (auto problem = BackupText(device, rowKind, text)) {
+    return {Failure::File, device.MacText() + ": " + *problem + "; nothing written"};
   }
   const std::string& path = o.file;
-  const std::string text = settings::BuildSettingsFileText(values, rowKind);
   if (const fileio::FileFault fault = fileio::WriteWholeFile(path, text); fault != fileio::FileFault::None) {
     return {Failure::File, "cannot write " + path + ": " + fileio::DescribeFileFault(fault)};
   }
-  std::cout << device.MacText() << " (" << device.address << "): settings of "
-            << (device.portCount < 2 ? "its port" : "ports 1 and 2") << " saved to " << path << " ("
-            << settings::FileLineCount(rowKind) << " lines)\n";
+  std::cout << device.MacText() << " (" << device.address << "): settings of " << PortsText(device)
+            << " saved to " << path << " (" << settings::FileLineCount(rowKind) << " lines)\n";
+  return {};
+}
+
+// One file per device, not per port: a two-port device's file holds both
+// ports (40 lines), saved from its first port's row as `backup` saves it
+// without --port; `apply DIR` sends it from the same row.
+Fault RunBackupAll(const Options& o) {
+  SearchOptions options;
+  if (Fault fault = SearchOptionsOf(o, options); fault.Failed()) return fault;
+  std::vector<FoundDevice> found;
+  if (Fault fault = Search(options, found); fault.Failed()) return fault;
+  if (found.empty()) return {Failure::NoAnswer, "no device answered; nothing written"};
+  const std::string& dir = o.allDir;
+  if (!MakeFolder(dir)) return {Failure::File, "cannot make the folder " + dir};
+
+  nlohmann::ordered_json saved = nlohmann::ordered_json::array();
+  nlohmann::ordered_json notSaved = nlohmann::ordered_json::array();
+  for (const FoundDevice& device : found) {
+    const std::string who = device.MacText() + " (" + device.address + ")";
+    const int rowKind = RowKindOf(device, 1);
+    const std::string name = device.MacText() + ".log";
+    std::string text;
+    std::optional<std::string> problem = BackupText(device, rowKind, text);
+    if (!problem) {
+      const fileio::FileFault fault = fileio::WriteWholeFile(dir + "/" + name, text);
+      if (fault != fileio::FileFault::None)
+        problem = std::string("cannot write ") + name + ": " + fileio::DescribeFileFault(fault);
+    }
+    if (problem) {
+      std::cout << who << ": FAILED, " << *problem << "\n";
+      oplog::Event("failed", who, *problem);
+      notSaved.push_back({{"mac", device.MacText()}, {"address", device.address}, {"reason", *problem}});
+      continue;
+    }
+    std::cout << who << ": settings of " << PortsText(device) << " saved to " << name << "\n";
+    oplog::Event("ok", who, "saved to " + name);
+    saved.push_back({{"mac", device.MacText()},
+                     {"address", device.address},
+                     {"name", BytesAsUtf8(corvane::protocol::NameOfRecord(device.bytes))},
+                     {"serialPorts", device.portCount},
+                     {"file", name},
+                     {"lines", settings::FileLineCount(rowKind)}});
+  }
+  const nlohmann::ordered_json index = {{"devices", saved}, {"notSaved", notSaved}};
+  const std::string indexPath = dir + "/" + kSiteIndexName;
+  if (const fileio::FileFault fault = fileio::WriteWholeFile(indexPath, JsonText(index));
+      fault != fileio::FileFault::None) {
+    return {Failure::File, "cannot write " + indexPath + ": " + fileio::DescribeFileFault(fault)};
+  }
+  std::cout << saved.size() << " of " << found.size() << " device(s) saved to " << dir << "\n";
+  if (!notSaved.empty()) return {Failure::DeviceFailed, ""};
   return {};
 }
 
@@ -223,6 +314,7 @@ Fault RunReboot(const Options& o, bool restore) {
       // left alone.
       if (const auto busy = PortInUse(device); busy && !o.force) {
         std::cout << target << ": SKIPPED, " << who << ": " << *busy << " (--force restarts it anyway)\n";
+        oplog::Event("skipped", who, *busy);
         continue;
       }
       const bool twoPort = device.portCount == 2;
@@ -244,6 +336,7 @@ Fault RunReboot(const Options& o, bool restore) {
       fault.message = who + ": " + fault.message;
     }
     std::cout << target << ": FAILED, " << fault.message << "\n";
+    oplog::Event("failed", target, fault.message);
   }
   int succeeded = 0;
   if (!restarting.empty()) {
@@ -257,9 +350,11 @@ Fault RunReboot(const Options& o, bool restore) {
     std::cout << restartingTargets[i] << ": ";
     if (restarting[i].back) {
       ++succeeded;
+      oplog::Event("ok", device.MacText() + " (" + device.address + ")", restore ? "restored" : "rebooted");
       std::cout << device.MacText() << " (" << device.address << ") "
                 << (restore ? "restored to factory settings" : "rebooted") << ", answering again\n";
     } else {
+      oplog::Event("failed", device.MacText() + " (" + device.address + ")", "did not answer again");
       std::cout << "FAILED, " << device.MacText() << " (" << device.address
                 << "): acknowledged, but did not answer again within " << SecondsText(timing.limitMs)
                 << " s\n";

@@ -36,7 +36,9 @@ struct Fault {
 // quads, numbers in range, targets IP or MAC addresses.
 struct Options {
   std::vector<std::string> targets;
-  std::string file;  // backup's and apply's FILE
+  std::string file;     // backup's and apply's FILE, or apply's DIR
+  std::string allDir;   // backup --all DIR
+  bool dryRun = false;  // apply --dry-run
   bool broadcast = false;
   bool multicast = false;
   bool allAdapters = false;
@@ -54,13 +56,20 @@ struct Options {
 Fault RunSearch(const Options& options);
 Fault RunShow(const Options& options);
 Fault RunBackup(const Options& options);
+// backup --all DIR: every device found saved into DIR, one file per device
+// named by its MAC, and DIR/index.json telling what was saved from where.
+Fault RunBackupAll(const Options& options);
 // reboot and restore: `restore` brings back the factory settings.
 Fault RunReboot(const Options& options, bool restore);
 // upgrade TARGET... --image FILE: the firmware of each device, one after another.
 Fault RunUpgrade(const Options& options);
 // apply FILE TARGET: a settings file checked, sent, and compared with what the
-// device shows after its restart.
+// device shows after its restart. apply DIR: each file of a site backup sent
+// to the device it was saved from. With --dry-run, only what would change.
 Fault RunApply(const Options& options);
+
+// The name of the index that backup --all writes into its folder.
+inline constexpr const char* kSiteIndexName = "index.json";
 
 // --yes, or a "y" typed at a terminal. A script without --yes is refused:
 // nothing it pipes in counts as an answer.

@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "corvane/settings/setting_items.h"
+#include "corvanectl/oplog.h"
 #include "tk/socket.h"
 
 namespace corvanectl {
@@ -64,7 +65,7 @@ Fault Search(const SearchOptions& options, std::vector<FoundDevice>& found) {
   std::string firstFailure;
   for (std::size_t i = 0; i <= options.alsoTo.size(); ++i) {
     const std::string& address = i == 0 ? to.address : options.alsoTo[i - 1];
-    if (socket.SendTo(request.data(), static_cast<int>(request.size()), to.port, address) >= 0) {
+    if (oplog::SendTo(socket, request.data(), static_cast<int>(request.size()), to.port, address) >= 0) {
       ++sent;
     } else if (firstFailure.empty()) {
       firstFailure =
@@ -86,7 +87,7 @@ Fault Search(const SearchOptions& options, std::vector<FoundDevice>& found) {
     if (left <= 0 || socket.WaitReadable(static_cast<int>(left)) <= 0) break;
     std::string sender;
     unsigned senderPort = 0;
-    const int n = socket.ReceiveFrom(buffer, sizeof buffer, sender, senderPort);
+    const int n = oplog::ReceiveFrom(socket, buffer, sizeof buffer, sender, senderPort);
     FoundDevice device;
     if (!TakeSearchReply(buffer, n, device)) continue;
     // A directed search counts only the device asked.
@@ -133,7 +134,7 @@ Fault FindTarget(const std::string& target, int waitMs, FoundDevice& device) {
 Fault SendAndAwaitReply(const FoundDevice& device, const Bytes& request, int replyCode, int waitMs) {
   tk::BlockingUdpSocket socket;
   if (!socket.Open() || !socket.Bind(0)) return {Failure::Network, "cannot open a UDP socket"};
-  if (socket.SendTo(request.data(), static_cast<int>(request.size()), protocol::kDeviceUnicastPort,
+  if (oplog::SendTo(socket, request.data(), static_cast<int>(request.size()), protocol::kDeviceUnicastPort,
                     device.address) < 0) {
     return {Failure::Network, "cannot send to " + device.address};
   }
@@ -145,7 +146,7 @@ Fault SendAndAwaitReply(const FoundDevice& device, const Bytes& request, int rep
     if (left <= 0 || socket.WaitReadable(static_cast<int>(left)) <= 0) break;
     std::string sender;
     unsigned senderPort = 0;
-    const int n = socket.ReceiveFrom(buffer, sizeof buffer, sender, senderPort);
+    const int n = oplog::ReceiveFrom(socket, buffer, sizeof buffer, sender, senderPort);
     if (n <= 0 || sender != device.address) continue;
     const protocol::ByteView reply(buffer,
                                    static_cast<std::size_t>(std::min<int>(n, protocol::kMaxDatagram)));

@@ -36,6 +36,10 @@ struct SearchOptions {
   std::vector<std::string> alsoTo;
 };
 
+// The search that the search options of the command line ask for (search,
+// backup --all): Network when the adapters cannot be listed.
+Fault SearchOptionsOf(const Options& options, SearchOptions& search);
+
 // A search whose replies keep coming ends at the latest after this many quiet spells.
 constexpr int kSearchLimitFactor = 10;
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "corvanectl/oplog.h"
 #include "tk/socket.h"
 
 namespace corvanectl {
@@ -26,14 +27,15 @@ void AskThoseNotBack(tk::BlockingUdpSocket& socket, const std::vector<ComeBack>&
   bool broadcast = false;
   for (const ComeBack& d : devices) {
     if (d.back) continue;
-    socket.SendTo(request.data(), size, protocol::kDeviceUnicastPort, d.device.address);
+    oplog::SendTo(socket, request.data(), size, protocol::kDeviceUnicastPort, d.device.address);
     for (const std::string& address : d.alsoAt) {
-      socket.SendTo(request.data(), size, protocol::kDeviceUnicastPort, address);
+      oplog::SendTo(socket, request.data(), size, protocol::kDeviceUnicastPort, address);
     }
     broadcast = broadcast || d.byBroadcast;
   }
   if (broadcast) {
-    socket.SendTo(request.data(), size, protocol::kDeviceBroadcastPort, protocol::kDefaultBroadcastAddress);
+    oplog::SendTo(socket, request.data(), size, protocol::kDeviceBroadcastPort,
+                  protocol::kDefaultBroadcastAddress);
   }
 }
 
@@ -42,7 +44,7 @@ void TakeAnswer(tk::BlockingUdpSocket& socket, std::vector<ComeBack>& devices) {
   std::uint8_t buffer[2048];
   std::string sender;
   unsigned senderPort = 0;
-  const int n = socket.ReceiveFrom(buffer, sizeof buffer, sender, senderPort);
+  const int n = oplog::ReceiveFrom(socket, buffer, sizeof buffer, sender, senderPort);
   FoundDevice answer;
   if (!TakeSearchReply(buffer, n, answer)) return;
   for (ComeBack& d : devices) {
