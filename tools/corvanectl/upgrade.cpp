@@ -463,7 +463,7 @@ Fault RunUpgrade(const Options& o) {
   std::vector<Member*> delivered;
   for (Member& m : members) {
     if (m.state != Member::State::Delivered) continue;
-    waiting.push_back(ComeBack{m.device, {}, false, false});
+    waiting.push_back(ComeBack{m.device, {}, false, false, {}});
     delivered.push_back(&m);
   }
   std::string error;
