@@ -115,7 +115,6 @@ struct UpgradeJob {
   std::string imagePath;
   CheckedImage image;
   const std::string* serverAddress = nullptr;  // --server-addr
-  int waitMs = 0;
   ComeBackTiming restart;
   bool terminal = false;
 };
@@ -410,7 +409,6 @@ Fault RunUpgrade(const Options& o) {
   UpgradeJob job;
   job.imagePath = o.image;
   job.serverAddress = o.serverAddress ? &*o.serverAddress : nullptr;
-  job.waitMs = o.waitMs;
   job.restart.limitMs = o.restartWaitMs ? *o.restartWaitMs : kUpgradeRestartWaitMs;
   if (Fault fault = CheckImage(job.imagePath, job.image.bytes); fault.Failed()) return fault;
   const std::string question = "Upgrade the firmware of " + std::to_string(o.targets.size()) +
@@ -449,7 +447,6 @@ Fault RunUpgrade(const Options& o) {
     Fleet fleet(job, members, std::max(1, o.parallel));
     std::string error;
     if (!fleet.Open(error)) {
-      for (Member& m : members) m.upgraded = false;
       std::cout << 0 << " of " << members.size() << " device(s) upgraded\n";
       return {Failure::Network, error};
     }
