@@ -118,6 +118,14 @@ class Exchange {
   ServeStatus Prepare(FileSource& file);
   // The exchange from its first receive to its end; the sockets are closed then.
   ServeStatus Serve(const BootProgress& progress);
+  // The same exchange driven from outside, for a server of many clients that
+  // owns the waiting: Begin starts the clocks, Deliver hands over what came
+  // on a channel, Tick runs what is due; both give the end once it is there.
+  void Begin(const BootProgress& progress);
+  std::optional<ServeStatus> Deliver(Channel channel, const Datagram& d);
+  std::optional<ServeStatus> Tick();
+  std::uint64_t NextDueUs() const;
+  void End() { CloseChannels(); }
   BootServeStats stats;
 
  private:
@@ -182,6 +190,47 @@ ServeStatus Exchange::Serve(const BootProgress& progress) {
   CloseChannels();
   m_progress = nullptr;
   return result;
+}
+
+void Exchange::Begin(const BootProgress& progress) {
+  m_progress = &progress;
+  m_lastHeardUs = m_spellStartUs = m_clock.NowUs();
+}
+
+std::optional<ServeStatus> Exchange::Deliver(Channel channel, const Datagram& d) {
+  if (channel == Channel::Bootp) {
+    if (m_phase == Phase::WaitRrq) {
+      OnRepeatedBootp(d);
+      return std::nullopt;
+    }
+    if (m_phase != Phase::WaitBootp) {
+      ++stats.ignored;
+      return std::nullopt;
+    }
+  } else if (m_phase == Phase::WaitBootp || (m_phase == Phase::WaitRrq && channel != Channel::Tftp)) {
+    ++stats.ignored;
+    return std::nullopt;
+  }
+  return OnDatagram(channel, d);
+}
+
+std::optional<ServeStatus> Exchange::Tick() {
+  const std::uint64_t now = m_clock.NowUs();
+  if (m_phase == Phase::WaitBootp) {
+    if (auto end = CheckBootpSpells(now)) return end;
+  }
+  if (now - m_lastHeardUs >= static_cast<std::uint64_t>(m_s.silenceMs) * 1000) return ServeStatus::Timeout;
+  if (m_phase == Phase::Sending && m_sends < m_s.maxSendsPerBlock && now >= m_dueUs) OnRetransmitDue();
+  return std::nullopt;
+}
+
+std::uint64_t Exchange::NextDueUs() const {
+  std::uint64_t due = m_lastHeardUs + static_cast<std::uint64_t>(m_s.silenceMs) * 1000;
+  if (m_phase == Phase::WaitBootp) {
+    due = std::min(due, m_spellStartUs + static_cast<std::uint64_t>(m_s.bootpSpellMs) * 1000 + 1);
+  }
+  if (m_phase == Phase::Sending && m_sends < m_s.maxSendsPerBlock) due = std::min(due, m_dueUs);
+  return due;
 }
 
 ServeStatus Exchange::LoadImage(FileSource& file) {
@@ -426,6 +475,42 @@ ServeStatus BootExchange::Serve(const BootProgress& progress, BootServeStats* st
   }
   if (stats) *stats = m_exchange->stats;
   return *m_served;
+}
+
+BootSession::BootSession(const BootServeSettings& settings, BootTransport& transport, BootClock& clock,
+                         FileSource& file)
+    : m_exchange(std::make_unique<detail::Exchange>(settings, transport, clock)), m_file(file) {}
+
+BootSession::~BootSession() = default;
+
+ServeStatus BootSession::Prepare() {
+  return m_exchange->Prepare(m_file);
+}
+
+void BootSession::Begin(BootProgress progress) {
+  m_progressFn = std::move(progress);
+  m_exchange->Begin(m_progressFn);
+}
+
+std::optional<ServeStatus> BootSession::Deliver(Channel channel, const Datagram& d) {
+  return Ended(m_exchange->Deliver(channel, d));
+}
+
+std::optional<ServeStatus> BootSession::Tick() {
+  return Ended(m_exchange->Tick());
+}
+
+std::uint64_t BootSession::NextDueUs() const {
+  return m_exchange->NextDueUs();
+}
+
+const BootServeStats& BootSession::Stats() const {
+  return m_exchange->stats;
+}
+
+std::optional<ServeStatus> BootSession::Ended(std::optional<ServeStatus> end) {
+  if (end) m_exchange->End();
+  return end;
 }
 
 ServeStatus ServeBootImage(const BootServeSettings& settings, BootTransport& transport, BootClock& clock,

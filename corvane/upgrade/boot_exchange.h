@@ -163,4 +163,32 @@ class BootExchange {
   std::optional<ServeStatus> m_prepared, m_served;
 };
 
+// One client's exchange in a server of many: the caller owns the waiting. It
+// receives on the shared BOOTP and TFTP sockets and on each client's transfer
+// socket, hands each datagram to the session it belongs to (Deliver) and calls
+// Tick when NextDueUs has come; either returns the end once it is there, and
+// the session's channels are closed then. Prepare as BootExchange's; Begin once
+// the device has been told. The transport's Receive is never called.
+class BootSession {
+ public:
+  BootSession(const BootServeSettings& settings, BootTransport& transport, BootClock& clock,
+              FileSource& file);
+  ~BootSession();
+  BootSession(const BootSession&) = delete;
+  BootSession& operator=(const BootSession&) = delete;
+
+  ServeStatus Prepare();
+  void Begin(BootProgress progress = {});
+  std::optional<ServeStatus> Deliver(Channel channel, const Datagram& d);
+  std::optional<ServeStatus> Tick();
+  std::uint64_t NextDueUs() const;  // on the clock's scale
+  const BootServeStats& Stats() const;
+
+ private:
+  std::optional<ServeStatus> Ended(std::optional<ServeStatus> end);
+  std::unique_ptr<detail::Exchange> m_exchange;
+  FileSource& m_file;
+  BootProgress m_progressFn;
+};
+
 }  // namespace corvane::upgrade

@@ -48,10 +48,11 @@ std::string CtlTest::File(const std::string& name) {
   return m_files.back();
 }
 
-std::string CtlTest::StartDevsim(const testnet::Namespace& ns, const std::string& devices) {
+std::string CtlTest::StartDevsim(const testnet::Namespace& ns, const std::string& devices,
+                                 const std::string& site) {
   const std::string config = File(ns.name() + ".json");
   const std::string log = File(ns.name() + ".log");
-  WriteText(config, R"({"devices": [)" + devices + "]}");
+  WriteText(config, R"({"devices": [)" + devices + "]" + (site.empty() ? "" : R"(, "site": )" + site) + "}");
   // timeout: devsim goes even when the test dies before TearDown.
   const std::string line = "exec ip netns exec " + ns.name() +
                            " timeout -k 2 300 " DEVSIM_PROGRAM " --config " + config + " >" + log + " 2>&1";
@@ -84,10 +85,11 @@ Result CtlTest::Ctl(const testnet::Namespace& ns, const std::string& args) {
   return run;
 }
 
-void CtlOnPair::StartPair(const std::vector<std::string>& addresses, const std::string& devices) {
+void CtlOnPair::StartPair(const std::vector<std::string>& addresses, const std::string& devices,
+                          const std::string& site) {
   net.emplace(addresses);
   ASSERT_TRUE(net->ok()) << net->error();
-  log = StartDevsim(net->dev, devices);
+  log = StartDevsim(net->dev, devices, site);
 }
 
 }  // namespace ctltest

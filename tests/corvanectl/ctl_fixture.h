@@ -36,7 +36,9 @@ class CtlTest : public ::testing::Test {
   std::string File(const std::string& name);
   // devsim with `devices` (JSON objects, comma-separated) in `ns`, once it says
   // it is ready; the path of its log. Not ready within 5 s fails the test.
-  std::string StartDevsim(const testnet::Namespace& ns, const std::string& devices);
+  // `site`: devsim's generated site beside the listed devices, when given.
+  std::string StartDevsim(const testnet::Namespace& ns, const std::string& devices,
+                          const std::string& site = {});
   // The program in `ns` with `args`, its input not a terminal: exit code,
   // standard output and standard error.
   Result Ctl(const testnet::Namespace& ns, const std::string& args);
@@ -50,7 +52,8 @@ class CtlTest : public ::testing::Test {
 class CtlOnPair : public CtlTest {
  protected:
   // Call from SetUp: makes the pair and starts devsim in it.
-  void StartPair(const std::vector<std::string>& addresses, const std::string& devices);
+  void StartPair(const std::vector<std::string>& addresses, const std::string& devices,
+                 const std::string& site = {});
   using CtlTest::Ctl;
   // The program in the PC namespace.
   Result Ctl(const std::string& args) { return Ctl(net->pc, args); }

@@ -183,7 +183,71 @@ TEST_F(CtlUpgrade, RefusesBeforeTheDeviceIsTold) {
 
   const Result silent = Ctl(net->pc, "upgrade 198.51.100.99 --yes --wait 300 --image " + good);
   EXPECT_EQ(silent.code, 1);
-  EXPECT_EQ(silent.out, "198.51.100.99: FAILED, no answer from 198.51.100.99\n0 of 1 device(s) upgraded\n");
+  EXPECT_EQ(silent.out,
+            "198.51.100.99: FAILED, no answer from 198.51.100.99\n0 of 1 device(s) upgraded; failed: "
+            "198.51.100.99\n");
+}
+
+// Eight devices served at once by one server: one over a lossy link, one
+// that never enters its boot loader, and a stranger asking for an address all
+// along. Every device that asks gets the image byte for byte, none waits for
+// another, the silent one is named and fails the run, the stranger gets nothing.
+using CtlSite = ctltest::CtlOnPair;
+
+TEST_F(CtlSite, UpgradesAtOnceAndNamesTheDeviceThatFailed) {
+  std::vector<std::string> addresses;
+  for (int i = 0; i < 8; ++i) addresses.push_back("198.51.100." + std::to_string(40 + i));
+  StartPair(addresses, "",
+            R"({"count": 8, "firstMac": "02-00-5E-22-00-01", "firstAddress": "198.51.100.40",
+                        "timings": {"restartMs": 100, "bootLoaderDelayMs": 100},
+                        "faults": [{"devices": [3], "faults": {"lossPercent": 10, "faultSeed": 5}},
+                                   {"devices": [6], "faults": {"ignoreUpgrade": true}}]})");
+  if (HasFatalFailure()) return;
+  std::unique_ptr<devsim_test::UdpPeer> stranger;
+  {
+    testnet::Enter inDev(net->dev);
+    ASSERT_TRUE(inDev.ok());
+    stranger = std::make_unique<devsim_test::UdpPeer>("0.0.0.0", 0);
+  }
+  ASSERT_TRUE(stranger->ok());
+  devsim::BootLoaderSettings other;
+  other.mac = {0x00, 0x1B, 0x21, 9, 9, 9};
+  const Bytes discover = devsim::BootLoaderClient(other, [](auto&) {}).BootpRequest();
+  std::atomic<bool> done{false};
+  std::thread asking([&] {
+    for (int i = 0; i < 6000 && !done; ++i) {
+      stranger->Send(discover, "255.255.255.255", 67);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  const Bytes image = Image(30'000);
+  std::string targets;
+  for (const auto& a : addresses) targets += a + " ";
+  const Result run =
+      Ctl(net->pc, "upgrade " + targets + "--parallel 8 --yes --image " + WriteImage(File("fw.bin"), image));
+  done = true;
+  asking.join();
+
+  EXPECT_EQ(run.code, 1) << run.out;
+  EXPECT_TRUE(run.out.ends_with("7 of 8 device(s) upgraded; failed: 198.51.100.45\n")) << run.out;
+  EXPECT_EQ(Count(run.out, "198.51.100.45: FAILED, "), 1u) << run.out;
+  const auto lossy = run.out.find("198.51.100.42: ");
+  ASSERT_NE(lossy, std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find(" 0 sent again", lossy), run.out.find(" 0 sent again", run.out.find('\n', lossy)))
+      << "the lossy device's blocks were sent again";
+  char digest[16];
+  std::snprintf(digest, sizeof digest, "%08x", devsim::ImageDigest(image));
+  const std::string text = ReadText(log);
+  EXPECT_EQ(
+      Count(text, std::string("boot loader: image of 30000 bytes received and checked, digest ") + digest),
+      7u)
+      << text;
+  // All seven were being served before the first image was whole.
+  EXPECT_EQ(Count(text, "entering the boot loader"), 7u) << text;
+  const std::string asked = "boot loader: TFTP read request sent";
+  EXPECT_EQ(Count(text, asked), 7u) << text;
+  EXPECT_LT(text.rfind(asked), text.find("received and checked")) << text;
+  EXPECT_FALSE(stranger->Receive(0)) << "the stranger is offered nothing";
 }
 
 using CtlSearch = ctltest::CtlOnPair;

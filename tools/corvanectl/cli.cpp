@@ -192,6 +192,9 @@ int RunCommandLine(int argc, char** argv) {
                        "this PC's address for the device (default: the local address that leads to it)")
           ->check(kAddress)
           ->option_text("ADDR");
+  upgrade->add_option("--parallel", o.parallel, "devices served at once (default: all, at most 32)")
+      ->check(CLI::Range(1, 32))
+      ->option_text("N");
   AddYes(upgrade, o);
   AddWait(upgrade, o);
   restartWaits.push_back(

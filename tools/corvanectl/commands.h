@@ -49,6 +49,7 @@ struct Options {
   int waitMs = 1000;
   int port = 1;
   std::optional<int> restartWaitMs;
+  int parallel = 32;  // upgrade: devices served at once
   std::string image;
   std::optional<std::string> serverAddress;
 };
@@ -61,7 +62,7 @@ Fault RunBackup(const Options& options);
 Fault RunBackupAll(const Options& options);
 // reboot and restore: `restore` brings back the factory settings.
 Fault RunReboot(const Options& options, bool restore);
-// upgrade TARGET... --image FILE: the firmware of each device, one after another.
+// upgrade TARGET... --image FILE: the firmware of the devices, up to --parallel at once.
 Fault RunUpgrade(const Options& options);
 // apply FILE TARGET: a settings file checked, sent, and compared with what the
 // device shows after its restart. apply DIR: each file of a site backup sent

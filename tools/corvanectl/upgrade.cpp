@@ -1,10 +1,15 @@
 // upgrade: puts each device into its boot loader and serves it the firmware
-// image with the window's own boot-loader exchange, one device after another.
+// image with the window's own boot-loader exchange, many devices at once: one
+// BOOTP and one TFTP listener, and a session with its own transfer port each.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <iostream>
+#include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 #ifdef _WIN32
 #include <io.h>
 #else
@@ -106,13 +111,10 @@ class CheckedImage : public upgrade::FileSource {
   }
 };
 
-enum class Outcome { Upgraded, Failed, PortsUnavailable };
-
 struct UpgradeJob {
   std::string imagePath;
   CheckedImage image;
   const std::string* serverAddress = nullptr;  // --server-addr
-  int waitMs = 0;
   ComeBackTiming restart;
   bool terminal = false;
 };
@@ -130,69 +132,259 @@ std::string PortFailure(upgrade::ServeStatus status) {
   }
 }
 
-Outcome UpgradeOne(UpgradeJob& job, const std::string& target, std::string& line) {
+// One device's view of the boot server: the BOOTP and TFTP sockets are the
+// server's, shared by every device; the transfer socket is the device's own.
+class MemberTransport : public upgrade::BootTransport {
+ public:
+  MemberTransport(tk::BlockingUdpSocket& bootp, tk::BlockingUdpSocket& tftp) : m_bootp(bootp), m_tftp(tftp) {}
+  OpenResult Open(upgrade::Channel channel) override {
+    if (channel != upgrade::Channel::Transfer) return OpenResult::Ok;
+    if (!transfer.Open()) return OpenResult::CannotCreate;
+    if (!transfer.Bind(0)) {
+      transfer.Close();
+      return OpenResult::InUse;
+    }
+    return OpenResult::Ok;
+  }
+  void Close(upgrade::Channel channel) override {
+    if (channel == upgrade::Channel::Transfer) transfer.Close();
+  }
+  int Receive(upgrade::Channel, int, upgrade::Datagram&) override { return 0; }
+  bool Send(upgrade::Channel channel, std::uint32_t address, unsigned port,
+            upgrade::ByteView bytes) override {
+    tk::BlockingUdpSocket& s = channel == upgrade::Channel::Bootp  ? m_bootp
+                               : channel == upgrade::Channel::Tftp ? m_tftp
+                                                                   : transfer;
+    return s.SendTo(bytes.data(), static_cast<int>(bytes.size()), port, tk::InetNtoa(address)) ==
+           static_cast<int>(bytes.size());
+  }
+  tk::BlockingUdpSocket transfer;
+
+ private:
+  tk::BlockingUdpSocket& m_bootp;
+  tk::BlockingUdpSocket& m_tftp;
+};
+
+// One datagram of at most 516 bytes; false when none could be had whole.
+bool ReceiveOne(tk::BlockingUdpSocket& socket, upgrade::Datagram& out) {
+  Bytes buffer(upgrade::tftp::kDatagramSize, 0);
+  std::string address;
+  unsigned port = 0;
+  const int n = socket.ReceiveFrom(buffer.data(), static_cast<int>(buffer.size()), address, port);
+  if (n < 0) return false;
+  buffer.resize(static_cast<std::size_t>(n));
+  out = upgrade::Datagram{std::move(buffer), tk::InetAddr(address), port};
+  return true;
+}
+
+// One device of the run, from its search reply to its result line.
+struct Member {
+  enum class State { Unserved, Serving, Delivered, Done };
+  std::string target;
   FoundDevice device;
-  if (Fault fault = FindTarget(target, job.waitMs, device); fault.Failed()) {
-    line = fault.message;
-    return Outcome::Failed;
+  protocol::MacAddress mac{};
+  std::uint32_t address = 0;
+  State state = State::Unserved;
+  bool upgraded = false;
+  bool reported = false;  // its end handed on
+  std::string line;
+  std::unique_ptr<MemberTransport> transport;
+  std::unique_ptr<upgrade::BootSession> session;
+  std::unique_ptr<ProgressView> view;
+  std::chrono::steady_clock::time_point deliveredAt;
+  std::string Who() const { return device.MacText() + " (" + device.address + ")"; }
+};
+
+// The boot server of the run: one BOOTP and one TFTP listener for every
+// device, each device's exchange answered by its own session, so a device
+// that is lost, silent or failing holds up no other.
+class Fleet {
+ public:
+  Fleet(UpgradeJob& job, std::vector<Member>& members, int parallel)
+      : m_job(job), m_members(members), m_parallel(parallel) {}
+
+  // False with `error` set when the shared ports cannot be had (no device told).
+  bool Open(std::string& error) {
+    if (!m_bootp.Open() || !m_bootp.SetBroadcast(true)) {
+      error = PortFailure(upgrade::ServeStatus::SocketError);
+      return false;
+    }
+    if (!m_bootp.Bind(upgrade::bootp::kServerPort)) {
+      error = PortFailure(upgrade::ServeStatus::Port67InUse);
+      return false;
+    }
+    if (!m_tftp.Open()) {
+      error = PortFailure(upgrade::ServeStatus::SocketError);
+      return false;
+    }
+    if (!m_tftp.Bind(upgrade::tftp::kServerPort)) {
+      error = PortFailure(upgrade::ServeStatus::Port69InUse);
+      return false;
+    }
+    return true;
   }
-  const std::string who = device.MacText() + " (" + device.address + ")";
-  std::string server;
-  if (job.serverAddress) {
-    server = *job.serverAddress;
-  } else if (!LocalAddressToward(device.address, server)) {
-    line = who + ": no local address leads to it (give --server-addr)";
-    return Outcome::Failed;
+
+  // Serves every found device, at most `parallel` at once, until each has
+  // its image or has failed.
+  void Serve(const std::function<void(Member&)>& finished) {
+    std::size_t next = 0;
+    for (;;) {
+      int serving = 0;
+      for (Member& m : m_members) serving += m.state == Member::State::Serving ? 1 : 0;
+      while (serving < m_parallel && next < m_members.size()) {
+        Member& m = m_members[next++];
+        if (m.state != Member::State::Unserved) continue;
+        if (Start(m)) {
+          ++serving;
+        } else {
+          finished(m);
+        }
+      }
+      if (serving == 0 && next == m_members.size()) return;
+      WaitAndDeliver();
+      for (Member& m : m_members) {
+        if (m.state == Member::State::Serving) {
+          if (std::optional<upgrade::ServeStatus> end = m.session->Tick()) Ended(m, *end);
+        }
+        if (m.state != Member::State::Serving && m.session && !m.reported) {
+          m.reported = true;
+          finished(m);
+        }
+      }
+    }
   }
-  upgrade::BootServeSettings settings;
-  settings.firmwarePath = job.imagePath;
-  settings.clientAddress = tk::InetAddr(device.address);
-  settings.serverAddress = tk::InetAddr(server);
-  // Only the device's own boot loader is answered: another DHCP client of the
-  // LAN that asks first is offered nothing.
-  settings.clientMac = protocol::MacOfRecord(device.bytes);
-  // The device is told nothing until the exchange holds its ports: a port that
-  // cannot be had stops the run with no request sent, and a boot loader that
-  // asks at once finds its listeners.
-  upgrade::SocketBootTransport transport;
-  upgrade::SteadyBootClock clock;
-  upgrade::BootExchange exchange(settings, transport, clock, job.image);
-  if (const upgrade::ServeStatus prepared = exchange.Prepare(); prepared != upgrade::ServeStatus::Success) {
-    line = PortFailure(prepared);
-    return Outcome::PortsUnavailable;
+
+ private:
+  bool Start(Member& m) {
+    std::string server;
+    if (m_job.serverAddress) {
+      server = *m_job.serverAddress;
+    } else if (!LocalAddressToward(m.device.address, server)) {
+      return Fail(m, m.Who() + ": no local address leads to it (give --server-addr)");
+    }
+    upgrade::BootServeSettings settings;
+    settings.firmwarePath = m_job.imagePath;
+    settings.clientAddress = m.address;
+    settings.serverAddress = tk::InetAddr(server);
+    settings.clientMac = m.mac;
+    m.transport = std::make_unique<MemberTransport>(m_bootp, m_tftp);
+    m.session = std::make_unique<upgrade::BootSession>(settings, *m.transport, m_clock, m_job.image);
+    if (const upgrade::ServeStatus prepared = m.session->Prepare();
+        prepared != upgrade::ServeStatus::Success) {
+      return Fail(m, m.Who() + ": " + PortFailure(prepared));
+    }
+    std::string error;
+    if (!SendUpgradeRequest(m.device, error)) return Fail(m, m.Who() + ": " + error);
+    m.view = std::make_unique<ProgressView>(m.target, m_job.image.bytes.size(), m_job.terminal);
+    ProgressView* view = m.view.get();
+    m.session->Begin([view](std::uint32_t a, std::uint32_t t) { view->Show(a, t); });
+    m.state = Member::State::Serving;
+    return true;
   }
-  if (!SendUpgradeRequest(device, line)) {
-    line = who + ": " + line;
-    return Outcome::Failed;
+
+  bool Fail(Member& m, std::string line) {
+    m.line = std::move(line);
+    m.state = Member::State::Done;
+    return false;
   }
-  ProgressView view(target, job.image.bytes.size(), job.terminal);
-  upgrade::BootServeStats stats;
-  const upgrade::ServeStatus status =
-      exchange.Serve([&](std::uint32_t a, std::uint32_t t) { view.Show(a, t); }, &stats);
-  view.Finish();
-  if (status != upgrade::ServeStatus::Success) {
-    line = who + ": " + upgrade::ServeStatusMessage(status);
-    return Outcome::Failed;
+
+  void Ended(Member& m, upgrade::ServeStatus status) {
+    m.view->Finish();
+    if (status == upgrade::ServeStatus::Success) {
+      m.state = Member::State::Delivered;
+      m.deliveredAt = std::chrono::steady_clock::now();
+    } else {
+      Fail(m, m.Who() + ": " + upgrade::ServeStatusMessage(status));
+    }
   }
-  const std::string delivered = std::to_string(job.image.bytes.size()) + " bytes delivered (" +
-                                std::to_string(stats.blocks) + " blocks, " +
-                                std::to_string(stats.retransmissions) + " sent again)";
-  const auto deliveredAt = std::chrono::steady_clock::now();
-  std::vector<ComeBack> waiting{ComeBack{device, {}, false, false}};
-  std::string error;
-  if (!AwaitComeBack(waiting, job.restart, error) || !waiting[0].back) {
-    line = who + ": " + delivered + ", but it did not answer again within " +
-           SecondsText(job.restart.limitMs) + " s" + (error.empty() ? "" : " (" + error + ")");
-    return Outcome::Failed;
+
+  Member* ServingWith(const std::function<bool(const Member&)>& match) {
+    for (Member& m : m_members) {
+      if (m.state == Member::State::Serving && match(m)) return &m;
+    }
+    return nullptr;
   }
-  // The device's reply names no firmware version, so none can be reported.
-  const auto tenths =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - deliveredAt)
-          .count() /
-      100;
-  line = who + " upgraded: " + delivered + ", answering again after " + std::to_string(tenths / 10) + "." +
-         std::to_string(tenths % 10) + " s";
-  return Outcome::Upgraded;
+
+  // Waits for a datagram until the earliest time a session has something to
+  // do, and hands what came to the session it belongs to.
+  void WaitAndDeliver() {
+    const std::uint64_t now = m_clock.NowUs();
+    std::uint64_t due = now + 100'000;
+    std::vector<tk::BlockingUdpSocket*> sockets{&m_bootp, &m_tftp};
+    std::vector<Member*> owners{nullptr, nullptr};
+    for (Member& m : m_members) {
+      if (m.state != Member::State::Serving) continue;
+      due = std::min(due, m.session->NextDueUs());
+      sockets.push_back(&m.transport->transfer);
+      owners.push_back(&m);
+    }
+    std::vector<bool> readable;
+    const int waitMs = due > now ? static_cast<int>((due - now + 999) / 1000) : 0;
+    if (tk::BlockingUdpSocket::WaitAnyReadable(sockets, waitMs, readable) <= 0) return;
+    for (std::size_t i = 0; i < sockets.size(); ++i) {
+      upgrade::Datagram d;
+      if (!readable[i] || !ReceiveOne(*sockets[i], d)) continue;
+      upgrade::Channel channel = upgrade::Channel::Transfer;
+      Member* m = owners[i];
+      if (i == 0) {
+        // A BOOTP request goes to the device whose hardware address it
+        // names; anyone else's is ignored.
+        channel = upgrade::Channel::Bootp;
+        if (!upgrade::IsBootpRequest(d.bytes) ||
+            d.bytes.size() < upgrade::bootp::kChaddr + protocol::kMacSize) {
+          continue;
+        }
+        m = ServingWith([&](const Member& x) {
+          return std::equal(x.mac.begin(), x.mac.end(), d.bytes.begin() + upgrade::bootp::kChaddr);
+        });
+      } else if (i == 1) {
+        // A read request goes to the device at the address it was offered.
+        channel = upgrade::Channel::Tftp;
+        m = ServingWith([&](const Member& x) { return x.address == d.address; });
+      }
+      if (m == nullptr || m->state != Member::State::Serving) continue;
+      if (std::optional<upgrade::ServeStatus> end = m->session->Deliver(channel, d)) Ended(*m, *end);
+    }
+  }
+
+  UpgradeJob& m_job;
+  std::vector<Member>& m_members;
+  int m_parallel;
+  upgrade::SteadyBootClock m_clock;
+  tk::BlockingUdpSocket m_bootp, m_tftp;
+};
+
+// The found devices of the targets: one broadcast search for all, then each
+// target not among its answers asked on its own.
+void FindMembers(const std::vector<std::string>& targets, int waitMs, std::vector<Member>& members) {
+  std::vector<FoundDevice> found;
+  SearchOptions options;
+  options.waitMs = waitMs;
+  if (Search(options, found).Failed()) found.clear();
+  for (const std::string& target : targets) {
+    Member m;
+    m.target = target;
+    protocol::MacAddress mac{};
+    const bool byMac = protocol::ParseMacText(target, mac);
+    const std::string macText = byMac ? protocol::MacText(mac) : std::string();
+    const auto it = std::find_if(found.begin(), found.end(), [&](const FoundDevice& f) {
+      return byMac ? f.MacText() == macText : f.address == target;
+    });
+    Fault fault;
+    if (it != found.end()) {
+      m.device = *it;
+    } else {
+      fault = FindTarget(target, waitMs, m.device);
+    }
+    if (fault.Failed()) {
+      m.line = fault.message;
+      m.state = Member::State::Done;
+    } else {
+      m.mac = protocol::MacOfRecord(m.device.bytes);
+      m.address = tk::InetAddr(m.device.address);
+    }
+    members.push_back(std::move(m));
+  }
 }
 
 // The image must be whole and small enough for the boot loader before any
@@ -217,30 +409,84 @@ Fault RunUpgrade(const Options& o) {
   UpgradeJob job;
   job.imagePath = o.image;
   job.serverAddress = o.serverAddress ? &*o.serverAddress : nullptr;
-  job.waitMs = o.waitMs;
   job.restart.limitMs = o.restartWaitMs ? *o.restartWaitMs : kUpgradeRestartWaitMs;
   if (Fault fault = CheckImage(job.imagePath, job.image.bytes); fault.Failed()) return fault;
   const std::string question = "Upgrade the firmware of " + std::to_string(o.targets.size()) +
                                " device(s) with " + job.imagePath + "?";
   if (!Confirmed(o, question)) return {Failure::NotConfirmed, ""};
-  job.terminal = StdoutIsTerminal();
+  // A bar redrawn in place suits one device only; several report quarters.
+  job.terminal = StdoutIsTerminal() && o.targets.size() == 1;
 
-  int upgraded = 0;
-  const std::string summary = " of " + std::to_string(o.targets.size()) + " device(s) upgraded\n";
-  for (const std::string& target : o.targets) {
-    std::string line;
-    const Outcome outcome = UpgradeOne(job, target, line);
-    if (outcome == Outcome::PortsUnavailable) {
-      // Every further device would fail the same way.
-      std::cout << upgraded << summary;
-      return {Failure::Network, line};
+  std::vector<Member> members;
+  FindMembers(o.targets, o.waitMs, members);
+  const auto print = [](const Member& m) {
+    std::cout << m.target << ": " << (m.upgraded ? "" : "FAILED, ") << m.line << "\n" << std::flush;
+  };
+  const auto summary = [&] {
+    int upgraded = 0;
+    std::string failed;
+    for (const Member& m : members) {
+      if (m.upgraded) {
+        ++upgraded;
+      } else {
+        failed += (failed.empty() ? "" : ", ") + m.target;
+      }
     }
-    if (outcome == Outcome::Upgraded) ++upgraded;
-    std::cout << target << ": " << (outcome == Outcome::Upgraded ? "" : "FAILED, ") << line << "\n"
-              << std::flush;
+    std::cout << upgraded << " of " << members.size() << " device(s) upgraded"
+              << (failed.empty() ? "" : "; failed: " + failed) << "\n";
+    return upgraded == static_cast<int>(members.size());
+  };
+  for (const Member& m : members) {
+    if (m.state == Member::State::Done) print(m);
   }
-  std::cout << upgraded << summary;
-  if (upgraded != static_cast<int>(o.targets.size())) return {Failure::DeviceFailed, ""};
+  const bool anyFound = std::any_of(members.begin(), members.end(),
+                                    [](const Member& m) { return m.state == Member::State::Unserved; });
+  if (anyFound) {
+    // The device is told nothing until the server holds its ports: a port that
+    // cannot be had stops the run with no request sent.
+    Fleet fleet(job, members, std::max(1, o.parallel));
+    std::string error;
+    if (!fleet.Open(error)) {
+      std::cout << 0 << " of " << members.size() << " device(s) upgraded\n";
+      return {Failure::Network, error};
+    }
+    fleet.Serve([&](Member& m) {
+      if (m.state == Member::State::Done) print(m);
+    });
+  }
+
+  // Every delivered device restarts; all are waited for together.
+  std::vector<ComeBack> waiting;
+  std::vector<Member*> delivered;
+  for (Member& m : members) {
+    if (m.state != Member::State::Delivered) continue;
+    waiting.push_back(ComeBack{m.device, {}, false, false, {}});
+    delivered.push_back(&m);
+  }
+  std::string error;
+  if (!waiting.empty()) AwaitComeBack(waiting, job.restart, error);
+  for (std::size_t i = 0; i < delivered.size(); ++i) {
+    Member& m = *delivered[i];
+    const upgrade::BootServeStats& stats = m.session->Stats();
+    const std::string what = std::to_string(job.image.bytes.size()) + " bytes delivered (" +
+                             std::to_string(stats.blocks) + " blocks, " +
+                             std::to_string(stats.retransmissions) + " sent again)";
+    if (!waiting[i].back) {
+      m.line = m.Who() + ": " + what + ", but it did not answer again within " +
+               SecondsText(job.restart.limitMs) + " s" + (error.empty() ? "" : " (" + error + ")");
+    } else {
+      // The device's reply names no firmware version, so none can be reported.
+      const auto tenths = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - m.deliveredAt)
+                              .count() /
+                          100;
+      m.upgraded = true;
+      m.line = m.Who() + " upgraded: " + what + ", answering again after " + std::to_string(tenths / 10) +
+               "." + std::to_string(tenths % 10) + " s";
+    }
+    print(m);
+  }
+  if (!summary()) return {Failure::DeviceFailed, ""};
   return {};
 }
 

@@ -52,6 +52,7 @@ void TakeAnswer(tk::BlockingUdpSocket& socket, std::vector<ComeBack>& devices) {
     answer.address = sender;
     d.device = std::move(answer);
     d.back = true;
+    d.backAt = std::chrono::steady_clock::now();
     return;
   }
 }

@@ -2,6 +2,7 @@
 // while, then answers a search again, possibly at another address.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@ struct ComeBack {
   std::vector<std::string> alsoAt;  // further addresses it may come back at (a new static IP)
   bool byBroadcast = false;         // also looked for by broadcast search (its address may change)
   bool back = false;
+  std::chrono::steady_clock::time_point backAt;  // when it answered again
 };
 
 struct ComeBackTiming {

@@ -117,7 +117,8 @@ std::set<int> GetNumberSet(const json& object, const char* key, long low, long h
 Faults ParseFaults(const json& f, const std::string& where) {
   CheckKeys(f,
             {"noAnswer", "wrongMagic", "oversizeReply", "replyDelayMs", "duplicateReplies", "dropDataBlocks",
-             "duplicateAckBlocks", "lossPercent", "reorderPercent", "faultSeed", "ignoreSet", "dropReplies"},
+             "duplicateAckBlocks", "lossPercent", "reorderPercent", "faultSeed", "ignoreSet", "ignoreUpgrade",
+             "dropReplies"},
             where);
   Faults faults;
   faults.noAnswer = Get<bool>(f, "noAnswer", false, where);
@@ -131,6 +132,7 @@ Faults ParseFaults(const json& f, const std::string& where) {
   faults.reorderPercent = static_cast<int>(GetInt(f, "reorderPercent", 0, 0, 50, where));
   faults.faultSeed = static_cast<int>(GetInt(f, "faultSeed", 1, 0, 2147483647, where));
   faults.ignoreSet = Get<bool>(f, "ignoreSet", false, where);
+  faults.ignoreUpgrade = Get<bool>(f, "ignoreUpgrade", false, where);
   faults.dropReplies = GetNumberSet(f, "dropReplies", 0, 255, "reply codes", where);
   return faults;
 }
@@ -376,7 +378,7 @@ const char* ConfigHelp() {
                   "replyDelayMs": 0, "duplicateReplies": 0,
                   "dropDataBlocks": [], "duplicateAckBlocks": [],
                   "lossPercent": 0, "reorderPercent": 0, "faultSeed": 1,
-                  "ignoreSet": false, "dropReplies": [] }
+                  "ignoreSet": false, "ignoreUpgrade": false, "dropReplies": [] }
     } ]
   }
 Instead of (or after) "devices", "site" generates a site of devices:

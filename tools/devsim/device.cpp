@@ -147,6 +147,7 @@ void Device::OnManagement(Listener via, ByteView bytes, const std::string& from,
       return StartRestart(now, "reboot requested");
     case static_cast<int>(Command::Upgrade):
       if (!AddressedToMe(bytes)) return Note("ignored: upgrade for another device");
+      if (m_config.faults.ignoreUpgrade) return Note("ignored: upgrade request (fault)");
       return EnterBootLoader(now);
     default:
       return Note("ignored: unknown command");

@@ -31,6 +31,7 @@ struct Faults {
   int reorderPercent = 0;            // a TFTP ACK held back this often, sent after the next one
   int faultSeed = 1;                 // seeds the random faults, so a run can be repeated
   bool ignoreSet = false;            // acknowledges set requests and restarts, but keeps its settings
+  bool ignoreUpgrade = false;        // never enters its boot loader on an upgrade request
   std::set<int> dropReplies;         // reply codes lost on the way: never sent
 };
 

@@ -348,6 +348,21 @@ int BlockingUdpSocket::WaitReadable(int timeoutMs) {
   return n > 0 ? 1 : 0;
 }
 
+int BlockingUdpSocket::WaitAnyReadable(const std::vector<BlockingUdpSocket*>& sockets, int timeoutMs,
+                                       std::vector<bool>& readable) {
+  std::vector<pollfd> polls;
+  for (BlockingUdpSocket* s : sockets)
+    polls.push_back({s->IsOpen() ? static_cast<int>(s->m_socket) : -1, POLLIN, 0});
+  int n = 0;
+  do {
+    n = ::poll(polls.data(), polls.size(), timeoutMs < 0 ? 0 : timeoutMs);
+  } while (n < 0 && errno == EINTR);
+  readable.assign(sockets.size(), false);
+  if (n <= 0) return n < 0 ? -1 : 0;
+  for (std::size_t i = 0; i < polls.size(); ++i) readable[i] = (polls[i].revents & (POLLIN | POLLERR)) != 0;
+  return n;
+}
+
 int BlockingUdpSocket::ReceiveFrom(void* buf, int len, std::string& senderAddress, unsigned& senderPort) {
   if (!IsOpen()) {
     m_lastError = WSAENOTSOCK;

@@ -310,6 +310,24 @@ bool BlockingUdpSocket::Bind(unsigned port, const std::string& address) {
   return true;
 }
 
+int BlockingUdpSocket::WaitAnyReadable(const std::vector<BlockingUdpSocket*>& sockets, int timeoutMs,
+                                       std::vector<bool>& readable) {
+  fd_set set;
+  FD_ZERO(&set);
+  for (BlockingUdpSocket* s : sockets) {
+    if (s->IsOpen() && set.fd_count < FD_SETSIZE) FD_SET(static_cast<SOCKET>(s->m_socket), &set);
+  }
+  readable.assign(sockets.size(), false);
+  if (timeoutMs < 0) timeoutMs = 0;
+  timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  const int n = select(0, &set, nullptr, nullptr, &timeout);
+  if (n == SOCKET_ERROR) return -1;
+  for (std::size_t i = 0; i < sockets.size(); ++i) {
+    readable[i] = sockets[i]->IsOpen() && FD_ISSET(static_cast<SOCKET>(sockets[i]->m_socket), &set);
+  }
+  return n;
+}
+
 int BlockingUdpSocket::WaitReadable(int timeoutMs) {
   if (!IsOpen()) {
     m_lastError = WSAENOTSOCK;

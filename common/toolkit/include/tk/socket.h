@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tk/types.h"
 
@@ -92,12 +93,16 @@ class BlockingUdpSocket {
   BlockingUdpSocket(const BlockingUdpSocket&) = delete;
   BlockingUdpSocket& operator=(const BlockingUdpSocket&) = delete;
 
-  bool Open();                                              // a datagram socket
+  bool Open();  // a datagram socket
   bool SetBroadcast(bool on);
   bool SetReuseAddress(bool on);
   bool Bind(unsigned port, const std::string& address = {});  // empty: any address
   // Waits up to timeoutMs for a datagram: 1 readable, 0 timed out, -1 error.
   int WaitReadable(int timeoutMs);
+  // Waits up to timeoutMs until one of `sockets` (open ones) has a datagram:
+  // the count of readable ones, 0 timed out, -1 error. `readable` gets a flag each.
+  static int WaitAnyReadable(const std::vector<BlockingUdpSocket*>& sockets, int timeoutMs,
+                             std::vector<bool>& readable);
   int ReceiveFrom(void* buf, int len, std::string& senderAddress, unsigned& senderPort);
   int SendTo(const void* buf, int len, unsigned port, const std::string& address);
   bool GetSockName(std::string& address, unsigned& port) const;
