@@ -335,13 +335,21 @@ static NTSTATUS Create(PortExtension* port, PIRP irp) {
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
-static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
+typedef NTSTATUS (*PortRequest)(PortExtension* port, PIRP irp);
+
+/* Runs one request under the port's remove lock, so the port cannot go away
+ * while the request uses it; a port already on its way out refuses it. */
+static NTSTATUS UnderRemoveLock(PDEVICE_OBJECT device, PIRP irp, PortRequest request) {
   PortExtension* port = (PortExtension*)device->DeviceExtension;
   NTSTATUS status = IoAcquireRemoveLock(&port->removeLock, irp);
   if (!NT_SUCCESS(status)) return Complete(irp, status, 0);
-  status = Create(port, irp);
+  status = request(port, irp);
   IoReleaseRemoveLock(&port->removeLock, irp);
   return status;
+}
+
+static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
+  return UnderRemoveLock(device, irp, Create);
 }
 
 /* A handle always closes, also on a port on its way out. */
@@ -447,12 +455,7 @@ static NTSTATUS DeviceControl(PortExtension* port, PIRP irp) {
 }
 
 static NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
-  PortExtension* port = (PortExtension*)device->DeviceExtension;
-  NTSTATUS status = IoAcquireRemoveLock(&port->removeLock, irp);
-  if (!NT_SUCCESS(status)) return Complete(irp, status, 0);
-  status = DeviceControl(port, irp);
-  IoReleaseRemoveLock(&port->removeLock, irp);
-  return status;
+  return UnderRemoveLock(device, irp, DeviceControl);
 }
 
 /* The port carries no serial data yet: reads and writes are refused rather than
