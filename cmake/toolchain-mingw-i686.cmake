@@ -15,5 +15,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # No DLLs to ship: the C and C++ runtimes and winpthread are linked in.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Tests of this configuration run under Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Tests of this configuration run under Wine, through a wrapper that ends with
+# the program rather than with Wine's service processes (see wine-run.sh).
+set(CMAKE_CROSSCOMPILING_EMULATOR sh ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
