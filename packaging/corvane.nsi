@@ -1,6 +1,8 @@
 ; The installer of the release: corvane.exe, marlet.exe with its removal tool
 ; devcon.exe (and the command-line companion when the build has it), a readme,
-; Start-menu shortcuts and an uninstaller registered under Add/Remove Programs.
+; Start-menu shortcuts and an uninstaller registered under Add/Remove Programs;
+; and, as a component the user may leave out (it is on by default), the virtual
+; serial port driver with its installation file, so that marlet's Add works.
 ; Made by the build's `installer` target, which passes RELEASE_DEFINES: a file
 ; of !defines with the version, the publisher and the paths of the built files.
 ;
@@ -10,6 +12,7 @@ Unicode true
 !include "${RELEASE_DEFINES}"
 !include "MUI2.nsh"
 !include "FileFunc.nsh"
+!include "LogicLib.nsh"
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT_NAME}"
 !define START_MENU "$SMPROGRAMS\${PRODUCT_NAME}"
@@ -40,6 +43,7 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${COPYRIGHT}"
 !define MUI_ABORTWARNING
 !define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\readme.txt"
 !insertmacro MUI_PAGE_WELCOME
+!insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
@@ -93,6 +97,23 @@ Section "Programs" SecPrograms
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" "$0"
 SectionEnd
 
+; marlet adds a port with the installation file's bare name: the platform looks
+; for it among the installation files it knows (the inf folder), and for the
+; driver where the file's service points (drivers). Wine also reads a bare name
+; from the Windows folder and checks it in the current folder, which is marlet's
+; own (its shortcut starts it there).
+Section "Virtual port driver" SecDriver
+  SetOutPath "$SYSDIR\drivers"
+  File "/oname=qnvport.sys" "${DRIVER_SYS}"
+  SetOutPath "$WINDIR\inf"
+  File "/oname=QN520xx.inf" "${DRIVER_INF}"
+  SetOutPath "$WINDIR"
+  File "/oname=QN520xx.inf" "${DRIVER_INF}"
+  SetOutPath "$INSTDIR"
+  File "/oname=QN520xx.inf" "${DRIVER_INF}"
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "DriverInstalled" 1
+SectionEnd
+
 ; Removes what the installer put in place, file by file: the folder itself goes
 ; only when nothing else is left in it (settings files a user saved there, or a
 ; folder chosen with /D= that held other files, stay).
@@ -108,8 +129,19 @@ Section "Uninstall"
   Delete "$INSTDIR\devcon.exe"
   Delete "$INSTDIR\corvanectl.exe"
   Delete "$INSTDIR\readme.txt"
+  Delete "$INSTDIR\QN520xx.inf"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
+
+  ; The driver's files, where this installer put them. Ports still present
+  ; stay listed but cannot start until a driver is installed again; a driver
+  ; file in use goes at the next start.
+  ReadRegDWORD $0 HKLM "${UNINSTALL_KEY}" "DriverInstalled"
+  ${If} $0 == 1
+    Delete /REBOOTOK "$SYSDIR\drivers\qnvport.sys"
+    Delete "$WINDIR\inf\QN520xx.inf"
+    Delete "$WINDIR\QN520xx.inf"
+  ${EndIf}
 
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd

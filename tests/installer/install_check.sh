@@ -1,7 +1,8 @@
 #!/bin/bash
 # The installer under Wine, in a fresh prefix of its own on a private Xvfb
 # display: a silent install into a folder chosen with /D= puts the programs, the
-# Start-menu shortcuts and the Add/Remove Programs entry in place; corvane.exe
+# port driver, the Start-menu shortcuts and the Add/Remove Programs entry in
+# place; corvane.exe
 # started through its shortcut shows its window; the silent uninstall removes
 # everything the install put there and nothing else (a file saved beside the
 # programs stays, with its folder).
@@ -138,6 +139,14 @@ done
 check "the installed corvane.exe carries version $version" \
   has_version_string "$install_dir/corvane.exe" ProductVersion "$version.0"
 
+# The port driver, where marlet's Add makes the platform look for it.
+windows=$drive_c/windows
+driver_files=("$windows/system32/drivers/qnvport.sys" "$windows/inf/QN520xx.inf" "$windows/QN520xx.inf"
+  "$install_dir/QN520xx.inf")
+for file in "${driver_files[@]}"; do
+  check "the port driver's ${file#"$drive_c"/} is installed" cmp -s "$file" "$build_dir/$(basename "$file")"
+done
+
 start_menu=$drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Corvane
 for shortcut in Corvane Marlet Readme "Uninstall Corvane"; do
   check "the Start menu has $shortcut" test -s "$start_menu/$shortcut.lnk"
@@ -181,6 +190,8 @@ check "the uninstall removes every file it installed, and nothing else" test "$l
 if [ "$left" != "$expected" ]; then
   diff <(echo "$expected") <(echo "$left") | sed 's/^/  /'
 fi
+none_left() { for file in "$@"; do [ ! -e "$file" ] || return 1; done; }
+check "the uninstall takes the port driver's files away" none_left "${driver_files[@]}"
 check "the file saved beside the programs stays" test -s "$install_dir/settings.txt"
 check "the uninstall entry is gone" test -z "$(reg_value DisplayName)"
 finish
