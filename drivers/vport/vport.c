@@ -1,11 +1,13 @@
 /* The virtual serial port driver: one root-enumerated device per port, seen by
  * the platform as a COM port interface. Each port keeps its remote endpoint and
- * a connected flag, answers the five control requests of the port manager, and
- * belongs to one open handle at a time. */
+ * a connected flag, answers the five control requests of the port manager and
+ * the serial requests of terminal programs, and belongs to one open handle at
+ * a time. */
 #include <initguid.h>
 #include <ntddk.h>
 
 #include "port_records.h"
+#include "serial_requests.h"
 
 /* {86E0D1E0-8089-11D0-9CE4-08003E301F73}: the COM port interface class. */
 DEFINE_GUID(VportComPortInterface, 0x86E0D1E0, 0x8089, 0x11D0, 0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F,
@@ -35,9 +37,10 @@ typedef struct PortExtension {
    * device goes. */
   IO_REMOVE_LOCK removeLock;
   PFILE_OBJECT owner; /* the one open handle the port serves, or NULL */
-  KSPIN_LOCK lock;    /* guards remote and connected */
+  KSPIN_LOCK lock;    /* guards remote, connected and serial */
   VportRemoteSettings remote;
   ULONG connected;
+  VportSerialState serial; /* line settings as the terminal program set them */
 } PortExtension;
 
 /* COM numbers taken by this driver's ports (all ports share one driver object). */
@@ -242,6 +245,7 @@ static NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
   port->self = fdo;
   port->pdo = pdo;
   KeInitializeSpinLock(&port->lock);
+  VportSerialDefaults(&port->serial);
   IoInitializeRemoveLock(&port->removeLock, VPORT_LOCK_TAG, 0, 0);
   port->lower = IoAttachDeviceToDeviceStack(fdo, pdo);
   if (port->lower == NULL) {
@@ -430,6 +434,30 @@ static NTSTATUS SetConnected(PortExtension* port, PIRP irp, ULONG connected) {
   return Complete(irp, status, 0);
 }
 
+/* The requests of terminal programs: line settings kept and answered back.
+ * The modem lines are up while the port is connected. */
+static NTSTATUS SerialControl(PortExtension* port, PIRP irp, ULONG code, ULONG inLength, ULONG outLength) {
+  uint8_t* buffer = (uint8_t*)irp->AssociatedIrp.SystemBuffer;
+  VportSerialReply reply;
+  VportSerialResult result;
+  KIRQL irql;
+  if (buffer == NULL) inLength = outLength = 0;
+  KeAcquireSpinLock(&port->lock, &irql);
+  port->serial.lineUp = port->connected != 0;
+  result = VportSerialRequest(&port->serial, code, buffer, inLength, buffer, outLength, &reply);
+  KeReleaseSpinLock(&port->lock, irql);
+  switch (result) {
+    case VPORT_SERIAL_DONE:
+      return Complete(irp, STATUS_SUCCESS, reply.written);
+    case VPORT_SERIAL_BAD_PARAMETER:
+      return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+    case VPORT_SERIAL_BUFFER_TOO_SMALL:
+      return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+    default:
+      return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+  }
+}
+
 static NTSTATUS DeviceControl(PortExtension* port, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
@@ -450,6 +478,7 @@ static NTSTATUS DeviceControl(PortExtension* port, PIRP irp) {
     case VPORT_IOCTL_DISCONNECTION:
       return SetConnected(port, irp, 0);
     default:
+      if (VportIsSerialRequest(code)) return SerialControl(port, irp, code, inLength, outLength);
       return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
   }
 }

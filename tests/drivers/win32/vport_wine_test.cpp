@@ -8,6 +8,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -370,6 +371,64 @@ TEST_F(VirtualPortUnderWine, ConnectsOnlyToAStoredEndpointAndDisconnects) {
   EXPECT_EQ(connectedFlag(), 1);
   EXPECT_TRUE(Control(port, VPORT_IOCTL_DISCONNECTION, {}, 0).ok);
   EXPECT_EQ(connectedFlag(), 0);
+}
+
+// A terminal program's set-up through the platform's serial functions: what
+// it sets it reads back, a value no port takes fails and changes nothing.
+TEST_F(VirtualPortUnderWine, TerminalProgramsSetTheLineAndReadItBack) {
+  HANDLE port = Open();
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  ASSERT_TRUE(GetCommState(port, &dcb)) << GetLastError();
+  dcb.BaudRate = 115200;
+  dcb.ByteSize = 8;
+  dcb.Parity = EVENPARITY;
+  dcb.StopBits = TWOSTOPBITS;
+  dcb.fOutxCtsFlow = TRUE;
+  dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  ASSERT_TRUE(SetCommState(port, &dcb)) << GetLastError();
+  DCB bad = dcb;
+  bad.ByteSize = 4;
+  EXPECT_FALSE(SetCommState(port, &bad));
+  DCB back{};
+  back.DCBlength = sizeof back;
+  ASSERT_TRUE(GetCommState(port, &back)) << GetLastError();
+  EXPECT_EQ(back.BaudRate, 115200u);
+  EXPECT_EQ(back.ByteSize, 8);
+  EXPECT_EQ(back.Parity, EVENPARITY);
+  EXPECT_EQ(back.StopBits, TWOSTOPBITS);
+  EXPECT_TRUE(back.fOutxCtsFlow);
+  EXPECT_EQ(back.fRtsControl, DWORD{RTS_CONTROL_HANDSHAKE});
+
+  COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 7, 500};  // reads return at once
+  ASSERT_TRUE(SetCommTimeouts(port, &timeouts)) << GetLastError();
+  COMMTIMEOUTS timeoutsBack{};
+  ASSERT_TRUE(GetCommTimeouts(port, &timeoutsBack)) << GetLastError();
+  EXPECT_EQ(std::memcmp(&timeouts, &timeoutsBack, sizeof timeouts), 0);
+
+  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR | EV_TXEMPTY)) << GetLastError();
+  DWORD mask = 0;
+  ASSERT_TRUE(GetCommMask(port, &mask)) << GetLastError();
+  EXPECT_EQ(mask, DWORD{EV_RXCHAR | EV_TXEMPTY});
+
+  ASSERT_TRUE(SetupComm(port, 8192, 1024)) << GetLastError();
+  COMMPROP properties{};
+  ASSERT_TRUE(GetCommProperties(port, &properties)) << GetLastError();
+  EXPECT_EQ(properties.dwCurrentRxQueue, 8192u);
+  EXPECT_EQ(properties.dwCurrentTxQueue, 1024u);
+  EXPECT_EQ(properties.dwMaxBaud, DWORD{BAUD_USER});
+
+  DWORD errors = 1;
+  COMSTAT status{};
+  ASSERT_TRUE(ClearCommError(port, &errors, &status)) << GetLastError();
+  EXPECT_EQ(errors, 0u);
+  EXPECT_EQ(status.cbInQue, 0u);
+  EXPECT_TRUE(PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR)) << GetLastError();
+  EXPECT_TRUE(EscapeCommFunction(port, SETDTR)) << GetLastError();
+  EXPECT_FALSE(EscapeCommFunction(port, SETRTS)) << "the RTS handshake owns the line";
+  DWORD modem = 1;
+  ASSERT_TRUE(GetCommModemStatus(port, &modem)) << GetLastError();
+  EXPECT_EQ(modem, 0u) << "no modem line is up while the port is not connected";
 }
 
 // Wine hands out a second handle before the driver can refuse the open; the
