@@ -6,6 +6,8 @@
 #include <initguid.h>
 #include <ntddk.h>
 
+#include "bridge.h"
+#include "bridge_records.h"
 #include "port_records.h"
 #include "serial_requests.h"
 
@@ -291,6 +293,7 @@ static NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
       InterlockedExchange(&port->removed, 1);
       /* Refuses new requests and waits for those in progress to finish. */
       IoReleaseRemoveLockAndWait(&port->removeLock, irp);
+      BridgeDropPort(port->comNumber, STATUS_DELETE_PENDING);
       ReleasePortResources(port);
       irp->IoStatus.Status = STATUS_SUCCESS;
       status = PassDown(port, irp);
@@ -311,7 +314,12 @@ static NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
 
 static NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT device, PIRP irp) {
   PortExtension* port = (PortExtension*)device->DeviceExtension;
-  NTSTATUS status = IoAcquireRemoveLock(&port->removeLock, irp);
+  NTSTATUS status;
+  if (BridgeIsDevice(device)) {
+    PoStartNextPowerIrp(irp);
+    return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+  }
+  status = IoAcquireRemoveLock(&port->removeLock, irp);
   PoStartNextPowerIrp(irp);
   if (!NT_SUCCESS(status)) return Complete(irp, status, 0);
   IoSkipCurrentIrpStackLocation(irp);
@@ -322,7 +330,9 @@ static NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT device, PIRP irp) {
 
 static NTSTATUS NTAPI DispatchSystemControl(PDEVICE_OBJECT device, PIRP irp) {
   PortExtension* port = (PortExtension*)device->DeviceExtension;
-  NTSTATUS status = IoAcquireRemoveLock(&port->removeLock, irp);
+  NTSTATUS status;
+  if (BridgeIsDevice(device)) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+  status = IoAcquireRemoveLock(&port->removeLock, irp);
   if (!NT_SUCCESS(status)) return Complete(irp, status, 0);
   return PassDownAndRelease(port, irp);
 }
@@ -336,6 +346,7 @@ static NTSTATUS Create(PortExtension* port, PIRP irp) {
   if (file == NULL) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
   if (InterlockedCompareExchangePointer((PVOID*)&port->owner, file, NULL) != NULL)
     return Complete(irp, STATUS_ACCESS_DENIED, 0);
+  BridgeNotify(VPORT_BRIDGE_OPEN, port->comNumber);
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
@@ -353,6 +364,7 @@ static NTSTATUS UnderRemoveLock(PDEVICE_OBJECT device, PIRP irp, PortRequest req
 }
 
 static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
+  if (BridgeIsDevice(device)) return BridgeDispatch(device, irp);
   return UnderRemoveLock(device, irp, Create);
 }
 
@@ -360,16 +372,27 @@ static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
 static NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp) {
   PortExtension* port = (PortExtension*)device->DeviceExtension;
   PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
-  BOOLEAN locked = NT_SUCCESS(IoAcquireRemoveLock(&port->removeLock, irp));
-  InterlockedCompareExchangePointer((PVOID*)&port->owner, NULL, file);
+  BOOLEAN locked;
+  if (BridgeIsDevice(device)) return BridgeDispatch(device, irp);
+  locked = NT_SUCCESS(IoAcquireRemoveLock(&port->removeLock, irp));
+  if (file != NULL && InterlockedCompareExchangePointer((PVOID*)&port->owner, NULL, file) == file) {
+    /* Where no cleanup came first, what of the program still waits ends here. */
+    BridgeDropFile(file, STATUS_CANCELLED);
+    BridgeNotify(VPORT_BRIDGE_CLOSE, port->comNumber);
+  }
   Complete(irp, STATUS_SUCCESS, 0);
   if (locked) IoReleaseRemoveLock(&port->removeLock, irp);
   return STATUS_SUCCESS;
 }
 
+/* The program's last handle goes: its reads and writes still waiting end. */
 static NTSTATUS NTAPI DispatchCleanup(PDEVICE_OBJECT device, PIRP irp) {
   PortExtension* port = (PortExtension*)device->DeviceExtension;
-  BOOLEAN locked = NT_SUCCESS(IoAcquireRemoveLock(&port->removeLock, irp));
+  PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+  BOOLEAN locked;
+  if (BridgeIsDevice(device)) return BridgeDispatch(device, irp);
+  locked = NT_SUCCESS(IoAcquireRemoveLock(&port->removeLock, irp));
+  if (file != NULL && port->owner == file) BridgeDropFile(file, STATUS_CANCELLED);
   Complete(irp, STATUS_SUCCESS, 0);
   if (locked) IoReleaseRemoveLock(&port->removeLock, irp);
   return STATUS_SUCCESS;
@@ -484,27 +507,46 @@ static NTSTATUS DeviceControl(PortExtension* port, PIRP irp) {
 }
 
 static NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
+  if (BridgeIsDevice(device)) return BridgeDispatch(device, irp);
   return UnderRemoveLock(device, irp, DeviceControl);
 }
 
-/* The port carries no serial data yet: reads and writes are refused rather than
- * silently swallowed. */
+/* Reads and writes go to the data service over the bridge, with the
+ * time-outs the program set; they wait there, not under the remove lock (a
+ * port that goes away ends them). */
+static NTSTATUS ReadWrite(PortExtension* port, PIRP irp) {
+  ULONG kind = IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_WRITE ? VPORT_BRIDGE_WRITE
+                                                                                : VPORT_BRIDGE_READ;
+  ULONG timeouts[5];
+  KIRQL irql;
+  if (IsRemoved(port)) return Complete(irp, STATUS_DELETE_PENDING, 0);
+  if (!IsOwner(port, irp)) return Complete(irp, STATUS_ACCESS_DENIED, 0);
+  KeAcquireSpinLock(&port->lock, &irql);
+  timeouts[0] = port->serial.timeouts.readInterval;
+  timeouts[1] = port->serial.timeouts.readTotalMultiplier;
+  timeouts[2] = port->serial.timeouts.readTotalConstant;
+  timeouts[3] = port->serial.timeouts.writeTotalMultiplier;
+  timeouts[4] = port->serial.timeouts.writeTotalConstant;
+  KeReleaseSpinLock(&port->lock, irql);
+  return BridgeForward(irp, port->comNumber, kind, timeouts);
+}
+
 static NTSTATUS NTAPI DispatchReadWrite(PDEVICE_OBJECT device, PIRP irp) {
-  PortExtension* port = (PortExtension*)device->DeviceExtension;
-  NTSTATUS status = IoAcquireRemoveLock(&port->removeLock, irp);
-  if (!NT_SUCCESS(status)) return Complete(irp, status, 0);
-  status = Complete(irp, IsOwner(port, irp) ? STATUS_NOT_IMPLEMENTED : STATUS_ACCESS_DENIED, 0);
-  IoReleaseRemoveLock(&port->removeLock, irp);
-  return status;
+  if (BridgeIsDevice(device)) return BridgeDispatch(device, irp);
+  return UnderRemoveLock(device, irp, ReadWrite);
 }
 
 static void NTAPI DriverUnload(PDRIVER_OBJECT driver) {
   (void)driver;
+  BridgeStop();
 }
 
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
   (void)registryPath;
   KeInitializeSpinLock(&g_comLock);
+  /* Without the bridge the ports still keep their settings; their reads and
+   * writes then find no service and say so. */
+  BridgeStart(driver);
   driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreate;
   driver->MajorFunction[IRP_MJ_CLOSE] = DispatchClose;
   driver->MajorFunction[IRP_MJ_CLEANUP] = DispatchCleanup;

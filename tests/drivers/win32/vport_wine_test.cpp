@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge_records.h"
 #include "port_records.h"
 #include "port_setup.h"
 
@@ -429,6 +430,147 @@ TEST_F(VirtualPortUnderWine, TerminalProgramsSetTheLineAndReadItBack) {
   DWORD modem = 1;
   ASSERT_TRUE(GetCommModemStatus(port, &modem)) << GetLastError();
   EXPECT_EQ(modem, 0u) << "no modem line is up while the port is not connected";
+}
+
+// The data service's side of the bridge, played by the test: each NEXT is
+// overlapped, so a test can start one before the request it waits for.
+class ServiceSide {
+ public:
+  ServiceSide()
+      : handle_(CreateFileA(VPORT_BRIDGE_DOS_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr)) {}
+  ~ServiceSide() {
+    if (ok()) CloseHandle(handle_);
+  }
+  bool ok() const { return handle_ != INVALID_HANDLE_VALUE; }
+  void StartNext() {
+    buffer_.assign(VPORT_BRIDGE_HEADER_SIZE + 65536, 0);
+    overlapped_ = OVERLAPPED{};
+    overlapped_.hEvent = event_;
+    DeviceIoControl(handle_, VPORT_BRIDGE_NEXT, nullptr, 0, buffer_.data(),
+                    static_cast<DWORD>(buffer_.size()), nullptr, &overlapped_);
+  }
+  // The request NEXT brought, with a write's bytes; kind 0 when none came in time.
+  std::pair<VportBridgeRequest, Bytes> FinishNext() {
+    DWORD got = 0;
+    VportBridgeRequest request{};
+    if (WaitForSingleObject(event_, kWaitMs) != WAIT_OBJECT_0 ||
+        !GetOverlappedResult(handle_, &overlapped_, &got, FALSE) ||
+        !VportReadBridgeRequest(buffer_.data(), got, &request))
+      return {};
+    Bytes data;
+    if (request.kind == VPORT_BRIDGE_WRITE)
+      data.assign(buffer_.begin() + VPORT_BRIDGE_HEADER_SIZE,
+                  buffer_.begin() + VPORT_BRIDGE_HEADER_SIZE + request.length);
+    return {request, data};
+  }
+  std::pair<VportBridgeRequest, Bytes> Next() {
+    StartNext();
+    return FinishNext();
+  }
+  // Answers a read; the platform's error when the driver refused the answer.
+  DWORD Answer(uint32_t id, const std::string& bytes) {
+    Bytes answer(VPORT_ANSWER_HEADER_SIZE + bytes.size());
+    VportWriteBridgeAnswer(id, 0, static_cast<uint32_t>(bytes.size()), answer.data(), answer.size());
+    std::copy(bytes.begin(), bytes.end(), answer.begin() + VPORT_ANSWER_HEADER_SIZE);
+    auto done = Control(handle_, VPORT_BRIDGE_COMPLETE, answer, 0);
+    return done.ok ? 0 : done.error;
+  }
+
+ private:
+  HANDLE handle_;
+  HANDLE event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  OVERLAPPED overlapped_{};
+  Bytes buffer_;
+};
+
+// One overlapped read or write of a terminal program.
+struct ProgramIo {
+  OVERLAPPED overlapped{};
+  std::string buffer;
+  explicit ProgramIo(std::string bytes) : buffer(std::move(bytes)) {
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  }
+  ~ProgramIo() { CloseHandle(overlapped.hEvent); }
+  // Bytes moved, or the platform's error as a negative number.
+  long Result(HANDLE port) {
+    DWORD moved = 0;
+    if (WaitForSingleObject(overlapped.hEvent, kWaitMs) != WAIT_OBJECT_0) return -1;
+    if (!GetOverlappedResult(port, &overlapped, &moved, FALSE)) return -static_cast<long>(GetLastError());
+    return static_cast<long>(moved);
+  }
+};
+
+// What a terminal program writes reaches the data service whole, in order and
+// in pieces no larger than the service's buffer; its reads wait for the
+// service's answer, carry the time-outs it set, and can be cancelled; closing
+// the port tells the service. Without a service the program hears so at once.
+TEST_F(VirtualPortUnderWine, BridgeCarriesTheProgramsBytesToTheService) {
+  HANDLE port = CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
+  handles_.push_back(port);
+  auto comOf = Control(port, VPORT_IOCTL_GET_DOS_NAME, {}, VPORT_DOS_NAME_REPLY_SIZE);
+  ASSERT_TRUE(comOf.ok);
+  const uint32_t com = static_cast<uint32_t>(atoi(reinterpret_cast<const char*>(comOf.output.data()) + 3));
+
+  ProgramIo early("x");
+  DWORD refusal = WriteFile(port, early.buffer.data(), 1, nullptr, &early.overlapped) ? 0 : GetLastError();
+  if (refusal == ERROR_IO_PENDING) refusal = static_cast<DWORD>(-early.Result(port));
+  EXPECT_EQ(refusal, DWORD{ERROR_DEVICE_NOT_CONNECTED}) << "no service carries the bytes";
+
+  ServiceSide service;
+  ASSERT_TRUE(service.ok()) << GetLastError();
+  service.StartNext();  // waiting before the write comes
+  ProgramIo hello("hello");
+  WriteFile(port, hello.buffer.data(), 5, nullptr, &hello.overlapped);
+  auto [write, bytes] = service.FinishNext();
+  EXPECT_EQ(write.kind, VPORT_BRIDGE_WRITE);
+  EXPECT_EQ(write.comNumber, com);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "hello");
+  EXPECT_EQ(hello.Result(port), 5);
+
+  std::string big(100000, 0);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 251);
+  ProgramIo large(big);
+  WriteFile(port, large.buffer.data(), static_cast<DWORD>(big.size()), nullptr, &large.overlapped);
+  std::string arrived;
+  for (int piece = 0; piece < 3 && arrived.size() < big.size(); ++piece) {
+    auto [request, data] = service.Next();
+    ASSERT_EQ(request.kind, VPORT_BRIDGE_WRITE);
+    EXPECT_LE(data.size(), 65536u);
+    arrived.append(data.begin(), data.end());
+  }
+  EXPECT_TRUE(arrived == big) << arrived.size() << " bytes arrived";
+  EXPECT_EQ(large.Result(port), 100000);
+
+  COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 7, 500};
+  ASSERT_TRUE(SetCommTimeouts(port, &timeouts)) << GetLastError();
+  ProgramIo read(std::string(10, 0));
+  ReadFile(port, read.buffer.data(), 10, nullptr, &read.overlapped);
+  auto [asked, none] = service.Next();
+  EXPECT_EQ(asked.kind, VPORT_BRIDGE_READ);
+  EXPECT_EQ(asked.length, 10u);
+  EXPECT_EQ(asked.timeouts[0], MAXDWORD);
+  EXPECT_EQ(asked.timeouts[4], 500u);
+  EXPECT_EQ(service.Answer(asked.id, "world!"), 0u);
+  EXPECT_EQ(read.Result(port), 6);
+  EXPECT_EQ(read.buffer.substr(0, 6), "world!");
+
+  ProgramIo cancelled(std::string(4, 0));
+  ReadFile(port, cancelled.buffer.data(), 4, nullptr, &cancelled.overlapped);
+  auto [handed, nothing] = service.Next();
+  ASSERT_EQ(handed.kind, VPORT_BRIDGE_READ);
+  EXPECT_TRUE(CancelIo(port)) << GetLastError();
+  EXPECT_EQ(cancelled.Result(port), -long{ERROR_OPERATION_ABORTED});
+  EXPECT_EQ(service.Answer(handed.id, "late"), DWORD{ERROR_NOT_FOUND})
+      << "the service keeps bytes no read took";
+
+  CloseHandle(port);
+  handles_.clear();
+  auto [closed, empty] = service.Next();
+  EXPECT_EQ(closed.kind, VPORT_BRIDGE_CLOSE);
+  EXPECT_EQ(closed.comNumber, com);
 }
 
 // Wine hands out a second handle before the driver can refuse the open; the

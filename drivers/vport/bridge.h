@@ -1,0 +1,31 @@
+/* The port driver's side of the bridge to the user-mode data service (see
+ * bridge_records.h for what crosses it). Kernel code: the ports call these
+ * from their dispatch routines. */
+#ifndef VPORT_BRIDGE_H
+#define VPORT_BRIDGE_H
+
+#include <ntddk.h>
+
+/* Makes the bridge device and its DOS name; removes them again. */
+NTSTATUS BridgeStart(PDRIVER_OBJECT driver);
+void BridgeStop(void);
+
+/* Nonzero for the bridge device: its requests go to BridgeDispatch. */
+BOOLEAN BridgeIsDevice(PDEVICE_OBJECT device);
+NTSTATUS BridgeDispatch(PDEVICE_OBJECT device, PIRP irp);
+
+/* Hands a port's read or write to the service, or holds it until the service
+ * asks; completes it at once when no service is there. `timeouts` are the
+ * port's five time-outs as the program set them. Returns what the dispatch
+ * routine returns. */
+NTSTATUS BridgeForward(PIRP irp, ULONG comNumber, ULONG kind, const ULONG* timeouts);
+
+/* Tells the service a program opened or closed the port. */
+void BridgeNotify(ULONG kind, ULONG comNumber);
+
+/* Ends every request of `file` (a program closed the port) or of the port
+ * `comNumber` (the port goes away) with `status`. */
+void BridgeDropFile(PFILE_OBJECT file, NTSTATUS status);
+void BridgeDropPort(ULONG comNumber, NTSTATUS status);
+
+#endif

@@ -1,0 +1,78 @@
+/* The bridge between the port driver and the user-mode data service: the
+ * driver hands each port's requests (what a terminal program writes, each read
+ * it waits on, opens and closes) to the service, and the service completes the
+ * reads with the bytes the device server sent. Byte layouts read and written
+ * field by field; plain C with no platform header, so the driver, the service
+ * and the native tests build the same code. */
+#ifndef VPORT_BRIDGE_RECORDS_H
+#define VPORT_BRIDGE_RECORDS_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The bridge device the service opens, \\.\QnVportBridge. */
+#define VPORT_BRIDGE_DOS_NAME "\\\\.\\QnVportBridge"
+
+/* Control codes on the bridge device: device type 0x22, any access, buffered. */
+#define VPORT_BRIDGE_NEXT 0x222400u     /* function 0x900: wait for the next request */
+#define VPORT_BRIDGE_COMPLETE 0x222404u /* function 0x901: answer a read */
+
+/* Kinds of request the driver hands over. */
+#define VPORT_BRIDGE_WRITE 1u /* bytes a program wrote; done once handed over */
+#define VPORT_BRIDGE_READ 2u  /* a read waiting for up to `length` bytes, with its time-outs */
+#define VPORT_BRIDGE_OPEN 3u  /* a program opened the port */
+#define VPORT_BRIDGE_CLOSE 4u /* the program closed it; reads of it are gone */
+
+/* The header of a handed-over request; a write's bytes follow it. */
+#define VPORT_BRIDGE_ID_OFS 0        /* 32-bit: names a read in its answer */
+#define VPORT_BRIDGE_KIND_OFS 4      /* 32-bit */
+#define VPORT_BRIDGE_COM_OFS 8       /* 32-bit: the port's COM number */
+#define VPORT_BRIDGE_LENGTH_OFS 12   /* 32-bit: bytes that follow, or bytes a read wants */
+#define VPORT_BRIDGE_TIMEOUTS_OFS 16 /* five 32-bit read/write time-outs, as the program set them */
+#define VPORT_BRIDGE_HEADER_SIZE 40
+
+/* The answer to a read: header, then the bytes. */
+#define VPORT_ANSWER_ID_OFS 0
+#define VPORT_ANSWER_STATUS_OFS 4 /* 32-bit: 0 done, else the platform status to end it with */
+#define VPORT_ANSWER_LENGTH_OFS 8
+#define VPORT_ANSWER_HEADER_SIZE 16
+
+typedef struct VportBridgeRequest {
+  uint32_t id;
+  uint32_t kind;
+  uint32_t comNumber;
+  uint32_t length;
+  uint32_t timeouts[5];
+} VportBridgeRequest;
+
+typedef struct VportBridgeAnswer {
+  uint32_t id;
+  uint32_t status;
+  uint32_t length;
+  const uint8_t* data; /* `length` bytes inside the buffer it was read from */
+} VportBridgeAnswer;
+
+/* Writes a request header; returns VPORT_BRIDGE_HEADER_SIZE, or 0 when it does not fit. */
+size_t VportWriteBridgeRequest(const VportBridgeRequest* request, uint8_t* out, size_t capacity);
+
+/* Reads a request header; 0 when `length` is short of a header or of the
+ * bytes it announces for a write. */
+int VportReadBridgeRequest(const uint8_t* in, size_t length, VportBridgeRequest* out);
+
+/* Writes an answer header (the caller puts the bytes after it); returns
+ * VPORT_ANSWER_HEADER_SIZE, or 0 when it does not fit. */
+size_t VportWriteBridgeAnswer(uint32_t id, uint32_t status, uint32_t dataLength, uint8_t* out,
+                              size_t capacity);
+
+/* Reads an answer; 0 when `length` is short of the header or of the bytes it announces. */
+int VportReadBridgeAnswer(const uint8_t* in, size_t length, VportBridgeAnswer* out);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,44 @@
+// What crosses the bridge between the port driver and the data service.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "bridge_records.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+TEST(BridgeRecords, RequestsAndAnswersReadBackAsWrittenAndRefuseShortBuffers) {
+  VportBridgeRequest request{7, VPORT_BRIDGE_WRITE, 3, 4, {0xFFFFFFFF, 1, 2, 3, 0x01020304}};
+  Bytes buffer(VPORT_BRIDGE_HEADER_SIZE + 4, 0xEE);
+  ASSERT_EQ(VportWriteBridgeRequest(&request, buffer.data(), buffer.size()),
+            size_t{VPORT_BRIDGE_HEADER_SIZE});
+  EXPECT_EQ(Bytes(buffer.begin() + 36, buffer.begin() + 44), (Bytes{0, 0, 0, 0, 0xEE, 0xEE, 0xEE, 0xEE}))
+      << "reserved bytes zeroed, the write's bytes left to the caller";
+  EXPECT_EQ(Bytes(buffer.begin() + 32, buffer.begin() + 36), (Bytes{4, 3, 2, 1})) << "little-endian";
+  VportBridgeRequest back{};
+  ASSERT_TRUE(VportReadBridgeRequest(buffer.data(), buffer.size(), &back));
+  EXPECT_EQ(back.id, 7u);
+  EXPECT_EQ(back.comNumber, 3u);
+  EXPECT_EQ(back.timeouts[0], 0xFFFFFFFFu);
+  EXPECT_FALSE(VportReadBridgeRequest(buffer.data(), buffer.size() - 1, &back)) << "a write cut short";
+  request.kind = VPORT_BRIDGE_READ;
+  request.length = 4096;  // a read's length is what it wants, not what follows
+  VportWriteBridgeRequest(&request, buffer.data(), buffer.size());
+  EXPECT_TRUE(VportReadBridgeRequest(buffer.data(), VPORT_BRIDGE_HEADER_SIZE, &back));
+  EXPECT_EQ(VportWriteBridgeRequest(&request, buffer.data(), VPORT_BRIDGE_HEADER_SIZE - 1), 0u);
+
+  Bytes answer(VPORT_ANSWER_HEADER_SIZE + 3, 'x');
+  ASSERT_EQ(VportWriteBridgeAnswer(9, 0, 3, answer.data(), answer.size()), size_t{VPORT_ANSWER_HEADER_SIZE});
+  VportBridgeAnswer read{};
+  ASSERT_TRUE(VportReadBridgeAnswer(answer.data(), answer.size(), &read));
+  EXPECT_EQ(read.id, 9u);
+  EXPECT_EQ(read.length, 3u);
+  EXPECT_EQ(read.data, answer.data() + VPORT_ANSWER_HEADER_SIZE);
+  EXPECT_FALSE(VportReadBridgeAnswer(answer.data(), answer.size() - 1, &read))
+      << "announces more than it holds";
+  EXPECT_FALSE(VportReadBridgeAnswer(answer.data(), VPORT_ANSWER_HEADER_SIZE - 1, &read));
+}
+
+}  // namespace
