@@ -111,9 +111,10 @@ TEST(DataportFraming, WritesFollowTheLinkState) {
 
 // ---- the connection's state machine ---------------------------------------------------------
 
-enum class Event { Open, Close, Connected, Failed, Tick };
-
 TEST(DataportLink, ATimelineOfEvents) {
+  using Event = unsigned (*)(VportLink*, uint64_t);
+  const Event Open = VportLinkOpen, Close = VportLinkClose, Connected = VportLinkConnected,
+              Failed = VportLinkFailed, Tick = VportLinkTick;
   struct Step {
     uint64_t at;
     Event event;
@@ -122,50 +123,33 @@ TEST(DataportLink, ATimelineOfEvents) {
     uint64_t due;
   };
   const Step steps[] = {
-      {0, Event::Open, VPORT_LINK_DO_CONNECT, "Connecting", 5000},
-      {100, Event::Failed, VPORT_LINK_DO_CLOSE, "Reconnecting", 600},
-      {599, Event::Tick, VPORT_LINK_DO_NOTHING, "Reconnecting", 600},
-      {600, Event::Tick, VPORT_LINK_DO_CONNECT, "Connecting", 5600},
-      {600, Event::Open, VPORT_LINK_DO_NOTHING, "Connecting", 5600},
+      {0, Open, VPORT_LINK_DO_CONNECT, "Connecting", 5000},
+      {100, Failed, VPORT_LINK_DO_CLOSE, "Reconnecting", 600},
+      {599, Tick, VPORT_LINK_DO_NOTHING, "Reconnecting", 600},
+      {600, Tick, VPORT_LINK_DO_CONNECT, "Connecting", 5600},
+      {600, Open, VPORT_LINK_DO_NOTHING, "Connecting", 5600},
       // No answer at all: the attempt is given up, the next wait doubled.
-      {5600, Event::Tick, VPORT_LINK_DO_CLOSE, "Reconnecting", 6600},
-      {6600, Event::Tick, VPORT_LINK_DO_CONNECT, "Connecting", 11600},
-      {6700, Event::Connected, VPORT_LINK_DO_NOTHING, "Connected", kNever},
+      {5600, Tick, VPORT_LINK_DO_CLOSE, "Reconnecting", 6600},
+      {6600, Tick, VPORT_LINK_DO_CONNECT, "Connecting", 11600},
+      {6700, Connected, VPORT_LINK_DO_NOTHING, "Connected", kNever},
       // Dropped after 100 ms: the waits keep growing.
-      {6800, Event::Failed, VPORT_LINK_DO_CLOSE, "Reconnecting", 8800},
-      {8800, Event::Tick, VPORT_LINK_DO_CONNECT, "Connecting", 13800},
-      {8900, Event::Connected, VPORT_LINK_DO_NOTHING, "Connected", kNever},
+      {6800, Failed, VPORT_LINK_DO_CLOSE, "Reconnecting", 8800},
+      {8800, Tick, VPORT_LINK_DO_CONNECT, "Connecting", 13800},
+      {8900, Connected, VPORT_LINK_DO_NOTHING, "Connected", kNever},
       // Held for 10 s: a good connection, so the waits start again from the first.
-      {18900, Event::Failed, VPORT_LINK_DO_CLOSE, "Reconnecting", 19400},
+      {18900, Failed, VPORT_LINK_DO_CLOSE, "Reconnecting", 19400},
       // A lost link has no socket to close.
-      {19000, Event::Close, VPORT_LINK_DO_NOTHING, "Idle", kNever},
-      {19001, Event::Connected, VPORT_LINK_DO_NOTHING, "Idle", kNever},
-      {19002, Event::Tick, VPORT_LINK_DO_NOTHING, "Idle", kNever},
-      {19003, Event::Open, VPORT_LINK_DO_CONNECT, "Connecting", 24003},
-      {19004, Event::Close, VPORT_LINK_DO_CLOSE, "Idle", kNever},
+      {19000, Close, VPORT_LINK_DO_NOTHING, "Idle", kNever},
+      {19001, Connected, VPORT_LINK_DO_NOTHING, "Idle", kNever},
+      {19002, Tick, VPORT_LINK_DO_NOTHING, "Idle", kNever},
+      {19003, Open, VPORT_LINK_DO_CONNECT, "Connecting", 24003},
+      {19004, Close, VPORT_LINK_DO_CLOSE, "Idle", kNever},
   };
   VportLink link;
   VportLinkInit(&link);
   for (const Step& s : steps) {
-    SCOPED_TRACE(testing::Message() << "at " << s.at << " ms, event " << static_cast<int>(s.event));
-    unsigned action = 0;
-    switch (s.event) {
-      case Event::Open:
-        action = VportLinkOpen(&link, s.at);
-        break;
-      case Event::Close:
-        action = VportLinkClose(&link, s.at);
-        break;
-      case Event::Connected:
-        action = VportLinkConnected(&link, s.at);
-        break;
-      case Event::Failed:
-        action = VportLinkFailed(&link, s.at);
-        break;
-      case Event::Tick:
-        action = VportLinkTick(&link, s.at);
-        break;
-    }
+    SCOPED_TRACE(testing::Message() << "step at " << s.at << " ms");
+    const unsigned action = s.event(&link, s.at);
     EXPECT_EQ(action, s.action);
     EXPECT_STREQ(VportLinkStateText(link.state), s.text);
     EXPECT_EQ(VportLinkNextDue(&link), s.due);
