@@ -315,6 +315,12 @@ bool ParseConfig(const std::string& text, SimulatorConfig& config, std::string& 
     const json devices = root.contains("devices") ? root.at("devices") : json::array();
     for (std::size_t i = 0; i < devices.size(); ++i)
       parsed.devices.push_back(ParseDevice(devices[i], "device " + std::to_string(i + 1)));
+    // Two ports on one side channel would take each other's socket file.
+    std::set<std::string> channels;
+    for (const auto& d : parsed.devices)
+      for (const auto& line : d.serialLines)
+        if (!line.sideChannel.empty() && !channels.insert(line.sideChannel).second)
+          throw ConfigError("configuration: side channel \"" + line.sideChannel + "\" is named twice");
     if (site) {
       // A generated device never shares a MAC or an address with a listed one.
       std::set<MacAddress> macs;

@@ -99,18 +99,26 @@ bool SerialLine::OpenSideChannel(std::string& error) {
             " characters";
     return false;
   }
-  // A socket file left by an earlier run is replaced; anything else is kept.
+  a.sun_family = AF_UNIX;
+  std::memcpy(a.sun_path, path.c_str(), path.size() + 1);
+  // A socket file left by an earlier run is replaced; one that still answers,
+  // or anything else, is kept.
   struct stat st {};
   if (::lstat(path.c_str(), &st) == 0) {
     if (!S_ISSOCK(st.st_mode)) {
       error = "side channel path \"" + path + "\" exists and is not a socket";
       return false;
     }
+    const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool live = probe >= 0 && ::connect(probe, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    if (probe >= 0) ::close(probe);
+    if (live) {
+      error = "side channel \"" + path + "\" is in use by another program";
+      return false;
+    }
     ::unlink(path.c_str());
   }
   m_sideListener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  a.sun_family = AF_UNIX;
-  std::memcpy(a.sun_path, path.c_str(), path.size() + 1);
   if (m_sideListener < 0 || ::bind(m_sideListener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
       ::listen(m_sideListener, 2) != 0) {
     error = "side channel \"" + path + "\": " + std::strerror(errno);
