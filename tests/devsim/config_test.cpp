@@ -33,7 +33,8 @@ TEST(Config, FaultsAndTimings) {
   std::string error;
   ASSERT_TRUE(ParseConfig(R"({"devices":[{"mac":"02-00-5E-01-A2-0F","address":"198.51.100.9",
       "faults":{"wrongMagic":true,"oversizeReply":300,"replyDelayMs":40,"dropDataBlocks":[2,5]},
-      "timings":{"restartMs":10},"ports":[{"state":"unknown"}]}]})",
+      "timings":{"restartMs":10},
+      "ports":[{"state":"unknown"},{"echo":false,"sideChannel":"/tmp/p2.sock"}]}]})",
                           config, error))
       << error;
   const auto& d = config.devices[0];
@@ -42,6 +43,9 @@ TEST(Config, FaultsAndTimings) {
   EXPECT_EQ(d.faults.dropDataBlocks, (std::set<int>{2, 5}));
   EXPECT_EQ(d.timings.restartMs, 10);
   EXPECT_EQ(d.record.ports[0].state, 2);
+  EXPECT_TRUE(d.serialLines[0].echo) << "a line has its echo plug unless told otherwise";
+  EXPECT_FALSE(d.serialLines[1].echo);
+  EXPECT_EQ(d.serialLines[1].sideChannel, "/tmp/p2.sock");
 }
 
 // A generated site: MACs and addresses count up from the first ones (skipping
@@ -146,6 +150,10 @@ INSTANTIATE_TEST_SUITE_P(
             "PortOutOfRange",
             R"({"devices":[{"mac":"02-00-5E-01-A2-0F","address":"1.2.3.4","ports":[{"dataPort":70000}]}]})",
             "port 1: \"dataPort\" must lie between 0 and 65535"},
+        BadConfig{"SideChannelTwice",
+                  R"({"devices":[{"mac":"02-00-5E-01-A2-0F","address":"1.2.3.4",
+                      "ports":[{"sideChannel":"/tmp/s"},{"sideChannel":"/tmp/s"}]}]})",
+                  "side channel \"/tmp/s\" is named twice"},
         BadConfig{"WrongType",
                   R"({"devices":[{"mac":"02-00-5E-01-A2-0F","address":"1.2.3.4","dhcp":"yes"}]})",
                   "\"dhcp\" has the wrong type"},

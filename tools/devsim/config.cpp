@@ -76,7 +76,7 @@ std::uint8_t ParseState(const json& port, const std::string& where) {
 PortSettings ParsePort(const json& p, const std::string& where) {
   CheckKeys(p,
             {"mode", "tcp", "udp", "dataPort", "destIp", "destPort", "baudCode", "dataBitsCode", "parityCode",
-             "flowCode", "stopBitsCode", "state", "txTimerMs", "rs485"},
+             "flowCode", "stopBitsCode", "state", "txTimerMs", "rs485", "echo", "sideChannel"},
             where);
   PortSettings s;
   const std::string mode = Get<std::string>(p, "mode", "server", where);
@@ -184,8 +184,12 @@ DeviceConfig ParseDevice(const json& d, const std::string& where) {
   if (!ports.is_array() || ports.empty() || ports.size() > 2)
     throw ConfigError(where + ": \"ports\" lists 1 or 2 ports");
   r.portCount = static_cast<int>(ports.size());
-  for (std::size_t i = 0; i < ports.size(); ++i)
-    r.ports[i] = ParsePort(ports[i], where + ", port " + std::to_string(i + 1));
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    const std::string here = where + ", port " + std::to_string(i + 1);
+    r.ports[i] = ParsePort(ports[i], here);
+    c.serialLines[i].echo = Get<bool>(ports[i], "echo", true, here);
+    c.serialLines[i].sideChannel = Get<std::string>(ports[i], "sideChannel", "", here);
+  }
   if (d.contains("timings")) c.timings = ParseTimings(d.at("timings"), where + ", timings");
   if (d.contains("faults")) c.faults = ParseFaults(d.at("faults"), where + ", faults");
   return c;
@@ -311,6 +315,12 @@ bool ParseConfig(const std::string& text, SimulatorConfig& config, std::string& 
     const json devices = root.contains("devices") ? root.at("devices") : json::array();
     for (std::size_t i = 0; i < devices.size(); ++i)
       parsed.devices.push_back(ParseDevice(devices[i], "device " + std::to_string(i + 1)));
+    // Two ports on one side channel would take each other's socket file.
+    std::set<std::string> channels;
+    for (const auto& d : parsed.devices)
+      for (const auto& line : d.serialLines)
+        if (!line.sideChannel.empty() && !channels.insert(line.sideChannel).second)
+          throw ConfigError("configuration: side channel \"" + line.sideChannel + "\" is named twice");
     if (site) {
       // A generated device never shares a MAC or an address with a listed one.
       std::set<MacAddress> macs;
@@ -371,7 +381,13 @@ const char* ConfigHelp() {
         "dataPort": 4001, "destIp": "0.0.0.0", "destPort": 0,
         "baudCode": 1, "dataBitsCode": 3, "parityCode": 2, "flowCode": 2, "stopBitsCode": 0,
         "state": "idle" | "connected" | "unknown" | 0..255,
-        "txTimerMs": 0, "rs485": false } ],
+        "txTimerMs": 0, "rs485": false,
+        "echo": true,                              a server-mode port listens on its data
+                                                   port (TCP and/or UDP) and sends back
+                                                   what it receives; false: only the
+        "sideChannel": "/tmp/dev-a-1.sock" } ],    side channel answers: a unix socket
+                                                   where a client writes what the serial
+                                                   device sends and reads what it got
       "timings": { "restartMs": 3000, "bootLoaderDelayMs": 500, "bootpRetryMs": 2000,
                    "bootpTries": 5, "tftpTimeoutMs": 2000, "tftpTries": 5 },
       "faults": { "noAnswer": false, "wrongMagic": false, "oversizeReply": 0,

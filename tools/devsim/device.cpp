@@ -198,6 +198,7 @@ void Device::Restore() {
 
 void Device::StartRestart(std::uint64_t now, const char* why) {
   m_phase = Phase::Restarting;
+  ++m_runs;
   m_restartEnd = now + static_cast<std::uint64_t>(m_config.timings.restartMs);
   Note(std::string("restarting (") + why + ")");
 }
@@ -209,6 +210,7 @@ void Device::FinishRestart() {
 
 void Device::EnterBootLoader(std::uint64_t now) {
   m_phase = Phase::BootLoader;
+  ++m_runs;
   m_bootLoaderStarted = false;
   m_bootLoaderStart = now + static_cast<std::uint64_t>(m_config.timings.bootLoaderDelayMs);
   BootLoaderSettings s;

@@ -4,6 +4,7 @@
 // driven the same way from the simulator's sockets and from tests.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -51,6 +52,18 @@ struct BootNetwork {
   unsigned tftpServerPort = tftp::kServerPort;
 };
 
+// What sits on a serial port's line. With `echo` the line is looped back: bytes
+// the device receives on its data port go back to their sender unchanged. The
+// side channel, a unix stream socket at `sideChannel`, plays the serial device:
+// what a client writes to it the device sends to its network peer, and it reads
+// every byte the device received. A unix socket because the filesystem is
+// shared across network namespaces: a check outside the devices' namespace
+// reaches it as well as a test in the same process.
+struct SerialLineConfig {
+  bool echo = true;
+  std::string sideChannel;  // socket path; empty: no side channel
+};
+
 struct DeviceConfig {
   corvane::protocol::DeviceRecord record;  // the state it starts with (and restores)
   std::string address;                     // dotted; empty: the record's dynamic IP
@@ -60,6 +73,7 @@ struct DeviceConfig {
   Faults faults;
   DeviceTimings timings;
   BootNetwork bootNetwork;
+  std::array<SerialLineConfig, 2> serialLines;  // by serial port
 };
 
 // Which listener a management datagram came through.
@@ -97,6 +111,9 @@ class Device {
   Bytes Reply(std::uint8_t code) const;
 
   Phase phase() const { return m_phase; }
+  // Counts restarts and entries into the boot loader: a connection made before
+  // a change of this number belongs to a run of the device that has ended.
+  int runs() const { return m_runs; }
   const corvane::protocol::DeviceRecord& record() const { return m_record; }
   corvane::protocol::DeviceRecord& record() { return m_record; }
   const std::string& address() const { return m_address; }
@@ -131,6 +148,7 @@ class Device {
   std::string m_address;
   std::string m_version;
   Phase m_phase = Phase::Running;
+  int m_runs = 0;
   std::uint64_t m_restartEnd = 0;
   std::optional<std::string> m_pendingAddress;
   std::optional<BootLoaderClient> m_bootLoader;

@@ -20,7 +20,10 @@ void PrintUsage(std::FILE* to) {
                "Simulates the device servers listed in FILE: each answers searches by broadcast (UDP 25122)\n"
                "and multicast (group from FILE, UDP 25123), and unicast requests at its own address (UDP\n"
                "25124): search and status query, set, restore, reboot and upgrade with a BOOTP/TFTP boot\n"
-               "loader. Every datagram and state change is printed; --quiet prints only errors.\n"
+               "loader. Each serial port in server mode listens on its data port (TCP and/or UDP) and\n"
+               "plays its serial line: echo, and a side channel (a unix socket) for what the serial\n"
+               "device sends and receives. Every datagram, data chunk and state change is printed;\n"
+               "--quiet prints only errors.\n"
                "Runs until interrupted. Exit status: 0 after an interrupt, 1 when a device cannot start,\n"
                "2 for a bad command line or configuration.\n\n%s",
                devsim::ConfigHelp());
@@ -60,6 +63,7 @@ int main(int argc, char** argv) {
   devsim::SimulatorOptions options;
   options.multicastGroup = config.multicastGroup;
   options.keepLog = false;
+  options.serveData = true;
   options.onLog = [quiet](const devsim::LogEntry& e) {
     const bool problem =
         e.text.find("cannot") != std::string::npos || e.text.find("failed") != std::string::npos;

@@ -1,6 +1,8 @@
 // The simulator's sockets, polling loop, delayed replies and log.
 #include "devsim/simulator.h"
 
+#include "devsim/serial_line.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -35,11 +37,6 @@ sockaddr_in MakeAddress(const std::string& dotted, unsigned port) {
 }
 
 std::atomic<SendGuard> g_sendGuard{nullptr};
-
-bool SendAllowed(int fd, std::uint32_t destination) {
-  const SendGuard guard = g_sendGuard.load();
-  return guard == nullptr || guard(fd, destination);
-}
 
 constexpr const char* kOwnNetns = "/proc/thread-self/ns/net";
 
@@ -79,20 +76,29 @@ void SetSendGuard(SendGuard guard) {
   g_sendGuard.store(guard);
 }
 
-int Simulator::OpenUdp(const std::string& address, unsigned port, bool shared, bool broadcast,
-                       std::string& error) {
-  if (m_netnsFd < 0 || CurrentNetns() == m_netnsInode)
-    return OpenUdpHere(address, port, shared, broadcast, error);
+bool SendAllowed(int fd, std::uint32_t destination) {
+  const SendGuard guard = g_sendGuard.load();
+  return guard == nullptr || guard(fd, destination);
+}
+
+int Simulator::InOwnNamespace(const std::function<int()>& open, std::string& error) {
+  if (m_netnsFd < 0 || CurrentNetns() == m_netnsInode) return open();
   const int back = ::open(kOwnNetns, O_RDONLY | O_CLOEXEC);
   if (back < 0 || ::setns(m_netnsFd, CLONE_NEWNET) != 0) {
     if (back >= 0) ::close(back);
     error = std::string("cannot enter the simulator's network namespace: ") + std::strerror(errno);
+    errno = EPERM;
     return -1;
   }
-  const int fd = OpenUdpHere(address, port, shared, broadcast, error);
+  const int fd = open();
   ::setns(back, CLONE_NEWNET);
   ::close(back);
   return fd;
+}
+
+int Simulator::OpenUdp(const std::string& address, unsigned port, bool shared, bool broadcast,
+                       std::string& error) {
+  return InOwnNamespace([&] { return OpenUdpHere(address, port, shared, broadcast, error); }, error);
 }
 
 namespace {
@@ -129,7 +135,9 @@ struct Simulator::Slot {
   explicit Slot(const DeviceConfig& config) : device(config) {}
   Device device;
   Sockets sockets;
-  std::vector<Outgoing> pending;  // delayed replies
+  std::vector<Outgoing> pending;                   // delayed replies
+  std::vector<std::unique_ptr<SerialLine>> lines;  // with serveData: one per serial port
+  int linesRun = -1;                               // the device's run the listeners belong to
 };
 
 Simulator::Simulator(SimulatorOptions options) : m_options(std::move(options)) {
@@ -213,8 +221,57 @@ bool Simulator::AddDevice(const DeviceConfig& config, std::string* error) {
   }
   Record(slot->device.name(),
          "listening at " + slot->device.address() + ":" + std::to_string(BoundPort(slot->sockets.unicast)));
+  if (!OpenSerialLines(*slot, why)) {
+    Record(slot->device.name(), "cannot start: " + why);
+    CloseSockets(*slot);
+    if (error) *error = why;
+    return false;
+  }
+  SyncSerialLines(*slot);
   m_devices.push_back(std::move(slot));
   return true;
+}
+
+bool Simulator::OpenSerialLines(Slot& slot, std::string& error) {
+  if (!m_options.serveData) return true;
+  Slot* owner = &slot;
+  for (int i = 0; i < slot.device.record().portCount; ++i) {
+    const auto index = static_cast<std::size_t>(i);
+    auto log = [this, owner](const std::string& text) { Record(owner->device.name(), text); };
+    // The record's state byte follows the TCP peer, as a device's reply shows it.
+    auto connected = [owner, index](bool on) {
+      owner->device.record().ports[index].state =
+          on ? corvane::protocol::kStateConnected : corvane::protocol::kStateIdle;
+    };
+    auto line = std::make_unique<SerialLine>(i + 1, slot.device.config().serialLines[index], log, connected);
+    if (!line->OpenSideChannel(error)) return false;
+    slot.lines.push_back(std::move(line));
+  }
+  return true;
+}
+
+// The data listeners belong to one run of the device: a restart, a reboot or the
+// boot loader closes them with every connection, and the next run opens them
+// again at the address and data ports it has then.
+void Simulator::SyncSerialLines(Slot& slot) {
+  const Device& device = slot.device;
+  const bool running = device.phase() == Phase::Running;
+  for (std::size_t i = 0; i < slot.lines.size(); ++i) {
+    SerialLine& line = *slot.lines[i];
+    if (line.listening() && (!running || slot.linesRun != device.runs()))
+      line.DropNetwork("device restarting");
+    if (line.listening() || !running) continue;
+    const corvane::protocol::PortSettings& port = device.record().ports[i];
+    if (port.client) continue;  // a client-mode port connects out; not played here
+    const unsigned number = m_options.freeDataPorts ? 0 : port.dataPort;
+    const auto make = [this](int type) {
+      std::string ignored;
+      return InOwnNamespace([type] { return ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0); },
+                            ignored);
+    };
+    line.Listen(make, DataListen{device.address(), number, number, port.tcp, port.udp});
+  }
+  slot.linesRun = device.runs();
 }
 
 int Simulator::DeviceCount() const {
@@ -374,6 +431,7 @@ int Simulator::Flush(Slot& slot, std::uint64_t now) {
 int Simulator::Poll(int maxWaitMs) {
   std::vector<pollfd> fds;
   std::vector<Slot*> owners;
+  std::vector<SerialLine*> lines;  // the serial line an entry belongs to, if any
   std::uint64_t due = std::numeric_limits<std::uint64_t>::max();
   {
     std::lock_guard lock(m_mutex);
@@ -383,6 +441,12 @@ int Simulator::Poll(int maxWaitMs) {
         if (fd < 0) continue;
         fds.push_back({fd, POLLIN, 0});
         owners.push_back(slot.get());
+      }
+      lines.resize(fds.size(), nullptr);
+      for (auto& line : slot->lines) {
+        line->AddPollFds(fds);
+        owners.resize(fds.size(), slot.get());
+        lines.resize(fds.size(), line.get());
       }
       due = std::min(due, slot->device.NextDue());
       for (const Outgoing& o : slot->pending) due = std::min(due, o.dueMs);
@@ -399,6 +463,11 @@ int Simulator::Poll(int maxWaitMs) {
   int handled = 0;
   const std::uint64_t after = Now();
   for (std::size_t i = 0; ready > 0 && i < fds.size(); ++i) {
+    if (lines[i] != nullptr && fds[i].revents != 0) {
+      lines[i]->Handle(fds[i]);
+      ++handled;
+      continue;
+    }
     if ((fds[i].revents & POLLIN) == 0) continue;
     // Drain the socket: a burst of requests is handled in one call.
     for (int k = 0; k < 1024 && HandleReadable(*owners[i], fds[i].fd, after) > 0; ++k) ++handled;
@@ -409,6 +478,7 @@ int Simulator::Poll(int maxWaitMs) {
     slot->pending.insert(slot->pending.end(), out.begin(), out.end());
     handled += Flush(*slot, after);
     CollectLog(*slot);
+    SyncSerialLines(*slot);
   }
   return handled;
 }
@@ -459,6 +529,15 @@ unsigned Simulator::UnicastPort(int index) const {
   std::lock_guard lock(m_mutex);
   if (index < 0 || index >= static_cast<int>(m_devices.size())) return 0;
   return BoundPort(m_devices[static_cast<std::size_t>(index)]->sockets.unicast);
+}
+
+unsigned Simulator::DataPort(int index, int serial, bool udp) const {
+  std::lock_guard lock(m_mutex);
+  if (index < 0 || index >= static_cast<int>(m_devices.size())) return 0;
+  const auto& lines = m_devices[static_cast<std::size_t>(index)]->lines;
+  if (serial < 0 || serial >= static_cast<int>(lines.size())) return 0;
+  const SerialLine& line = *lines[static_cast<std::size_t>(serial)];
+  return udp ? line.UdpPort() : line.TcpPort();
 }
 
 std::string Simulator::Address(int index) const {

@@ -46,6 +46,13 @@ struct SimulatorOptions {
   // Whether entries are also kept for Log() and LogContains(); a long-running
   // program that only prints them turns this off.
   bool keepLog = true;
+  // Whether each serial port in server mode plays its serial line on its data
+  // port (SerialLine): TCP and UDP as its settings say, at the device's
+  // address, closed while the device restarts. The devsim program turns it on.
+  bool serveData = false;
+  // With serveData: free ports instead of the records' data ports, so that
+  // loopback tests never collide; DataPort() tells which.
+  bool freeDataPorts = false;
 };
 
 // Asked before every datagram a simulator sends, with the socket and the
@@ -83,13 +90,19 @@ class Simulator {
   // read state).
   void WithDevice(int index, const std::function<void(Device&)>& f);
   unsigned UnicastPort(int index) const;
+  // The port serial port `serial` (0 or 1) of device `index` listens on for
+  // TCP or UDP data; 0 when it does not listen.
+  unsigned DataPort(int index, int serial, bool udp) const;
   std::string Address(int index) const;
 
  private:
   struct Sockets;
   struct Slot;
   std::uint64_t Now() const;
+  int InOwnNamespace(const std::function<int()>& open, std::string& error);
   int OpenUdp(const std::string& address, unsigned port, bool shared, bool broadcast, std::string& error);
+  bool OpenSerialLines(Slot& slot, std::string& error);
+  void SyncSerialLines(Slot& slot);
   bool OpenSockets(Slot& slot, std::string& error);
   void CloseSockets(Slot& slot);
   int HandleReadable(Slot& slot, int fd, std::uint64_t now);
