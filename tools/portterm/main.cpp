@@ -1,0 +1,207 @@
+// portterm: a terminal program of the project's own for COM ports.
+//
+//   portterm PORT [--baud N] [--timeout MS] [--send TEXT] [--read N]
+//                 [--echo BYTES] [--rtt COUNT]
+//
+// Opens PORT (COM3, or \\.\COM3) read/write, sets N 8N1 without flow control
+// and a read time-out of MS (a read returns what came, after waiting up to MS
+// for the first byte), then in this order: writes TEXT; reads N bytes and
+// prints them; writes BYTES bytes of a fixed pattern in 4 KiB blocks, reading
+// each block back through the far end's echo and comparing it byte for byte;
+// times COUNT one-byte round trips. Prints one line per step.
+// Exit status: 0 all done, 1 a step failed (said why), 2 a bad command line.
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kExitDone = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr size_t kEchoBlock = 4096;
+
+struct Options {
+  std::string port;
+  DWORD baud = 115200;
+  DWORD timeoutMs = 5000;
+  std::string send;
+  size_t read = 0;
+  size_t echo = 0;
+  size_t rtt = 0;
+};
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: portterm PORT [--baud N] [--timeout MS] [--send TEXT] [--read N] [--echo BYTES] "
+               "[--rtt COUNT]\n");
+  return kExitUsage;
+}
+
+bool ParseCount(const char* text, size_t& out) {
+  char* end = nullptr;
+  unsigned long long value = std::strtoull(text, &end, 10);
+  if (end == text || *end != 0 || value > (1ull << 31)) return false;
+  out = static_cast<size_t>(value);
+  return true;
+}
+
+bool ParseOptions(int argc, char** argv, Options& o) {
+  if (argc < 2 || argv[1][0] == '-') return false;
+  o.port = argv[1];
+  for (int i = 2; i < argc; i += 2) {
+    if (i + 1 >= argc) return false;
+    std::string name = argv[i];
+    size_t value = 0;
+    if (name == "--send") {
+      o.send = argv[i + 1];
+      continue;
+    }
+    if (!ParseCount(argv[i + 1], value)) return false;
+    if (name == "--baud" && value > 0)
+      o.baud = static_cast<DWORD>(value);
+    else if (name == "--timeout")
+      o.timeoutMs = static_cast<DWORD>(value);
+    else if (name == "--read")
+      o.read = value;
+    else if (name == "--echo")
+      o.echo = value;
+    else if (name == "--rtt")
+      o.rtt = value;
+    else
+      return false;
+  }
+  return true;
+}
+
+int Fail(const char* what) {
+  std::fprintf(stderr, "portterm: %s (error %lu)\n", what, GetLastError());
+  return kExitFailed;
+}
+
+bool Configure(HANDLE port, const Options& o) {
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  if (!GetCommState(port, &dcb)) return false;
+  dcb.BaudRate = o.baud;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  dcb.fBinary = TRUE;
+  dcb.fOutxCtsFlow = FALSE;
+  dcb.fOutxDsrFlow = FALSE;
+  dcb.fOutX = FALSE;
+  dcb.fInX = FALSE;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  if (!SetCommState(port, &dcb)) return false;
+  COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, o.timeoutMs, 0, o.timeoutMs};
+  return SetCommTimeouts(port, &timeouts) != FALSE;
+}
+
+bool WriteAll(HANDLE port, const char* data, size_t size) {
+  while (size > 0) {
+    DWORD written = 0;
+    if (!WriteFile(port, data, static_cast<DWORD>(size), &written, nullptr) || written == 0) return false;
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+// Reads until `size` bytes came or a read returned none (the time-out passed).
+size_t ReadUpTo(HANDLE port, char* data, size_t size) {
+  size_t got = 0;
+  while (got < size) {
+    DWORD n = 0;
+    if (!ReadFile(port, data + got, static_cast<DWORD>(size - got), &n, nullptr) || n == 0) break;
+    got += n;
+  }
+  return got;
+}
+
+char PatternByte(size_t i) {
+  return static_cast<char>(i * 7 + i / 251);
+}
+
+int Echo(HANDLE port, size_t total) {
+  auto start = std::chrono::steady_clock::now();
+  std::vector<char> sent(kEchoBlock), back(kEchoBlock);
+  for (size_t at = 0; at < total; at += kEchoBlock) {
+    size_t block = std::min(kEchoBlock, total - at);
+    for (size_t i = 0; i < block; ++i) sent[i] = PatternByte(at + i);
+    if (!WriteAll(port, sent.data(), block)) return Fail("echo: a write failed");
+    size_t got = ReadUpTo(port, back.data(), block);
+    if (got != block) {
+      std::fprintf(stderr, "portterm: echo: %zu of %zu bytes came back at offset %zu\n", got, block, at);
+      return kExitFailed;
+    }
+    auto differs = std::mismatch(sent.begin(), sent.begin() + block, back.begin());
+    if (differs.first != sent.begin() + block) {
+      std::fprintf(stderr, "portterm: echo: byte %zu differs\n", at + (differs.first - sent.begin()));
+      return kExitFailed;
+    }
+  }
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("echo: %zu bytes back byte for byte in %.3f s (%.0f KiB/s)\n", total, seconds,
+              seconds > 0 ? total / 1024.0 / seconds : 0.0);
+  return kExitDone;
+}
+
+int RoundTrips(HANDLE port, size_t count) {
+  std::vector<double> micros;
+  for (size_t i = 0; i < count; ++i) {
+    char out = PatternByte(i), in = 0;
+    auto start = std::chrono::steady_clock::now();
+    if (!WriteAll(port, &out, 1)) return Fail("round trip: a write failed");
+    if (ReadUpTo(port, &in, 1) != 1 || in != out) {
+      std::fprintf(stderr, "portterm: round trip %zu: no echo\n", i);
+      return kExitFailed;
+    }
+    micros.push_back(
+        std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+  }
+  if (micros.empty()) return kExitDone;
+  std::sort(micros.begin(), micros.end());
+  std::printf("round trip: %zu of 1 byte, median %.0f us, fastest %.0f us\n", count,
+              micros[micros.size() / 2], micros.front());
+  return kExitDone;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (!ParseOptions(argc, argv, o)) return Usage();
+  std::string path = o.port.rfind("\\\\.\\", 0) == 0 ? o.port : "\\\\.\\" + o.port;
+  HANDLE port =
+      CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (port == INVALID_HANDLE_VALUE) return Fail(("cannot open " + o.port).c_str());
+  int result = kExitDone;
+  if (!Configure(port, o))
+    result = Fail("the port refused its line settings");
+  else
+    std::printf("open: %s at %lu 8N1\n", o.port.c_str(), o.baud);
+  if (result == kExitDone && !o.send.empty()) {
+    if (WriteAll(port, o.send.data(), o.send.size()))
+      std::printf("sent: %zu bytes\n", o.send.size());
+    else
+      result = Fail("the write failed");
+  }
+  if (result == kExitDone && o.read > 0) {
+    std::string text(o.read, 0);
+    text.resize(ReadUpTo(port, text.data(), o.read));
+    std::printf("read: %zu bytes: %s\n", text.size(), text.c_str());
+    if (text.size() != o.read) result = kExitFailed;
+  }
+  if (result == kExitDone && o.echo > 0) result = Echo(port, o.echo);
+  if (result == kExitDone && o.rtt > 0) result = RoundTrips(port, o.rtt);
+  CloseHandle(port);
+  std::fflush(stdout);
+  return result;
+}
