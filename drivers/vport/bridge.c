@@ -1,7 +1,12 @@
 /* The bridge device: the data service waits on it for the ports' requests
- * (NEXT) and answers the reads (COMPLETE). The driver itself keeps no data: a
- * write is done once its bytes are in the service's hands, a read once the
- * service answered it, and both can be cancelled while they wait. */
+ * (NEXT), answers reads and writes (COMPLETE) and reports link states
+ * (STATE). The driver itself keeps no data: a write is done once the service
+ * accepted its bytes, a read once the service answered it, and both can be
+ * cancelled while they wait.
+ *
+ * Requests wait on three lists: the service's NEXT requests, port requests
+ * not yet handed over, and port requests handed over and waiting for their
+ * answer. Pump() pairs waiting NEXT requests with notices and port requests. */
 #include "bridge.h"
 
 #include "bridge_records.h"
@@ -15,14 +20,18 @@ typedef struct Held {
   ULONG id;
   ULONG kind;
   ULONG comNumber;
-  ULONG length; /* bytes written, or bytes the read wants */
-  ULONG handed; /* bytes of a write the service has already taken */
+  ULONG length;   /* bytes written, or bytes the read wants */
+  ULONG handed;   /* bytes of a write handed over so far */
+  ULONG piece;    /* bytes of the write piece waiting for its answer */
+  ULONG accepted; /* bytes of a write the service accepted */
   ULONG timeouts[5];
 } Held;
 
 typedef struct Notice {
   ULONG kind;
   ULONG comNumber;
+  ULONG flags;
+  UCHAR settings[VPORT_BRIDGE_SETTINGS_SIZE];
 } Notice;
 
 static PDEVICE_OBJECT g_device;
@@ -30,8 +39,8 @@ static UNICODE_STRING g_link;
 static BOOLEAN g_linkMade;
 static KSPIN_LOCK g_lock;    /* guards everything below */
 static LIST_ENTRY g_waiting; /* the service's NEXT requests */
-static LIST_ENTRY g_queued;  /* port requests not yet handed over */
-static LIST_ENTRY g_handed;  /* reads handed over, waiting for their answer */
+static LIST_ENTRY g_queued;  /* port requests (or the rest of a write) not yet handed over */
+static LIST_ENTRY g_handed;  /* port requests handed over, waiting for their answer */
 static Notice g_notices[NOTICE_CAPACITY];
 static ULONG g_noticeFirst, g_noticeCount;
 static LONG g_services; /* open handles on the bridge device */
@@ -48,11 +57,29 @@ static NTSTATUS Finish(PIRP irp, NTSTATUS status, ULONG_PTR information) {
   return status;
 }
 
-/* Ends a port request the bridge held. */
-static void FinishHeld(PIRP irp, NTSTATUS status, ULONG_PTR information) {
-  ExFreePoolWithTag(HELD(irp), BRIDGE_TAG);
+/* Ends a request: a port request with what the bridge kept of it freed. */
+static void FinishAny(PIRP irp, NTSTATUS status, ULONG_PTR information) {
+  Held* held = HELD(irp);
   irp->Tail.Overlay.DriverContext[0] = NULL;
+  if (held != NULL) ExFreePoolWithTag(held, BRIDGE_TAG);
   Finish(irp, status, information);
+}
+
+/* Ends a write with what the service accepted, or with `status` when it took nothing. */
+static void FinishWrite(PIRP irp, NTSTATUS status) {
+  ULONG accepted = HELD(irp)->accepted;
+  if (accepted > 0)
+    FinishAny(irp, STATUS_SUCCESS, accepted);
+  else
+    FinishAny(irp, status, 0);
+}
+
+/* Ends a cancelled request: a write with the bytes already accepted. */
+static void EndCancelled(PIRP irp) {
+  if (HELD(irp) != NULL && HELD(irp)->kind == VPORT_BRIDGE_WRITE)
+    FinishWrite(irp, STATUS_CANCELLED);
+  else
+    FinishAny(irp, STATUS_CANCELLED, 0);
 }
 
 static VOID NTAPI CancelHeld(PDEVICE_OBJECT device, PIRP irp) {
@@ -62,10 +89,7 @@ static VOID NTAPI CancelHeld(PDEVICE_OBJECT device, PIRP irp) {
   KeAcquireSpinLock(&g_lock, &irql);
   RemoveEntryList(ENTRY(irp));
   KeReleaseSpinLock(&g_lock, irql);
-  if (HELD(irp) != NULL)
-    FinishHeld(irp, STATUS_CANCELLED, 0);
-  else
-    Finish(irp, STATUS_CANCELLED, 0);
+  EndCancelled(irp);
 }
 
 /* Puts a request on a list where it may be cancelled; under g_lock. FALSE when
@@ -94,139 +118,193 @@ static PIRP TakeFirst(LIST_ENTRY* list) {
   return NULL;
 }
 
-/* Fills a NEXT request's buffer from a notice. */
+static ULONG NextCapacity(PIRP next) {
+  return IoGetCurrentIrpStackLocation(next)->Parameters.DeviceIoControl.OutputBufferLength;
+}
+
+/* Fills a NEXT request's buffer from a notice; returns the bytes filled. */
 static ULONG_PTR WriteNotice(PIRP next, const Notice* notice) {
+  uint8_t* out = (uint8_t*)next->AssociatedIrp.SystemBuffer;
   VportBridgeRequest request;
+  ULONG payload = notice->kind == VPORT_BRIDGE_CLOSE ? 0 : VPORT_BRIDGE_SETTINGS_SIZE;
   RtlZeroMemory(&request, sizeof request);
   request.kind = notice->kind;
   request.comNumber = notice->comNumber;
-  return VportWriteBridgeRequest(
-      &request, (uint8_t*)next->AssociatedIrp.SystemBuffer,
-      IoGetCurrentIrpStackLocation(next)->Parameters.DeviceIoControl.OutputBufferLength);
+  request.flags = notice->flags;
+  request.length = payload;
+  VportWriteBridgeRequest(&request, out, NextCapacity(next));
+  RtlCopyMemory(out + VPORT_BRIDGE_HEADER_SIZE, notice->settings, payload);
+  return VPORT_BRIDGE_HEADER_SIZE + payload;
 }
 
 /* Fills a NEXT request's buffer from a port request: a read's header, or a
- * write's header and as many of its bytes as fit. Returns the bytes filled;
- * `*done` says whether the port request is now fully handed over. */
-static ULONG_PTR WriteHanded(PIRP next, PIRP irp, BOOLEAN* done) {
+ * write's header and its next piece, as much as fits. Returns the bytes filled. */
+static ULONG_PTR WriteHanded(PIRP next, PIRP irp) {
   Held* held = HELD(irp);
   uint8_t* out = (uint8_t*)next->AssociatedIrp.SystemBuffer;
-  ULONG capacity = IoGetCurrentIrpStackLocation(next)->Parameters.DeviceIoControl.OutputBufferLength;
+  ULONG room = NextCapacity(next) - VPORT_BRIDGE_HEADER_SIZE, i;
   VportBridgeRequest request;
-  ULONG room = capacity - VPORT_BRIDGE_HEADER_SIZE, part = 0, i;
   RtlZeroMemory(&request, sizeof request);
   request.id = held->id;
   request.kind = held->kind;
   request.comNumber = held->comNumber;
   for (i = 0; i < 5; ++i) request.timeouts[i] = held->timeouts[i];
+  request.length = held->length;
   if (held->kind == VPORT_BRIDGE_WRITE) {
-    part = held->length - held->handed;
-    if (part > room) part = room;
-    request.length = part;
+    held->piece = held->length - held->handed;
+    if (held->piece > room) held->piece = room;
+    request.length = held->piece;
     RtlCopyMemory(out + VPORT_BRIDGE_HEADER_SIZE,
-                  (const uint8_t*)irp->AssociatedIrp.SystemBuffer + held->handed, part);
-    held->handed += part;
-    *done = held->handed == held->length;
-  } else {
-    request.length = held->length;
-    *done = TRUE;
+                  (const uint8_t*)irp->AssociatedIrp.SystemBuffer + held->handed, held->piece);
+    held->handed += held->piece;
   }
-  VportWriteBridgeRequest(&request, out, capacity);
-  return VPORT_BRIDGE_HEADER_SIZE + part;
+  VportWriteBridgeRequest(&request, out, NextCapacity(next));
+  return VPORT_BRIDGE_HEADER_SIZE + (held->kind == VPORT_BRIDGE_WRITE ? held->piece : 0);
 }
 
-/* Ends a port request that is no longer held after handing over: a write
- * with the bytes the service took (all of them, unless it was cancelled half
- * way), a read as cancelled. */
-static void FinishAfterHanding(PIRP irp) {
-  Held* held = HELD(irp);
-  if (held->kind == VPORT_BRIDGE_WRITE && held->handed > 0)
-    FinishHeld(irp, STATUS_SUCCESS, held->handed);
-  else
-    FinishHeld(irp, STATUS_CANCELLED, 0);
+/* Pairs waiting NEXT requests with notices, then with port requests; under
+ * g_lock. The filled NEXT requests (Information set) and port requests
+ * cancelled on the way go to `done`, to be ended outside the lock. */
+static void Pump(LIST_ENTRY* done) {
+  while (!IsListEmpty(&g_waiting) && (g_noticeCount > 0 || !IsListEmpty(&g_queued))) {
+    PIRP next = TakeFirst(&g_waiting), irp = NULL;
+    if (next == NULL) return; /* every waiting NEXT is being cancelled */
+    if (g_noticeCount > 0) {
+      next->IoStatus.Information = WriteNotice(next, &g_notices[g_noticeFirst]);
+      g_noticeFirst = (g_noticeFirst + 1) % NOTICE_CAPACITY;
+      --g_noticeCount;
+    } else if ((irp = TakeFirst(&g_queued)) != NULL) {
+      next->IoStatus.Information = WriteHanded(next, irp);
+      if (!Hold(&g_handed, irp, FALSE)) InsertTailList(done, ENTRY(irp));
+    } else {
+      if (!Hold(&g_waiting, next, TRUE)) InsertTailList(done, ENTRY(next));
+      return;
+    }
+    InsertTailList(done, ENTRY(next));
+  }
 }
 
-/* After a port request went (in part) to a NEXT request, under g_lock: a
- * finished write is returned for completion, a read waits for its answer, a
- * write with bytes left goes back to the head of the queue. */
-static PIRP AfterHanding(PIRP irp, BOOLEAN done) {
-  if (HELD(irp)->kind == VPORT_BRIDGE_READ) {
-    if (!Hold(&g_handed, irp, FALSE)) return irp; /* cancelled meanwhile: completed by the caller */
-    return NULL;
+/* Ends what Pump() collected: filled NEXT requests with success, port
+ * requests cancelled on the way as cancelled. */
+static void EndCollected(LIST_ENTRY* done) {
+  while (!IsListEmpty(done)) {
+    PIRP irp = IRP_OF(RemoveHeadList(done));
+    if (HELD(irp) != NULL)
+      EndCancelled(irp);
+    else if (irp->Cancel && irp->IoStatus.Information == 0)
+      Finish(irp, STATUS_CANCELLED, 0);
+    else
+      Finish(irp, STATUS_SUCCESS, irp->IoStatus.Information);
   }
-  if (done) return irp;
-  if (!Hold(&g_queued, irp, TRUE)) return irp;
-  return NULL;
+}
+
+/* Runs Pump() under the lock and ends what it collected outside it. */
+static void PumpAndEnd(void) {
+  LIST_ENTRY done;
+  KIRQL irql;
+  InitializeListHead(&done);
+  KeAcquireSpinLock(&g_lock, &irql);
+  Pump(&done);
+  KeReleaseSpinLock(&g_lock, irql);
+  EndCollected(&done);
 }
 
 static NTSTATUS Next(PIRP next) {
-  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(next);
   KIRQL irql;
-  PIRP irp = NULL, finished = NULL;
-  BOOLEAN done = FALSE;
-  ULONG_PTR filled;
-  if (stack->Parameters.DeviceIoControl.OutputBufferLength <= VPORT_BRIDGE_HEADER_SIZE)
+  BOOLEAN held;
+  if (NextCapacity(next) <= VPORT_BRIDGE_HEADER_SIZE + VPORT_BRIDGE_SETTINGS_SIZE)
     return Finish(next, STATUS_BUFFER_TOO_SMALL, 0);
+  next->Tail.Overlay.DriverContext[0] = NULL; /* holds no port request */
+  next->IoStatus.Information = 0;
+  IoMarkIrpPending(next);
   KeAcquireSpinLock(&g_lock, &irql);
-  if (g_noticeCount > 0) {
-    Notice notice = g_notices[g_noticeFirst];
-    g_noticeFirst = (g_noticeFirst + 1) % NOTICE_CAPACITY;
-    --g_noticeCount;
-    KeReleaseSpinLock(&g_lock, irql);
-    return Finish(next, STATUS_SUCCESS, WriteNotice(next, &notice));
-  }
-  irp = TakeFirst(&g_queued);
-  if (irp == NULL) {
-    next->Tail.Overlay.DriverContext[0] = NULL; /* holds no port request */
-    if (!Hold(&g_waiting, next, FALSE)) {
-      KeReleaseSpinLock(&g_lock, irql);
-      return Finish(next, STATUS_CANCELLED, 0);
-    }
-    IoMarkIrpPending(next);
-    KeReleaseSpinLock(&g_lock, irql);
-    return STATUS_PENDING;
-  }
-  filled = WriteHanded(next, irp, &done);
-  finished = AfterHanding(irp, done);
+  held = Hold(&g_waiting, next, FALSE);
   KeReleaseSpinLock(&g_lock, irql);
-  if (finished != NULL) FinishAfterHanding(finished);
-  return Finish(next, STATUS_SUCCESS, filled);
+  if (!held)
+    Finish(next, STATUS_CANCELLED, 0);
+  else
+    PumpAndEnd();
+  return STATUS_PENDING;
 }
 
-/* A read's answer: its bytes (no more than the read asked for) go to the
- * program. An answer to a read that is gone (cancelled, or its program closed
- * the port) ends with STATUS_NOT_FOUND: the service keeps those bytes. */
+/* The handed-over request an answer names, taken off its list; NULL when it
+ * is gone (cancelled, or its program closed the port). Under g_lock. */
+static PIRP TakeHanded(ULONG id) {
+  LIST_ENTRY* entry;
+  for (entry = g_handed.Flink; entry != &g_handed; entry = entry->Flink) {
+    PIRP candidate = IRP_OF(entry);
+    if (HELD(candidate)->id != id) continue;
+    if (IoSetCancelRoutine(candidate, NULL) == NULL) return NULL;
+    RemoveEntryList(entry);
+    return candidate;
+  }
+  return NULL;
+}
+
+/* A read's bytes (no more than it asked for, or than the answer holds) go to the program. */
+static void AnswerRead(PIRP read, const VportBridgeAnswer* answer) {
+  ULONG length = answer->length < HELD(read)->length ? answer->length : HELD(read)->length;
+  if (length > answer->dataLength) length = answer->dataLength;
+  if (answer->status != 0) {
+    FinishAny(read, (NTSTATUS)answer->status, 0);
+    return;
+  }
+  RtlCopyMemory(read->AssociatedIrp.SystemBuffer, answer->data, length);
+  FinishAny(read, STATUS_SUCCESS, length);
+}
+
+/* A write piece's answer: the write goes on with its next piece, or ends with
+ * what was accepted when it is all accepted, refused, or accepted in part. */
+static void AnswerWrite(PIRP write, const VportBridgeAnswer* answer) {
+  Held* held = HELD(write);
+  ULONG accepted = answer->length < held->piece ? answer->length : held->piece;
+  KIRQL irql;
+  BOOLEAN queued;
+  held->accepted += accepted;
+  if (answer->status != 0 || accepted < held->piece || held->handed == held->length) {
+    FinishWrite(write, answer->status != 0 ? (NTSTATUS)answer->status : STATUS_SUCCESS);
+    return;
+  }
+  KeAcquireSpinLock(&g_lock, &irql);
+  queued = Hold(&g_queued, write, TRUE);
+  KeReleaseSpinLock(&g_lock, irql);
+  if (!queued)
+    FinishWrite(write, STATUS_CANCELLED);
+  else
+    PumpAndEnd();
+}
+
+/* An answer to a request that is gone ends with STATUS_NOT_FOUND: the service
+ * keeps the bytes of such a read. */
 static NTSTATUS Answer(PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   VportBridgeAnswer answer;
-  LIST_ENTRY* entry;
-  PIRP read = NULL;
+  PIRP handed;
   KIRQL irql;
-  ULONG length;
   if (!VportReadBridgeAnswer((const uint8_t*)irp->AssociatedIrp.SystemBuffer,
                              stack->Parameters.DeviceIoControl.InputBufferLength, &answer))
     return Finish(irp, STATUS_INVALID_PARAMETER, 0);
   KeAcquireSpinLock(&g_lock, &irql);
-  for (entry = g_handed.Flink; entry != &g_handed; entry = entry->Flink) {
-    PIRP candidate = IRP_OF(entry);
-    if (HELD(candidate)->id == answer.id) {
-      if (IoSetCancelRoutine(candidate, NULL) != NULL) {
-        RemoveEntryList(entry);
-        read = candidate;
-      }
-      break;
-    }
-  }
+  handed = TakeHanded(answer.id);
   KeReleaseSpinLock(&g_lock, irql);
-  if (read == NULL) return Finish(irp, STATUS_NOT_FOUND, 0);
-  if (answer.status != 0) {
-    FinishHeld(read, (NTSTATUS)answer.status, 0);
-    return Finish(irp, STATUS_SUCCESS, 0);
-  }
-  length = answer.length < HELD(read)->length ? answer.length : HELD(read)->length;
-  RtlCopyMemory(read->AssociatedIrp.SystemBuffer, answer.data, length);
-  FinishHeld(read, STATUS_SUCCESS, length);
+  if (handed == NULL) return Finish(irp, STATUS_NOT_FOUND, 0);
+  if (HELD(handed)->kind == VPORT_BRIDGE_WRITE)
+    AnswerWrite(handed, &answer);
+  else
+    AnswerRead(handed, &answer);
   return Finish(irp, STATUS_SUCCESS, 0);
+}
+
+static NTSTATUS ReportState(PIRP irp) {
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  const uint8_t* in = (const uint8_t*)irp->AssociatedIrp.SystemBuffer;
+  ULONG comNumber, state;
+  if (stack->Parameters.DeviceIoControl.InputBufferLength < VPORT_BRIDGE_STATE_SIZE)
+    return Finish(irp, STATUS_BUFFER_TOO_SMALL, 0);
+  comNumber = (ULONG)in[0] | ((ULONG)in[1] << 8) | ((ULONG)in[2] << 16) | ((ULONG)in[3] << 24);
+  state = (ULONG)in[4] | ((ULONG)in[5] << 8) | ((ULONG)in[6] << 16) | ((ULONG)in[7] << 24);
+  if (state > VPORT_LINK_RECONNECTING) return Finish(irp, STATUS_INVALID_PARAMETER, 0);
+  return Finish(irp, VportSetLinkState(comNumber, state) ? STATUS_SUCCESS : STATUS_NOT_FOUND, 0);
 }
 
 /* Takes every request matching `file` or `comNumber` off a list; under g_lock. */
@@ -245,6 +323,16 @@ static void TakeMatching(LIST_ENTRY* list, PFILE_OBJECT file, ULONG comNumber, L
   }
 }
 
+static void EndAll(LIST_ENTRY* ended, NTSTATUS status) {
+  while (!IsListEmpty(ended)) {
+    PIRP irp = IRP_OF(RemoveHeadList(ended));
+    if (HELD(irp) != NULL && HELD(irp)->kind == VPORT_BRIDGE_WRITE)
+      FinishWrite(irp, status);
+    else
+      FinishAny(irp, status, 0);
+  }
+}
+
 static void Drop(PFILE_OBJECT file, ULONG comNumber, NTSTATUS status, BOOLEAN waitingToo) {
   LIST_ENTRY ended;
   KIRQL irql;
@@ -254,13 +342,7 @@ static void Drop(PFILE_OBJECT file, ULONG comNumber, NTSTATUS status, BOOLEAN wa
   TakeMatching(&g_handed, file, comNumber, &ended);
   if (waitingToo) TakeMatching(&g_waiting, file, comNumber, &ended);
   KeReleaseSpinLock(&g_lock, irql);
-  while (!IsListEmpty(&ended)) {
-    PIRP irp = IRP_OF(RemoveHeadList(&ended));
-    if (HELD(irp) != NULL)
-      FinishHeld(irp, status, 0);
-    else
-      Finish(irp, status, 0);
-  }
+  EndAll(&ended, status);
 }
 
 void BridgeDropFile(PFILE_OBJECT file, NTSTATUS status) {
@@ -270,33 +352,33 @@ void BridgeDropPort(ULONG comNumber, NTSTATUS status) {
   Drop(NULL, comNumber, status, FALSE);
 }
 
-void BridgeNotify(ULONG kind, ULONG comNumber) {
-  Notice notice;
-  PIRP next;
+void BridgeNotify(ULONG kind, ULONG comNumber, const UCHAR* settings, ULONG flags) {
+  Notice* notice;
   KIRQL irql;
-  notice.kind = kind;
-  notice.comNumber = comNumber;
   KeAcquireSpinLock(&g_lock, &irql);
-  if (g_services == 0) {
+  /* Nobody to tell, or the service is far behind: it reads the port's state
+   * afresh with the next open or settings notice. */
+  if (g_services == 0 || g_noticeCount == NOTICE_CAPACITY) {
     KeReleaseSpinLock(&g_lock, irql);
     return;
   }
-  next = TakeFirst(&g_waiting);
-  if (next == NULL && g_noticeCount < NOTICE_CAPACITY) {
-    g_notices[(g_noticeFirst + g_noticeCount) % NOTICE_CAPACITY] = notice;
-    ++g_noticeCount;
-  }
+  notice = &g_notices[(g_noticeFirst + g_noticeCount) % NOTICE_CAPACITY];
+  RtlZeroMemory(notice, sizeof *notice);
+  notice->kind = kind;
+  notice->comNumber = comNumber;
+  notice->flags = flags;
+  if (settings != NULL) RtlCopyMemory(notice->settings, settings, VPORT_BRIDGE_SETTINGS_SIZE);
+  ++g_noticeCount;
   KeReleaseSpinLock(&g_lock, irql);
-  if (next != NULL) Finish(next, STATUS_SUCCESS, WriteNotice(next, &notice));
+  PumpAndEnd();
 }
 
 NTSTATUS BridgeForward(PIRP irp, ULONG comNumber, ULONG kind, const ULONG* timeouts) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   ULONG length = kind == VPORT_BRIDGE_WRITE ? stack->Parameters.Write.Length : stack->Parameters.Read.Length;
   Held* held;
-  PIRP next, finished = NULL;
   KIRQL irql;
-  BOOLEAN done = FALSE;
+  BOOLEAN queued;
   ULONG i;
   irp->Tail.Overlay.DriverContext[0] = NULL;
   if (length == 0) return Finish(irp, STATUS_SUCCESS, 0);
@@ -311,20 +393,14 @@ NTSTATUS BridgeForward(PIRP irp, ULONG comNumber, ULONG kind, const ULONG* timeo
   for (i = 0; i < 5; ++i) held->timeouts[i] = timeouts[i];
   irp->Tail.Overlay.DriverContext[0] = held;
   IoMarkIrpPending(irp);
-
   KeAcquireSpinLock(&g_lock, &irql);
   held->id = ++g_nextId;
-  next = TakeFirst(&g_waiting);
-  if (next == NULL) {
-    if (!Hold(&g_queued, irp, FALSE)) finished = irp;
-  } else {
-    ULONG_PTR filled = WriteHanded(next, irp, &done);
-    finished = AfterHanding(irp, done);
-    next->IoStatus.Information = filled;
-  }
+  queued = Hold(&g_queued, irp, FALSE);
   KeReleaseSpinLock(&g_lock, irql);
-  if (next != NULL) Finish(next, STATUS_SUCCESS, next->IoStatus.Information);
-  if (finished != NULL) FinishAfterHanding(finished);
+  if (!queued)
+    FinishAny(irp, STATUS_CANCELLED, 0);
+  else
+    PumpAndEnd();
   return STATUS_PENDING;
 }
 
@@ -338,16 +414,15 @@ static NTSTATUS Close(PIRP irp, BOOLEAN closing) {
     LIST_ENTRY* lists[2] = {&g_queued, &g_handed};
     LIST_ENTRY ended;
     KIRQL irql;
+    PIRP taken;
     int i;
     InitializeListHead(&ended);
     KeAcquireSpinLock(&g_lock, &irql);
-    for (i = 0; i < 2; ++i) {
-      PIRP irp2;
-      while ((irp2 = TakeFirst(lists[i])) != NULL) InsertTailList(&ended, ENTRY(irp2));
-    }
+    for (i = 0; i < 2; ++i)
+      while ((taken = TakeFirst(lists[i])) != NULL) InsertTailList(&ended, ENTRY(taken));
     g_noticeCount = 0;
     KeReleaseSpinLock(&g_lock, irql);
-    while (!IsListEmpty(&ended)) FinishHeld(IRP_OF(RemoveHeadList(&ended)), STATUS_DEVICE_NOT_CONNECTED, 0);
+    EndAll(&ended, STATUS_DEVICE_NOT_CONNECTED);
   }
   return Finish(irp, STATUS_SUCCESS, 0);
 }
@@ -369,6 +444,8 @@ NTSTATUS BridgeDispatch(PDEVICE_OBJECT device, PIRP irp) {
           return Next(irp);
         case VPORT_BRIDGE_COMPLETE:
           return Answer(irp);
+        case VPORT_BRIDGE_STATE:
+          return ReportState(irp);
         default:
           return Finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
       }

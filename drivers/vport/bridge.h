@@ -20,8 +20,14 @@ NTSTATUS BridgeDispatch(PDEVICE_OBJECT device, PIRP irp);
  * routine returns. */
 NTSTATUS BridgeForward(PIRP irp, ULONG comNumber, ULONG kind, const ULONG* timeouts);
 
-/* Tells the service a program opened or closed the port. */
-void BridgeNotify(ULONG kind, ULONG comNumber);
+/* Tells the service a program opened or closed the port, or the manager
+ * changed its settings: `settings` (20 bytes, the set-request form; NULL for
+ * a close) and `flags` (VPORT_BRIDGE_FLAG_CONNECT) go with it. */
+void BridgeNotify(ULONG kind, ULONG comNumber, const UCHAR* settings, ULONG flags);
+
+/* Kept by the ports (vport.c): the link state the service reported for the
+ * port with this COM number; FALSE when there is no such port. */
+BOOLEAN VportSetLinkState(ULONG comNumber, ULONG state);
 
 /* Ends every request of `file` (a program closed the port) or of the port
  * `comNumber` (the port goes away) with `status`. */

@@ -20,6 +20,7 @@ size_t VportWriteBridgeRequest(const VportBridgeRequest* request, uint8_t* out, 
   WriteU32(out + VPORT_BRIDGE_COM_OFS, request->comNumber);
   WriteU32(out + VPORT_BRIDGE_LENGTH_OFS, request->length);
   for (i = 0; i < 5; ++i) WriteU32(out + VPORT_BRIDGE_TIMEOUTS_OFS + 4 * i, request->timeouts[i]);
+  WriteU32(out + VPORT_BRIDGE_FLAGS_OFS, request->flags);
   return VPORT_BRIDGE_HEADER_SIZE;
 }
 
@@ -31,7 +32,8 @@ int VportReadBridgeRequest(const uint8_t* in, size_t length, VportBridgeRequest*
   out->comNumber = ReadU32(in + VPORT_BRIDGE_COM_OFS);
   out->length = ReadU32(in + VPORT_BRIDGE_LENGTH_OFS);
   for (i = 0; i < 5; ++i) out->timeouts[i] = ReadU32(in + VPORT_BRIDGE_TIMEOUTS_OFS + 4 * i);
-  if (out->kind == VPORT_BRIDGE_WRITE && out->length > length - VPORT_BRIDGE_HEADER_SIZE) return 0;
+  out->flags = ReadU32(in + VPORT_BRIDGE_FLAGS_OFS);
+  if (out->kind != VPORT_BRIDGE_READ && out->length > length - VPORT_BRIDGE_HEADER_SIZE) return 0;
   return 1;
 }
 
@@ -50,7 +52,7 @@ int VportReadBridgeAnswer(const uint8_t* in, size_t length, VportBridgeAnswer* o
   out->id = ReadU32(in + VPORT_ANSWER_ID_OFS);
   out->status = ReadU32(in + VPORT_ANSWER_STATUS_OFS);
   out->length = ReadU32(in + VPORT_ANSWER_LENGTH_OFS);
-  if (out->length > length - VPORT_ANSWER_HEADER_SIZE) return 0;
   out->data = in + VPORT_ANSWER_HEADER_SIZE;
+  out->dataLength = (uint32_t)(length - VPORT_ANSWER_HEADER_SIZE);
   return 1;
 }

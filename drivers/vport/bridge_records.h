@@ -1,7 +1,8 @@
 /* The bridge between the port driver and the user-mode data service: the
  * driver hands each port's requests (what a terminal program writes, each read
- * it waits on, opens and closes) to the service, and the service completes the
- * reads with the bytes the device server sent. Byte layouts read and written
+ * it waits on, opens, closes and new settings) to the service; the service
+ * answers each write with what it accepted and each read with the bytes the
+ * device server sent, and reports each port's link state. Byte layouts read and written
  * field by field; plain C with no platform header, so the driver, the service
  * and the native tests build the same code. */
 #ifndef VPORT_BRIDGE_RECORDS_H
@@ -19,13 +20,15 @@ extern "C" {
 
 /* Control codes on the bridge device: device type 0x22, any access, buffered. */
 #define VPORT_BRIDGE_NEXT 0x222400u     /* function 0x900: wait for the next request */
-#define VPORT_BRIDGE_COMPLETE 0x222404u /* function 0x901: answer a read */
+#define VPORT_BRIDGE_COMPLETE 0x222404u /* function 0x901: answer a read or a write */
+#define VPORT_BRIDGE_STATE 0x222408u    /* function 0x902: a port's link state */
 
 /* Kinds of request the driver hands over. */
-#define VPORT_BRIDGE_WRITE 1u /* bytes a program wrote; done once handed over */
-#define VPORT_BRIDGE_READ 2u  /* a read waiting for up to `length` bytes, with its time-outs */
-#define VPORT_BRIDGE_OPEN 3u  /* a program opened the port */
-#define VPORT_BRIDGE_CLOSE 4u /* the program closed it; reads of it are gone */
+#define VPORT_BRIDGE_WRITE 1u    /* one piece of what a program wrote; the next piece follows its answer */
+#define VPORT_BRIDGE_READ 2u     /* a read waiting for up to `length` bytes, with its time-outs */
+#define VPORT_BRIDGE_OPEN 3u     /* a program opened the port; the port's settings follow */
+#define VPORT_BRIDGE_CLOSE 4u    /* the program closed it; its reads and writes are gone */
+#define VPORT_BRIDGE_SETTINGS 5u /* the manager stored settings or asked to connect or close */
 
 /* The header of a handed-over request; a write's bytes follow it. */
 #define VPORT_BRIDGE_ID_OFS 0        /* 32-bit: names a read in its answer */
@@ -33,9 +36,26 @@ extern "C" {
 #define VPORT_BRIDGE_COM_OFS 8       /* 32-bit: the port's COM number */
 #define VPORT_BRIDGE_LENGTH_OFS 12   /* 32-bit: bytes that follow, or bytes a read wants */
 #define VPORT_BRIDGE_TIMEOUTS_OFS 16 /* five 32-bit read/write time-outs, as the program set them */
+#define VPORT_BRIDGE_FLAGS_OFS 36    /* 32-bit: open and settings notices */
 #define VPORT_BRIDGE_HEADER_SIZE 40
 
-/* The answer to a read: header, then the bytes. */
+/* Open and settings notices carry the port's remote settings, in the 20-byte
+ * form of the manager's set request (port_records.h). */
+#define VPORT_BRIDGE_SETTINGS_SIZE 20
+
+/* Flag of open and settings notices: the manager asked for the port to be connected. */
+#define VPORT_BRIDGE_FLAG_CONNECT 0x1u
+
+/* Link states the service reports (VPORT_BRIDGE_STATE: COM number, state; 8 bytes). */
+#define VPORT_LINK_IDLE 0u
+#define VPORT_LINK_CONNECTED 1u
+#define VPORT_LINK_CONNECTING 2u
+#define VPORT_LINK_RECONNECTING 3u
+#define VPORT_BRIDGE_STATE_SIZE 8
+
+/* The answer to a read (header, then the bytes) or to a write piece (header:
+ * `length` is the bytes of the piece accepted; a nonzero status ends the
+ * write with what was accepted before). */
 #define VPORT_ANSWER_ID_OFS 0
 #define VPORT_ANSWER_STATUS_OFS 4 /* 32-bit: 0 done, else the platform status to end it with */
 #define VPORT_ANSWER_LENGTH_OFS 8
@@ -47,20 +67,22 @@ typedef struct VportBridgeRequest {
   uint32_t comNumber;
   uint32_t length;
   uint32_t timeouts[5];
+  uint32_t flags;
 } VportBridgeRequest;
 
 typedef struct VportBridgeAnswer {
   uint32_t id;
   uint32_t status;
   uint32_t length;
-  const uint8_t* data; /* `length` bytes inside the buffer it was read from */
+  const uint8_t* data;  /* the bytes after the header, inside the buffer it was read from */
+  uint32_t dataLength;  /* how many there are (a read's answer uses no more than `length`) */
 } VportBridgeAnswer;
 
 /* Writes a request header; returns VPORT_BRIDGE_HEADER_SIZE, or 0 when it does not fit. */
 size_t VportWriteBridgeRequest(const VportBridgeRequest* request, uint8_t* out, size_t capacity);
 
 /* Reads a request header; 0 when `length` is short of a header or of the
- * bytes it announces for a write. */
+ * bytes it announces (a write's piece, a notice's settings). */
 int VportReadBridgeRequest(const uint8_t* in, size_t length, VportBridgeRequest* out);
 
 /* Writes an answer header (the caller puts the bytes after it); returns
@@ -68,7 +90,7 @@ int VportReadBridgeRequest(const uint8_t* in, size_t length, VportBridgeRequest*
 size_t VportWriteBridgeAnswer(uint32_t id, uint32_t status, uint32_t dataLength, uint8_t* out,
                               size_t capacity);
 
-/* Reads an answer; 0 when `length` is short of the header or of the bytes it announces. */
+/* Reads an answer; 0 when `length` is short of the header. */
 int VportReadBridgeAnswer(const uint8_t* in, size_t length, VportBridgeAnswer* out);
 
 #ifdef __cplusplus

@@ -43,10 +43,14 @@ typedef struct PortExtension {
   VportRemoteSettings remote;
   ULONG connected;
   VportSerialState serial; /* line settings as the terminal program set them */
+  ULONG linkState;         /* as the data service reported it */
+  BOOLEAN linkReported;    /* the service reported one since the port started */
 } PortExtension;
 
-/* COM numbers taken by this driver's ports (all ports share one driver object). */
+/* COM numbers taken by this driver's ports (all ports share one driver object),
+ * and the port holding each, for the data service's link reports. */
 static UCHAR g_comTaken[VPORT_LAST_COM + 1];
+static PortExtension* g_comPort[VPORT_LAST_COM + 1];
 static KSPIN_LOCK g_comLock;
 
 static NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
@@ -138,7 +142,48 @@ static void ReleaseComNumber(ULONG n) {
   if (n == 0 || n > VPORT_LAST_COM) return;
   KeAcquireSpinLock(&g_comLock, &irql);
   g_comTaken[n] = 0;
+  g_comPort[n] = NULL;
   KeReleaseSpinLock(&g_comLock, irql);
+}
+
+static void PublishPort(PortExtension* port) {
+  KIRQL irql;
+  KeAcquireSpinLock(&g_comLock, &irql);
+  g_comPort[port->comNumber] = port;
+  KeReleaseSpinLock(&g_comLock, irql);
+}
+
+/* The port stays while the COM lock is held: it leaves the table under the
+ * lock before it goes. */
+BOOLEAN VportSetLinkState(ULONG comNumber, ULONG state) {
+  PortExtension* port;
+  KIRQL comIrql, irql;
+  if (comNumber == 0 || comNumber > VPORT_LAST_COM) return FALSE;
+  KeAcquireSpinLock(&g_comLock, &comIrql);
+  port = g_comPort[comNumber];
+  if (port != NULL) {
+    KeAcquireSpinLock(&port->lock, &irql);
+    port->linkState = state;
+    port->linkReported = TRUE;
+    KeReleaseSpinLock(&port->lock, irql);
+  }
+  KeReleaseSpinLock(&g_comLock, comIrql);
+  return port != NULL;
+}
+
+/* What the data service hears with an open or settings notice: the port's
+ * settings and whether the manager asked for it to be connected. */
+static void NotifyWithSettings(PortExtension* port, ULONG kind) {
+  UCHAR settings[VPORT_BRIDGE_SETTINGS_SIZE];
+  VportRemoteSettings copy;
+  ULONG flags;
+  KIRQL irql;
+  KeAcquireSpinLock(&port->lock, &irql);
+  copy = port->remote;
+  flags = port->connected ? VPORT_BRIDGE_FLAG_CONNECT : 0;
+  KeReleaseSpinLock(&port->lock, irql);
+  if (VportWriteRemoteRequest(&copy, settings, sizeof settings) == 0) return;
+  BridgeNotify(kind, port->comNumber, settings, flags);
 }
 
 /* Serial programs find COM ports in the platform's device map: one value per
@@ -164,6 +209,7 @@ static void MakeDosLink(PortExtension* port, UNICODE_STRING* deviceName) {
     if (NT_SUCCESS(IoCreateSymbolicLink(&port->dosLink, deviceName))) {
       port->comNumber = n;
       port->dosLinkMade = TRUE;
+      PublishPort(port);
       ListSerialPort(port, deviceName);
       return;
     }
@@ -346,7 +392,7 @@ static NTSTATUS Create(PortExtension* port, PIRP irp) {
   if (file == NULL) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
   if (InterlockedCompareExchangePointer((PVOID*)&port->owner, file, NULL) != NULL)
     return Complete(irp, STATUS_ACCESS_DENIED, 0);
-  BridgeNotify(VPORT_BRIDGE_OPEN, port->comNumber);
+  NotifyWithSettings(port, VPORT_BRIDGE_OPEN);
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
@@ -378,7 +424,7 @@ static NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp) {
   if (file != NULL && InterlockedCompareExchangePointer((PVOID*)&port->owner, NULL, file) == file) {
     /* Where no cleanup came first, what of the program still waits ends here. */
     BridgeDropFile(file, STATUS_CANCELLED);
-    BridgeNotify(VPORT_BRIDGE_CLOSE, port->comNumber);
+    BridgeNotify(VPORT_BRIDGE_CLOSE, port->comNumber, NULL, 0);
   }
   Complete(irp, STATUS_SUCCESS, 0);
   if (locked) IoReleaseRemoveLock(&port->removeLock, irp);
@@ -418,6 +464,7 @@ static NTSTATUS SetRemoteInfo(PortExtension* port, PIRP irp, ULONG inLength) {
   KeAcquireSpinLock(&port->lock, &irql);
   port->remote = parsed;
   KeReleaseSpinLock(&port->lock, irql);
+  NotifyWithSettings(port, VPORT_BRIDGE_SETTINGS);
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
@@ -454,11 +501,12 @@ static NTSTATUS SetConnected(PortExtension* port, PIRP irp, ULONG connected) {
   else
     port->connected = connected;
   KeReleaseSpinLock(&port->lock, irql);
+  if (NT_SUCCESS(status)) NotifyWithSettings(port, VPORT_BRIDGE_SETTINGS);
   return Complete(irp, status, 0);
 }
 
 /* The requests of terminal programs: line settings kept and answered back.
- * The modem lines are up while the port is connected. */
+ * The modem lines are up while the port's link is. */
 static NTSTATUS SerialControl(PortExtension* port, PIRP irp, ULONG code, ULONG inLength, ULONG outLength) {
   uint8_t* buffer = (uint8_t*)irp->AssociatedIrp.SystemBuffer;
   VportSerialReply reply;
@@ -466,7 +514,8 @@ static NTSTATUS SerialControl(PortExtension* port, PIRP irp, ULONG code, ULONG i
   KIRQL irql;
   if (buffer == NULL) inLength = outLength = 0;
   KeAcquireSpinLock(&port->lock, &irql);
-  port->serial.lineUp = port->connected != 0;
+  /* The link as the data service reports it; before any report, the manager's flag. */
+  port->serial.lineUp = port->linkReported ? port->linkState == VPORT_LINK_CONNECTED : port->connected != 0;
   result = VportSerialRequest(&port->serial, code, buffer, inLength, buffer, outLength, &reply);
   KeReleaseSpinLock(&port->lock, irql);
   switch (result) {

@@ -450,7 +450,7 @@ class ServiceSide {
     DeviceIoControl(handle_, VPORT_BRIDGE_NEXT, nullptr, 0, buffer_.data(),
                     static_cast<DWORD>(buffer_.size()), nullptr, &overlapped_);
   }
-  // The request NEXT brought, with a write's bytes; kind 0 when none came in time.
+  // The request NEXT brought, with the bytes after it; kind 0 when none came in time.
   std::pair<VportBridgeRequest, Bytes> FinishNext() {
     DWORD got = 0;
     VportBridgeRequest request{};
@@ -459,7 +459,7 @@ class ServiceSide {
         !VportReadBridgeRequest(buffer_.data(), got, &request))
       return {};
     Bytes data;
-    if (request.kind == VPORT_BRIDGE_WRITE)
+    if (request.kind != VPORT_BRIDGE_READ)
       data.assign(buffer_.begin() + VPORT_BRIDGE_HEADER_SIZE,
                   buffer_.begin() + VPORT_BRIDGE_HEADER_SIZE + request.length);
     return {request, data};
@@ -468,16 +468,31 @@ class ServiceSide {
     StartNext();
     return FinishNext();
   }
-  // Answers a read; the platform's error when the driver refused the answer.
+  // Answers a read with its bytes; the platform's error when the driver refused the answer.
   DWORD Answer(uint32_t id, const std::string& bytes) {
+    return Send(id, 0, static_cast<uint32_t>(bytes.size()), bytes);
+  }
+  // Answers a write piece: `accepted` bytes of it, or a refusal `status`.
+  DWORD Accept(uint32_t id, uint32_t accepted, uint32_t status = 0) { return Send(id, status, accepted, {}); }
+  DWORD Report(uint32_t com, uint32_t state) {
+    Bytes record(VPORT_BRIDGE_STATE_SIZE, 0);
+    for (int i = 0; i < 4; ++i) {
+      record[i] = static_cast<uint8_t>(com >> (8 * i));
+      record[4 + i] = static_cast<uint8_t>(state >> (8 * i));
+    }
+    auto done = Control(handle_, VPORT_BRIDGE_STATE, record, 0);
+    return done.ok ? 0 : done.error;
+  }
+
+ private:
+  DWORD Send(uint32_t id, uint32_t status, uint32_t length, const std::string& bytes) {
     Bytes answer(VPORT_ANSWER_HEADER_SIZE + bytes.size());
-    VportWriteBridgeAnswer(id, 0, static_cast<uint32_t>(bytes.size()), answer.data(), answer.size());
+    VportWriteBridgeAnswer(id, status, length, answer.data(), answer.size());
     std::copy(bytes.begin(), bytes.end(), answer.begin() + VPORT_ANSWER_HEADER_SIZE);
     auto done = Control(handle_, VPORT_BRIDGE_COMPLETE, answer, 0);
     return done.ok ? 0 : done.error;
   }
 
- private:
   HANDLE handle_;
   HANDLE event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   OVERLAPPED overlapped_{};
@@ -528,7 +543,19 @@ TEST_F(VirtualPortUnderWine, BridgeCarriesTheProgramsBytesToTheService) {
   EXPECT_EQ(write.kind, VPORT_BRIDGE_WRITE);
   EXPECT_EQ(write.comNumber, com);
   EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "hello");
+  EXPECT_EQ(service.Accept(write.id, 5), 0u);
   EXPECT_EQ(hello.Result(port), 5);
+
+  // A write the service takes in part ends with that part; one it refuses
+  // ends with its reason.
+  ProgramIo partly("abcdef");
+  WriteFile(port, partly.buffer.data(), 6, nullptr, &partly.overlapped);
+  EXPECT_EQ(service.Accept(service.Next().first.id, 3), 0u);
+  EXPECT_EQ(partly.Result(port), 3);
+  ProgramIo refused("z");
+  WriteFile(port, refused.buffer.data(), 1, nullptr, &refused.overlapped);
+  EXPECT_EQ(service.Accept(service.Next().first.id, 0, 0xC000009D), 0u);
+  EXPECT_EQ(refused.Result(port), -long{ERROR_DEVICE_NOT_CONNECTED});
 
   std::string big(100000, 0);
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 251);
@@ -540,6 +567,7 @@ TEST_F(VirtualPortUnderWine, BridgeCarriesTheProgramsBytesToTheService) {
     ASSERT_EQ(request.kind, VPORT_BRIDGE_WRITE);
     EXPECT_LE(data.size(), 65536u);
     arrived.append(data.begin(), data.end());
+    ASSERT_EQ(service.Accept(request.id, static_cast<uint32_t>(data.size())), 0u);
   }
   EXPECT_TRUE(arrived == big) << arrived.size() << " bytes arrived";
   EXPECT_EQ(large.Result(port), 100000);
@@ -565,6 +593,29 @@ TEST_F(VirtualPortUnderWine, BridgeCarriesTheProgramsBytesToTheService) {
   EXPECT_EQ(cancelled.Result(port), -long{ERROR_OPERATION_ABORTED});
   EXPECT_EQ(service.Answer(handed.id, "late"), DWORD{ERROR_NOT_FOUND})
       << "the service keeps bytes no read took";
+
+  // The manager's settings and Connect reach the service; the link state the
+  // service reports shows in the modem lines.
+  const Bytes endpoint = Request({198, 51, 100, 10}, {0x0F, 0xA1}, 0, 1, 450);
+  ASSERT_TRUE(Control(port, VPORT_IOCTL_SET_REMOTE_INFO, endpoint, 0).ok);
+  auto [stored, settings] = service.Next();
+  EXPECT_EQ(stored.kind, VPORT_BRIDGE_SETTINGS);
+  EXPECT_EQ(stored.flags, 0u);
+  EXPECT_EQ(settings, endpoint);
+  ASSERT_TRUE(Control(port, VPORT_IOCTL_CONNECTION, {}, 0).ok);
+  auto [connect, again] = service.Next();
+  EXPECT_EQ(connect.kind, VPORT_BRIDGE_SETTINGS);
+  EXPECT_EQ(connect.flags, VPORT_BRIDGE_FLAG_CONNECT);
+  DWORD lines = 1;
+  EXPECT_EQ(service.Report(com, VPORT_LINK_RECONNECTING), 0u);
+  ASSERT_TRUE(GetCommModemStatus(port, &lines));
+  EXPECT_EQ(lines, 0u) << "the service's report counts, not the manager's flag";
+  EXPECT_EQ(service.Report(com, VPORT_LINK_CONNECTED), 0u);
+  ASSERT_TRUE(GetCommModemStatus(port, &lines));
+  EXPECT_EQ(lines, DWORD{MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON});
+  EXPECT_EQ(service.Report(250, VPORT_LINK_CONNECTED), DWORD{ERROR_NOT_FOUND});
+  ASSERT_TRUE(Control(port, VPORT_IOCTL_DISCONNECTION, {}, 0).ok);
+  EXPECT_EQ(service.Next().first.flags, 0u);
 
   CloseHandle(port);
   handles_.clear();
