@@ -10,10 +10,6 @@ namespace {
 
 constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
 
-uint32_t ReadU32(const uint8_t* at) {
-  return uint32_t{at[0]} | uint32_t{at[1]} << 8 | uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24;
-}
-
 bool SameEndpoint(const VportRemoteSettings& a, const VportRemoteSettings& b) {
   return std::equal(a.address, a.address + 4, b.address) && std::equal(a.port, a.port + 2, b.port) &&
          a.type == b.type;
@@ -71,14 +67,13 @@ bool Engine::HandleRequest(const uint8_t* record, size_t size, uint64_t nowMs) {
   if (!VportReadBridgeRequest(record, size, &request)) return false;
   const uint8_t* payload = record + VPORT_BRIDGE_HEADER_SIZE;
   const size_t payloadSize = std::min<size_t>(request.length, size - VPORT_BRIDGE_HEADER_SIZE);
-  const uint32_t flags = ReadU32(record + VPORT_BRIDGE_FLAGS_OFS);
   Port& port = PortOf(request.comNumber);
   switch (request.kind) {
     case VPORT_BRIDGE_OPEN:
-      Open(port, payload, payloadSize, flags, nowMs);
+      Open(port, payload, payloadSize, request.flags, nowMs);
       break;
     case VPORT_BRIDGE_SETTINGS:
-      ApplySettings(port, payload, payloadSize, (flags & 1u) != 0, nowMs);
+      ApplySettings(port, payload, payloadSize, (request.flags & VPORT_BRIDGE_FLAG_CONNECT) != 0, nowMs);
       break;
     case VPORT_BRIDGE_CLOSE:
       Close(port, nowMs);
@@ -124,7 +119,7 @@ void Engine::Open(Port& port, const uint8_t* payload, size_t size, uint32_t flag
   port.open = true;
   VportRemoteSettings settings;
   if (VportParseRemoteRequest(payload, size, &settings) == VPORT_PARSE_OK) port.settings = settings;
-  if (port.settings.connectAtStart != 0 || (flags & 1u) != 0) Connect(port, nowMs);
+  if (port.settings.connectAtStart != 0 || (flags & VPORT_BRIDGE_FLAG_CONNECT) != 0) Connect(port, nowMs);
 }
 
 void Engine::ApplySettings(Port& port, const uint8_t* payload, size_t size, bool connect, uint64_t nowMs) {

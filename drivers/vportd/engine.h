@@ -15,21 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "bridge_records.h"
+// The link states before the bridge's header: it names the same values as
+// plain numbers for the driver, which would otherwise clash with the enum.
 #include "link_state.h"
-#include "port_records.h"
 #include "tx_queue.h"
 
-// The driver's newer bridge constants, for headers that predate them.
-#ifndef VPORT_BRIDGE_SETTINGS
-#define VPORT_BRIDGE_SETTINGS 5u /* new settings, or Connect/Close pressed */
-#endif
-#ifndef VPORT_BRIDGE_FLAGS_OFS
-#define VPORT_BRIDGE_FLAGS_OFS 36 /* 32-bit: bit 0, the port is meant to be connected */
-#endif
-#ifndef VPORT_BRIDGE_STATE
-#define VPORT_BRIDGE_STATE 0x222408u /* function 0x902: COM number and link state */
-#endif
+#include "bridge_records.h"
+#include "port_records.h"
 
 namespace vportd {
 

@@ -20,10 +20,10 @@ struct Timeouts {
 
 Bytes Record(uint32_t kind, uint32_t id, const Bytes& payload, uint32_t flags = 0, Timeouts t = {}) {
   VportBridgeRequest request{
-      id, kind, kCom, static_cast<uint32_t>(payload.size()), {t.interval, t.multiplier, t.constant, 0, 0}};
+      id,   kind, kCom, static_cast<uint32_t>(payload.size()), {t.interval, t.multiplier, t.constant, 0, 0},
+      flags};
   Bytes record(VPORT_BRIDGE_HEADER_SIZE);
   VportWriteBridgeRequest(&request, record.data(), record.size());
-  for (int i = 0; i < 4; ++i) record[VPORT_BRIDGE_FLAGS_OFS + i] = static_cast<uint8_t>(flags >> (8 * i));
   record.insert(record.end(), payload.begin(), payload.end());
   return record;
 }
