@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 #include "read_timeouts.h"
 
@@ -106,10 +107,19 @@ Engine::Port& Engine::PortOf(uint32_t com) {
   return port;
 }
 
-Engine::Port* Engine::PortOfSocket(uint64_t socket) {
-  for (auto& [com, port] : ports_)
+const Engine::Port* Engine::PortOfSocket(uint64_t socket) const {
+  for (const auto& [com, port] : ports_)
     if (socket != 0 && port.socket == socket) return &port;
   return nullptr;
+}
+
+Engine::Port* Engine::PortOfSocket(uint64_t socket) {
+  return const_cast<Port*>(std::as_const(*this).PortOfSocket(socket));
+}
+
+bool Engine::HasRoom(uint64_t socket) const {
+  const Port* port = PortOfSocket(socket);
+  return port == nullptr || port->received.size() < kReceiveBufferBytes;
 }
 
 // A program opened the port: what an earlier one left is gone, and the port
@@ -117,6 +127,7 @@ Engine::Port* Engine::PortOfSocket(uint64_t socket) {
 void Engine::Open(Port& port, const uint8_t* payload, size_t size, uint32_t flags, uint64_t nowMs) {
   if (port.open) Close(port, nowMs);
   port.open = true;
+  port.received.clear();  // what came while no program had the port is not for this one
   VportRemoteSettings settings;
   if (VportParseRemoteRequest(payload, size, &settings) == VPORT_PARSE_OK) port.settings = settings;
   if (port.settings.connectAtStart != 0 || (flags & VPORT_BRIDGE_FLAG_CONNECT) != 0) Connect(port, nowMs);

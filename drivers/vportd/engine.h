@@ -30,6 +30,9 @@ constexpr uint32_t kStatusDeviceNotConnected = 0xC000009Du;
 // Bytes a port holds on their way out: the send queue, and the hold queue while
 // the connection is being made again.
 constexpr size_t kSendQueueBytes = 128 * 1024;
+// Bytes received that a port holds for its reader; beyond, the socket is left
+// unread until the reader took some.
+constexpr size_t kReceiveBufferBytes = 256 * 1024;
 
 enum class ActionKind {
   kConnect,      // open a client socket of settings.type to settings' address and port
@@ -67,6 +70,8 @@ class Engine {
   // The outcome of a kSend: `taken` bytes went (0 with wouldBlock: wait for Writable).
   void Sent(uint64_t socket, size_t taken, bool wouldBlock, uint64_t nowMs);
   void Writable(uint64_t socket, uint64_t nowMs);
+  // Whether the socket's port has room for more bytes received.
+  bool HasRoom(uint64_t socket) const;
 
   // The outcome of a kAnswerRead: refused when the read was gone, whose bytes
   // then go back to the front of what the port received.
@@ -112,6 +117,7 @@ class Engine {
 
   Port& PortOf(uint32_t com);
   Port* PortOfSocket(uint64_t socket);
+  const Port* PortOfSocket(uint64_t socket) const;
   void Open(Port& port, const uint8_t* payload, size_t size, uint32_t flags, uint64_t nowMs);
   void ApplySettings(Port& port, const uint8_t* payload, size_t size, bool connect, uint64_t nowMs);
   void Close(Port& port, uint64_t nowMs);

@@ -137,6 +137,7 @@ struct Socket {
   SOCKET handle = INVALID_SOCKET;
   WSAEVENT event = WSA_INVALID_EVENT;
   uint32_t com = 0;
+  bool paused = false;  // bytes wait in it until the port has room for them
 };
 
 class Service {
@@ -168,7 +169,13 @@ class Service {
         Log("stopping");
         return 0;
       }
-      if (WaitForSingleObject(bridge_.event(), 0) == WAIT_OBJECT_0) failures = OnNext() ? 0 : failures + 1;
+      if (WaitForSingleObject(bridge_.event(), 0) == WAIT_OBJECT_0) {
+        failures = OnNext() ? 0 : failures + 1;
+        if (!bridge_.StartNext()) {
+          Log("the bridge refused to hand over requests: error " + std::to_string(GetLastError()));
+          return 1;
+        }
+      }
       PollSockets();
       engine_.Tick(Now());
       Execute();
@@ -188,17 +195,13 @@ class Service {
     return wait >= INFINITE ? INFINITE : static_cast<DWORD>(wait);
   }
 
+  // Hands the request that came to the engine; false when none came.
   bool OnNext() {
     Bytes record = bridge_.FinishNext();
-    bool ok = !record.empty();
-    if (ok && !engine_.HandleRequest(record.data(), record.size(), Now()))
+    if (!record.empty() && !engine_.HandleRequest(record.data(), record.size(), Now()))
       Log("ignoring a malformed request of " + std::to_string(record.size()) + " bytes");
     Execute();
-    if (!bridge_.StartNext()) {
-      Log("the bridge refused to hand over requests: error " + std::to_string(GetLastError()));
-      return false;
-    }
-    return ok;
+    return !record.empty();
   }
 
   void PollSockets() {
@@ -207,6 +210,9 @@ class Service {
     for (uint64_t id : ids) {
       auto at = sockets_.find(id);
       if (at != sockets_.end() && WaitForSingleObject(at->second.event, 0) == WAIT_OBJECT_0) OnSocket(id);
+      // A socket left unread for want of room gets no new read event: read it once there is room.
+      at = sockets_.find(id);
+      if (at != sockets_.end() && at->second.paused && engine_.HasRoom(id)) Receive(id, at->second);
       Execute();
     }
   }
@@ -235,7 +241,14 @@ class Service {
   // Hands what arrived to the engine; false when the connection broke.
   bool Receive(uint64_t id, Socket& socket) {
     static char buffer[64 * 1024];
+    socket.paused = false;
     for (int i = 0; i < kMostReceivesPerEvent; ++i) {
+      // Left in the socket, the bytes hold the remote host back (TCP) or are
+      // dropped there (UDP) until the port's reader takes what it has.
+      if (!engine_.HasRoom(id)) {
+        socket.paused = true;
+        return true;
+      }
       int got = recv(socket.handle, buffer, sizeof buffer, 0);
       if (got > 0) {
         engine_.Received(id, reinterpret_cast<const uint8_t*>(buffer), static_cast<size_t>(got), Now());
@@ -315,7 +328,8 @@ class Service {
     int error = result == 0 ? 0 : WSAGetLastError();
     sockets_[action.socket] = socket;
     if (started && result != 0 && error == WSAEWOULDBLOCK) return;
-    if (result == 0 && udp) return engine_.Connected(action.socket, Now());
+    // A UDP socket is ready at once; a TCP connect may be too, on loopback.
+    if (result == 0) return engine_.Connected(action.socket, Now());
     if (result != 0)
       Log("COM" + std::to_string(action.com) + ": cannot connect: error " + std::to_string(error));
     if (result != 0) engine_.Failed(action.socket, Now());
