@@ -30,7 +30,6 @@ using Bytes = std::vector<uint8_t>;
 constexpr size_t kPieceBytes = 64 * 1024;
 constexpr DWORD kBridgeRetryMs = 500;
 constexpr int kMostFailedNexts = 10;
-constexpr int kMostReceivesPerEvent = 16;
 
 uint64_t Now() {
   return GetTickCount64();
@@ -137,7 +136,8 @@ struct Socket {
   SOCKET handle = INVALID_SOCKET;
   WSAEVENT event = WSA_INVALID_EVENT;
   uint32_t com = 0;
-  bool paused = false;  // bytes wait in it until the port has room for them
+  bool paused = false;      // bytes wait in it until the port has room for them
+  bool peerClosed = false;  // the remote host closed; what it sent is still being taken
 };
 
 class Service {
@@ -228,44 +228,33 @@ class Service {
       if (error != 0) return engine_.Failed(id, Now());
       engine_.Connected(id, Now());
     }
-    if (events.lNetworkEvents & (FD_READ | FD_CLOSE)) {
-      if (!Receive(id, socket)) return;
-    }
-    if (events.lNetworkEvents & FD_CLOSE) {
-      Log("COM" + std::to_string(socket.com) + ": the remote host closed the connection");
-      return engine_.Failed(id, Now());
-    }
     if (events.lNetworkEvents & FD_WRITE) engine_.Writable(id, Now());
+    if (events.lNetworkEvents & FD_CLOSE) socket.peerClosed = true;
+    if (events.lNetworkEvents & (FD_READ | FD_CLOSE)) Receive(id, socket);
   }
 
-  // Hands what arrived to the engine; false when the connection broke.
-  bool Receive(uint64_t id, Socket& socket) {
+  // Hands what arrived to the engine while the port has room for it. The
+  // connection counts as lost on an error (such as a UDP port unreachable
+  // coming back), or once the remote host closed it and every byte it sent
+  // before was taken.
+  void Receive(uint64_t id, Socket& socket) {
     static char buffer[64 * 1024];
-    socket.paused = false;
-    for (int i = 0; i < kMostReceivesPerEvent; ++i) {
-      // Left in the socket, the bytes hold the remote host back (TCP) or are
-      // dropped there (UDP) until the port's reader takes what it has.
-      if (!engine_.HasRoom(id)) {
-        socket.paused = true;
-        return true;
-      }
+    // Left in the socket, bytes hold the remote host back (TCP) or are
+    // dropped there (UDP) until the port's reader took what it has.
+    for (socket.paused = !engine_.HasRoom(id); !socket.paused; socket.paused = !engine_.HasRoom(id)) {
       int got = recv(socket.handle, buffer, sizeof buffer, 0);
       if (got > 0) {
         engine_.Received(id, reinterpret_cast<const uint8_t*>(buffer), static_cast<size_t>(got), Now());
         continue;
       }
-      if (got < 0 && WSAGetLastError() == WSAEWOULDBLOCK) return true;
-      // 0: the peer closed (FD_CLOSE follows); an error, such as a UDP port
-      // unreachable coming back, breaks the connection.
-      if (got < 0) {
-        Log("COM" + std::to_string(socket.com) + ": receive failed: error " +
-            std::to_string(WSAGetLastError()));
-        engine_.Failed(id, Now());
-        return false;
-      }
-      return true;
+      const int error = got < 0 ? WSAGetLastError() : 0;
+      if (error == WSAEWOULDBLOCK && !socket.peerClosed) return;
+      if (error != 0 && error != WSAEWOULDBLOCK)
+        Log("COM" + std::to_string(socket.com) + ": receive failed: error " + std::to_string(error));
+      else
+        Log("COM" + std::to_string(socket.com) + ": the remote host closed the connection");
+      return engine_.Failed(id, Now());
     }
-    return true;
   }
 
   // Does what the engine asked for until it asks for nothing more.
