@@ -18,21 +18,23 @@ struct Timeouts {
   uint32_t interval, multiplier, constant;
 };
 
-Bytes Record(uint32_t kind, uint32_t id, const Bytes& payload, uint32_t flags = 0, Timeouts t = {}) {
-  VportBridgeRequest request{
-      id,   kind, kCom, static_cast<uint32_t>(payload.size()), {t.interval, t.multiplier, t.constant, 0, 0},
-      flags};
+// A request as NEXT brings it; `length` is the payload's size unless given (a read's bytes wanted).
+Bytes Record(uint32_t kind, uint32_t id, const Bytes& payload, uint32_t flags = 0, Timeouts t = {},
+             uint32_t length = 0) {
+  VportBridgeRequest request{id,
+                             kind,
+                             kCom,
+                             length != 0 ? length : static_cast<uint32_t>(payload.size()),
+                             {t.interval, t.multiplier, t.constant, 0, 0},
+                             flags};
   Bytes record(VPORT_BRIDGE_HEADER_SIZE);
   VportWriteBridgeRequest(&request, record.data(), record.size());
   record.insert(record.end(), payload.begin(), payload.end());
   return record;
 }
 
-// A read of `wanted` bytes: its header alone.
 Bytes ReadRecord(uint32_t id, uint32_t wanted, Timeouts t) {
-  Bytes record = Record(VPORT_BRIDGE_READ, id, {}, 0, t);
-  record[VPORT_BRIDGE_LENGTH_OFS] = static_cast<uint8_t>(wanted);
-  return record;
+  return Record(VPORT_BRIDGE_READ, id, {}, 0, t, wanted);
 }
 
 Bytes Settings(uint8_t type, uint32_t connectAtStart, uint32_t maxPacket, bool endpoint = true) {
