@@ -11,6 +11,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -629,32 +630,43 @@ TEST_F(VirtualPortUnderWine, BridgeCarriesTheProgramsBytesToTheService) {
   EXPECT_EQ(closed.comNumber, com);
 }
 
-// A TCP echo server on 127.0.0.1 for one connection, on its own thread; each
-// wait is bounded, so a client that never comes or goes silent ends it.
+// A TCP echo server on 127.0.0.1, on its own thread. It closes its first
+// connection, and stops listening, once it echoed `closeAfter` bytes; after
+// Relisten it takes one more connection on the same port. Each wait is
+// bounded, so a client that never comes or goes silent ends it.
 class EchoServer {
  public:
-  EchoServer() {
+  explicit EchoServer(size_t closeAfter) : closeAfter_(closeAfter) {
     WSADATA wsa;
     started_ = WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int size = sizeof at;
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || listen(listener_, 1) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&at), &size) != 0)
-      return;
-    port_ = ntohs(at.sin_port);
-    thread_ = std::thread([this] { Serve(); });
+    if (started_ && Listen()) thread_ = std::thread([this] { Serve(); });
   }
   ~EchoServer() {
+    quitting_ = true;
+    SetEvent(relisten_);
     if (thread_.joinable()) thread_.join();
-    closesocket(listener_);
+    CloseHandle(relisten_);
     if (started_) WSACleanup();
   }
   uint16_t port() const { return port_; }
+  void Relisten() { SetEvent(relisten_); }
 
  private:
+  bool Listen() {
+    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    BOOL reuse = TRUE;
+    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    at.sin_port = htons(port_);
+    int size = sizeof at;
+    bool ok = bind(listener_, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
+              listen(listener_, 1) == 0 &&
+              getsockname(listener_, reinterpret_cast<sockaddr*>(&at), &size) == 0;
+    port_ = ntohs(at.sin_port);
+    return ok;
+  }
   static bool Readable(SOCKET s) {
     fd_set set;
     FD_ZERO(&set);
@@ -662,27 +674,55 @@ class EchoServer {
     timeval limit{static_cast<long>(kWaitMs / 1000), 0};
     return select(0, &set, nullptr, nullptr, &limit) == 1;
   }
-  void Serve() {
-    if (!Readable(listener_)) return;
-    SOCKET client = accept(listener_, nullptr, nullptr);
+  // Takes one connection, echoes up to `limit` bytes on it, closes it and the listener.
+  void EchoOne(size_t limit) {
+    SOCKET client = Readable(listener_) ? accept(listener_, nullptr, nullptr) : INVALID_SOCKET;
+    closesocket(listener_);
     char buffer[16384];
-    for (bool open = client != INVALID_SOCKET; open && Readable(client);) {
-      int got = recv(client, buffer, sizeof buffer, 0);
-      open = got > 0;
-      for (int at = 0; open && at < got;) {
-        int sent = send(client, buffer + at, got - at, 0);
-        open = sent > 0;
-        at += sent;
-      }
+    for (size_t echoed = 0; client != INVALID_SOCKET && echoed < limit && Readable(client);) {
+      int got = recv(client, buffer, static_cast<int>(std::min(sizeof buffer, limit - echoed)), 0);
+      for (int at = 0, sent = 0; got > 0 && at < got; at += sent)
+        sent = send(client, buffer + at, got - at, 0);
+      if (got <= 0) break;
+      echoed += static_cast<size_t>(got);
     }
     if (client != INVALID_SOCKET) closesocket(client);
   }
+  void Serve() {
+    EchoOne(closeAfter_);
+    if (WaitForSingleObject(relisten_, kWaitMs) == WAIT_OBJECT_0 && !quitting_ && Listen()) EchoOne(SIZE_MAX);
+  }
 
+  const size_t closeAfter_;
   bool started_ = false;
   SOCKET listener_ = INVALID_SOCKET;
   uint16_t port_ = 0;
+  HANDLE relisten_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> quitting_{false};
   std::thread thread_;
 };
+
+// Whether the port's carrier line came to `on` within the wait.
+bool WaitForCarrier(HANDLE port, bool on) {
+  DWORD lines = 0;
+  for (DWORD waited = 0; waited < kWaitMs; waited += 50) {
+    if (GetCommModemStatus(port, &lines) && ((lines & MS_RLSD_ON) != 0) == on) return true;
+    Sleep(50);
+  }
+  return false;
+}
+
+// Reads until `size` bytes came or a read came back empty (its time-out passed).
+std::string ReadBack(HANDLE port, size_t size) {
+  std::string received;
+  for (long got = 1; got > 0 && received.size() < size;) {
+    ProgramIo read(std::string(65536, 0));
+    ReadFile(port, read.buffer.data(), 65536, nullptr, &read.overlapped);
+    got = read.Result(port);
+    if (got > 0) received.append(read.buffer, 0, static_cast<size_t>(got));
+  }
+  return received;
+}
 
 // The data service, started and stopped through named events.
 class DataService {
@@ -729,9 +769,11 @@ class DataService {
 
 // A terminal program's bytes go through the data service to a TCP host and
 // come back from it: 256 KiB written at once, more than the service queues,
-// read back byte for byte with read time-outs set.
+// read back byte for byte with read time-outs set. When the host goes away,
+// the port shows it and connects again once the host is back.
 TEST_F(VirtualPortUnderWine, DataServiceCarriesBytesToTheRemoteHostAndBack) {
-  EchoServer echo;
+  const size_t size = 256 * 1024;
+  EchoServer echo(size);
   ASSERT_NE(echo.port(), 0) << WSAGetLastError();
   const Bytes endpoint =
       Request({127, 0, 0, 1}, {static_cast<uint8_t>(echo.port() >> 8), static_cast<uint8_t>(echo.port())}, 0,
@@ -746,31 +788,27 @@ TEST_F(VirtualPortUnderWine, DataServiceCarriesBytesToTheRemoteHostAndBack) {
                             FILE_FLAG_OVERLAPPED, nullptr);
   ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
   handles_.push_back(port);
-  // Connected shows in the modem lines, as a terminal program would see it.
-  DWORD lines = 0;
-  for (DWORD waited = 0; waited < kWaitMs && (lines & MS_RLSD_ON) == 0; waited += 50) {
-    ASSERT_TRUE(GetCommModemStatus(port, &lines)) << GetLastError();
-    if ((lines & MS_RLSD_ON) == 0) Sleep(50);
-  }
-  ASSERT_NE(lines & MS_RLSD_ON, 0u) << "never connected";
+  ASSERT_TRUE(WaitForCarrier(port, true)) << "never connected";
   // Return as soon as bytes are there, or empty after 10 s of nothing.
   COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 10000, 0, 0};
   ASSERT_TRUE(SetCommTimeouts(port, &timeouts)) << GetLastError();
 
-  std::string sent(256 * 1024, 0);
+  std::string sent(size, 0);
   for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>(i * 13 + i / 509);
   ProgramIo write(sent);
   WriteFile(port, write.buffer.data(), static_cast<DWORD>(sent.size()), nullptr, &write.overlapped);
-  std::string received;
-  for (long got = 1; got > 0 && received.size() < sent.size();) {
-    ProgramIo read(std::string(65536, 0));
-    ReadFile(port, read.buffer.data(), 65536, nullptr, &read.overlapped);
-    got = read.Result(port);
-    if (got > 0) received.append(read.buffer, 0, static_cast<size_t>(got));
-  }
+  const std::string received = ReadBack(port, size);
   EXPECT_EQ(write.Result(port), static_cast<long>(sent.size()));
   EXPECT_EQ(received.size(), sent.size());
   EXPECT_TRUE(received == sent) << "the bytes came back changed or reordered";
+
+  ASSERT_TRUE(WaitForCarrier(port, false)) << "the host closed, the port still shows connected";
+  echo.Relisten();
+  ASSERT_TRUE(WaitForCarrier(port, true)) << "never connected again";
+  ProgramIo again("again");
+  WriteFile(port, again.buffer.data(), 5, nullptr, &again.overlapped);
+  EXPECT_EQ(again.Result(port), 5);
+  EXPECT_EQ(ReadBack(port, 5), "again");
 
   CloseHandle(port);
   handles_.clear();
