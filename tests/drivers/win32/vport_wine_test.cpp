@@ -1,15 +1,20 @@
 // The virtual port driver for real under Wine: installed from its installation
 // file through the port manager's SetupAPI sequence, driven through its control
 // requests, and removed again by the removal tool.
-// <windows.h> first: the access-list text form builds on its types.
+// Winsock 2 before <windows.h>, which would bring in version 1; <windows.h>
+// before the access-list text form, which builds on its types.
+#include <winsock2.h>
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
 #include <sddl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bridge_records.h"
@@ -26,6 +31,7 @@ constexpr const char* kDriverFile = VPORT_DRIVER_FILE;
 constexpr const char* kInfFile = VPORT_INF_FILE;
 constexpr const char* kRemovalTool = VPORT_REMOVAL_TOOL;
 constexpr const char* kInfFolder = VPORT_INF_FOLDER;
+constexpr const char* kDataService = VPORTD_FILE;
 
 // The driver starts inside Wine's device host; the interface follows shortly.
 constexpr DWORD kWaitMs = 30000;
@@ -622,6 +628,191 @@ TEST_F(VirtualPortUnderWine, BridgeCarriesTheProgramsBytesToTheService) {
   auto [closed, empty] = service.Next();
   EXPECT_EQ(closed.kind, VPORT_BRIDGE_CLOSE);
   EXPECT_EQ(closed.comNumber, com);
+}
+
+// A TCP echo server on 127.0.0.1, on its own thread. It closes its first
+// connection, and stops listening, once it echoed `closeAfter` bytes; after
+// Relisten it takes one more connection on the same port. Each wait is
+// bounded, so a client that never comes or goes silent ends it.
+class EchoServer {
+ public:
+  explicit EchoServer(size_t closeAfter) : closeAfter_(closeAfter) {
+    WSADATA wsa;
+    started_ = WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
+    if (started_ && Listen()) thread_ = std::thread([this] { Serve(); });
+  }
+  ~EchoServer() {
+    quitting_ = true;
+    SetEvent(relisten_);
+    if (thread_.joinable()) thread_.join();
+    CloseHandle(relisten_);
+    if (started_) WSACleanup();
+  }
+  uint16_t port() const { return port_; }
+  void Relisten() { SetEvent(relisten_); }
+
+ private:
+  bool Listen() {
+    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    BOOL reuse = TRUE;
+    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    at.sin_port = htons(port_);
+    int size = sizeof at;
+    bool ok = bind(listener_, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
+              listen(listener_, 1) == 0 &&
+              getsockname(listener_, reinterpret_cast<sockaddr*>(&at), &size) == 0;
+    port_ = ntohs(at.sin_port);
+    return ok;
+  }
+  static bool Readable(SOCKET s) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    timeval limit{static_cast<long>(kWaitMs / 1000), 0};
+    return select(0, &set, nullptr, nullptr, &limit) == 1;
+  }
+  // Takes one connection, echoes up to `limit` bytes on it, closes it and the listener.
+  void EchoOne(size_t limit) {
+    SOCKET client = Readable(listener_) ? accept(listener_, nullptr, nullptr) : INVALID_SOCKET;
+    closesocket(listener_);
+    char buffer[16384];
+    for (size_t echoed = 0; client != INVALID_SOCKET && echoed < limit && Readable(client);) {
+      int got = recv(client, buffer, static_cast<int>(std::min(sizeof buffer, limit - echoed)), 0);
+      for (int at = 0, sent = 0; got > 0 && at < got; at += sent)
+        sent = send(client, buffer + at, got - at, 0);
+      if (got <= 0) break;
+      echoed += static_cast<size_t>(got);
+    }
+    if (client != INVALID_SOCKET) closesocket(client);
+  }
+  void Serve() {
+    EchoOne(closeAfter_);
+    if (WaitForSingleObject(relisten_, kWaitMs) == WAIT_OBJECT_0 && !quitting_ && Listen()) EchoOne(SIZE_MAX);
+  }
+
+  const size_t closeAfter_;
+  bool started_ = false;
+  SOCKET listener_ = INVALID_SOCKET;
+  uint16_t port_ = 0;
+  HANDLE relisten_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> quitting_{false};
+  std::thread thread_;
+};
+
+// Whether the port's carrier line came to `on` within the wait.
+bool WaitForCarrier(HANDLE port, bool on) {
+  DWORD lines = 0;
+  for (DWORD waited = 0; waited < kWaitMs; waited += 50) {
+    if (GetCommModemStatus(port, &lines) && ((lines & MS_RLSD_ON) != 0) == on) return true;
+    Sleep(50);
+  }
+  return false;
+}
+
+// Reads until `size` bytes came or a read came back empty (its time-out passed).
+std::string ReadBack(HANDLE port, size_t size) {
+  std::string received;
+  for (long got = 1; got > 0 && received.size() < size;) {
+    ProgramIo read(std::string(65536, 0));
+    ReadFile(port, read.buffer.data(), 65536, nullptr, &read.overlapped);
+    got = read.Result(port);
+    if (got > 0) received.append(read.buffer, 0, static_cast<size_t>(got));
+  }
+  return received;
+}
+
+// The data service, started and stopped through named events.
+class DataService {
+ public:
+  DataService() {
+    const std::string tag = std::to_string(GetCurrentProcessId());
+    const std::string readyName = "vportd-ready-" + tag, stopName = "vportd-stop-" + tag;
+    ready_ = CreateEventA(nullptr, TRUE, FALSE, readyName.c_str());
+    stop_ = CreateEventA(nullptr, TRUE, FALSE, stopName.c_str());
+    std::string command =
+        std::string("\"") + kDataService + "\" --ready-event " + readyName + " --stop-event " + stopName;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &process_))
+      CloseHandle(process_.hThread);
+  }
+  ~DataService() {
+    if (process_.hProcess != nullptr) {
+      if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) Stop();
+      TerminateProcess(process_.hProcess, 1);
+      CloseHandle(process_.hProcess);
+    }
+    CloseHandle(ready_);
+    CloseHandle(stop_);
+  }
+  bool WaitReady() {
+    HANDLE either[2] = {ready_, process_.hProcess};
+    return process_.hProcess != nullptr && WaitForMultipleObjects(2, either, FALSE, kWaitMs) == WAIT_OBJECT_0;
+  }
+  // Its exit status, or -1 if it did not end in time.
+  int Stop() {
+    SetEvent(stop_);
+    DWORD status = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(process_.hProcess, kWaitMs) == WAIT_OBJECT_0)
+      GetExitCodeProcess(process_.hProcess, &status);
+    return static_cast<int>(status);
+  }
+
+ private:
+  HANDLE ready_, stop_;
+  PROCESS_INFORMATION process_{};
+};
+
+// A terminal program's bytes go through the data service to a TCP host and
+// come back from it: 256 KiB written at once, more than the service queues,
+// read back byte for byte with read time-outs set. When the host goes away,
+// the port shows it and connects again once the host is back.
+TEST_F(VirtualPortUnderWine, DataServiceCarriesBytesToTheRemoteHostAndBack) {
+  const size_t size = 256 * 1024;
+  EchoServer echo(size);
+  ASSERT_NE(echo.port(), 0) << WSAGetLastError();
+  const Bytes endpoint =
+      Request({127, 0, 0, 1}, {static_cast<uint8_t>(echo.port() >> 8), static_cast<uint8_t>(echo.port())}, 0,
+              1, 1024);
+  ASSERT_TRUE(Control(Open(), VPORT_IOCTL_SET_REMOTE_INFO, endpoint, 0).ok);
+  CloseHandle(handles_.back());
+  handles_.clear();
+  DataService service;
+  ASSERT_TRUE(service.WaitReady()) << "the data service did not start";
+
+  HANDLE port = CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
+  handles_.push_back(port);
+  ASSERT_TRUE(WaitForCarrier(port, true)) << "never connected";
+  // Return as soon as bytes are there, or empty after 10 s of nothing.
+  COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 10000, 0, 0};
+  ASSERT_TRUE(SetCommTimeouts(port, &timeouts)) << GetLastError();
+
+  std::string sent(size, 0);
+  for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>(i * 13 + i / 509);
+  ProgramIo write(sent);
+  WriteFile(port, write.buffer.data(), static_cast<DWORD>(sent.size()), nullptr, &write.overlapped);
+  const std::string received = ReadBack(port, size);
+  EXPECT_EQ(write.Result(port), static_cast<long>(sent.size()));
+  EXPECT_EQ(received.size(), sent.size());
+  EXPECT_TRUE(received == sent) << "the bytes came back changed or reordered";
+
+  ASSERT_TRUE(WaitForCarrier(port, false)) << "the host closed, the port still shows connected";
+  echo.Relisten();
+  ASSERT_TRUE(WaitForCarrier(port, true)) << "never connected again";
+  ProgramIo again("again");
+  WriteFile(port, again.buffer.data(), 5, nullptr, &again.overlapped);
+  EXPECT_EQ(again.Result(port), 5);
+  EXPECT_EQ(ReadBack(port, 5), "again");
+
+  CloseHandle(port);
+  handles_.clear();
+  EXPECT_EQ(service.Stop(), 0);
 }
 
 // Wine hands out a second handle before the driver can refuse the open; the

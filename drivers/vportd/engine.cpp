@@ -1,0 +1,326 @@
+#include "engine.h"
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+#include "read_timeouts.h"
+
+namespace vportd {
+namespace {
+
+constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
+
+bool SameEndpoint(const VportRemoteSettings& a, const VportRemoteSettings& b) {
+  return std::equal(a.address, a.address + 4, b.address) && std::equal(a.port, a.port + 2, b.port) &&
+         a.type == b.type;
+}
+
+const char* KindName(ActionKind kind) {
+  switch (kind) {
+    case ActionKind::kConnect:
+      return "connect";
+    case ActionKind::kSend:
+      return "send";
+    case ActionKind::kCloseSocket:
+      return "close socket";
+    case ActionKind::kAnswerRead:
+      return "answer read";
+    case ActionKind::kAnswerWrite:
+      return "answer write";
+    case ActionKind::kReportState:
+      return "state";
+  }
+  return "?";
+}
+
+}  // namespace
+
+std::string Describe(const Action& a) {
+  std::string text = "COM" + std::to_string(a.com) + ": " + KindName(a.kind);
+  switch (a.kind) {
+    case ActionKind::kConnect:
+      text += std::string(a.settings.type == VPORT_TYPE_UDP_CLIENT ? " udp " : " tcp ") +
+              std::to_string(a.settings.address[0]) + "." + std::to_string(a.settings.address[1]) + "." +
+              std::to_string(a.settings.address[2]) + "." + std::to_string(a.settings.address[3]) + ":" +
+              std::to_string(a.settings.port[0] << 8 | a.settings.port[1]);
+      break;
+    case ActionKind::kSend:
+    case ActionKind::kAnswerRead:
+      text += " id " + std::to_string(a.id) + ", " + std::to_string(a.bytes.size()) + " bytes";
+      break;
+    case ActionKind::kAnswerWrite:
+      text += " id " + std::to_string(a.id) + ", status " + std::to_string(a.status) + ", " +
+              std::to_string(a.length) + " bytes taken";
+      break;
+    case ActionKind::kReportState:
+      text += std::string(" ") + VportLinkStateText(a.state);
+      break;
+    case ActionKind::kCloseSocket:
+      break;
+  }
+  if (a.socket != 0) text += " (socket " + std::to_string(a.socket) + ")";
+  return text;
+}
+
+bool Engine::HandleRequest(const uint8_t* record, size_t size, uint64_t nowMs) {
+  VportBridgeRequest request;
+  if (!VportReadBridgeRequest(record, size, &request)) return false;
+  const uint8_t* payload = record + VPORT_BRIDGE_HEADER_SIZE;
+  const size_t payloadSize = std::min<size_t>(request.length, size - VPORT_BRIDGE_HEADER_SIZE);
+  Port& port = PortOf(request.comNumber);
+  switch (request.kind) {
+    case VPORT_BRIDGE_OPEN:
+      Open(port, payload, payloadSize, request.flags, nowMs);
+      break;
+    case VPORT_BRIDGE_SETTINGS:
+      ApplySettings(port, payload, payloadSize, (request.flags & VPORT_BRIDGE_FLAG_CONNECT) != 0, nowMs);
+      break;
+    case VPORT_BRIDGE_CLOSE:
+      Close(port, nowMs);
+      break;
+    case VPORT_BRIDGE_WRITE:
+      port.writes.push_back(Write{request.id, std::vector<uint8_t>(payload, payload + payloadSize)});
+      break;
+    case VPORT_BRIDGE_READ:
+      port.reads.push_back(Read{request.id,
+                                request.length,
+                                {request.timeouts[0], request.timeouts[1], request.timeouts[2]},
+                                nowMs});
+      break;
+    default:
+      return false;
+  }
+  Settle(port, nowMs);
+  return true;
+}
+
+Engine::Port& Engine::PortOf(uint32_t com) {
+  auto [at, added] = ports_.try_emplace(com);
+  Port& port = at->second;
+  if (added) {
+    port.com = com;
+    VportLinkInit(&port.link);
+    port.sendStorage.resize(kSendQueueBytes);
+    VportTxInit(&port.sendQueue, port.sendStorage.data(), port.sendStorage.size());
+  }
+  return port;
+}
+
+const Engine::Port* Engine::PortOfSocket(uint64_t socket) const {
+  for (const auto& [com, port] : ports_)
+    if (socket != 0 && port.socket == socket) return &port;
+  return nullptr;
+}
+
+Engine::Port* Engine::PortOfSocket(uint64_t socket) {
+  return const_cast<Port*>(std::as_const(*this).PortOfSocket(socket));
+}
+
+bool Engine::HasRoom(uint64_t socket) const {
+  const Port* port = PortOfSocket(socket);
+  return port == nullptr || port->received.size() < kReceiveBufferBytes;
+}
+
+// A program opened the port: what an earlier one left is gone, and the port
+// connects when it is set to at start or the manager asked for it.
+void Engine::Open(Port& port, const uint8_t* payload, size_t size, uint32_t flags, uint64_t nowMs) {
+  if (port.open) Close(port, nowMs);
+  port.open = true;
+  port.received.clear();  // what came while no program had the port is not for this one
+  VportRemoteSettings settings;
+  if (VportParseRemoteRequest(payload, size, &settings) == VPORT_PARSE_OK) port.settings = settings;
+  if (port.settings.connectAtStart != 0 || (flags & VPORT_BRIDGE_FLAG_CONNECT) != 0) Connect(port, nowMs);
+}
+
+void Engine::ApplySettings(Port& port, const uint8_t* payload, size_t size, bool connect, uint64_t nowMs) {
+  VportRemoteSettings settings;
+  if (VportParseRemoteRequest(payload, size, &settings) == VPORT_PARSE_OK) {
+    // A connection to the old endpoint is of no use any more.
+    if (!SameEndpoint(settings, port.settings)) Disconnect(port, nowMs);
+    port.settings = settings;
+  }
+  if (connect)
+    Connect(port, nowMs);
+  else
+    Disconnect(port, nowMs);
+}
+
+// The program closed the port: its requests are gone with it, and so is
+// everything held for it.
+void Engine::Close(Port& port, uint64_t nowMs) {
+  port.open = false;
+  port.writes.clear();
+  port.reads.clear();
+  port.received.clear();
+  port.awaitingAnswer = false;
+  Disconnect(port, nowMs);
+}
+
+// Back to idle: bytes held for the connection are dropped, and writes that
+// wait are refused (Settle) since nothing will carry them.
+void Engine::Disconnect(Port& port, uint64_t nowMs) {
+  DoLink(port, VportLinkClose(&port.link, nowMs));
+  VportTxClear(&port.sendQueue);
+}
+
+void Engine::Connect(Port& port, uint64_t nowMs) {
+  if (!VportHasEndpoint(&port.settings)) return;
+  DoLink(port, VportLinkOpen(&port.link, nowMs));
+}
+
+void Engine::DoLink(Port& port, unsigned what) {
+  if (what == VPORT_LINK_DO_CLOSE && port.socket != 0) {
+    Emit(Action{.kind = ActionKind::kCloseSocket, .com = port.com, .socket = port.socket});
+    port.socket = 0;
+    port.sending = false;
+  } else if (what == VPORT_LINK_DO_CONNECT) {
+    port.socket = ++lastSocket_;
+    port.sending = false;
+    Emit(Action{
+        .kind = ActionKind::kConnect, .com = port.com, .socket = port.socket, .settings = port.settings});
+  }
+}
+
+void Engine::Connected(uint64_t socket, uint64_t nowMs) {
+  Port* port = PortOfSocket(socket);
+  if (port == nullptr) return;
+  DoLink(*port, VportLinkConnected(&port->link, nowMs));
+  Settle(*port, nowMs);
+}
+
+void Engine::Failed(uint64_t socket, uint64_t nowMs) {
+  Port* port = PortOfSocket(socket);
+  if (port == nullptr) return;
+  DoLink(*port, VportLinkFailed(&port->link, nowMs));
+  Settle(*port, nowMs);
+}
+
+void Engine::Received(uint64_t socket, const uint8_t* bytes, size_t count, uint64_t nowMs) {
+  Port* port = PortOfSocket(socket);
+  if (port == nullptr || count == 0) return;
+  port->received.insert(port->received.end(), bytes, bytes + count);
+  port->lastByteMs = nowMs;
+  Settle(*port, nowMs);
+}
+
+void Engine::Sent(uint64_t socket, size_t taken, bool wouldBlock, uint64_t nowMs) {
+  Port* port = PortOfSocket(socket);
+  if (port == nullptr) return;
+  VportTxConsume(&port->sendQueue, taken);
+  // Blocked, the send stays out until the socket says it has room.
+  if (taken > 0 || !wouldBlock) port->sending = false;
+  Settle(*port, nowMs);
+}
+
+void Engine::Writable(uint64_t socket, uint64_t nowMs) {
+  Port* port = PortOfSocket(socket);
+  if (port == nullptr) return;
+  port->sending = false;
+  Settle(*port, nowMs);
+}
+
+void Engine::ReadAnswered(uint32_t com, bool accepted, uint64_t nowMs) {
+  auto at = ports_.find(com);
+  if (at == ports_.end() || !at->second.awaitingAnswer) return;
+  Port& port = at->second;
+  port.awaitingAnswer = false;
+  if (!accepted) port.received.insert(port.received.begin(), port.answering.begin(), port.answering.end());
+  port.answering.clear();
+  Settle(port, nowMs);
+}
+
+void Engine::Tick(uint64_t nowMs) {
+  for (auto& [com, port] : ports_) {
+    DoLink(port, VportLinkTick(&port.link, nowMs));
+    Settle(port, nowMs);
+  }
+}
+
+uint64_t Engine::NextDue() const {
+  uint64_t due = kNever;
+  for (const auto& [com, port] : ports_) {
+    due = std::min(due, VportLinkNextDue(&port.link));
+    if (!port.awaitingAnswer && !port.reads.empty()) {
+      const Read& read = port.reads.front();
+      VportReadTimeouts timeouts{read.timeouts[0], read.timeouts[1], read.timeouts[2]};
+      VportRead state{read.wanted, port.received.size(), read.startMs, port.lastByteMs};
+      due = std::min(due, VportReadDecide(&timeouts, &state, read.startMs).deadlineMs);
+    }
+  }
+  return due;
+}
+
+std::vector<Action> Engine::TakeActions() {
+  std::vector<Action> taken;
+  taken.swap(actions_);
+  return taken;
+}
+
+// After any event on a port: the driver hears of a new link state, waiting
+// writes go into the send queue, the next frame goes out, reads that are due
+// are answered.
+void Engine::Settle(Port& port, uint64_t nowMs) {
+  if (port.link.state != port.reportedState) {
+    port.reportedState = port.link.state;
+    Emit(Action{.kind = ActionKind::kReportState, .com = port.com, .state = port.reportedState});
+  }
+  QueueWrites(port);
+  SendNext(port);
+  AnswerReads(port, nowMs);
+}
+
+// Writes are taken in order. Connected, one that does not fit waits for the
+// queue to drain; being made (again), one that does not fit in the hold queue
+// is refused, as is any while idle. A write is answered once all its bytes are
+// queued.
+void Engine::QueueWrites(Port& port) {
+  while (!port.writes.empty()) {
+    Write& write = port.writes.front();
+    size_t accepted = 0;
+    VportWriteResult result =
+        VportTxWrite(&port.sendQueue, port.link.state, write.bytes.data() + write.accepted,
+                     write.bytes.size() - write.accepted, &accepted);
+    write.accepted += accepted;
+    if (result == VPORT_WRITE_PARTIAL) return;
+    const bool taken = result == VPORT_WRITE_TAKEN;
+    Emit(Action{.kind = ActionKind::kAnswerWrite,
+                .com = port.com,
+                .id = write.id,
+                .status = taken ? 0u : kStatusDeviceNotConnected,
+                .length = static_cast<uint32_t>(write.accepted)});
+    port.writes.pop_front();
+  }
+}
+
+void Engine::SendNext(Port& port) {
+  if (port.link.state != VPORT_LINK_CONNECTED || port.sending || port.sendQueue.length == 0) return;
+  const uint32_t limit = VportFrameLimit(port.settings.type, port.settings.maxPacketSize);
+  std::vector<uint8_t> frame(std::min<size_t>(limit, port.sendQueue.length));
+  frame.resize(VportTxPeekFrame(&port.sendQueue, limit, frame.data(), frame.size()));
+  port.sending = true;
+  Emit(Action{.kind = ActionKind::kSend, .com = port.com, .socket = port.socket, .bytes = std::move(frame)});
+}
+
+// The oldest read is answered first, and one answer is out at a time: a
+// refused one gives its bytes back before any later read could take others.
+void Engine::AnswerReads(Port& port, uint64_t nowMs) {
+  if (port.awaitingAnswer || port.reads.empty()) return;
+  const Read& read = port.reads.front();
+  VportReadTimeouts timeouts{read.timeouts[0], read.timeouts[1], read.timeouts[2]};
+  VportRead state{read.wanted, port.received.size(), read.startMs, port.lastByteMs};
+  VportReadDecision decision = VportReadDecide(&timeouts, &state, nowMs);
+  if (decision.outcome == VPORT_READ_WAIT) return;
+  const auto end = port.received.begin() + static_cast<std::ptrdiff_t>(decision.take);
+  port.answering.assign(port.received.begin(), end);
+  port.received.erase(port.received.begin(), end);
+  port.awaitingAnswer = true;
+  Emit(Action{.kind = ActionKind::kAnswerRead, .com = port.com, .id = read.id, .bytes = port.answering});
+  port.reads.pop_front();
+}
+
+void Engine::Emit(Action action) {
+  actions_.push_back(std::move(action));
+}
+
+}  // namespace vportd

@@ -1,0 +1,139 @@
+// The data service's logic for every virtual COM port, with no platform
+// header: it takes the driver's bridge requests, the sockets' events and the
+// time, and says what to do (actions) without doing any of it. The program
+// around it owns the bridge handle, the sockets and the clock.
+//
+// Per port: the connection to the remote host (link_state.h, with its backoff),
+// the send queue that is also the hold queue while (re)connecting (tx_queue.h),
+// the bytes received and the reads waiting for them (read_timeouts.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+// The link states before the bridge's header: it names the same values as
+// plain numbers for the driver, which would otherwise clash with the enum.
+#include "link_state.h"
+#include "tx_queue.h"
+
+#include "bridge_records.h"
+#include "port_records.h"
+
+namespace vportd {
+
+// The platform status a refused write or a read of a port that went away ends with.
+constexpr uint32_t kStatusDeviceNotConnected = 0xC000009Du;
+// Bytes a port holds on their way out: the send queue, and the hold queue while
+// the connection is being made again.
+constexpr size_t kSendQueueBytes = 128 * 1024;
+// Bytes received that a port holds for its reader; beyond, the socket is left
+// unread until the reader took some.
+constexpr size_t kReceiveBufferBytes = 256 * 1024;
+
+enum class ActionKind {
+  kConnect,      // open a client socket of settings.type to settings' address and port
+  kSend,         // send `bytes` on `socket`; report with Sent
+  kCloseSocket,  // close `socket`
+  kAnswerRead,   // answer read `id` with `bytes`; report with ReadAnswered
+  kAnswerWrite,  // answer write `id`: `status`, `length` bytes of its piece accepted
+  kReportState,  // tell the driver the port's link state `state`
+};
+
+struct Action {
+  ActionKind kind{};
+  uint32_t com = 0;
+  uint64_t socket = 0;  // names a socket in socket events; never reused
+  VportRemoteSettings settings{};
+  uint32_t id = 0;
+  uint32_t status = 0;
+  uint32_t length = 0;
+  uint32_t state = 0;
+  std::vector<uint8_t> bytes{};
+};
+
+std::string Describe(const Action& action);
+
+class Engine {
+ public:
+  // A record NEXT brought of `size` bytes; false (and nothing done) when it is malformed.
+  bool HandleRequest(const uint8_t* record, size_t size, uint64_t nowMs);
+
+  // Socket events, by the socket's name from kConnect; those of a socket
+  // already closed are ignored.
+  void Connected(uint64_t socket, uint64_t nowMs);
+  void Failed(uint64_t socket, uint64_t nowMs);  // attempt failed, error, or peer closed
+  void Received(uint64_t socket, const uint8_t* bytes, size_t count, uint64_t nowMs);
+  // The outcome of a kSend: `taken` bytes went (0 with wouldBlock: wait for Writable).
+  void Sent(uint64_t socket, size_t taken, bool wouldBlock, uint64_t nowMs);
+  void Writable(uint64_t socket, uint64_t nowMs);
+  // Whether the socket's port has room for more bytes received.
+  bool HasRoom(uint64_t socket) const;
+
+  // The outcome of a kAnswerRead: refused when the read was gone, whose bytes
+  // then go back to the front of what the port received.
+  void ReadAnswered(uint32_t com, bool accepted, uint64_t nowMs);
+
+  // Time passed: connection attempts and read time-outs that are due.
+  void Tick(uint64_t nowMs);
+  // When Tick has something to do next; UINT64_MAX: nothing until an event.
+  uint64_t NextDue() const;
+
+  // The actions since the last call, in the order they must be done.
+  std::vector<Action> TakeActions();
+
+ private:
+  struct Read {
+    uint32_t id;
+    uint32_t wanted;
+    uint32_t timeouts[3];  // interval, total multiplier, total constant
+    uint64_t startMs;
+  };
+  struct Write {
+    uint32_t id;
+    std::vector<uint8_t> bytes;
+    size_t accepted = 0;
+  };
+  struct Port {
+    uint32_t com = 0;
+    VportRemoteSettings settings{};
+    bool open = false;
+    VportLink link{};
+    uint32_t reportedState = VPORT_LINK_IDLE;
+    uint64_t socket = 0;  // 0: none
+    std::vector<uint8_t> sendStorage;
+    VportTxQueue sendQueue{};
+    bool sending = false;  // a kSend is out, or one waits for Writable
+    std::deque<Write> writes;
+    std::deque<uint8_t> received;
+    uint64_t lastByteMs = 0;
+    std::deque<Read> reads;
+    std::vector<uint8_t> answering;  // bytes of the kAnswerRead that is out
+    bool awaitingAnswer = false;
+  };
+
+  Port& PortOf(uint32_t com);
+  Port* PortOfSocket(uint64_t socket);
+  const Port* PortOfSocket(uint64_t socket) const;
+  void Open(Port& port, const uint8_t* payload, size_t size, uint32_t flags, uint64_t nowMs);
+  void ApplySettings(Port& port, const uint8_t* payload, size_t size, bool connect, uint64_t nowMs);
+  void Close(Port& port, uint64_t nowMs);
+  void Disconnect(Port& port, uint64_t nowMs);
+  void Connect(Port& port, uint64_t nowMs);
+  void DoLink(Port& port, unsigned what);
+  void LinkFailed(Port& port, uint64_t nowMs);
+  void Settle(Port& port, uint64_t nowMs);
+  void QueueWrites(Port& port);
+  void SendNext(Port& port);
+  void AnswerReads(Port& port, uint64_t nowMs);
+  void Emit(Action action);
+
+  std::map<uint32_t, Port> ports_;
+  uint64_t lastSocket_ = 0;
+  std::vector<Action> actions_;
+};
+
+}  // namespace vportd

@@ -1,0 +1,381 @@
+// vportd.exe: the data service of the virtual COM ports. It waits on the port
+// driver's bridge for the ports' requests, carries their bytes over TCP or UDP
+// client sockets to the remote hosts, and answers the ports' reads and writes.
+// One thread: one wait on the bridge's pending request, the sockets' events
+// and the engine's next deadline.
+//
+//   vportd [--ready-event NAME] [--stop-event NAME]
+//
+// --ready-event: set the named event once the bridge is open and the first
+// request is being waited for. --stop-event: end when the named event is set.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+// <windows.h> after Winsock 2, which it would otherwise bring in as version 1.
+#include <windows.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine.h"
+
+namespace {
+
+using vportd::Action;
+using vportd::ActionKind;
+using Bytes = std::vector<uint8_t>;
+
+// The largest write piece the driver hands over in one request.
+constexpr size_t kPieceBytes = 64 * 1024;
+constexpr DWORD kBridgeRetryMs = 500;
+constexpr int kMostFailedNexts = 10;
+
+uint64_t Now() {
+  return GetTickCount64();
+}
+
+void Log(const std::string& line) {
+  std::fprintf(stderr, "vportd: %s\n", line.c_str());
+  std::fflush(stderr);
+}
+
+// The driver's bridge device, with the one NEXT request kept waiting on it.
+class Bridge {
+ public:
+  Bridge()
+      : event_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+        buffer_(VPORT_BRIDGE_HEADER_SIZE + kPieceBytes) {}
+  ~Bridge() {
+    if (handle_ != INVALID_HANDLE_VALUE) {
+      CancelIo(handle_);
+      CloseHandle(handle_);
+    }
+    CloseHandle(event_);
+  }
+  Bridge(const Bridge&) = delete;
+  Bridge& operator=(const Bridge&) = delete;
+
+  // Opens the bridge, waiting while the driver has not made it yet; false
+  // when `stop` was set meanwhile or it cannot be opened for another reason.
+  bool Open(HANDLE stop) {
+    for (bool told = false;; told = true) {
+      handle_ = CreateFileA(VPORT_BRIDGE_DOS_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr);
+      if (handle_ != INVALID_HANDLE_VALUE) return true;
+      DWORD error = GetLastError();
+      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+        Log("cannot open the bridge: error " + std::to_string(error));
+        return false;
+      }
+      if (!told) Log("waiting for the port driver's bridge");
+      if (stop != nullptr && WaitForSingleObject(stop, kBridgeRetryMs) == WAIT_OBJECT_0) return false;
+      if (stop == nullptr) Sleep(kBridgeRetryMs);
+    }
+  }
+  HANDLE event() const { return event_; }
+
+  // Starts waiting for the next request; false when the driver refused at once.
+  bool StartNext() {
+    overlapped_ = OVERLAPPED{};
+    overlapped_.hEvent = event_;
+    ResetEvent(event_);
+    if (DeviceIoControl(handle_, VPORT_BRIDGE_NEXT, nullptr, 0, buffer_.data(),
+                        static_cast<DWORD>(buffer_.size()), nullptr, &overlapped_))
+      return true;
+    return GetLastError() == ERROR_IO_PENDING;
+  }
+  // The request that came, once event() is set; empty when the wait failed.
+  Bytes FinishNext() {
+    DWORD got = 0;
+    if (!GetOverlappedResult(handle_, &overlapped_, &got, FALSE)) {
+      Log("waiting for requests failed: error " + std::to_string(GetLastError()));
+      return {};
+    }
+    return Bytes(buffer_.begin(), buffer_.begin() + got);
+  }
+  // Answers a read or a write; 0, or the platform's error.
+  DWORD Complete(uint32_t id, uint32_t status, uint32_t length, const Bytes& bytes) {
+    Bytes answer(VPORT_ANSWER_HEADER_SIZE + bytes.size());
+    VportWriteBridgeAnswer(id, status, length, answer.data(), answer.size());
+    std::copy(bytes.begin(), bytes.end(), answer.begin() + VPORT_ANSWER_HEADER_SIZE);
+    return Control(VPORT_BRIDGE_COMPLETE, answer);
+  }
+  DWORD ReportState(uint32_t com, uint32_t state) {
+    Bytes record(VPORT_BRIDGE_STATE_SIZE);
+    for (int i = 0; i < 4; ++i) {
+      record[i] = static_cast<uint8_t>(com >> (8 * i));
+      record[4 + i] = static_cast<uint8_t>(state >> (8 * i));
+    }
+    return Control(VPORT_BRIDGE_STATE, record);
+  }
+
+ private:
+  // A control request that the driver finishes at once; waits for it all the same.
+  DWORD Control(DWORD code, Bytes& input) {
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD done = 0, error = 0;
+    if (!DeviceIoControl(handle_, code, input.data(), static_cast<DWORD>(input.size()), nullptr, 0, &done,
+                         &overlapped)) {
+      error = GetLastError();
+      if (error == ERROR_IO_PENDING)
+        error = GetOverlappedResult(handle_, &overlapped, &done, TRUE) ? 0 : GetLastError();
+    }
+    CloseHandle(overlapped.hEvent);
+    return error;
+  }
+
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  HANDLE event_;
+  OVERLAPPED overlapped_{};
+  Bytes buffer_;
+};
+
+struct Socket {
+  SOCKET handle = INVALID_SOCKET;
+  WSAEVENT event = WSA_INVALID_EVENT;
+  uint32_t com = 0;
+  bool paused = false;      // bytes wait in it until the port has room for them
+  bool peerClosed = false;  // the remote host closed; what it sent is still being taken
+};
+
+class Service {
+ public:
+  explicit Service(HANDLE stop) : stop_(stop) {}
+  ~Service() {
+    for (auto& [id, socket] : sockets_) CloseSocket(socket);
+  }
+
+  // Serves until `stop` is set or the bridge fails; the exit status.
+  int Run(HANDLE ready) {
+    if (!bridge_.Open(stop_)) return 1;
+    if (!bridge_.StartNext()) {
+      Log("the bridge refused to hand over requests: error " + std::to_string(GetLastError()));
+      return 1;
+    }
+    Log("bridge open, waiting for requests");
+    if (ready != nullptr) SetEvent(ready);
+    for (int failures = 0; failures < kMostFailedNexts;) {
+      std::vector<HANDLE> handles{bridge_.event()};
+      if (stop_ != nullptr) handles.push_back(stop_);
+      const size_t fixed = handles.size();
+      for (auto& [id, socket] : sockets_)
+        if (handles.size() < MAXIMUM_WAIT_OBJECTS) handles.push_back(socket.event);
+      // Sockets beyond what one wait covers are polled often instead.
+      const bool someLeftOut = sockets_.size() > handles.size() - fixed;
+      WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, WaitMs(someLeftOut));
+      if (stop_ != nullptr && WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0) {
+        Log("stopping");
+        return 0;
+      }
+      if (WaitForSingleObject(bridge_.event(), 0) == WAIT_OBJECT_0) {
+        failures = OnNext() ? 0 : failures + 1;
+        if (!bridge_.StartNext()) {
+          Log("the bridge refused to hand over requests: error " + std::to_string(GetLastError()));
+          return 1;
+        }
+      }
+      PollSockets();
+      engine_.Tick(Now());
+      Execute();
+    }
+    Log("giving up: the bridge keeps failing");
+    return 1;
+  }
+
+ private:
+  static constexpr uint64_t kPollMs = 50;
+
+  // Until the engine's next deadline.
+  DWORD WaitMs(bool polling) {
+    uint64_t due = engine_.NextDue(), now = Now();
+    uint64_t wait = due <= now ? 0 : due - now;
+    if (polling && wait > kPollMs) wait = kPollMs;
+    return wait >= INFINITE ? INFINITE : static_cast<DWORD>(wait);
+  }
+
+  // Hands the request that came to the engine; false when none came.
+  bool OnNext() {
+    Bytes record = bridge_.FinishNext();
+    if (!record.empty() && !engine_.HandleRequest(record.data(), record.size(), Now()))
+      Log("ignoring a malformed request of " + std::to_string(record.size()) + " bytes");
+    Execute();
+    return !record.empty();
+  }
+
+  void PollSockets() {
+    std::vector<uint64_t> ids;
+    for (auto& [id, socket] : sockets_) ids.push_back(id);
+    for (uint64_t id : ids) {
+      auto at = sockets_.find(id);
+      if (at != sockets_.end() && WaitForSingleObject(at->second.event, 0) == WAIT_OBJECT_0) OnSocket(id);
+      // A socket left unread for want of room gets no new read event: read it once there is room.
+      at = sockets_.find(id);
+      if (at != sockets_.end() && at->second.paused && engine_.HasRoom(id)) Receive(id, at->second);
+      Execute();
+    }
+  }
+
+  void OnSocket(uint64_t id) {
+    Socket& socket = sockets_.at(id);
+    WSANETWORKEVENTS events{};
+    if (WSAEnumNetworkEvents(socket.handle, socket.event, &events) != 0) return;
+    if (events.lNetworkEvents & FD_CONNECT) {
+      const int error = events.iErrorCode[FD_CONNECT_BIT];
+      Log("COM" + std::to_string(socket.com) + ": " +
+          (error == 0 ? std::string("connected") : "connection failed: error " + std::to_string(error)));
+      if (error != 0) return engine_.Failed(id, Now());
+      engine_.Connected(id, Now());
+    }
+    if (events.lNetworkEvents & FD_WRITE) engine_.Writable(id, Now());
+    if (events.lNetworkEvents & FD_CLOSE) socket.peerClosed = true;
+    if (events.lNetworkEvents & (FD_READ | FD_CLOSE)) Receive(id, socket);
+  }
+
+  // Hands what arrived to the engine while the port has room for it. The
+  // connection counts as lost on an error (such as a UDP port unreachable
+  // coming back), or once the remote host closed it and every byte it sent
+  // before was taken.
+  void Receive(uint64_t id, Socket& socket) {
+    static char buffer[64 * 1024];
+    // Left in the socket, bytes hold the remote host back (TCP) or are
+    // dropped there (UDP) until the port's reader took what it has.
+    for (socket.paused = !engine_.HasRoom(id); !socket.paused; socket.paused = !engine_.HasRoom(id)) {
+      int got = recv(socket.handle, buffer, sizeof buffer, 0);
+      if (got > 0) {
+        engine_.Received(id, reinterpret_cast<const uint8_t*>(buffer), static_cast<size_t>(got), Now());
+        continue;
+      }
+      const int error = got < 0 ? WSAGetLastError() : 0;
+      if (error == WSAEWOULDBLOCK && !socket.peerClosed) return;
+      if (error != 0 && error != WSAEWOULDBLOCK)
+        Log("COM" + std::to_string(socket.com) + ": receive failed: error " + std::to_string(error));
+      else
+        Log("COM" + std::to_string(socket.com) + ": the remote host closed the connection");
+      return engine_.Failed(id, Now());
+    }
+  }
+
+  // Does what the engine asked for until it asks for nothing more.
+  void Execute() {
+    for (auto actions = engine_.TakeActions(); !actions.empty(); actions = engine_.TakeActions())
+      for (const Action& action : actions) Do(action);
+  }
+
+  void Do(const Action& action) {
+    if (action.kind != ActionKind::kSend) Log(vportd::Describe(action));
+    switch (action.kind) {
+      case ActionKind::kConnect:
+        return Connect(action);
+      case ActionKind::kSend:
+        return Send(action);
+      case ActionKind::kCloseSocket: {
+        auto at = sockets_.find(action.socket);
+        if (at == sockets_.end()) return;
+        CloseSocket(at->second);
+        sockets_.erase(at);
+        return;
+      }
+      case ActionKind::kAnswerRead: {
+        DWORD error =
+            bridge_.Complete(action.id, 0, static_cast<uint32_t>(action.bytes.size()), action.bytes);
+        if (error != 0)
+          Log("COM" + std::to_string(action.com) + ": read answer refused: error " + std::to_string(error));
+        return engine_.ReadAnswered(action.com, error == 0, Now());
+      }
+      case ActionKind::kAnswerWrite: {
+        DWORD error = bridge_.Complete(action.id, action.status, action.length, {});
+        if (error != 0)
+          Log("COM" + std::to_string(action.com) + ": write answer refused: error " + std::to_string(error));
+        return;
+      }
+      case ActionKind::kReportState: {
+        DWORD error = bridge_.ReportState(action.com, action.state);
+        if (error != 0)
+          Log("COM" + std::to_string(action.com) + ": state report refused: error " + std::to_string(error));
+        return;
+      }
+    }
+  }
+
+  void Connect(const Action& action) {
+    const bool udp = action.settings.type == VPORT_TYPE_UDP_CLIENT;
+    Socket socket;
+    socket.com = action.com;
+    socket.handle = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, udp ? IPPROTO_UDP : IPPROTO_TCP);
+    socket.event = WSACreateEvent();
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    std::copy(action.settings.address, action.settings.address + 4, reinterpret_cast<uint8_t*>(&to.sin_addr));
+    std::copy(action.settings.port, action.settings.port + 2, reinterpret_cast<uint8_t*>(&to.sin_port));
+    // WSAEventSelect makes the socket non-blocking: a TCP connect completes with FD_CONNECT.
+    bool started =
+        socket.handle != INVALID_SOCKET && socket.event != WSA_INVALID_EVENT &&
+        WSAEventSelect(socket.handle, socket.event, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) == 0;
+    int result = started ? connect(socket.handle, reinterpret_cast<sockaddr*>(&to), sizeof to) : SOCKET_ERROR;
+    int error = result == 0 ? 0 : WSAGetLastError();
+    sockets_[action.socket] = socket;
+    if (started && result != 0 && error == WSAEWOULDBLOCK) return;
+    // A UDP socket is ready at once; a TCP connect may be too, on loopback.
+    if (result == 0) return engine_.Connected(action.socket, Now());
+    if (result != 0)
+      Log("COM" + std::to_string(action.com) + ": cannot connect: error " + std::to_string(error));
+    if (result != 0) engine_.Failed(action.socket, Now());
+  }
+
+  void Send(const Action& action) {
+    auto at = sockets_.find(action.socket);
+    if (at == sockets_.end()) return;
+    int sent = send(at->second.handle, reinterpret_cast<const char*>(action.bytes.data()),
+                    static_cast<int>(action.bytes.size()), 0);
+    if (sent >= 0) return engine_.Sent(action.socket, static_cast<size_t>(sent), false, Now());
+    int error = WSAGetLastError();
+    if (error == WSAEWOULDBLOCK) return engine_.Sent(action.socket, 0, true, Now());
+    Log("COM" + std::to_string(action.com) + ": send failed: error " + std::to_string(error));
+    engine_.Failed(action.socket, Now());
+  }
+
+  static void CloseSocket(Socket& socket) {
+    if (socket.handle != INVALID_SOCKET) closesocket(socket.handle);
+    if (socket.event != WSA_INVALID_EVENT) WSACloseEvent(socket.event);
+    socket.handle = INVALID_SOCKET;
+    socket.event = WSA_INVALID_EVENT;
+  }
+
+  HANDLE stop_;
+  Bridge bridge_;
+  vportd::Engine engine_;
+  std::map<uint64_t, Socket> sockets_;
+};
+
+// Opens the named event after `flag`; null when the flag is absent. False when it cannot be opened.
+bool EventArgument(int argc, char** argv, const char* flag, HANDLE* event) {
+  *event = nullptr;
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (std::string(argv[i]) != flag) continue;
+    *event = OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, argv[i + 1]);
+    if (*event == nullptr) Log(std::string("cannot open the event ") + argv[i + 1]);
+    return *event != nullptr;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  HANDLE ready = nullptr, stop = nullptr;
+  if (!EventArgument(argc, argv, "--ready-event", &ready) ||
+      !EventArgument(argc, argv, "--stop-event", &stop)) {
+    std::fprintf(stderr, "usage: vportd [--ready-event NAME] [--stop-event NAME]\n");
+    return 2;
+  }
+  WSADATA wsa;
+  if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
+    Log("cannot start Winsock");
+    return 1;
+  }
+  int status = Service(stop).Run(ready);
+  WSACleanup();
+  return status;
+}

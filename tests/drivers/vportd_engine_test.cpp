@@ -1,0 +1,271 @@
+// The data service's logic: bridge records, socket events and time in,
+// actions out.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine.h"
+
+namespace vportd {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+constexpr uint32_t kCom = 7;
+constexpr uint32_t kMaxDword = 0xFFFFFFFFu;
+
+struct Timeouts {
+  uint32_t interval, multiplier, constant;
+};
+
+// A request as NEXT brings it; `length` is the payload's size unless given (a read's bytes wanted).
+Bytes Record(uint32_t kind, uint32_t id, const Bytes& payload, uint32_t flags = 0, Timeouts t = {},
+             uint32_t length = 0) {
+  VportBridgeRequest request{id,
+                             kind,
+                             kCom,
+                             length != 0 ? length : static_cast<uint32_t>(payload.size()),
+                             {t.interval, t.multiplier, t.constant, 0, 0},
+                             flags};
+  Bytes record(VPORT_BRIDGE_HEADER_SIZE);
+  VportWriteBridgeRequest(&request, record.data(), record.size());
+  record.insert(record.end(), payload.begin(), payload.end());
+  return record;
+}
+
+Bytes ReadRecord(uint32_t id, uint32_t wanted, Timeouts t) {
+  return Record(VPORT_BRIDGE_READ, id, {}, 0, t, wanted);
+}
+
+Bytes Settings(uint8_t type, uint32_t connectAtStart, uint32_t maxPacket, bool endpoint = true) {
+  VportRemoteSettings s{{127, 0, 0, 1}, {0x1F, 0x90}, type, connectAtStart, maxPacket};
+  if (!endpoint) s.address[0] = s.address[3] = 0;
+  Bytes out(VPORT_REQ_SIZE);
+  VportWriteRemoteRequest(&s, out.data(), out.size());
+  return out;
+}
+
+Bytes Text(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
+
+std::string TextOf(const Bytes& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// Drives one port and keeps the actions it produced.
+struct Harness {
+  Engine engine;
+  uint64_t now = 1000;
+
+  std::vector<Action> Feed(const Bytes& record) {
+    EXPECT_TRUE(engine.HandleRequest(record.data(), record.size(), now));
+    return engine.TakeActions();
+  }
+  std::vector<Action> Take() { return engine.TakeActions(); }
+  // The socket of the only kConnect among `actions`; 0 if there is none.
+  static uint64_t ConnectOf(const std::vector<Action>& actions) {
+    uint64_t socket = 0;
+    for (const Action& a : actions)
+      if (a.kind == ActionKind::kConnect) socket = socket == 0 ? a.socket : ~0ull;
+    return socket;
+  }
+  static std::vector<Action> Only(const std::vector<Action>& actions, ActionKind kind) {
+    std::vector<Action> of;
+    for (const Action& a : actions)
+      if (a.kind == kind) of.push_back(a);
+    return of;
+  }
+  // Opens a TCP port set to connect at start and makes the connection; its socket.
+  uint64_t OpenConnected(uint32_t maxPacket = 100) {
+    uint64_t socket = ConnectOf(Feed(Record(VPORT_BRIDGE_OPEN, 0, Settings(0, 1, maxPacket))));
+    engine.Connected(socket, now);
+    Take();
+    return socket;
+  }
+};
+
+// The port connects when opened with "connect at start" or when the manager
+// asked for it, and only to an endpoint it has; Connect and Close pressed
+// later connect and disconnect it, and closing the port closes the socket.
+TEST(VportdEngine, ConnectsAndDisconnectsAsThePortIsSet) {
+  struct Case {
+    uint32_t connectAtStart, flags;
+    bool endpoint, connects;
+  } const cases[] = {{1, 0, true, true}, {0, 1, true, true}, {0, 0, true, false}, {1, 1, false, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.connectAtStart << "/" << c.flags << "/" << c.endpoint);
+    Harness h;
+    auto opened = h.Feed(Record(VPORT_BRIDGE_OPEN, 0, Settings(0, c.connectAtStart, 0, c.endpoint), c.flags));
+    EXPECT_EQ(h.ConnectOf(opened) != 0, c.connects);
+    if (!c.connects) {
+      EXPECT_TRUE(opened.empty());
+      continue;
+    }
+    ASSERT_EQ(h.Only(opened, ActionKind::kReportState).size(), 1u);
+    EXPECT_EQ(h.Only(opened, ActionKind::kReportState)[0].state, uint32_t{VPORT_LINK_CONNECTING});
+    auto closed = h.Feed(Record(VPORT_BRIDGE_SETTINGS, 0, Settings(0, c.connectAtStart, 0), 0));
+    ASSERT_EQ(h.Only(closed, ActionKind::kCloseSocket).size(), 1u);
+    EXPECT_EQ(h.Only(closed, ActionKind::kReportState).at(0).state, uint32_t{VPORT_LINK_IDLE});
+    uint64_t again = h.ConnectOf(h.Feed(Record(VPORT_BRIDGE_SETTINGS, 0, Settings(0, 0, 0), 1)));
+    ASSERT_NE(again, 0u);
+    auto gone = h.Feed(Record(VPORT_BRIDGE_CLOSE, 0, {}));
+    ASSERT_EQ(h.Only(gone, ActionKind::kCloseSocket).size(), 1u);
+    EXPECT_EQ(h.Only(gone, ActionKind::kCloseSocket)[0].socket, again);
+  }
+}
+
+// A lost connection is tried again after waits that double; events of a
+// socket already given up change nothing.
+TEST(VportdEngine, ReconnectsWithBackoffIgnoringOldSockets) {
+  Harness h;
+  uint64_t first = h.OpenConnected();
+  h.engine.Failed(first, h.now);
+  auto lost = h.Take();
+  ASSERT_EQ(h.Only(lost, ActionKind::kCloseSocket).size(), 1u);
+  EXPECT_EQ(h.Only(lost, ActionKind::kReportState).at(0).state, uint32_t{VPORT_LINK_LOST});
+  uint64_t socket = first;
+  for (uint64_t wait :
+       {VPORT_LINK_FIRST_RETRY_MS, 2 * VPORT_LINK_FIRST_RETRY_MS, 4 * VPORT_LINK_FIRST_RETRY_MS}) {
+    SCOPED_TRACE(wait);
+    EXPECT_EQ(h.engine.NextDue(), h.now + wait);
+    h.engine.Tick(h.now + wait - 1);
+    EXPECT_TRUE(h.Take().empty());
+    h.now += wait;
+    h.engine.Tick(h.now);
+    uint64_t next = h.ConnectOf(h.Take());
+    ASSERT_NE(next, 0u);
+    EXPECT_NE(next, socket);
+    h.engine.Connected(socket, h.now);  // the old socket's late news
+    h.engine.Received(first, Text("stale").data(), 5, h.now);
+    EXPECT_TRUE(h.Take().empty());
+    socket = next;
+    h.engine.Failed(socket, h.now);
+    EXPECT_EQ(h.Only(h.Take(), ActionKind::kCloseSocket).at(0).socket, socket);
+  }
+}
+
+// Writes go out in frames of the packet size, in order, across short and
+// blocked sends; a write is answered once all of it is queued, which for one
+// larger than the queue is after frames made room.
+TEST(VportdEngine, SendsWritesInFramesInOrder) {
+  Harness h;
+  uint64_t socket = h.OpenConnected(100);
+  Bytes written(kSendQueueBytes + 250);
+  for (size_t i = 0; i < written.size(); ++i) written[i] = static_cast<uint8_t>(i * 7 + i / 251);
+  auto actions = h.Feed(Record(VPORT_BRIDGE_WRITE, 9, written));
+  EXPECT_TRUE(h.Only(actions, ActionKind::kAnswerWrite).empty()) << "not all queued yet";
+  Bytes sent;
+  std::vector<Action> answers;
+  for (int round = 0; round < 10000 && sent.size() < written.size(); ++round) {
+    auto sends = h.Only(actions, ActionKind::kSend);
+    auto answered = h.Only(actions, ActionKind::kAnswerWrite);
+    answers.insert(answers.end(), answered.begin(), answered.end());
+    ASSERT_EQ(sends.size(), 1u) << "one send out at a time";
+    ASSERT_LE(sends[0].bytes.size(), 100u);
+    // Every third send is blocked, every other one short.
+    if (round % 3 == 2) {
+      h.engine.Sent(socket, 0, true, h.now);
+      EXPECT_TRUE(h.Take().empty());
+      h.engine.Writable(socket, h.now);
+    } else {
+      size_t taken = round % 2 == 0 ? sends[0].bytes.size() : sends[0].bytes.size() / 2 + 1;
+      sent.insert(sent.end(), sends[0].bytes.begin(), sends[0].bytes.begin() + taken);
+      h.engine.Sent(socket, taken, false, h.now);
+    }
+    actions = h.Take();
+  }
+  EXPECT_TRUE(sent == written);
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0].id, 9u);
+  EXPECT_EQ(answers[0].status, 0u);
+  EXPECT_EQ(answers[0].length, written.size());
+}
+
+// While the connection is being made again, writes are held as long as they
+// fit and go first once it is back; one that does not fit is refused, as is
+// any while the port is not connected.
+TEST(VportdEngine, HoldsWritesWhileReconnectingWithinTheBound) {
+  Harness h;
+  uint64_t socket = h.OpenConnected(1000);
+  h.engine.Failed(socket, h.now);
+  h.Take();
+  Bytes held(kSendQueueBytes - 10, 'h');
+  struct Case {
+    uint32_t id;
+    size_t size;
+    uint32_t status;
+    uint32_t length;
+  } const cases[] = {{1, held.size(), 0, static_cast<uint32_t>(held.size())},
+                     {2, 20, kStatusDeviceNotConnected, 0},
+                     {3, 10, 0, 10}};
+  for (const Case& c : cases) {
+    auto answers =
+        h.Only(h.Feed(Record(VPORT_BRIDGE_WRITE, c.id, Bytes(c.size, 'h'))), ActionKind::kAnswerWrite);
+    ASSERT_EQ(answers.size(), 1u) << c.id;
+    EXPECT_EQ(answers[0].status, c.status) << c.id;
+    EXPECT_EQ(answers[0].length, c.length) << c.id;
+  }
+  h.now += VPORT_LINK_FIRST_RETRY_MS;
+  h.engine.Tick(h.now);
+  socket = h.ConnectOf(h.Take());
+  h.engine.Connected(socket, h.now);
+  auto sends = h.Only(h.Take(), ActionKind::kSend);
+  ASSERT_EQ(sends.size(), 1u);
+  EXPECT_EQ(sends[0].bytes, Bytes(1000, 'h'));
+
+  h.Feed(Record(VPORT_BRIDGE_SETTINGS, 0, Settings(0, 1, 1000), 0));
+  auto idle = h.Only(h.Feed(Record(VPORT_BRIDGE_WRITE, 4, Text("x"))), ActionKind::kAnswerWrite);
+  ASSERT_EQ(idle.size(), 1u);
+  EXPECT_EQ(idle[0].status, kStatusDeviceNotConnected);
+}
+
+// Reads are answered when their time-outs say, oldest first, with the oldest
+// bytes; an answer the driver refused (its read was gone) gives its bytes
+// back to the next read, in their order.
+TEST(VportdEngine, AnswersReadsByTheirTimeoutsWithoutLosingBytes) {
+  struct Case {
+    const char* name;
+    Timeouts timeouts;
+    uint32_t wanted;
+    uint64_t answerAfterMs;  // after the read started; 0: at once
+    const char* answer;
+  } const cases[] = {
+      {"return at once", {kMaxDword, 0, 0}, 10, 0, "abc"},
+      {"enough bytes", {0, 0, 0}, 2, 0, "ab"},
+      {"total time-out", {0, 10, 50}, 10, 150, "abc"},
+      {"interval", {30, 0, 0}, 10, 30, "abc"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Harness h;
+    uint64_t socket = h.OpenConnected();
+    h.engine.Received(socket, Text("abc").data(), 3, h.now);
+    auto actions = h.Feed(ReadRecord(5, c.wanted, c.timeouts));
+    if (c.answerAfterMs != 0) {
+      EXPECT_TRUE(actions.empty());
+      ASSERT_EQ(h.engine.NextDue(), h.now + c.answerAfterMs);
+      h.engine.Tick(h.now + c.answerAfterMs - 1);
+      EXPECT_TRUE(h.Take().empty());
+      h.engine.Tick(h.now + c.answerAfterMs);
+      actions = h.Take();
+    }
+    auto answers = h.Only(actions, ActionKind::kAnswerRead);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0].id, 5u);
+    EXPECT_EQ(TextOf(answers[0].bytes), c.answer);
+
+    // Refused: the next read, taking everything, gets the same bytes first.
+    h.Feed(ReadRecord(6, 100, {kMaxDword, 0, 0}));
+    h.engine.Received(socket, Text("de").data(), 2, h.now);
+    EXPECT_TRUE(h.Take().empty()) << "one answer out at a time";
+    h.engine.ReadAnswered(kCom, false, h.now);
+    auto next = h.Only(h.Take(), ActionKind::kAnswerRead);
+    ASSERT_EQ(next.size(), 1u);
+    EXPECT_EQ(next[0].id, 6u);
+    EXPECT_EQ(TextOf(next[0].bytes), "abcde");
+  }
+}
+
+}  // namespace
+}  // namespace vportd
