@@ -303,7 +303,7 @@ static NTSTATUS ReportState(PIRP irp) {
     return Finish(irp, STATUS_BUFFER_TOO_SMALL, 0);
   comNumber = (ULONG)in[0] | ((ULONG)in[1] << 8) | ((ULONG)in[2] << 16) | ((ULONG)in[3] << 24);
   state = (ULONG)in[4] | ((ULONG)in[5] << 8) | ((ULONG)in[6] << 16) | ((ULONG)in[7] << 24);
-  if (state > VPORT_LINK_RECONNECTING) return Finish(irp, STATUS_INVALID_PARAMETER, 0);
+  if (state > VPORT_BRIDGE_LINK_RECONNECTING) return Finish(irp, STATUS_INVALID_PARAMETER, 0);
   return Finish(irp, VportSetLinkState(comNumber, state) ? STATUS_SUCCESS : STATUS_NOT_FOUND, 0);
 }
 

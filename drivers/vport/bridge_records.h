@@ -47,10 +47,10 @@ extern "C" {
 #define VPORT_BRIDGE_FLAG_CONNECT 0x1u
 
 /* Link states the service reports (VPORT_BRIDGE_STATE: COM number, state; 8 bytes). */
-#define VPORT_LINK_IDLE 0u
-#define VPORT_LINK_CONNECTED 1u
-#define VPORT_LINK_CONNECTING 2u
-#define VPORT_LINK_RECONNECTING 3u
+#define VPORT_BRIDGE_LINK_IDLE 0u
+#define VPORT_BRIDGE_LINK_CONNECTED 1u
+#define VPORT_BRIDGE_LINK_CONNECTING 2u
+#define VPORT_BRIDGE_LINK_RECONNECTING 3u
 #define VPORT_BRIDGE_STATE_SIZE 8
 
 /* The answer to a read (header, then the bytes) or to a write piece (header:

@@ -515,7 +515,7 @@ static NTSTATUS SerialControl(PortExtension* port, PIRP irp, ULONG code, ULONG i
   if (buffer == NULL) inLength = outLength = 0;
   KeAcquireSpinLock(&port->lock, &irql);
   /* The link as the data service reports it; before any report, the manager's flag. */
-  port->serial.lineUp = port->linkReported ? port->linkState == VPORT_LINK_CONNECTED : port->connected != 0;
+  port->serial.lineUp = port->linkReported ? port->linkState == VPORT_BRIDGE_LINK_CONNECTED : port->connected != 0;
   result = VportSerialRequest(&port->serial, code, buffer, inLength, buffer, outLength, &reply);
   KeReleaseSpinLock(&port->lock, irql);
   switch (result) {

@@ -15,15 +15,18 @@
 #include <string>
 #include <vector>
 
-// The link states before the bridge's header: it names the same values as
-// plain numbers for the driver, which would otherwise clash with the enum.
+#include "bridge_records.h"
 #include "link_state.h"
+#include "port_records.h"
 #include "tx_queue.h"
 
-#include "bridge_records.h"
-#include "port_records.h"
-
 namespace vportd {
+
+// The engine reports its link states to the driver as they are numbered.
+static_assert(VPORT_LINK_IDLE == VPORT_BRIDGE_LINK_IDLE &&
+              VPORT_LINK_CONNECTED == VPORT_BRIDGE_LINK_CONNECTED &&
+              VPORT_LINK_CONNECTING == VPORT_BRIDGE_LINK_CONNECTING &&
+              VPORT_LINK_LOST == VPORT_BRIDGE_LINK_RECONNECTING);
 
 // The platform status a refused write or a read of a port that went away ends with.
 constexpr uint32_t kStatusDeviceNotConnected = 0xC000009Du;

@@ -613,13 +613,13 @@ TEST_F(VirtualPortUnderWine, BridgeCarriesTheProgramsBytesToTheService) {
   EXPECT_EQ(connect.kind, VPORT_BRIDGE_SETTINGS);
   EXPECT_EQ(connect.flags, VPORT_BRIDGE_FLAG_CONNECT);
   DWORD lines = 1;
-  EXPECT_EQ(service.Report(com, VPORT_LINK_RECONNECTING), 0u);
+  EXPECT_EQ(service.Report(com, VPORT_BRIDGE_LINK_RECONNECTING), 0u);
   ASSERT_TRUE(GetCommModemStatus(port, &lines));
   EXPECT_EQ(lines, 0u) << "the service's report counts, not the manager's flag";
-  EXPECT_EQ(service.Report(com, VPORT_LINK_CONNECTED), 0u);
+  EXPECT_EQ(service.Report(com, VPORT_BRIDGE_LINK_CONNECTED), 0u);
   ASSERT_TRUE(GetCommModemStatus(port, &lines));
   EXPECT_EQ(lines, DWORD{MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON});
-  EXPECT_EQ(service.Report(250, VPORT_LINK_CONNECTED), DWORD{ERROR_NOT_FOUND});
+  EXPECT_EQ(service.Report(250, VPORT_BRIDGE_LINK_CONNECTED), DWORD{ERROR_NOT_FOUND});
   ASSERT_TRUE(Control(port, VPORT_IOCTL_DISCONNECTION, {}, 0).ok);
   EXPECT_EQ(service.Next().first.flags, 0u);
 
