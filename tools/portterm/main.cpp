@@ -5,11 +5,15 @@
 //
 // Opens PORT (COM3, or \\.\COM3) read/write, sets N 8N1 without flow control
 // and a read time-out of MS (a read returns what came, after waiting up to MS
-// for the first byte), then in this order: writes TEXT; reads N bytes and
+// for the first byte). PORT tcp:ADDRESS:NUMBER talks TCP to that endpoint
+// instead, with the same steps, to compare the port with the direct way. Then,
+// in this order: writes TEXT; reads N bytes and
 // prints them; writes BYTES bytes of a fixed pattern in 4 KiB blocks, reading
 // each block back through the far end's echo and comparing it byte for byte;
 // times COUNT one-byte round trips. Prints one line per step.
 // Exit status: 0 all done, 1 a step failed (said why), 2 a bad command line.
+#include <winsock2.h>
+// after winsock2.h, which must come first
 #include <windows.h>
 
 #include <algorithm>
@@ -104,10 +108,29 @@ bool Configure(HANDLE port, const Options& o) {
   return SetCommTimeouts(port, &timeouts) != FALSE;
 }
 
-bool WriteAll(HANDLE port, const char* data, size_t size) {
+// The far end: a COM port, or a TCP connection for the direct comparison.
+struct Line {
+  HANDLE port = INVALID_HANDLE_VALUE;
+  SOCKET tcp = INVALID_SOCKET;
+};
+
+// One write or read of at most `size` bytes; bytes moved, 0 on a time-out or failure.
+size_t Move(const Line& line, char* data, size_t size, bool write) {
+  if (line.tcp != INVALID_SOCKET) {
+    int n = write ? send(line.tcp, data, static_cast<int>(size), 0)
+                  : recv(line.tcp, data, static_cast<int>(size), 0);
+    return n > 0 ? static_cast<size_t>(n) : 0;
+  }
+  DWORD n = 0;
+  BOOL ok = write ? WriteFile(line.port, data, static_cast<DWORD>(size), &n, nullptr)
+                  : ReadFile(line.port, data, static_cast<DWORD>(size), &n, nullptr);
+  return ok ? n : 0;
+}
+
+bool WriteAll(const Line& line, const char* data, size_t size) {
   while (size > 0) {
-    DWORD written = 0;
-    if (!WriteFile(port, data, static_cast<DWORD>(size), &written, nullptr) || written == 0) return false;
+    size_t written = Move(line, const_cast<char*>(data), size, true);
+    if (written == 0) return false;
     data += written;
     size -= written;
   }
@@ -115,21 +138,71 @@ bool WriteAll(HANDLE port, const char* data, size_t size) {
 }
 
 // Reads until `size` bytes came or a read returned none (the time-out passed).
-size_t ReadUpTo(HANDLE port, char* data, size_t size) {
+size_t ReadUpTo(const Line& line, char* data, size_t size) {
   size_t got = 0;
   while (got < size) {
-    DWORD n = 0;
-    if (!ReadFile(port, data + got, static_cast<DWORD>(size - got), &n, nullptr) || n == 0) break;
+    size_t n = Move(line, data + got, size - got, false);
+    if (n == 0) break;
     got += n;
   }
   return got;
+}
+
+// tcp:ADDRESS:NUMBER, connected, with the read time-out; INVALID_SOCKET when not.
+SOCKET ConnectTcp(const std::string& endpoint, DWORD timeoutMs) {
+  size_t colon = endpoint.rfind(':');
+  if (colon == std::string::npos || colon < 5) return INVALID_SOCKET;
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = inet_addr(endpoint.substr(4, colon - 4).c_str());
+  to.sin_port = htons(static_cast<u_short>(std::atoi(endpoint.c_str() + colon + 1)));
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return s;
+  const BOOL noDelay = TRUE;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
+  if (connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+    closesocket(s);
+    return INVALID_SOCKET;
+  }
+  return s;
+}
+
+// Opens the line PORT names; prints how, or says why not and returns false.
+bool Open(const Options& o, Line& line) {
+  if (o.port.rfind("tcp:", 0) == 0) {
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
+      Fail("no sockets");
+      return false;
+    }
+    line.tcp = ConnectTcp(o.port, o.timeoutMs);
+    if (line.tcp == INVALID_SOCKET) {
+      Fail(("cannot connect to " + o.port.substr(4)).c_str());
+      return false;
+    }
+    std::printf("open: %s\n", o.port.c_str());
+    return true;
+  }
+  std::string path = o.port.rfind("\\\\.\\", 0) == 0 ? o.port : "\\\\.\\" + o.port;
+  line.port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (line.port == INVALID_HANDLE_VALUE) {
+    Fail(("cannot open " + o.port).c_str());
+    return false;
+  }
+  if (!Configure(line.port, o)) {
+    Fail("the port refused its line settings");
+    return false;
+  }
+  std::printf("open: %s at %lu 8N1\n", o.port.c_str(), o.baud);
+  return true;
 }
 
 char PatternByte(size_t i) {
   return static_cast<char>(i * 7 + i / 251);
 }
 
-int Echo(HANDLE port, size_t total) {
+int Echo(const Line& port, size_t total) {
   auto start = std::chrono::steady_clock::now();
   std::vector<char> sent(kEchoBlock), back(kEchoBlock);
   for (size_t at = 0; at < total; at += kEchoBlock) {
@@ -153,7 +226,7 @@ int Echo(HANDLE port, size_t total) {
   return kExitDone;
 }
 
-int RoundTrips(HANDLE port, size_t count) {
+int RoundTrips(const Line& port, size_t count) {
   std::vector<double> micros;
   for (size_t i = 0; i < count; ++i) {
     char out = PatternByte(i), in = 0;
@@ -178,15 +251,8 @@ int RoundTrips(HANDLE port, size_t count) {
 int main(int argc, char** argv) {
   Options o;
   if (!ParseOptions(argc, argv, o)) return Usage();
-  std::string path = o.port.rfind("\\\\.\\", 0) == 0 ? o.port : "\\\\.\\" + o.port;
-  HANDLE port =
-      CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (port == INVALID_HANDLE_VALUE) return Fail(("cannot open " + o.port).c_str());
-  int result = kExitDone;
-  if (!Configure(port, o))
-    result = Fail("the port refused its line settings");
-  else
-    std::printf("open: %s at %lu 8N1\n", o.port.c_str(), o.baud);
+  Line port;
+  int result = Open(o, port) ? kExitDone : kExitFailed;
   if (result == kExitDone && !o.send.empty()) {
     if (WriteAll(port, o.send.data(), o.send.size()))
       std::printf("sent: %zu bytes\n", o.send.size());
@@ -201,7 +267,8 @@ int main(int argc, char** argv) {
   }
   if (result == kExitDone && o.echo > 0) result = Echo(port, o.echo);
   if (result == kExitDone && o.rtt > 0) result = RoundTrips(port, o.rtt);
-  CloseHandle(port);
+  if (port.tcp != INVALID_SOCKET) closesocket(port.tcp);
+  if (port.port != INVALID_HANDLE_VALUE) CloseHandle(port.port);
   std::fflush(stdout);
   return result;
 }

@@ -305,6 +305,10 @@ class Service {
     socket.com = action.com;
     socket.handle = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, udp ? IPPROTO_UDP : IPPROTO_TCP);
     socket.event = WSACreateEvent();
+    // A serial line carries small writes that wait for an answer: each goes out at once.
+    const BOOL noDelay = TRUE;
+    if (!udp && socket.handle != INVALID_SOCKET)
+      setsockopt(socket.handle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     std::copy(action.settings.address, action.settings.address + 4, reinterpret_cast<uint8_t*>(&to.sin_addr));
