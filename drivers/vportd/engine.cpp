@@ -173,10 +173,10 @@ void Engine::DoLink(Port& port, unsigned what) {
   if (what == VPORT_LINK_DO_CLOSE && port.socket != 0) {
     Emit(Action{.kind = ActionKind::kCloseSocket, .com = port.com, .socket = port.socket});
     port.socket = 0;
-    port.sending = false;
+    port.sending = port.blocked = false;
   } else if (what == VPORT_LINK_DO_CONNECT) {
     port.socket = ++lastSocket_;
-    port.sending = false;
+    port.sending = port.blocked = false;
     Emit(Action{
         .kind = ActionKind::kConnect, .com = port.com, .socket = port.socket, .settings = port.settings});
   }
@@ -209,13 +209,17 @@ void Engine::Sent(uint64_t socket, size_t taken, bool wouldBlock, uint64_t nowMs
   if (port == nullptr) return;
   VportTxConsume(&port->sendQueue, taken);
   // Blocked, the send stays out until the socket says it has room.
-  if (taken > 0 || !wouldBlock) port->sending = false;
+  port->blocked = taken == 0 && wouldBlock;
+  if (!port->blocked) port->sending = false;
   Settle(*port, nowMs);
 }
 
+// Room on the socket matters only to a send it refused: a send still on its
+// way (asked for, not yet done) must not be asked for twice.
 void Engine::Writable(uint64_t socket, uint64_t nowMs) {
   Port* port = PortOfSocket(socket);
-  if (port == nullptr) return;
+  if (port == nullptr || !port->blocked) return;
+  port->blocked = false;
   port->sending = false;
   Settle(*port, nowMs);
 }

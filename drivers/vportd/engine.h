@@ -110,6 +110,7 @@ class Engine {
     std::vector<uint8_t> sendStorage;
     VportTxQueue sendQueue{};
     bool sending = false;  // a kSend is out, or one waits for Writable
+    bool blocked = false;  // the socket had no room for the last send
     std::deque<Write> writes;
     std::deque<uint8_t> received;
     uint64_t lastByteMs = 0;

@@ -4,7 +4,6 @@ and Close change its state, a port held by another program shows as failing
 control requests (Wine hands out the second handle; the driver refuses it), and
 Remove takes the ports away through the removal tool (the one in the system
 folder, not a program of its name in the folder marlet starts in)."""
-import shutil
 import subprocess
 
 from e2e import Session
@@ -14,24 +13,9 @@ LIST, ADD, REMOVE, STATUS, CONNECT, CLOSE, REMOTE_IP, REMOTE_PORT, SETTING = \
 PORT_ID, NAME, STATE, IP, PORT = range(5)
 
 
-def stage_driver(s):
-    """The driver where its installation file's service points, the file where
-    the platform finds compatible drivers (and, for Wine's SetupDiGetINFClass,
-    in the Windows folder and the program's directory), the tool in the system
-    folder. A program of the tool's name lies in the folder marlet starts in: it
-    removes nothing, and marlet, elevated, must never start it."""
-    windows = s.prefix / "drive_c/windows"
-    inf = s.win32 / "QN520xx.inf"
-    shutil.copy(s.win32 / "qnvport.sys", windows / "system32/drivers/qnvport.sys")
-    shutil.copy(s.win32 / "devcon.exe", windows / "system32/devcon.exe")
-    shutil.copy(windows / "system32/hostname.exe", s.artifacts / "devcon.exe")
-    for folder in (windows / "inf", windows, s.artifacts):
-        shutil.copy(inf, folder / "QN520xx.inf")
-
-
 with Session("marlet_ports") as s:
     s.keep_registry()  # a failure half-way must not leave its ports to the next checks
-    stage_driver(s)
+    s.stage_port_driver()
     s.network([])  # marlet sends nothing; Wine still runs in a namespace of its own
     s.start_program(s.win32 / "marlet/marlet.exe")
     ui = s.ui()

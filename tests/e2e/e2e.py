@@ -485,6 +485,21 @@ class Session:
         p = self._spawn(Path(exe).stem, ["wine", exe, *args], netns=self.pc, env=self._wine_env(), cwd=cwd)
         return p
 
+    def stage_port_driver(self):
+        """The virtual port driver where its installation file's service points,
+        the file where the platform finds compatible drivers (and, for Wine's
+        SetupDiGetINFClass, in the Windows folder and the program's directory),
+        the removal tool in the system folder. A program of the tool's name lies
+        in the folder marlet starts in: it removes nothing, and marlet, elevated,
+        must never start it."""
+        windows = self.prefix / "drive_c/windows"
+        inf = self.win32 / "QN520xx.inf"
+        shutil.copy(self.win32 / "qnvport.sys", windows / "system32/drivers/qnvport.sys")
+        shutil.copy(self.win32 / "devcon.exe", windows / "system32/devcon.exe")
+        shutil.copy(windows / "system32/hostname.exe", self.artifacts / "devcon.exe")
+        for folder in (windows / "inf", windows, self.artifacts):
+            shutil.copy(inf, folder / "QN520xx.inf")
+
     def ui(self):
         """uidrive beside the program (same prefix, display and namespace)."""
         if not self._ui:

@@ -1,7 +1,7 @@
 // portterm: a terminal program of the project's own for COM ports.
 //
 //   portterm PORT [--baud N] [--timeout MS] [--send TEXT] [--read N]
-//                 [--echo BYTES] [--rtt COUNT]
+//                 [--echo BYTES] [--rtt COUNT] [--stdin]
 //
 // Opens PORT (COM3, or \\.\COM3) read/write, sets N 8N1 without flow control
 // and a read time-out of MS (a read returns what came, after waiting up to MS
@@ -10,7 +10,9 @@
 // in this order: writes TEXT; reads N bytes and
 // prints them; writes BYTES bytes of a fixed pattern in 4 KiB blocks, reading
 // each block back through the far end's echo and comparing it byte for byte;
-// times COUNT one-byte round trips. Prints one line per step.
+// times COUNT one-byte round trips; then, with --stdin, runs the steps its
+// input names, one per line ("echo 4096"), until its input ends. Prints one
+// line per step.
 // Exit status: 0 all done, 1 a step failed (said why), 2 a bad command line.
 #include <winsock2.h>
 // after winsock2.h, which must come first
@@ -38,12 +40,13 @@ struct Options {
   size_t read = 0;
   size_t echo = 0;
   size_t rtt = 0;
+  bool stdinSteps = false;
 };
 
 int Usage() {
   std::fprintf(stderr,
                "usage: portterm PORT [--baud N] [--timeout MS] [--send TEXT] [--read N] [--echo BYTES] "
-               "[--rtt COUNT]\n");
+               "[--rtt COUNT] [--stdin]\n");
   return kExitUsage;
 }
 
@@ -58,15 +61,20 @@ bool ParseCount(const char* text, size_t& out) {
 bool ParseOptions(int argc, char** argv, Options& o) {
   if (argc < 2 || argv[1][0] == '-') return false;
   o.port = argv[1];
-  for (int i = 2; i < argc; i += 2) {
-    if (i + 1 >= argc) return false;
+  for (int i = 2; i < argc; ++i) {
     std::string name = argv[i];
-    size_t value = 0;
-    if (name == "--send") {
-      o.send = argv[i + 1];
+    if (name == "--stdin") {
+      o.stdinSteps = true;
       continue;
     }
-    if (!ParseCount(argv[i + 1], value)) return false;
+    if (i + 1 >= argc) return false;
+    const char* text = argv[++i];
+    size_t value = 0;
+    if (name == "--send") {
+      o.send = text;
+      continue;
+    }
+    if (!ParseCount(text, value)) return false;
     if (name == "--baud" && value > 0)
       o.baud = static_cast<DWORD>(value);
     else if (name == "--timeout")
@@ -246,6 +254,31 @@ int RoundTrips(const Line& port, size_t count) {
   return kExitDone;
 }
 
+// The steps an Options names, in their order.
+int RunSteps(const Line& port, const Options& o) {
+  if (!o.send.empty()) {
+    if (!WriteAll(port, o.send.data(), o.send.size())) return Fail("the write failed");
+    std::printf("sent: %zu bytes\n", o.send.size());
+  }
+  if (o.read > 0) {
+    std::string text(o.read, 0);
+    text.resize(ReadUpTo(port, text.data(), o.read));
+    std::printf("read: %zu bytes: %s\n", text.size(), text.c_str());
+    if (text.size() != o.read) return kExitFailed;
+  }
+  if (o.echo > 0 && Echo(port, o.echo) != kExitDone) return kExitFailed;
+  if (o.rtt > 0 && RoundTrips(port, o.rtt) != kExitDone) return kExitFailed;
+  return kExitDone;
+}
+
+bool ReadLine(std::string& line) {
+  char buffer[512];
+  if (!std::fgets(buffer, sizeof buffer, stdin)) return false;
+  line = buffer;
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -253,20 +286,24 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, o)) return Usage();
   Line port;
   int result = Open(o, port) ? kExitDone : kExitFailed;
-  if (result == kExitDone && !o.send.empty()) {
-    if (WriteAll(port, o.send.data(), o.send.size()))
-      std::printf("sent: %zu bytes\n", o.send.size());
+  if (result == kExitDone) result = RunSteps(port, o);
+  // Further steps, one per line ("send TEXT", "read N", "echo N", "rtt N"), with
+  // the port kept open in between: for a check that changes the far end meanwhile.
+  for (std::string line; result == kExitDone && o.stdinSteps && ReadLine(line);) {
+    Options step;
+    size_t space = line.find(' ');
+    std::string verb = line.substr(0, space),
+                argument = space == std::string::npos ? "" : line.substr(space + 1);
+    size_t count = 0;
+    if (verb == "send")
+      step.send = argument;
+    else if (ParseCount(argument.c_str(), count) && (verb == "read" || verb == "echo" || verb == "rtt"))
+      (verb == "read" ? step.read : verb == "echo" ? step.echo : step.rtt) = count;
     else
-      result = Fail("the write failed");
+      break;
+    result = RunSteps(port, step);
+    std::fflush(stdout);
   }
-  if (result == kExitDone && o.read > 0) {
-    std::string text(o.read, 0);
-    text.resize(ReadUpTo(port, text.data(), o.read));
-    std::printf("read: %zu bytes: %s\n", text.size(), text.c_str());
-    if (text.size() != o.read) result = kExitFailed;
-  }
-  if (result == kExitDone && o.echo > 0) result = Echo(port, o.echo);
-  if (result == kExitDone && o.rtt > 0) result = RoundTrips(port, o.rtt);
   if (port.tcp != INVALID_SOCKET) closesocket(port.tcp);
   if (port.port != INVALID_HANDLE_VALUE) CloseHandle(port.port);
   std::fflush(stdout);

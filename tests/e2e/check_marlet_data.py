@@ -1,0 +1,142 @@
+"""The virtual port carries data: marlet adds a port and connects it to a
+simulated device's data port, vportd carries the bytes, and portterm, a
+terminal program, opens the port at 115200 8N1 with time-outs: 256 KiB come
+back through the device's echo byte for byte; 64 KiB that the serial device
+sends (devsim's side channel) arrive byte for byte; when the device restarts
+under the open port, the port connects again and the echo goes on."""
+import select
+import socket
+import subprocess
+import time
+
+from e2e import Session
+
+LIST, ADD, REMOVE, CONNECT, CLOSE, REMOTE_IP, REMOTE_PORT, SETTING = 1000, 1001, 1002, 1009, 1010, 1012, 1013, 1018
+PORT_ID, NAME, STATE = range(3)
+ECHO_DEVICE, SERIAL_DEVICE = "198.51.100.10", "198.51.100.11"
+
+
+def device(name, mac, address, serial):
+    return {"name": name, "mac": mac, "address": address, "netmask": "255.255.255.0",
+            "ports": [dict({"mode": "server", "tcp": True, "dataPort": 4001}, **serial)],
+            "timings": {"restartMs": 1000}}
+
+
+with Session("marlet_data") as s:
+    s.keep_registry()  # a failure half-way must not leave its ports to the next checks
+    s.stage_port_driver()
+    s.network([ECHO_DEVICE, SERIAL_DEVICE])
+    side = s.artifacts / "serial-device.sock"
+    s.devsim({"devices": [device("Echo", "02-00-5E-30-00-01", ECHO_DEVICE, {"echo": True}),
+                          device("Line", "02-00-5E-30-00-02", SERIAL_DEVICE,
+                                 {"echo": False, "sideChannel": str(side)})]})
+    s.start_program(s.win32 / "marlet/marlet.exe")
+    ui = s.ui()
+    main = ui.wait("Marlet 1.3")
+    s.start_program(s.win32 / "vportd.exe")
+    portterm = s.win32 / "tools/portterm/portterm.exe"
+    known = {r["texts"][PORT_ID] for r in ui.rows(main, LIST)}
+
+    def row_of(port_id):
+        for index, row in enumerate(ui.rows(main, LIST)):
+            if row["texts"][PORT_ID] == port_id:
+                return index, row["texts"]
+        return None
+
+    def choose(port_id):
+        index, _ = row_of(port_id)
+        ui.click_cell(main, LIST, index, NAME)
+
+    def close(port_id):
+        choose(port_id)
+        ui.press(main, CLOSE)
+        ui.until("idle", lambda: row_of(port_id)[1][STATE] == "Idle")
+
+    def connect_to(port_id, address):
+        """Setting with the device's data port, then Connect."""
+        choose(port_id)
+        ui.until("Setting enabled", lambda: ui.control(main, SETTING)["enabled"])
+        ui.press(main, SETTING)
+        ui.until("editing", lambda: ui.text(main, SETTING) == "OK")
+        ui.set_text(main, REMOTE_IP, address)
+        ui.set_text(main, REMOTE_PORT, "4001")
+        ui.press(main, SETTING)
+        ui.until("stored", lambda: ui.text(main, SETTING) == "Setting")
+        ui.press(main, CONNECT)
+        ui.until("connected", lambda: row_of(port_id)[1][STATE] == "Connected")
+
+    def echo(com, size):
+        code, out = s.run_console(portterm, [com, "--timeout", "10000", "--echo", size], timeout=90)
+        s.equal(code, 0, f"portterm's exit status after {out!r}")
+        s.expect(f"echo: {size} bytes back byte for byte" in out, f"echo result, got {out!r}")
+
+    s.step("Add")
+    ui.press(main, ADD)
+    fresh = lambda: [r["texts"] for r in ui.rows(main, LIST) if r["texts"][PORT_ID] not in known]
+    texts = ui.until("a new port listed", lambda: (fresh() or [None])[0], timeout=30)
+    port_id, com = texts[PORT_ID], texts[NAME]
+
+    s.step(f"256 KiB through {com} and the device's echo")
+    connect_to(port_id, ECHO_DEVICE)
+    echo(com, "262144")
+
+    s.step("the device restarts under the open port: it connects again and the echo goes on")
+    term = s._spawn("portterm-restart", ["wine", portterm, com, "--timeout", "15000", "--echo", "4096", "--stdin"],
+                    netns=s.pc, env=s._wine_env(), stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+
+    def said(what):
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline:
+            ready, _, _ = select.select([term.stdout], [], [], deadline - time.monotonic())
+            line = term.stdout.readline().decode("cp1252", "replace") if ready else ""
+            if not line:
+                break
+            if line.startswith("echo:"):
+                s.expect(what in line, f"{what!r}, got {line!r}")
+                return
+        s.fail(f"portterm said no {what!r} (exit status {term.poll()})")
+
+    said("echo: 4096 bytes back byte for byte")
+    done = subprocess.run(["ip", "netns", "exec", s.pc, s.native / "tools/corvanectl/corvanectl", "reboot",
+                           "--yes", "--force", ECHO_DEVICE], capture_output=True, text=True, timeout=60)
+    s.equal(done.returncode, 0, f"corvanectl reboot ({done.stdout.strip()} {done.stderr.strip()})")
+    term.stdin.write(b"echo 65536\n")
+    term.stdin.flush()
+    said("echo: 65536 bytes back byte for byte")
+    term.stdin.close()
+    s.equal(term.wait(30), 0, "portterm's exit status")
+
+    s.step("64 KiB from the serial device")
+    close(port_id)
+    connect_to(port_id, SERIAL_DEVICE)
+    payload = bytes((i * 7 + i // 251) % 94 + 33 for i in range(65536))  # printable, never repeating early
+    reader = s._spawn("portterm-read", ["wine", portterm, com, "--timeout", "20000", "--send", "ready",
+                                        "--read", "65536"], netns=s.pc, env=s._wine_env(),
+                      stdout=subprocess.PIPE)
+    line = socket.socket(socket.AF_UNIX)
+    line.settimeout(30)
+    deadline = time.monotonic() + 30
+    while True:  # devsim makes the socket at its start; it is there by now, or soon
+        try:
+            line.connect(str(side))
+            break
+        except OSError:
+            s.expect(time.monotonic() < deadline, "devsim's side channel never opened")
+            time.sleep(0.2)
+    heard = b""
+    while b"ready" not in heard:  # the terminal's bytes reached the serial device: the line is up
+        chunk = line.recv(100)
+        s.expect(chunk, f"the side channel closed after {heard!r}")
+        heard += chunk
+    line.sendall(payload)
+    out, _ = reader.communicate(timeout=60)
+    line.close()
+    text = out.decode("cp1252", "replace").replace("\r\n", "\n")
+    s.equal(reader.returncode, 0, f"portterm's exit status after {text[:200]!r}")
+    s.expect(f"read: 65536 bytes: {payload.decode()}" in text, "the serial device's 64 KiB, byte for byte")
+
+    s.step("Remove")
+    close(port_id)  # Remove is for an idle port
+    ui.until("Remove enabled", lambda: ui.control(main, REMOVE)["enabled"])
+    ui.press(main, REMOVE)
+    ui.until("the port gone", lambda: row_of(port_id) is None, timeout=30)
