@@ -11,9 +11,11 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -186,6 +188,68 @@ TEST_F(CtlUpgrade, RefusesBeforeTheDeviceIsTold) {
   EXPECT_EQ(silent.out,
             "198.51.100.99: FAILED, no answer from 198.51.100.99\n0 of 1 device(s) upgraded; failed: "
             "198.51.100.99\n");
+}
+
+// --log during a parallel upgrade: every BOOTP and TFTP datagram the server
+// sent and received, with its code and block number. Each device's DATA lines
+// hold every block of the image, as many as the run says it sent.
+TEST_F(CtlUpgrade, LogHoldsEveryBootDatagramSent) {
+  const std::string path = File("ops.log");
+  const Result run = Ctl(net->pc, "upgrade 198.51.100.20 198.51.100.21 --yes --log " + path + " --image " +
+                                      WriteImage(File("fw.bin"), Image(5000)));
+  ASSERT_EQ(run.code, 0) << run.out;
+
+  struct Seen {
+    std::multiset<unsigned> dataBlocks;
+    int bootpRequests = 0, bootpReplies = 0, readRequests = 0, upgradeRequests = 0;
+  };
+  std::map<std::string, Seen> seen;  // by device address; a BOOTP line by its chaddr
+  std::istringstream lines(ReadText(path));
+  for (std::string line; std::getline(lines, line);) {
+    const auto entry = nlohmann::json::parse(line);
+    const std::string event = entry["event"];
+    if (event != "sent" && event != "received") continue;
+    const std::string protocol = entry.value("protocol", "device");
+    const std::string peer = entry["peer"], hex = entry["hex"];
+    const std::string address = peer.substr(0, peer.find(':'));
+    const unsigned code = entry["code"], length = entry["length"];
+    const bool data = protocol == "tftp" && code == 3;
+    EXPECT_EQ(hex.size(), 2 * (data ? std::min(length, 20u) : length)) << line;
+    if (protocol == "bootp") {
+      const std::string chaddr = hex.substr(2 * 28, 12);
+      ++(code == 1 ? seen[chaddr].bootpRequests : seen[chaddr].bootpReplies);
+      EXPECT_EQ(event, code == 1 ? "received" : "sent") << line;
+    } else if (protocol == "tftp" && event == "sent") {
+      EXPECT_TRUE(data) << line;
+      EXPECT_EQ(entry["block"], std::stoul(hex.substr(4, 4), nullptr, 16)) << line;
+      seen[address].dataBlocks.insert(entry["block"].get<unsigned>());
+    } else if (protocol == "tftp" && code == 1) {
+      ++seen[address].readRequests;
+    } else if (protocol == "device" && code == 5) {
+      ++seen[address].upgradeRequests;
+    }
+  }
+
+  const std::set<unsigned> everyBlock{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};  // 5000 bytes
+  const struct {
+    std::string address, mac;  // the MAC as the hex of a BOOTP chaddr
+  } devices[] = {{"198.51.100.20", "02005e01b001"}, {"198.51.100.21", "02005e01b002"}};
+  for (const auto& [address, mac] : devices) {
+    // The run's own count: "(10 blocks, 0 sent again)".
+    const std::string said = address + ") upgraded: 5000 bytes delivered (";
+    const auto at = run.out.find(said);
+    ASSERT_NE(at, std::string::npos) << run.out;
+    unsigned blocks = 0, again = 0;
+    ASSERT_EQ(std::sscanf(run.out.c_str() + at + said.size(), "%u blocks, %u sent again", &blocks, &again),
+              2);
+    const Seen& s = seen[address];
+    EXPECT_EQ(std::set<unsigned>(s.dataBlocks.begin(), s.dataBlocks.end()), everyBlock) << address;
+    EXPECT_EQ(s.dataBlocks.size(), blocks + again) << address;
+    EXPECT_EQ(s.upgradeRequests, 1) << address;
+    EXPECT_GE(s.readRequests, 1) << address;
+    EXPECT_GE(seen[mac].bootpRequests, 1) << mac;
+    EXPECT_GE(seen[mac].bootpReplies, 1) << mac;
+  }
 }
 
 // Eight devices served at once by one server: one over a lossy link, one
