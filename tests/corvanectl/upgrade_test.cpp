@@ -7,21 +7,17 @@
 
 #include <netinet/in.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include "ctl_fixture.h"
 #include "devsim/boot_loader.h"
-#include "udp_peer.h"
+#include "dhcp_stranger.h"
 
 namespace {
 
@@ -111,30 +107,14 @@ TEST_F(CtlUpgrade, DeliversTheImageByteExactToEachDevice) {
 // device is known by its MAC address, so the stranger is offered nothing and
 // the device still gets the image byte for byte.
 TEST_F(CtlUpgrade, AStrangersDhcpRequestIsNotAnswered) {
-  std::unique_ptr<devsim_test::UdpPeer> stranger;
-  {
-    testnet::Enter inDev(net->dev);
-    ASSERT_TRUE(inDev.ok());
-    stranger = std::make_unique<devsim_test::UdpPeer>("0.0.0.0", 0);
-  }
-  ASSERT_TRUE(stranger->ok());
-  devsim::BootLoaderSettings other;
-  other.mac = {0x00, 0x1B, 0x21, 9, 9, 9};
-  other.xid = 0x77;
-  const Bytes discover = devsim::BootLoaderClient(other, [](auto&) {}).BootpRequest();
-  // Every 10 ms from before the server listens until the run ends, so the
-  // stranger asks before the boot loader does.
-  std::atomic<bool> done{false};
-  std::thread asking([&] {
-    for (int i = 0; i < 6000 && !done; ++i) {
-      stranger->Send(discover, "255.255.255.255", 67);
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  });
+  // From before the server listens until the run ends, so the stranger asks
+  // before the boot loader does.
+  testnet::DhcpStranger stranger(net->dev);
+  ASSERT_TRUE(stranger.ok());
+  stranger.KeepAsking();
   const Bytes image = Image(20'000);
   const Result run = Ctl(net->pc, "upgrade 198.51.100.20 --yes --image " + WriteImage(File("fw.bin"), image));
-  done = true;
-  asking.join();
+  stranger.Stop();
   EXPECT_EQ(run.code, 0) << run.out;
   char digest[16];
   std::snprintf(digest, sizeof digest, "%08x", devsim::ImageDigest(image));
@@ -143,7 +123,7 @@ TEST_F(CtlUpgrade, AStrangersDhcpRequestIsNotAnswered) {
             std::string("ONE: boot loader: image of 20000 bytes received and checked, digest ") + digest),
       1u)
       << ReadText(log);
-  EXPECT_FALSE(stranger->Receive(0)) << "the stranger is offered nothing";
+  EXPECT_FALSE(stranger.WasOffered());
 }
 
 // An image the boot loader cannot take and a run not confirmed end before any
@@ -267,30 +247,15 @@ TEST_F(CtlSite, UpgradesAtOnceAndNamesTheDeviceThatFailed) {
                         "faults": [{"devices": [3], "faults": {"lossPercent": 10, "faultSeed": 5}},
                                    {"devices": [6], "faults": {"ignoreUpgrade": true}}]})");
   if (HasFatalFailure()) return;
-  std::unique_ptr<devsim_test::UdpPeer> stranger;
-  {
-    testnet::Enter inDev(net->dev);
-    ASSERT_TRUE(inDev.ok());
-    stranger = std::make_unique<devsim_test::UdpPeer>("0.0.0.0", 0);
-  }
-  ASSERT_TRUE(stranger->ok());
-  devsim::BootLoaderSettings other;
-  other.mac = {0x00, 0x1B, 0x21, 9, 9, 9};
-  const Bytes discover = devsim::BootLoaderClient(other, [](auto&) {}).BootpRequest();
-  std::atomic<bool> done{false};
-  std::thread asking([&] {
-    for (int i = 0; i < 6000 && !done; ++i) {
-      stranger->Send(discover, "255.255.255.255", 67);
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  });
+  testnet::DhcpStranger stranger(net->dev);
+  ASSERT_TRUE(stranger.ok());
+  stranger.KeepAsking();
   const Bytes image = Image(30'000);
   std::string targets;
   for (const auto& a : addresses) targets += a + " ";
   const Result run =
       Ctl(net->pc, "upgrade " + targets + "--parallel 8 --yes --image " + WriteImage(File("fw.bin"), image));
-  done = true;
-  asking.join();
+  stranger.Stop();
 
   EXPECT_EQ(run.code, 1) << run.out;
   EXPECT_TRUE(run.out.ends_with("7 of 8 device(s) upgraded; failed: 198.51.100.45\n")) << run.out;
@@ -311,7 +276,7 @@ TEST_F(CtlSite, UpgradesAtOnceAndNamesTheDeviceThatFailed) {
   const std::string asked = "boot loader: TFTP read request sent";
   EXPECT_EQ(Count(text, asked), 7u) << text;
   EXPECT_LT(text.rfind(asked), text.find("received and checked")) << text;
-  EXPECT_FALSE(stranger->Receive(0)) << "the stranger is offered nothing";
+  EXPECT_FALSE(stranger.WasOffered());
 }
 
 using CtlSearch = ctltest::CtlOnPair;
