@@ -26,7 +26,7 @@ std::string Now() {
 #else
   gmtime_r(&seconds, &utc);
 #endif
-  char text[40];
+  char text[80];  // room for any int the fields could hold, as -O3 checks
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
                 utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(ms));
   return text;
