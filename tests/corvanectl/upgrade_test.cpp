@@ -171,8 +171,9 @@ TEST_F(CtlUpgrade, RefusesBeforeTheDeviceIsTold) {
 }
 
 // --log during a parallel upgrade: every BOOTP and TFTP datagram the server
-// sent and received, with its code and block number. Each device's DATA lines
-// hold every block of the image, as many as the run says it sent.
+// sent and received, with its code and block number, and each device's result.
+// Each device's DATA lines hold every block of the image, as many as the run
+// says it sent.
 TEST_F(CtlUpgrade, LogHoldsEveryBootDatagramSent) {
   const std::string path = File("ops.log");
   const Result run = Ctl(net->pc, "upgrade 198.51.100.20 198.51.100.21 --yes --log " + path + " --image " +
@@ -184,10 +185,12 @@ TEST_F(CtlUpgrade, LogHoldsEveryBootDatagramSent) {
     int bootpRequests = 0, bootpReplies = 0, readRequests = 0, upgradeRequests = 0;
   };
   std::map<std::string, Seen> seen;  // by device address; a BOOTP line by its chaddr
+  std::vector<std::string> results;
   std::istringstream lines(ReadText(path));
   for (std::string line; std::getline(lines, line);) {
     const auto entry = nlohmann::json::parse(line);
     const std::string event = entry["event"];
+    if (event == "ok") results.push_back(entry["device"]);
     if (event != "sent" && event != "received") continue;
     const std::string protocol = entry.value("protocol", "device");
     const std::string peer = entry["peer"], hex = entry["hex"];
@@ -210,6 +213,8 @@ TEST_F(CtlUpgrade, LogHoldsEveryBootDatagramSent) {
     }
   }
 
+  EXPECT_EQ(results, (std::vector<std::string>{"02-00-5E-01-B0-01 (198.51.100.20)",
+                                               "02-00-5E-01-B0-02 (198.51.100.21)"}));
   const std::set<unsigned> everyBlock{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};  // 5000 bytes
   const struct {
     std::string address, mac;  // the MAC as the hex of a BOOTP chaddr

@@ -427,6 +427,7 @@ Fault RunUpgrade(const Options& o) {
   FindMembers(o.targets, o.waitMs, members);
   const auto print = [](const Member& m) {
     std::cout << m.target << ": " << (m.upgraded ? "" : "FAILED, ") << m.line << "\n" << std::flush;
+    oplog::Event(m.upgraded ? "ok" : "failed", m.device.address.empty() ? m.target : m.Who(), m.line);
   };
   const auto summary = [&] {
     int upgraded = 0;
