@@ -360,6 +360,15 @@ class Fleet {
   tk::BlockingUdpSocket m_bootp, m_tftp;
 };
 
+// A found device's result line without the device in front, as the log's
+// lines name it in a field of their own.
+std::string WithoutWho(const Member& m) {
+  const std::string who = m.Who();
+  if (m.line.rfind(who, 0) != 0) return m.line;
+  const std::string rest = m.line.substr(who.size());
+  return rest.starts_with(": ") ? rest.substr(2) : rest.starts_with(" ") ? rest.substr(1) : rest;
+}
+
 // The found devices of the targets: one broadcast search for all, then each
 // target not among its answers asked on its own.
 void FindMembers(const std::vector<std::string>& targets, int waitMs, std::vector<Member>& members) {
@@ -427,7 +436,11 @@ Fault RunUpgrade(const Options& o) {
   FindMembers(o.targets, o.waitMs, members);
   const auto print = [](const Member& m) {
     std::cout << m.target << ": " << (m.upgraded ? "" : "FAILED, ") << m.line << "\n" << std::flush;
-    oplog::Event(m.upgraded ? "ok" : "failed", m.device.address.empty() ? m.target : m.Who(), m.line);
+    if (m.device.address.empty()) {
+      oplog::Event("failed", m.target, m.line);
+    } else {
+      oplog::Event(m.upgraded ? "ok" : "failed", m.Who(), WithoutWho(m));
+    }
   };
   const auto summary = [&] {
     int upgraded = 0;
