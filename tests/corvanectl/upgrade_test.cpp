@@ -7,19 +7,17 @@
 
 #include <netinet/in.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <memory>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 #include <string>
-#include <thread>
 
 #include "ctl_fixture.h"
 #include "devsim/boot_loader.h"
-#include "udp_peer.h"
+#include "dhcp_stranger.h"
 
 namespace {
 
@@ -109,30 +107,14 @@ TEST_F(CtlUpgrade, DeliversTheImageByteExactToEachDevice) {
 // device is known by its MAC address, so the stranger is offered nothing and
 // the device still gets the image byte for byte.
 TEST_F(CtlUpgrade, AStrangersDhcpRequestIsNotAnswered) {
-  std::unique_ptr<devsim_test::UdpPeer> stranger;
-  {
-    testnet::Enter inDev(net->dev);
-    ASSERT_TRUE(inDev.ok());
-    stranger = std::make_unique<devsim_test::UdpPeer>("0.0.0.0", 0);
-  }
-  ASSERT_TRUE(stranger->ok());
-  devsim::BootLoaderSettings other;
-  other.mac = {0x00, 0x1B, 0x21, 9, 9, 9};
-  other.xid = 0x77;
-  const Bytes discover = devsim::BootLoaderClient(other, [](auto&) {}).BootpRequest();
-  // Every 10 ms from before the server listens until the run ends, so the
-  // stranger asks before the boot loader does.
-  std::atomic<bool> done{false};
-  std::thread asking([&] {
-    for (int i = 0; i < 6000 && !done; ++i) {
-      stranger->Send(discover, "255.255.255.255", 67);
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  });
+  // From before the server listens until the run ends, so the stranger asks
+  // before the boot loader does.
+  testnet::DhcpStranger stranger(net->dev);
+  ASSERT_TRUE(stranger.ok());
+  stranger.KeepAsking();
   const Bytes image = Image(20'000);
   const Result run = Ctl(net->pc, "upgrade 198.51.100.20 --yes --image " + WriteImage(File("fw.bin"), image));
-  done = true;
-  asking.join();
+  stranger.Stop();
   EXPECT_EQ(run.code, 0) << run.out;
   char digest[16];
   std::snprintf(digest, sizeof digest, "%08x", devsim::ImageDigest(image));
@@ -141,7 +123,7 @@ TEST_F(CtlUpgrade, AStrangersDhcpRequestIsNotAnswered) {
             std::string("ONE: boot loader: image of 20000 bytes received and checked, digest ") + digest),
       1u)
       << ReadText(log);
-  EXPECT_FALSE(stranger->Receive(0)) << "the stranger is offered nothing";
+  EXPECT_FALSE(stranger.WasOffered());
 }
 
 // An image the boot loader cannot take and a run not confirmed end before any
@@ -188,6 +170,73 @@ TEST_F(CtlUpgrade, RefusesBeforeTheDeviceIsTold) {
             "198.51.100.99\n");
 }
 
+// --log during a parallel upgrade: every BOOTP and TFTP datagram the server
+// sent and received, with its code and block number, and each device's result.
+// Each device's DATA lines hold every block of the image, as many as the run
+// says it sent.
+TEST_F(CtlUpgrade, LogHoldsEveryBootDatagramSent) {
+  const std::string path = File("ops.log");
+  const Result run = Ctl(net->pc, "upgrade 198.51.100.20 198.51.100.21 --yes --log " + path + " --image " +
+                                      WriteImage(File("fw.bin"), Image(5000)));
+  ASSERT_EQ(run.code, 0) << run.out;
+
+  struct Seen {
+    std::multiset<unsigned> dataBlocks;
+    int bootpRequests = 0, bootpReplies = 0, readRequests = 0, upgradeRequests = 0;
+  };
+  std::map<std::string, Seen> seen;  // by device address; a BOOTP line by its chaddr
+  std::vector<std::string> results;
+  std::istringstream lines(ReadText(path));
+  for (std::string line; std::getline(lines, line);) {
+    const auto entry = nlohmann::json::parse(line);
+    const std::string event = entry["event"];
+    if (event == "ok") results.push_back(entry["device"]);
+    if (event != "sent" && event != "received") continue;
+    const std::string protocol = entry.value("protocol", "device");
+    const std::string peer = entry["peer"], hex = entry["hex"];
+    const std::string address = peer.substr(0, peer.find(':'));
+    const unsigned code = entry["code"], length = entry["length"];
+    const bool data = protocol == "tftp" && code == 3;
+    EXPECT_EQ(hex.size(), 2 * (data ? std::min(length, 20u) : length)) << line;
+    if (protocol == "bootp") {
+      const std::string chaddr = hex.substr(2 * 28, 12);
+      ++(code == 1 ? seen[chaddr].bootpRequests : seen[chaddr].bootpReplies);
+      EXPECT_EQ(event, code == 1 ? "received" : "sent") << line;
+    } else if (protocol == "tftp" && event == "sent") {
+      EXPECT_TRUE(data) << line;
+      EXPECT_EQ(entry["block"], std::stoul(hex.substr(4, 4), nullptr, 16)) << line;
+      seen[address].dataBlocks.insert(entry["block"].get<unsigned>());
+    } else if (protocol == "tftp" && code == 1) {
+      ++seen[address].readRequests;
+    } else if (protocol == "device" && code == 5) {
+      ++seen[address].upgradeRequests;
+    }
+  }
+
+  EXPECT_EQ(results, (std::vector<std::string>{"02-00-5E-01-B0-01 (198.51.100.20)",
+                                               "02-00-5E-01-B0-02 (198.51.100.21)"}));
+  const std::set<unsigned> everyBlock{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};  // 5000 bytes
+  const struct {
+    std::string address, mac;  // the MAC as the hex of a BOOTP chaddr
+  } devices[] = {{"198.51.100.20", "02005e01b001"}, {"198.51.100.21", "02005e01b002"}};
+  for (const auto& [address, mac] : devices) {
+    // The run's own count: "(10 blocks, 0 sent again)".
+    const std::string said = address + ") upgraded: 5000 bytes delivered (";
+    const auto at = run.out.find(said);
+    ASSERT_NE(at, std::string::npos) << run.out;
+    unsigned blocks = 0, again = 0;
+    ASSERT_EQ(std::sscanf(run.out.c_str() + at + said.size(), "%u blocks, %u sent again", &blocks, &again),
+              2);
+    const Seen& s = seen[address];
+    EXPECT_EQ(std::set<unsigned>(s.dataBlocks.begin(), s.dataBlocks.end()), everyBlock) << address;
+    EXPECT_EQ(s.dataBlocks.size(), blocks + again) << address;
+    EXPECT_EQ(s.upgradeRequests, 1) << address;
+    EXPECT_GE(s.readRequests, 1) << address;
+    EXPECT_GE(seen[mac].bootpRequests, 1) << mac;
+    EXPECT_GE(seen[mac].bootpReplies, 1) << mac;
+  }
+}
+
 // Eight devices served at once by one server: one over a lossy link, one
 // that never enters its boot loader, and a stranger asking for an address all
 // along. Every device that asks gets the image byte for byte, none waits for
@@ -203,30 +252,15 @@ TEST_F(CtlSite, UpgradesAtOnceAndNamesTheDeviceThatFailed) {
                         "faults": [{"devices": [3], "faults": {"lossPercent": 10, "faultSeed": 5}},
                                    {"devices": [6], "faults": {"ignoreUpgrade": true}}]})");
   if (HasFatalFailure()) return;
-  std::unique_ptr<devsim_test::UdpPeer> stranger;
-  {
-    testnet::Enter inDev(net->dev);
-    ASSERT_TRUE(inDev.ok());
-    stranger = std::make_unique<devsim_test::UdpPeer>("0.0.0.0", 0);
-  }
-  ASSERT_TRUE(stranger->ok());
-  devsim::BootLoaderSettings other;
-  other.mac = {0x00, 0x1B, 0x21, 9, 9, 9};
-  const Bytes discover = devsim::BootLoaderClient(other, [](auto&) {}).BootpRequest();
-  std::atomic<bool> done{false};
-  std::thread asking([&] {
-    for (int i = 0; i < 6000 && !done; ++i) {
-      stranger->Send(discover, "255.255.255.255", 67);
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  });
+  testnet::DhcpStranger stranger(net->dev);
+  ASSERT_TRUE(stranger.ok());
+  stranger.KeepAsking();
   const Bytes image = Image(30'000);
   std::string targets;
   for (const auto& a : addresses) targets += a + " ";
   const Result run =
       Ctl(net->pc, "upgrade " + targets + "--parallel 8 --yes --image " + WriteImage(File("fw.bin"), image));
-  done = true;
-  asking.join();
+  stranger.Stop();
 
   EXPECT_EQ(run.code, 1) << run.out;
   EXPECT_TRUE(run.out.ends_with("7 of 8 device(s) upgraded; failed: 198.51.100.45\n")) << run.out;
@@ -247,7 +281,7 @@ TEST_F(CtlSite, UpgradesAtOnceAndNamesTheDeviceThatFailed) {
   const std::string asked = "boot loader: TFTP read request sent";
   EXPECT_EQ(Count(text, asked), 7u) << text;
   EXPECT_LT(text.rfind(asked), text.find("received and checked")) << text;
-  EXPECT_FALSE(stranger->Receive(0)) << "the stranger is offered nothing";
+  EXPECT_FALSE(stranger.WasOffered());
 }
 
 using CtlSearch = ctltest::CtlOnPair;

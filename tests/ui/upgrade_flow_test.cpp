@@ -13,10 +13,9 @@
 #include "corvane/upgrade/boot_exchange.h"
 #include "corvane/upgrade/firmware_store.h"
 #include "corvane/upgrade/upgrade_dlg.h"
-#include "devsim/boot_loader.h"
+#include "dhcp_stranger.h"
 #include "flow_support.h"
 #include "tk/socket.h"
-#include "udp_peer.h"
 
 namespace corvane::ui::testing {
 namespace {
@@ -161,26 +160,17 @@ TEST_F(UpgradeFlows, AStrangersDhcpRequestIsNotAnswered) {
   device.timings.bootLoaderDelayMs = 300;
   Network({device}, false);
   const protocol::Bytes image = WriteImage("fw.bin", 1000);
-  std::unique_ptr<devsim_test::UdpPeer> stranger;
-  {
-    testnet::Enter inDev(net->dev);
-    ASSERT_TRUE(inDev.ok());
-    stranger = std::make_unique<devsim_test::UdpPeer>("0.0.0.0", 0);
-  }
-  ASSERT_TRUE(stranger->ok());
-  devsim::BootLoaderSettings other;
-  other.mac = {0x00, 0x1B, 0x21, 9, 9, 9};
-  other.xid = 0x77;
-  const protocol::Bytes discover = devsim::BootLoaderClient(other, [](auto&) {}).BootpRequest();
+  testnet::DhcpStranger stranger(net->dev);
+  ASSERT_TRUE(stranger.ok());
   // "arp -d" runs once the server listens and the device has been told.
   hl::Platform().processRunner = [&](const std::string&) -> unsigned long {
-    EXPECT_TRUE(stranger->Send(discover, "255.255.255.255", 67));
+    EXPECT_TRUE(stranger.Ask());
     return 0;
   };
   RunMainWindow([&](CCorvaneDlg& dlg) {
     UpgradeTheTickedDevice(dlg);
     EXPECT_TRUE(Logged(Received(image)));
-    EXPECT_FALSE(stranger->Receive(0)) << "the stranger is offered nothing";
+    EXPECT_FALSE(stranger.WasOffered());
     Run(25000, [&] { return dlg.GetDlgItem(ids::kSearch).IsWindowEnabled(); });
     Run(30000, [&] { return !hl::HasTimer(dlg, ids::timer::kUpgradeWait); });
   });

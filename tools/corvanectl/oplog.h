@@ -15,11 +15,15 @@ namespace corvanectl::oplog {
 bool Open(const std::string& path);
 void Close();
 
+// What a datagram is, for its code: the device protocol's command or reply
+// code, the BOOTP op, or the TFTP opcode (and block number).
+enum class Protocol { Device, Bootp, Tftp };
+
 // The socket's SendTo and ReceiveFrom, each datagram logged.
 int SendTo(tk::BlockingUdpSocket& socket, const std::uint8_t* data, int size, unsigned port,
-           const std::string& address);
+           const std::string& address, Protocol protocol = Protocol::Device);
 int ReceiveFrom(tk::BlockingUdpSocket& socket, std::uint8_t* buffer, int size, std::string& sender,
-                unsigned& senderPort);
+                unsigned& senderPort, Protocol protocol = Protocol::Device);
 
 // A decision about a device ("skipped", "refused") or its result ("ok",
 // "failed"), with the line the user is told.

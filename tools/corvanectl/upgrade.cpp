@@ -21,6 +21,7 @@
 #include "corvanectl/commands.h"
 #include "corvanectl/devices.h"
 #include "corvanectl/local_net.h"
+#include "corvanectl/oplog.h"
 #include "corvanectl/wait.h"
 #include "fileio/whole_file.h"
 #include "tk/socket.h"
@@ -91,7 +92,7 @@ bool SendUpgradeRequest(const FoundDevice& device, std::string& error) {
       protocol::NameOfRecord(device.bytes), protocol::MacOfRecord(device.bytes), device.portCount == 2);
   tk::BlockingUdpSocket socket;
   if (!socket.Open() || !socket.Bind(0) ||
-      socket.SendTo(request.data(), static_cast<int>(request.size()), protocol::kDeviceUnicastPort,
+      oplog::SendTo(socket, request.data(), static_cast<int>(request.size()), protocol::kDeviceUnicastPort,
                     device.address) != static_cast<int>(request.size())) {
     error = "cannot send the upgrade request";
     return false;
@@ -132,6 +133,10 @@ std::string PortFailure(upgrade::ServeStatus status) {
   }
 }
 
+oplog::Protocol LoggedAs(upgrade::Channel channel) {
+  return channel == upgrade::Channel::Bootp ? oplog::Protocol::Bootp : oplog::Protocol::Tftp;
+}
+
 // One device's view of the boot server: the BOOTP and TFTP sockets are the
 // server's, shared by every device; the transfer socket is the device's own.
 class MemberTransport : public upgrade::BootTransport {
@@ -155,8 +160,8 @@ class MemberTransport : public upgrade::BootTransport {
     tk::BlockingUdpSocket& s = channel == upgrade::Channel::Bootp  ? m_bootp
                                : channel == upgrade::Channel::Tftp ? m_tftp
                                                                    : transfer;
-    return s.SendTo(bytes.data(), static_cast<int>(bytes.size()), port, tk::InetNtoa(address)) ==
-           static_cast<int>(bytes.size());
+    return oplog::SendTo(s, bytes.data(), static_cast<int>(bytes.size()), port, tk::InetNtoa(address),
+                         LoggedAs(channel)) == static_cast<int>(bytes.size());
   }
   tk::BlockingUdpSocket transfer;
 
@@ -166,11 +171,12 @@ class MemberTransport : public upgrade::BootTransport {
 };
 
 // One datagram of at most 516 bytes; false when none could be had whole.
-bool ReceiveOne(tk::BlockingUdpSocket& socket, upgrade::Datagram& out) {
+bool ReceiveOne(tk::BlockingUdpSocket& socket, upgrade::Channel channel, upgrade::Datagram& out) {
   Bytes buffer(upgrade::tftp::kDatagramSize, 0);
   std::string address;
   unsigned port = 0;
-  const int n = socket.ReceiveFrom(buffer.data(), static_cast<int>(buffer.size()), address, port);
+  const int n = oplog::ReceiveFrom(socket, buffer.data(), static_cast<int>(buffer.size()), address, port,
+                                   LoggedAs(channel));
   if (n < 0) return false;
   buffer.resize(static_cast<std::size_t>(n));
   out = upgrade::Datagram{std::move(buffer), tk::InetAddr(address), port};
@@ -322,14 +328,15 @@ class Fleet {
     const int waitMs = due > now ? static_cast<int>((due - now + 999) / 1000) : 0;
     if (tk::BlockingUdpSocket::WaitAnyReadable(sockets, waitMs, readable) <= 0) return;
     for (std::size_t i = 0; i < sockets.size(); ++i) {
+      const upgrade::Channel channel = i == 0   ? upgrade::Channel::Bootp
+                                       : i == 1 ? upgrade::Channel::Tftp
+                                                : upgrade::Channel::Transfer;
       upgrade::Datagram d;
-      if (!readable[i] || !ReceiveOne(*sockets[i], d)) continue;
-      upgrade::Channel channel = upgrade::Channel::Transfer;
+      if (!readable[i] || !ReceiveOne(*sockets[i], channel, d)) continue;
       Member* m = owners[i];
       if (i == 0) {
         // A BOOTP request goes to the device whose hardware address it
         // names; anyone else's is ignored.
-        channel = upgrade::Channel::Bootp;
         if (!upgrade::IsBootpRequest(d.bytes) ||
             d.bytes.size() < upgrade::bootp::kChaddr + protocol::kMacSize) {
           continue;
@@ -339,7 +346,6 @@ class Fleet {
         });
       } else if (i == 1) {
         // A read request goes to the device at the address it was offered.
-        channel = upgrade::Channel::Tftp;
         m = ServingWith([&](const Member& x) { return x.address == d.address; });
       }
       if (m == nullptr || m->state != Member::State::Serving) continue;
@@ -353,6 +359,15 @@ class Fleet {
   upgrade::SteadyBootClock m_clock;
   tk::BlockingUdpSocket m_bootp, m_tftp;
 };
+
+// A found device's result line without the device in front, as the log's
+// lines name it in a field of their own.
+std::string WithoutWho(const Member& m) {
+  const std::string who = m.Who();
+  if (m.line.rfind(who, 0) != 0) return m.line;
+  const std::string rest = m.line.substr(who.size());
+  return rest.starts_with(": ") ? rest.substr(2) : rest.starts_with(" ") ? rest.substr(1) : rest;
+}
 
 // The found devices of the targets: one broadcast search for all, then each
 // target not among its answers asked on its own.
@@ -421,6 +436,11 @@ Fault RunUpgrade(const Options& o) {
   FindMembers(o.targets, o.waitMs, members);
   const auto print = [](const Member& m) {
     std::cout << m.target << ": " << (m.upgraded ? "" : "FAILED, ") << m.line << "\n" << std::flush;
+    if (m.device.address.empty()) {
+      oplog::Event("failed", m.target, m.line);
+    } else {
+      oplog::Event(m.upgraded ? "ok" : "failed", m.Who(), WithoutWho(m));
+    }
   };
   const auto summary = [&] {
     int upgraded = 0;
