@@ -2,7 +2,8 @@
 ; devcon.exe (and the command-line companion when the build has it), a readme,
 ; Start-menu shortcuts and an uninstaller registered under Add/Remove Programs;
 ; and, as a component the user may leave out (it is on by default), the virtual
-; serial port driver with its installation file, so that marlet's Add works.
+; serial port driver with its installation file and the port data service
+; vportd.exe, so that marlet's Add works and its ports carry data.
 ; Made by the build's `installer` target, which passes RELEASE_DEFINES: a file
 ; of !defines with the version, the publisher and the paths of the built files.
 ;
@@ -16,6 +17,8 @@ Unicode true
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT_NAME}"
 !define START_MENU "$SMPROGRAMS\${PRODUCT_NAME}"
+!define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+!define SERVICE_NAME "Marlet port data service"
 
 Name "${PRODUCT_NAME} ${PRODUCT_VERSION}"
 OutFile "${OUT_FILE}"
@@ -111,6 +114,11 @@ Section "Virtual port driver" SecDriver
   File "/oname=QN520xx.inf" "${DRIVER_INF}"
   SetOutPath "$INSTDIR"
   File "/oname=QN520xx.inf" "${DRIVER_INF}"
+  ; The data service carries the ports' bytes: it starts with every logon,
+  ; and now.
+  File "/oname=vportd.exe" "${VPORTD_EXE}"
+  WriteRegStr HKLM "${RUN_KEY}" "${SERVICE_NAME}" '"$INSTDIR\vportd.exe"'
+  Exec '"$INSTDIR\vportd.exe"'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "DriverInstalled" 1
 SectionEnd
 
@@ -118,6 +126,20 @@ SectionEnd
 ; only when nothing else is left in it (settings files a user saved there, or a
 ; folder chosen with /D= that held other files, stay).
 Section "Uninstall"
+  ; The data service (stopped first) and the driver's files, where this
+  ; installer put them. Ports still present stay listed but cannot start until
+  ; a driver is installed again; a driver file in use goes at the next start.
+  ReadRegDWORD $0 HKLM "${UNINSTALL_KEY}" "DriverInstalled"
+  ${If} $0 == 1
+    DeleteRegValue HKLM "${RUN_KEY}" "${SERVICE_NAME}"
+    nsExec::Exec 'taskkill /f /im vportd.exe'
+    Pop $1
+    Delete /REBOOTOK "$INSTDIR\vportd.exe"
+    Delete /REBOOTOK "$SYSDIR\drivers\qnvport.sys"
+    Delete "$WINDIR\inf\QN520xx.inf"
+    Delete "$WINDIR\QN520xx.inf"
+  ${EndIf}
+
   Delete "${START_MENU}\Corvane.lnk"
   Delete "${START_MENU}\Marlet.lnk"
   Delete "${START_MENU}\Readme.lnk"
@@ -132,16 +154,6 @@ Section "Uninstall"
   Delete "$INSTDIR\QN520xx.inf"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
-
-  ; The driver's files, where this installer put them. Ports still present
-  ; stay listed but cannot start until a driver is installed again; a driver
-  ; file in use goes at the next start.
-  ReadRegDWORD $0 HKLM "${UNINSTALL_KEY}" "DriverInstalled"
-  ${If} $0 == 1
-    Delete /REBOOTOK "$SYSDIR\drivers\qnvport.sys"
-    Delete "$WINDIR\inf\QN520xx.inf"
-    Delete "$WINDIR\QN520xx.inf"
-  ${EndIf}
 
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd

@@ -142,10 +142,16 @@ check "the installed corvane.exe carries version $version" \
 # The port driver, where marlet's Add makes the platform look for it.
 windows=$drive_c/windows
 driver_files=("$windows/system32/drivers/qnvport.sys" "$windows/inf/QN520xx.inf" "$windows/QN520xx.inf"
-  "$install_dir/QN520xx.inf")
+  "$install_dir/QN520xx.inf" "$install_dir/vportd.exe")
 for file in "${driver_files[@]}"; do
   check "the port driver's ${file#"$drive_c"/} is installed" cmp -s "$file" "$build_dir/$(basename "$file")"
 done
+run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
+check "the port data service starts with each logon" \
+  test -n "$(timeout 60 "${ns[@]}" wine reg query "$run_key" /v "Marlet port data service" 2>/dev/null | grep vportd)"
+service_runs() { pgrep -f 'vportd[.]exe' >/dev/null; }
+service_stopped() { ! service_runs; }
+check "the port data service runs after the install" service_runs
 
 start_menu=$drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Corvane
 for shortcut in Corvane Marlet Readme "Uninstall Corvane"; do
@@ -178,6 +184,13 @@ check "corvane.exe runs in the check's own network namespace" \
 timeout 20 "${ns[@]}" wineserver -k
 timeout 20 "${ns[@]}" wineserver -w
 
+# The data service runs again, as after a logon, for the uninstall to stop.
+"${ns[@]}" wine "$install_dir/vportd.exe" >"$work/vportd.log" 2>&1 &
+for _ in $(seq 1 60); do
+  service_runs && break
+  sleep 0.5
+done
+check "the port data service starts from its folder" service_runs
 echo "saved by the user" >"$install_dir/settings.txt"
 before_uninstall=$(snapshot)
 check "the silent uninstall ends with success" timeout 120 "${ns[@]}" wine "$install_dir/uninstall.exe" /S
@@ -192,6 +205,7 @@ if [ "$left" != "$expected" ]; then
 fi
 none_left() { for file in "$@"; do [ ! -e "$file" ] || return 1; done; }
 check "the uninstall takes the port driver's files away" none_left "${driver_files[@]}"
+check "the uninstall stops the port data service" service_stopped
 check "the file saved beside the programs stays" test -s "$install_dir/settings.txt"
 check "the uninstall entry is gone" test -z "$(reg_value DisplayName)"
 finish
