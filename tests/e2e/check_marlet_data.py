@@ -10,9 +10,8 @@ import subprocess
 import time
 
 from e2e import Session
+from marlet_ui import MarletWindow
 
-LIST, ADD, REMOVE, CONNECT, CLOSE, REMOTE_IP, REMOTE_PORT, SETTING = 1000, 1001, 1002, 1009, 1010, 1012, 1013, 1018
-PORT_ID, NAME, STATE = range(3)
 ECHO_DEVICE, SERIAL_DEVICE = "198.51.100.10", "198.51.100.11"
 
 
@@ -35,35 +34,7 @@ with Session("marlet_data") as s:
     main = ui.wait("Marlet 1.3")
     s.start_program(s.win32 / "vportd.exe")
     portterm = s.win32 / "tools/portterm/portterm.exe"
-    known = {r["texts"][PORT_ID] for r in ui.rows(main, LIST)}
-
-    def row_of(port_id):
-        for index, row in enumerate(ui.rows(main, LIST)):
-            if row["texts"][PORT_ID] == port_id:
-                return index, row["texts"]
-        return None
-
-    def choose(port_id):
-        index, _ = row_of(port_id)
-        ui.click_cell(main, LIST, index, NAME)
-
-    def close(port_id):
-        choose(port_id)
-        ui.press(main, CLOSE)
-        ui.until("idle", lambda: row_of(port_id)[1][STATE] == "Idle")
-
-    def connect_to(port_id, address):
-        """Setting with the device's data port, then Connect."""
-        choose(port_id)
-        ui.until("Setting enabled", lambda: ui.control(main, SETTING)["enabled"])
-        ui.press(main, SETTING)
-        ui.until("editing", lambda: ui.text(main, SETTING) == "OK")
-        ui.set_text(main, REMOTE_IP, address)
-        ui.set_text(main, REMOTE_PORT, "4001")
-        ui.press(main, SETTING)
-        ui.until("stored", lambda: ui.text(main, SETTING) == "Setting")
-        ui.press(main, CONNECT)
-        ui.until("connected", lambda: row_of(port_id)[1][STATE] == "Connected")
+    marlet = MarletWindow(ui, main)
 
     def echo(com, size):
         code, out = s.run_console(portterm, [com, "--timeout", "10000", "--echo", size], timeout=90)
@@ -71,13 +42,10 @@ with Session("marlet_data") as s:
         s.expect(f"echo: {size} bytes back byte for byte" in out, f"echo result, got {out!r}")
 
     s.step("Add")
-    ui.press(main, ADD)
-    fresh = lambda: [r["texts"] for r in ui.rows(main, LIST) if r["texts"][PORT_ID] not in known]
-    texts = ui.until("a new port listed", lambda: (fresh() or [None])[0], timeout=30)
-    port_id, com = texts[PORT_ID], texts[NAME]
+    port_id, com = marlet.add()
 
     s.step(f"256 KiB through {com} and the device's echo")
-    connect_to(port_id, ECHO_DEVICE)
+    marlet.connect_to(port_id, ECHO_DEVICE)
     echo(com, "262144")
 
     s.step("the device restarts under the open port: it connects again and the echo goes on")
@@ -107,8 +75,8 @@ with Session("marlet_data") as s:
     s.equal(term.wait(30), 0, "portterm's exit status")
 
     s.step("64 KiB from the serial device")
-    close(port_id)
-    connect_to(port_id, SERIAL_DEVICE)
+    marlet.close(port_id)
+    marlet.connect_to(port_id, SERIAL_DEVICE)
     payload = bytes((i * 7 + i // 251) % 94 + 33 for i in range(65536))  # printable, never repeating early
     reader = s._spawn("portterm-read", ["wine", portterm, com, "--timeout", "20000", "--send", "ready",
                                         "--read", "65536"], netns=s.pc, env=s._wine_env(),
@@ -136,7 +104,4 @@ with Session("marlet_data") as s:
     s.expect(f"read: 65536 bytes: {payload.decode()}" in text, "the serial device's 64 KiB, byte for byte")
 
     s.step("Remove")
-    close(port_id)  # Remove is for an idle port
-    ui.until("Remove enabled", lambda: ui.control(main, REMOVE)["enabled"])
-    ui.press(main, REMOVE)
-    ui.until("the port gone", lambda: row_of(port_id) is None, timeout=30)
+    marlet.remove(port_id)
