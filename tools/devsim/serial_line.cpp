@@ -2,6 +2,7 @@
 #include "devsim/serial_line.h"
 
 #include <arpa/inet.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -216,6 +217,10 @@ void SerialLine::AcceptTcp() {
   // One peer at a time, the newest: a client that lost its connection without
   // the device noticing comes back on a new one.
   if (m_tcp >= 0) CloseTcp("replaced by a new connection", false);
+  // A serial line's bytes go out as they come, as a device server forwards
+  // them: without this, small echoes wait for the peer's delayed ACK.
+  const int noDelay = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
   m_tcp = fd;
   m_tcpPeer = PeerText(from);
   Note("TCP connection from " + m_tcpPeer);
