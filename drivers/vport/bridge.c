@@ -241,9 +241,11 @@ static PIRP TakeHanded(ULONG id) {
   return NULL;
 }
 
-/* A read's bytes (no more than it asked for, or than the answer holds) go to the program. */
+/* A read's bytes (no more than it asked for, or than the answer holds) go to
+ * the program; a wait's answer is its 4 bytes of events. */
 static void AnswerRead(PIRP read, const VportBridgeAnswer* answer) {
-  ULONG length = answer->length < HELD(read)->length ? answer->length : HELD(read)->length;
+  ULONG wanted = HELD(read)->kind == VPORT_BRIDGE_WAIT ? 4 : HELD(read)->length;
+  ULONG length = answer->length < wanted ? answer->length : wanted;
   if (length > answer->dataLength) length = answer->dataLength;
   if (answer->status != 0) {
     FinishAny(read, (NTSTATUS)answer->status, 0);
@@ -307,14 +309,16 @@ static NTSTATUS ReportState(PIRP irp) {
   return Finish(irp, VportSetLinkState(comNumber, state) ? STATUS_SUCCESS : STATUS_NOT_FOUND, 0);
 }
 
-/* Takes every request matching `file` or `comNumber` off a list; under g_lock. */
-static void TakeMatching(LIST_ENTRY* list, PFILE_OBJECT file, ULONG comNumber, LIST_ENTRY* into) {
+/* Takes every request matching `file` or `comNumber` (and `kind`, unless 0)
+ * off a list; under g_lock. */
+static void TakeMatching(LIST_ENTRY* list, PFILE_OBJECT file, ULONG comNumber, ULONG kind, LIST_ENTRY* into) {
   LIST_ENTRY* entry = list->Flink;
   while (entry != list) {
     PIRP irp = IRP_OF(entry);
     LIST_ENTRY* following = entry->Flink;
     BOOLEAN match = file != NULL ? IoGetCurrentIrpStackLocation(irp)->FileObject == file
                                  : HELD(irp) != NULL && HELD(irp)->comNumber == comNumber;
+    if (kind != 0 && (HELD(irp) == NULL || HELD(irp)->kind != kind)) match = FALSE;
     if (match && IoSetCancelRoutine(irp, NULL) != NULL) {
       RemoveEntryList(entry);
       InsertTailList(into, entry);
@@ -338,9 +342,9 @@ static void Drop(PFILE_OBJECT file, ULONG comNumber, NTSTATUS status, BOOLEAN wa
   KIRQL irql;
   InitializeListHead(&ended);
   KeAcquireSpinLock(&g_lock, &irql);
-  TakeMatching(&g_queued, file, comNumber, &ended);
-  TakeMatching(&g_handed, file, comNumber, &ended);
-  if (waitingToo) TakeMatching(&g_waiting, file, comNumber, &ended);
+  TakeMatching(&g_queued, file, comNumber, 0, &ended);
+  TakeMatching(&g_handed, file, comNumber, 0, &ended);
+  if (waitingToo) TakeMatching(&g_waiting, file, comNumber, 0, &ended);
   KeReleaseSpinLock(&g_lock, irql);
   EndAll(&ended, status);
 }
@@ -373,9 +377,35 @@ void BridgeNotify(ULONG kind, ULONG comNumber, const UCHAR* settings, ULONG flag
   PumpAndEnd();
 }
 
+static NTSTATUS Forward(PIRP irp, ULONG comNumber, ULONG kind, ULONG length, const ULONG* timeouts);
+
 NTSTATUS BridgeForward(PIRP irp, ULONG comNumber, ULONG kind, const ULONG* timeouts) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   ULONG length = kind == VPORT_BRIDGE_WRITE ? stack->Parameters.Write.Length : stack->Parameters.Read.Length;
+  return Forward(irp, comNumber, kind, length, timeouts);
+}
+
+NTSTATUS BridgeForwardWait(PIRP irp, ULONG comNumber, ULONG mask) {
+  static const ULONG none[5] = {0, 0, 0, 0, 0};
+  return Forward(irp, comNumber, VPORT_BRIDGE_WAIT, mask, none);
+}
+
+void BridgeEndWaits(ULONG comNumber) {
+  LIST_ENTRY waits;
+  KIRQL irql;
+  InitializeListHead(&waits);
+  KeAcquireSpinLock(&g_lock, &irql);
+  TakeMatching(&g_queued, NULL, comNumber, VPORT_BRIDGE_WAIT, &waits);
+  TakeMatching(&g_handed, NULL, comNumber, VPORT_BRIDGE_WAIT, &waits);
+  KeReleaseSpinLock(&g_lock, irql);
+  while (!IsListEmpty(&waits)) {
+    PIRP irp = IRP_OF(RemoveHeadList(&waits));
+    RtlZeroMemory(irp->AssociatedIrp.SystemBuffer, 4);
+    FinishAny(irp, STATUS_SUCCESS, 4);
+  }
+}
+
+static NTSTATUS Forward(PIRP irp, ULONG comNumber, ULONG kind, ULONG length, const ULONG* timeouts) {
   Held* held;
   KIRQL irql;
   BOOLEAN queued;

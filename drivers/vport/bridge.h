@@ -20,6 +20,13 @@ NTSTATUS BridgeDispatch(PDEVICE_OBJECT device, PIRP irp);
  * routine returns. */
 NTSTATUS BridgeForward(PIRP irp, ULONG comNumber, ULONG kind, const ULONG* timeouts);
 
+/* Hands a wait on the event `mask` to the service; its answer is the events
+ * seen. Returns what the dispatch routine returns. */
+NTSTATUS BridgeForwardWait(PIRP irp, ULONG comNumber, ULONG mask);
+
+/* Ends the port's waits with no event (the program set a new mask). */
+void BridgeEndWaits(ULONG comNumber);
+
 /* Tells the service a program opened or closed the port, or the manager
  * changed its settings: `settings` (20 bytes, the set-request form; NULL for
  * a close) and `flags` (VPORT_BRIDGE_FLAG_CONNECT) go with it. */

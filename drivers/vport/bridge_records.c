@@ -33,7 +33,10 @@ int VportReadBridgeRequest(const uint8_t* in, size_t length, VportBridgeRequest*
   out->length = ReadU32(in + VPORT_BRIDGE_LENGTH_OFS);
   for (i = 0; i < 5; ++i) out->timeouts[i] = ReadU32(in + VPORT_BRIDGE_TIMEOUTS_OFS + 4 * i);
   out->flags = ReadU32(in + VPORT_BRIDGE_FLAGS_OFS);
-  if (out->kind != VPORT_BRIDGE_READ && out->length > length - VPORT_BRIDGE_HEADER_SIZE) return 0;
+  /* Writes and notices carry `length` bytes; a read's or a wait's length is a number. */
+  if (out->kind != VPORT_BRIDGE_READ && out->kind != VPORT_BRIDGE_WAIT &&
+      out->length > length - VPORT_BRIDGE_HEADER_SIZE)
+    return 0;
   return 1;
 }
 

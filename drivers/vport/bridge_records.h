@@ -29,6 +29,10 @@ extern "C" {
 #define VPORT_BRIDGE_OPEN 3u     /* a program opened the port; the port's settings follow */
 #define VPORT_BRIDGE_CLOSE 4u    /* the program closed it; its reads and writes are gone */
 #define VPORT_BRIDGE_SETTINGS 5u /* the manager stored settings or asked to connect or close */
+#define VPORT_BRIDGE_WAIT 6u     /* a wait on the event mask in `length`; answered with 4 bytes of events */
+
+/* Events a wait may see: a byte received (the one the service reports). */
+#define VPORT_EVENT_RXCHAR 0x1u
 
 /* The header of a handed-over request; a write's bytes follow it. */
 #define VPORT_BRIDGE_ID_OFS 0        /* 32-bit: names a read in its answer */
@@ -74,8 +78,8 @@ typedef struct VportBridgeAnswer {
   uint32_t id;
   uint32_t status;
   uint32_t length;
-  const uint8_t* data;  /* the bytes after the header, inside the buffer it was read from */
-  uint32_t dataLength;  /* how many there are (a read's answer uses no more than `length`) */
+  const uint8_t* data; /* the bytes after the header, inside the buffer it was read from */
+  uint32_t dataLength; /* how many there are (a read's answer uses no more than `length`) */
 } VportBridgeAnswer;
 
 /* Writes a request header; returns VPORT_BRIDGE_HEADER_SIZE, or 0 when it does not fit. */

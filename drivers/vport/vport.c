@@ -507,17 +507,35 @@ static NTSTATUS SetConnected(PortExtension* port, PIRP irp, ULONG connected) {
 
 /* The requests of terminal programs: line settings kept and answered back.
  * The modem lines are up while the port's link is. */
+/* A wait on the event mask goes to the data service, which answers it when an
+ * event of the mask happens; without a mask there is nothing to wait for. */
+static NTSTATUS WaitOnMask(PortExtension* port, PIRP irp, ULONG outLength) {
+  ULONG mask;
+  KIRQL irql;
+  if (outLength < 4 || irp->AssociatedIrp.SystemBuffer == NULL)
+    return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+  KeAcquireSpinLock(&port->lock, &irql);
+  mask = port->serial.waitMask;
+  KeReleaseSpinLock(&port->lock, irql);
+  if (mask == 0) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+  return BridgeForwardWait(irp, port->comNumber, mask);
+}
+
 static NTSTATUS SerialControl(PortExtension* port, PIRP irp, ULONG code, ULONG inLength, ULONG outLength) {
   uint8_t* buffer = (uint8_t*)irp->AssociatedIrp.SystemBuffer;
   VportSerialReply reply;
   VportSerialResult result;
   KIRQL irql;
+  if (code == VPORT_SERIAL_WAIT_ON_MASK) return WaitOnMask(port, irp, outLength);
   if (buffer == NULL) inLength = outLength = 0;
   KeAcquireSpinLock(&port->lock, &irql);
   /* The link as the data service reports it; before any report, the manager's flag. */
-  port->serial.lineUp = port->linkReported ? port->linkState == VPORT_BRIDGE_LINK_CONNECTED : port->connected != 0;
+  port->serial.lineUp =
+      port->linkReported ? port->linkState == VPORT_BRIDGE_LINK_CONNECTED : port->connected != 0;
   result = VportSerialRequest(&port->serial, code, buffer, inLength, buffer, outLength, &reply);
   KeReleaseSpinLock(&port->lock, irql);
+  /* A new mask ends the wait on the old one, with no event. */
+  if (result == VPORT_SERIAL_DONE && code == VPORT_SERIAL_SET_WAIT_MASK) BridgeEndWaits(port->comNumber);
   switch (result) {
     case VPORT_SERIAL_DONE:
       return Complete(irp, STATUS_SUCCESS, reply.written);

@@ -30,6 +30,8 @@ const char* KindName(ActionKind kind) {
       return "answer write";
     case ActionKind::kReportState:
       return "state";
+    case ActionKind::kAnswerWait:
+      return "answer wait";
   }
   return "?";
 }
@@ -56,6 +58,9 @@ std::string Describe(const Action& a) {
     case ActionKind::kReportState:
       text += std::string(" ") + VportLinkStateText(a.state);
       break;
+    case ActionKind::kAnswerWait:
+      text += " id " + std::to_string(a.id) + ", events " + std::to_string(a.state);
+      break;
     case ActionKind::kCloseSocket:
       break;
   }
@@ -81,6 +86,13 @@ bool Engine::HandleRequest(const uint8_t* record, size_t size, uint64_t nowMs) {
       break;
     case VPORT_BRIDGE_WRITE:
       port.writes.push_back(Write{request.id, std::vector<uint8_t>(payload, payload + payloadSize)});
+      break;
+    case VPORT_BRIDGE_WAIT:
+      EndWait(port, 0);  // one wait at a time: a new one ends the old
+      port.waitId = request.id;
+      port.waitMask = request.length;
+      // Bytes waiting to be read end it at once: they came while no wait was out.
+      if ((port.waitMask & VPORT_EVENT_RXCHAR) && !port.received.empty()) EndWait(port, VPORT_EVENT_RXCHAR);
       break;
     case VPORT_BRIDGE_READ:
       port.reads.push_back(Read{request.id,
@@ -148,8 +160,16 @@ void Engine::ApplySettings(Port& port, const uint8_t* payload, size_t size, bool
 
 // The program closed the port: its requests are gone with it, and so is
 // everything held for it.
+// Answers the port's wait, if one is out, with `events`.
+void Engine::EndWait(Port& port, uint32_t events) {
+  if (port.waitId == 0) return;
+  Emit(Action{.kind = ActionKind::kAnswerWait, .com = port.com, .id = port.waitId, .state = events});
+  port.waitId = 0;
+}
+
 void Engine::Close(Port& port, uint64_t nowMs) {
   port.open = false;
+  port.waitId = 0;  // the driver ended it with the program's handle
   port.writes.clear();
   port.reads.clear();
   port.received.clear();
@@ -201,6 +221,7 @@ void Engine::Received(uint64_t socket, const uint8_t* bytes, size_t count, uint6
   if (port == nullptr || count == 0) return;
   port->received.insert(port->received.end(), bytes, bytes + count);
   port->lastByteMs = nowMs;
+  if (port->waitId != 0 && (port->waitMask & VPORT_EVENT_RXCHAR)) EndWait(*port, VPORT_EVENT_RXCHAR);
   Settle(*port, nowMs);
 }
 

@@ -44,6 +44,7 @@ enum class ActionKind {
   kAnswerRead,   // answer read `id` with `bytes`; report with ReadAnswered
   kAnswerWrite,  // answer write `id`: `status`, `length` bytes of its piece accepted
   kReportState,  // tell the driver the port's link state `state`
+  kAnswerWait,   // answer wait `id` with the events `state` (bits of the wait mask)
 };
 
 struct Action {
@@ -117,6 +118,8 @@ class Engine {
     std::deque<Read> reads;
     std::vector<uint8_t> answering;  // bytes of the kAnswerRead that is out
     bool awaitingAnswer = false;
+    uint32_t waitId = 0;  // a wait on the event mask, or 0
+    uint32_t waitMask = 0;
   };
 
   Port& PortOf(uint32_t com);
@@ -125,6 +128,7 @@ class Engine {
   void Open(Port& port, const uint8_t* payload, size_t size, uint32_t flags, uint64_t nowMs);
   void ApplySettings(Port& port, const uint8_t* payload, size_t size, bool connect, uint64_t nowMs);
   void Close(Port& port, uint64_t nowMs);
+  void EndWait(Port& port, uint32_t events);
   void Disconnect(Port& port, uint64_t nowMs);
   void Connect(Port& port, uint64_t nowMs);
   void DoLink(Port& port, unsigned what);

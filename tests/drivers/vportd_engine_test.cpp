@@ -269,5 +269,31 @@ TEST(VportdEngine, AnswersReadsByTheirTimeoutsWithoutLosingBytes) {
   }
 }
 
+// A wait on the mask with "byte received" ends when bytes come, or at once
+// while bytes wait to be read; a new wait ends the old with none.
+TEST(VportdEngine, WaitsOnTheMaskEndWithTheBytesThatCame) {
+  Harness h;
+  uint64_t socket = h.OpenConnected();
+  const Bytes wait = Record(VPORT_BRIDGE_WAIT, 5, {}, 0, {}, VPORT_EVENT_RXCHAR);
+  EXPECT_TRUE(h.Only(h.Feed(wait), ActionKind::kAnswerWait).empty()) << "nothing came yet";
+  auto ended =
+      h.Only(h.Feed(Record(VPORT_BRIDGE_WAIT, 6, {}, 0, {}, VPORT_EVENT_RXCHAR)), ActionKind::kAnswerWait);
+  ASSERT_EQ(ended.size(), 1u);
+  EXPECT_EQ(ended[0].id, 5u);
+  EXPECT_EQ(ended[0].state, 0u);
+  h.engine.Received(socket, Text("x").data(), 1, h.now);
+  auto woke = h.Only(h.Take(), ActionKind::kAnswerWait);
+  ASSERT_EQ(woke.size(), 1u);
+  EXPECT_EQ(woke[0].id, 6u);
+  EXPECT_EQ(woke[0].state, VPORT_EVENT_RXCHAR);
+  h.engine.Received(socket, Text("y").data(), 1, h.now);  // no wait out: the bytes wait to be read
+  auto atOnce =
+      h.Only(h.Feed(Record(VPORT_BRIDGE_WAIT, 7, {}, 0, {}, VPORT_EVENT_RXCHAR)), ActionKind::kAnswerWait);
+  ASSERT_EQ(atOnce.size(), 1u);
+  EXPECT_EQ(atOnce[0].state, VPORT_EVENT_RXCHAR);
+  EXPECT_TRUE(h.Only(h.Feed(Record(VPORT_BRIDGE_WAIT, 8, {}, 0, {}, 0x4)), ActionKind::kAnswerWait).empty())
+      << "a mask without the event waits on";
+}
+
 }  // namespace
 }  // namespace vportd

@@ -284,6 +284,15 @@ class Service {
           Log("COM" + std::to_string(action.com) + ": read answer refused: error " + std::to_string(error));
         return engine_.ReadAnswered(action.com, error == 0, Now());
       }
+      case ActionKind::kAnswerWait: {
+        const std::vector<uint8_t> events{
+            static_cast<uint8_t>(action.state), static_cast<uint8_t>(action.state >> 8),
+            static_cast<uint8_t>(action.state >> 16), static_cast<uint8_t>(action.state >> 24)};
+        DWORD error = bridge_.Complete(action.id, 0, 4, events);
+        if (error != 0)
+          Log("COM" + std::to_string(action.com) + ": wait answer refused: error " + std::to_string(error));
+        return;
+      }
       case ActionKind::kAnswerWrite: {
         DWORD error = bridge_.Complete(action.id, action.status, action.length, {});
         if (error != 0)
@@ -308,7 +317,8 @@ class Service {
     // A serial line carries small writes that wait for an answer: each goes out at once.
     const BOOL noDelay = TRUE;
     if (!udp && socket.handle != INVALID_SOCKET)
-      setsockopt(socket.handle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
+      setsockopt(socket.handle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+                 sizeof noDelay);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     std::copy(action.settings.address, action.settings.address + 4, reinterpret_cast<uint8_t*>(&to.sin_addr));

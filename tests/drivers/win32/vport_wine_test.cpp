@@ -810,6 +810,30 @@ TEST_F(VirtualPortUnderWine, DataServiceCarriesBytesToTheRemoteHostAndBack) {
   EXPECT_EQ(again.Result(port), 5);
   EXPECT_EQ(ReadBack(port, 5), "again");
 
+  // A terminal program's wait for a byte ends when the echo comes; a new mask
+  // ends a wait with no event.
+  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR)) << GetLastError();
+  DWORD events = 0, moved = 0;
+  OVERLAPPED waited{};
+  waited.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  EXPECT_FALSE(WaitCommEvent(port, &events, &waited)) << "no byte waits to be read";
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_IO_PENDING});
+  ProgramIo ping("!");
+  WriteFile(port, ping.buffer.data(), 1, nullptr, &ping.overlapped);
+  EXPECT_EQ(ping.Result(port), 1);
+  ASSERT_EQ(WaitForSingleObject(waited.hEvent, kWaitMs), WAIT_OBJECT_0);
+  EXPECT_TRUE(GetOverlappedResult(port, &waited, &moved, FALSE));
+  EXPECT_EQ(events, DWORD{EV_RXCHAR});
+  EXPECT_EQ(ReadBack(port, 1), "!");
+  ResetEvent(waited.hEvent);
+  events = 1;
+  EXPECT_FALSE(WaitCommEvent(port, &events, &waited));
+  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR | EV_TXEMPTY));
+  ASSERT_EQ(WaitForSingleObject(waited.hEvent, kWaitMs), WAIT_OBJECT_0);
+  EXPECT_TRUE(GetOverlappedResult(port, &waited, &moved, FALSE));
+  EXPECT_EQ(events, 0u);
+  CloseHandle(waited.hEvent);
+
   CloseHandle(port);
   handles_.clear();
   EXPECT_EQ(service.Stop(), 0);
