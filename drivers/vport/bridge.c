@@ -10,6 +10,7 @@
 #include "bridge.h"
 
 #include "bridge_records.h"
+#include "le_fields.h"
 
 /* Tag of the bridge's allocations: "QVbr" as it shows in memory. */
 #define BRIDGE_TAG 0x72625651u
@@ -303,8 +304,8 @@ static NTSTATUS ReportState(PIRP irp) {
   ULONG comNumber, state;
   if (stack->Parameters.DeviceIoControl.InputBufferLength < VPORT_BRIDGE_STATE_SIZE)
     return Finish(irp, STATUS_BUFFER_TOO_SMALL, 0);
-  comNumber = (ULONG)in[0] | ((ULONG)in[1] << 8) | ((ULONG)in[2] << 16) | ((ULONG)in[3] << 24);
-  state = (ULONG)in[4] | ((ULONG)in[5] << 8) | ((ULONG)in[6] << 16) | ((ULONG)in[7] << 24);
+  comNumber = VportReadLe32(in);
+  state = VportReadLe32(in + 4);
   if (state > VPORT_BRIDGE_LINK_RECONNECTING) return Finish(irp, STATUS_INVALID_PARAMETER, 0);
   return Finish(irp, VportSetLinkState(comNumber, state) ? STATUS_SUCCESS : STATUS_NOT_FOUND, 0);
 }

@@ -1,15 +1,5 @@
 #include "port_records.h"
-
-static uint32_t ReadLe32(const uint8_t* p) {
-  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
-
-static void WriteLe32(uint8_t* p, uint32_t value) {
-  p[0] = (uint8_t)value;
-  p[1] = (uint8_t)(value >> 8);
-  p[2] = (uint8_t)(value >> 16);
-  p[3] = (uint8_t)(value >> 24);
-}
+#include "le_fields.h"
 
 static void Fill(uint8_t* p, size_t count) {
   size_t i;
@@ -26,8 +16,8 @@ VportParseResult VportParseRemoteRequest(const uint8_t* in, size_t length, Vport
   parsed.port[0] = in[VPORT_REQ_PORT_OFS];
   parsed.port[1] = in[VPORT_REQ_PORT_OFS + 1];
   parsed.type = in[VPORT_REQ_TYPE_OFS];
-  parsed.connectAtStart = ReadLe32(in + VPORT_REQ_CONNECT_AT_START_OFS);
-  parsed.maxPacketSize = ReadLe32(in + VPORT_REQ_MAX_PACKET_OFS);
+  parsed.connectAtStart = VportReadLe32(in + VPORT_REQ_CONNECT_AT_START_OFS);
+  parsed.maxPacketSize = VportReadLe32(in + VPORT_REQ_MAX_PACKET_OFS);
   *out = parsed;
   return VPORT_PARSE_OK;
 }
@@ -40,8 +30,8 @@ size_t VportWriteRemoteRequest(const VportRemoteSettings* settings, uint8_t* out
   out[VPORT_REQ_PORT_OFS] = settings->port[0];
   out[VPORT_REQ_PORT_OFS + 1] = settings->port[1];
   out[VPORT_REQ_TYPE_OFS] = settings->type;
-  WriteLe32(out + VPORT_REQ_CONNECT_AT_START_OFS, settings->connectAtStart);
-  WriteLe32(out + VPORT_REQ_MAX_PACKET_OFS, settings->maxPacketSize);
+  VportWriteLe32(out + VPORT_REQ_CONNECT_AT_START_OFS, settings->connectAtStart);
+  VportWriteLe32(out + VPORT_REQ_MAX_PACKET_OFS, settings->maxPacketSize);
   return VPORT_REQ_SIZE;
 }
 
@@ -54,9 +44,9 @@ size_t VportWriteRemoteReply(const VportRemoteSettings* settings, uint32_t conne
   out[VPORT_REPLY_PORT_OFS] = settings->port[0];
   out[VPORT_REPLY_PORT_OFS + 1] = settings->port[1];
   out[VPORT_REPLY_TYPE_OFS] = settings->type;
-  WriteLe32(out + VPORT_REPLY_CONNECT_AT_START_OFS, settings->connectAtStart);
-  WriteLe32(out + VPORT_REPLY_CONNECTED_OFS, connected);
-  WriteLe32(out + VPORT_REPLY_MAX_PACKET_OFS, settings->maxPacketSize);
+  VportWriteLe32(out + VPORT_REPLY_CONNECT_AT_START_OFS, settings->connectAtStart);
+  VportWriteLe32(out + VPORT_REPLY_CONNECTED_OFS, connected);
+  VportWriteLe32(out + VPORT_REPLY_MAX_PACKET_OFS, settings->maxPacketSize);
   return VPORT_REPLY_SIZE;
 }
 
@@ -79,6 +69,6 @@ size_t VportWriteDosNameReply(uint32_t comNumber, uint8_t* out, size_t capacity)
 }
 
 int VportHasEndpoint(const VportRemoteSettings* settings) {
-  uint32_t address = ReadLe32(settings->address);
+  uint32_t address = VportReadLe32(settings->address);
   return address != 0 && (settings->port[0] != 0 || settings->port[1] != 0);
 }

@@ -1,4 +1,5 @@
 #include "serial_requests.h"
+#include "le_fields.h"
 
 #include <string.h>
 
@@ -19,22 +20,6 @@
 #define STOP_BITS_ONE_AND_HALF 1
 #define STOP_BITS_TWO 2
 #define DEFAULT_QUEUE_SIZE 4096u
-
-static uint32_t ReadU32(const uint8_t* at) {
-  return (uint32_t)at[0] | ((uint32_t)at[1] << 8) | ((uint32_t)at[2] << 16) | ((uint32_t)at[3] << 24);
-}
-
-static void WriteU32(uint8_t* at, uint32_t value) {
-  at[0] = (uint8_t)value;
-  at[1] = (uint8_t)(value >> 8);
-  at[2] = (uint8_t)(value >> 16);
-  at[3] = (uint8_t)(value >> 24);
-}
-
-static void WriteU16(uint8_t* at, uint16_t value) {
-  at[0] = (uint8_t)value;
-  at[1] = (uint8_t)(value >> 8);
-}
 
 void VportSerialDefaults(VportSerialState* state) {
   memset(state, 0, sizeof *state);
@@ -74,14 +59,14 @@ static int LineControlValid(uint8_t stopBits, uint8_t parity, uint8_t wordLength
 static VportSerialResult SetHandflow(VportSerialState* s, const uint8_t* in, size_t inLength) {
   uint32_t handshake, flow;
   if (inLength < VPORT_SERIAL_HANDFLOW_SIZE) return VPORT_SERIAL_BUFFER_TOO_SMALL;
-  handshake = ReadU32(in);
-  flow = ReadU32(in + 4);
+  handshake = VportReadLe32(in);
+  flow = VportReadLe32(in + 4);
   if ((handshake & HANDSHAKE_INVALID) != 0 || (flow & FLOW_INVALID) != 0) return VPORT_SERIAL_BAD_PARAMETER;
   if ((handshake & HANDSHAKE_DTR_MASK) == HANDSHAKE_DTR_MASK) return VPORT_SERIAL_BAD_PARAMETER;
   s->handflow[0] = handshake;
   s->handflow[1] = flow;
-  s->handflow[2] = ReadU32(in + 8);
-  s->handflow[3] = ReadU32(in + 12);
+  s->handflow[2] = VportReadLe32(in + 8);
+  s->handflow[3] = VportReadLe32(in + 12);
   /* Off turns the line off; control or handshake puts it up. */
   s->lines = (s->lines & ~VPORT_LINE_DTR) | ((handshake & HANDSHAKE_DTR_MASK) != 0 ? VPORT_LINE_DTR : 0);
   s->lines = (s->lines & ~VPORT_LINE_RTS) | ((flow & FLOW_RTS_MASK) != 0 ? VPORT_LINE_RTS : 0);
@@ -101,11 +86,11 @@ static VportSerialResult SetLine(VportSerialState* s, uint32_t line, int on) {
 static VportSerialResult SetTimeouts(VportSerialState* s, const uint8_t* in, size_t inLength) {
   VportSerialTimeouts t;
   if (inLength < VPORT_SERIAL_TIMEOUTS_SIZE) return VPORT_SERIAL_BUFFER_TOO_SMALL;
-  t.readInterval = ReadU32(in);
-  t.readTotalMultiplier = ReadU32(in + 4);
-  t.readTotalConstant = ReadU32(in + 8);
-  t.writeTotalMultiplier = ReadU32(in + 12);
-  t.writeTotalConstant = ReadU32(in + 16);
+  t.readInterval = VportReadLe32(in);
+  t.readTotalMultiplier = VportReadLe32(in + 4);
+  t.readTotalConstant = VportReadLe32(in + 8);
+  t.writeTotalMultiplier = VportReadLe32(in + 12);
+  t.writeTotalConstant = VportReadLe32(in + 16);
   /* "Wait for ever for the first byte" is no form a read can take. */
   if (t.readInterval == 0xFFFFFFFFu && t.readTotalMultiplier == 0xFFFFFFFFu &&
       t.readTotalConstant == 0xFFFFFFFFu)
@@ -115,29 +100,31 @@ static VportSerialResult SetTimeouts(VportSerialState* s, const uint8_t* in, siz
 }
 
 static void WriteTimeouts(const VportSerialTimeouts* t, uint8_t* out) {
-  WriteU32(out, t->readInterval);
-  WriteU32(out + 4, t->readTotalMultiplier);
-  WriteU32(out + 8, t->readTotalConstant);
-  WriteU32(out + 12, t->writeTotalMultiplier);
-  WriteU32(out + 16, t->writeTotalConstant);
+  VportWriteLe32(out, t->readInterval);
+  VportWriteLe32(out + 4, t->readTotalMultiplier);
+  VportWriteLe32(out + 8, t->readTotalConstant);
+  VportWriteLe32(out + 12, t->writeTotalMultiplier);
+  VportWriteLe32(out + 16, t->writeTotalConstant);
 }
 
 /* What the port can do, as a program asks before it sets anything: any baud
  * rate, 5 to 8 data bits, every parity and stop bit form, both handshakes. */
 static void WriteProperties(const VportSerialState* s, uint8_t* out) {
   memset(out, 0, VPORT_SERIAL_PROPERTIES_SIZE);
-  WriteU16(out + 0, VPORT_SERIAL_PROPERTIES_SIZE); /* packet length */
-  WriteU16(out + 2, 2);                            /* packet version */
-  WriteU32(out + 4, 1);                            /* service: serial communication */
-  WriteU32(out + 20, 0x10000000u);                 /* maximum baud: any */
-  WriteU32(out + 24, 1);                           /* sub-type: RS-232 */
-  WriteU32(out + 28, 0xFFu); /* DTR/DSR, RTS/CTS, DCD, parity check, XON/XOFF, settable XON, both time-outs */
-  WriteU32(out + 32, 0x7Fu); /* settable: parity, baud, data bits, stop bits, handshake, parity check, DCD */
-  WriteU32(out + 36, 0x1007FFFFu); /* settable baud rates: every standard one and any other */
-  WriteU16(out + 40, 0x000F);      /* 5, 6, 7 and 8 data bits */
-  WriteU16(out + 42, 0x1F07);      /* 1, 1.5, 2 stop bits; none, odd, even, mark, space */
-  WriteU32(out + 44, s->outQueueSize);
-  WriteU32(out + 48, s->inQueueSize);
+  VportWriteLe16(out + 0, VPORT_SERIAL_PROPERTIES_SIZE); /* packet length */
+  VportWriteLe16(out + 2, 2);                            /* packet version */
+  VportWriteLe32(out + 4, 1);                            /* service: serial communication */
+  VportWriteLe32(out + 20, 0x10000000u);                 /* maximum baud: any */
+  VportWriteLe32(out + 24, 1);                           /* sub-type: RS-232 */
+  VportWriteLe32(out + 28,
+                 0xFFu); /* DTR/DSR, RTS/CTS, DCD, parity check, XON/XOFF, settable XON, both time-outs */
+  VportWriteLe32(out + 32,
+                 0x7Fu); /* settable: parity, baud, data bits, stop bits, handshake, parity check, DCD */
+  VportWriteLe32(out + 36, 0x1007FFFFu); /* settable baud rates: every standard one and any other */
+  VportWriteLe16(out + 40, 0x000F);      /* 5, 6, 7 and 8 data bits */
+  VportWriteLe16(out + 42, 0x1F07);      /* 1, 1.5, 2 stop bits; none, odd, even, mark, space */
+  VportWriteLe32(out + 44, s->outQueueSize);
+  VportWriteLe32(out + 48, s->inQueueSize);
 }
 
 static VportSerialResult Get(const VportSerialState* s, uint32_t code, uint8_t* out, size_t capacity,
@@ -150,12 +137,12 @@ static VportSerialResult Get(const VportSerialState* s, uint32_t code, uint8_t* 
     case VPORT_SERIAL_GET_DTRRTS:
     case VPORT_SERIAL_CONFIG_SIZE:
       if ((result = Answer(4, capacity, reply)) != VPORT_SERIAL_DONE) return result;
-      WriteU32(out, code == VPORT_SERIAL_GET_BAUD_RATE   ? s->baudRate
-                    : code == VPORT_SERIAL_GET_WAIT_MASK ? s->waitMask
-                    : code == VPORT_SERIAL_GET_MODEMSTATUS
-                        ? (s->lineUp ? VPORT_MODEM_CTS | VPORT_MODEM_DSR | VPORT_MODEM_DCD : 0)
-                    : code == VPORT_SERIAL_GET_DTRRTS ? s->lines
-                                                      : 0);
+      VportWriteLe32(out, code == VPORT_SERIAL_GET_BAUD_RATE   ? s->baudRate
+                          : code == VPORT_SERIAL_GET_WAIT_MASK ? s->waitMask
+                          : code == VPORT_SERIAL_GET_MODEMSTATUS
+                              ? (s->lineUp ? VPORT_MODEM_CTS | VPORT_MODEM_DSR | VPORT_MODEM_DCD : 0)
+                          : code == VPORT_SERIAL_GET_DTRRTS ? s->lines
+                                                            : 0);
       return VPORT_SERIAL_DONE;
     case VPORT_SERIAL_GET_LINE_CONTROL:
       if ((result = Answer(VPORT_SERIAL_LINE_SIZE, capacity, reply)) != VPORT_SERIAL_DONE) return result;
@@ -173,14 +160,14 @@ static VportSerialResult Get(const VportSerialState* s, uint32_t code, uint8_t* 
       return VPORT_SERIAL_DONE;
     case VPORT_SERIAL_GET_HANDFLOW:
       if ((result = Answer(VPORT_SERIAL_HANDFLOW_SIZE, capacity, reply)) != VPORT_SERIAL_DONE) return result;
-      for (int i = 0; i < 4; ++i) WriteU32(out + 4 * i, s->handflow[i]);
+      for (int i = 0; i < 4; ++i) VportWriteLe32(out + 4 * i, s->handflow[i]);
       return VPORT_SERIAL_DONE;
     case VPORT_SERIAL_GET_COMMSTATUS:
       /* No line errors and nothing held: the bytes travel over the network. */
       if ((result = Answer(VPORT_SERIAL_STATUS_SIZE, capacity, reply)) != VPORT_SERIAL_DONE) return result;
       memset(out, 0, VPORT_SERIAL_STATUS_SIZE);
-      WriteU32(out + 8, s->inQueued);
-      WriteU32(out + 12, s->outQueued);
+      VportWriteLe32(out + 8, s->inQueued);
+      VportWriteLe32(out + 12, s->outQueued);
       return VPORT_SERIAL_DONE;
     case VPORT_SERIAL_GET_PROPERTIES:
       if ((result = Answer(VPORT_SERIAL_PROPERTIES_SIZE, capacity, reply)) != VPORT_SERIAL_DONE)
@@ -229,7 +216,7 @@ VportSerialResult VportSerialRequest(VportSerialState* state, uint32_t code, con
     case VPORT_SERIAL_SET_WAIT_MASK:
     case VPORT_SERIAL_PURGE:
       if (inLength < 4) return VPORT_SERIAL_BUFFER_TOO_SMALL;
-      result = SetValue(&s, code, ReadU32(in), reply);
+      result = SetValue(&s, code, VportReadLe32(in), reply);
       break;
     case VPORT_SERIAL_SET_LINE_CONTROL:
       if (inLength < VPORT_SERIAL_LINE_SIZE) return VPORT_SERIAL_BUFFER_TOO_SMALL;
@@ -241,8 +228,8 @@ VportSerialResult VportSerialRequest(VportSerialState* state, uint32_t code, con
       break;
     case VPORT_SERIAL_SET_QUEUE_SIZE:
       if (inLength < 8) return VPORT_SERIAL_BUFFER_TOO_SMALL;
-      s.inQueueSize = ReadU32(in);
-      s.outQueueSize = ReadU32(in + 4);
+      s.inQueueSize = VportReadLe32(in);
+      s.outQueueSize = VportReadLe32(in + 4);
       result = VPORT_SERIAL_DONE;
       break;
     case VPORT_SERIAL_SET_TIMEOUTS:
