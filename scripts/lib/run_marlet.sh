@@ -77,7 +77,8 @@ echo "run: starting vportd.exe and marlet.exe in namespace $testnet_pc on displa
 wine_pid=$!
 echo "run: a terminal program reaches a port's device from there, e.g. after Add, Setting" \
   "198.51.100.10 port 4001 and Connect:"
-echo "     ip netns exec $testnet_pc wine $win32_dir/tools/portterm/portterm.exe COM3 --send hello --read 5"
+echo "     ip netns exec $testnet_pc env WINEPREFIX=$WINEPREFIX${WINESERVER:+ WINESERVER=$WINESERVER}" \
+  "wine $win32_dir/tools/portterm/portterm.exe COM3 --send hello --read 5"
 
 if [ "$headless_display" -eq 0 ]; then
   wait "$wine_pid" || true
