@@ -31,9 +31,9 @@ PR_SET_TIMERSLACK = 29
 libc = ctypes.CDLL(None, use_errno=True)
 
 
-def attach(spec):
+def attach(where):
     """The tap named in "NAMESPACE:TAP", opened from inside its namespace."""
-    ns, tap = spec.split(":", 1)
+    ns, tap = where.split(":", 1)
     ns_fd = os.open(f"/run/netns/{ns}", os.O_RDONLY)
     try:
         if libc.setns(ns_fd, CLONE_NEWNET) != 0:
