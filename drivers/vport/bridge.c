@@ -66,13 +66,12 @@ static void FinishAny(PIRP irp, NTSTATUS status, ULONG_PTR information) {
   Finish(irp, status, information);
 }
 
-/* Ends a write with what the service accepted, or with `status` when it took nothing. */
+/* Ends a write with what the service accepted: an error after some bytes went
+ * as done, and a success status (a time-out is one) as it is, with the count. */
 static void FinishWrite(PIRP irp, NTSTATUS status) {
   ULONG accepted = HELD(irp)->accepted;
-  if (accepted > 0)
-    FinishAny(irp, STATUS_SUCCESS, accepted);
-  else
-    FinishAny(irp, status, 0);
+  if (accepted > 0 && !NT_SUCCESS(status)) status = STATUS_SUCCESS;
+  FinishAny(irp, status, accepted);
 }
 
 /* Ends a cancelled request: a write with the bytes already accepted. */

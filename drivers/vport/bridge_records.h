@@ -30,9 +30,18 @@ extern "C" {
 #define VPORT_BRIDGE_CLOSE 4u    /* the program closed it; its reads and writes are gone */
 #define VPORT_BRIDGE_SETTINGS 5u /* the manager stored settings or asked to connect or close */
 #define VPORT_BRIDGE_WAIT 6u     /* a wait on the event mask in `length`; answered with 4 bytes of events */
+/* The program set the event mask (in `flags`): the events kept for the next
+ * wait are forgotten, and the driver ended the wait that was out. */
+#define VPORT_BRIDGE_MASK 7u
 
-/* Events a wait may see: a byte received (the one the service reports). */
+/* Events a wait may see, with the platform's values: a byte received, the
+ * send queue sent empty, and the modem lines (clear to send, data set ready,
+ * carrier), which follow the link: on while connected. */
 #define VPORT_EVENT_RXCHAR 0x1u
+#define VPORT_EVENT_TXEMPTY 0x4u
+#define VPORT_EVENT_CTS 0x8u
+#define VPORT_EVENT_DSR 0x10u
+#define VPORT_EVENT_RLSD 0x20u
 
 /* The header of a handed-over request; a write's bytes follow it. */
 #define VPORT_BRIDGE_ID_OFS 0        /* 32-bit: names a read in its answer */

@@ -525,6 +525,7 @@ static NTSTATUS SerialControl(PortExtension* port, PIRP irp, ULONG code, ULONG i
   uint8_t* buffer = (uint8_t*)irp->AssociatedIrp.SystemBuffer;
   VportSerialReply reply;
   VportSerialResult result;
+  ULONG mask;
   KIRQL irql;
   if (code == VPORT_SERIAL_WAIT_ON_MASK) return WaitOnMask(port, irp, outLength);
   if (buffer == NULL) inLength = outLength = 0;
@@ -533,9 +534,14 @@ static NTSTATUS SerialControl(PortExtension* port, PIRP irp, ULONG code, ULONG i
   port->serial.lineUp =
       port->linkReported ? port->linkState == VPORT_BRIDGE_LINK_CONNECTED : port->connected != 0;
   result = VportSerialRequest(&port->serial, code, buffer, inLength, buffer, outLength, &reply);
+  mask = port->serial.waitMask;
   KeReleaseSpinLock(&port->lock, irql);
-  /* A new mask ends the wait on the old one, with no event. */
-  if (result == VPORT_SERIAL_DONE && code == VPORT_SERIAL_SET_WAIT_MASK) BridgeEndWaits(port->comNumber);
+  /* A new mask ends the wait on the old one, with no event, and the data
+   * service forgets the events it kept for the next wait. */
+  if (result == VPORT_SERIAL_DONE && code == VPORT_SERIAL_SET_WAIT_MASK) {
+    BridgeEndWaits(port->comNumber);
+    BridgeNotify(VPORT_BRIDGE_MASK, port->comNumber, NULL, mask);
+  }
   switch (result) {
     case VPORT_SERIAL_DONE:
       return Complete(irp, STATUS_SUCCESS, reply.written);

@@ -85,14 +85,18 @@ bool Engine::HandleRequest(const uint8_t* record, size_t size, uint64_t nowMs) {
       Close(port, nowMs);
       break;
     case VPORT_BRIDGE_WRITE:
-      port.writes.push_back(Write{request.id, std::vector<uint8_t>(payload, payload + payloadSize)});
+      port.writes.push_back(
+          Write{.id = request.id,
+                .bytes = std::vector<uint8_t>(payload, payload + payloadSize),
+                .totalMs = uint64_t{request.timeouts[3]} * payloadSize + request.timeouts[4]});
       break;
     case VPORT_BRIDGE_WAIT:
-      EndWait(port, 0);  // one wait at a time: a new one ends the old
-      port.waitId = request.id;
-      port.waitMask = request.length;
-      // Bytes waiting to be read end it at once: they came while no wait was out.
-      if ((port.waitMask & VPORT_EVENT_RXCHAR) && !port.received.empty()) EndWait(port, VPORT_EVENT_RXCHAR);
+      Wait(port, request.id, request.length);
+      break;
+    case VPORT_BRIDGE_MASK:
+      port.waitId = 0;  // the driver ended it, with no event
+      port.eventMask = request.flags;
+      port.seenEvents = 0;
       break;
     case VPORT_BRIDGE_READ:
       port.reads.push_back(Read{request.id,
@@ -139,6 +143,7 @@ bool Engine::HasRoom(uint64_t socket) const {
 void Engine::Open(Port& port, const uint8_t* payload, size_t size, uint32_t flags, uint64_t nowMs) {
   if (port.open) Close(port, nowMs);
   port.open = true;
+  port.seenEvents = 0;
   port.received.clear();  // what came while no program had the port is not for this one
   VportRemoteSettings settings;
   if (VportParseRemoteRequest(payload, size, &settings) == VPORT_PARSE_OK) port.settings = settings;
@@ -158,8 +163,6 @@ void Engine::ApplySettings(Port& port, const uint8_t* payload, size_t size, bool
     Disconnect(port, nowMs);
 }
 
-// The program closed the port: its requests are gone with it, and so is
-// everything held for it.
 // Answers the port's wait, if one is out, with `events`.
 void Engine::EndWait(Port& port, uint32_t events) {
   if (port.waitId == 0) return;
@@ -167,6 +170,27 @@ void Engine::EndWait(Port& port, uint32_t events) {
   port.waitId = 0;
 }
 
+// Events of the mask are kept until a wait takes them all, at once when one
+// is out; the others are not kept, as on a serial port.
+void Engine::Signal(Port& port, uint32_t events) {
+  port.seenEvents |= events & port.eventMask;
+  if (port.waitId == 0 || port.seenEvents == 0) return;
+  EndWait(port, port.seenEvents);
+  port.seenEvents = 0;
+}
+
+// One wait at a time: a new one ends the old with no event. Bytes waiting to
+// be read end it at once, also when they came before the mask was set.
+void Engine::Wait(Port& port, uint32_t id, uint32_t mask) {
+  EndWait(port, 0);
+  port.waitId = id;
+  port.eventMask = mask;
+  port.seenEvents &= mask;
+  Signal(port, port.received.empty() ? 0 : VPORT_EVENT_RXCHAR);
+}
+
+// The program closed the port: its requests are gone with it, and so is
+// everything held for it.
 void Engine::Close(Port& port, uint64_t nowMs) {
   port.open = false;
   port.waitId = 0;  // the driver ended it with the program's handle
@@ -221,7 +245,7 @@ void Engine::Received(uint64_t socket, const uint8_t* bytes, size_t count, uint6
   if (port == nullptr || count == 0) return;
   port->received.insert(port->received.end(), bytes, bytes + count);
   port->lastByteMs = nowMs;
-  if (port->waitId != 0 && (port->waitMask & VPORT_EVENT_RXCHAR)) EndWait(*port, VPORT_EVENT_RXCHAR);
+  Signal(*port, VPORT_EVENT_RXCHAR);
   Settle(*port, nowMs);
 }
 
@@ -229,6 +253,8 @@ void Engine::Sent(uint64_t socket, size_t taken, bool wouldBlock, uint64_t nowMs
   Port* port = PortOfSocket(socket);
   if (port == nullptr) return;
   VportTxConsume(&port->sendQueue, taken);
+  // Sent empty: no byte is queued and no write waits to be.
+  if (taken > 0 && port->sendQueue.length == 0 && port->writes.empty()) Signal(*port, VPORT_EVENT_TXEMPTY);
   // Blocked, the send stays out until the socket says it has room.
   port->blocked = taken == 0 && wouldBlock;
   if (!port->blocked) port->sending = false;
@@ -272,6 +298,8 @@ uint64_t Engine::NextDue() const {
       VportRead state{read.wanted, port.received.size(), read.startMs, port.lastByteMs};
       due = std::min(due, VportReadDecide(&timeouts, &state, read.startMs).deadlineMs);
     }
+    if (!port.writes.empty() && port.writes.front().dueMs != 0)
+      due = std::min(due, port.writes.front().dueMs);
   }
   return due;
 }
@@ -282,37 +310,44 @@ std::vector<Action> Engine::TakeActions() {
   return taken;
 }
 
-// After any event on a port: the driver hears of a new link state, waiting
-// writes go into the send queue, the next frame goes out, reads that are due
-// are answered.
+// After any event on a port: the driver hears of a new link state (and a
+// wait of the modem lines' change after it, so the lines it then reads agree),
+// waiting writes go into the send queue, the next frame goes out, reads that
+// are due are answered.
 void Engine::Settle(Port& port, uint64_t nowMs) {
   if (port.link.state != port.reportedState) {
+    const bool wasUp = port.reportedState == VPORT_LINK_CONNECTED;
     port.reportedState = port.link.state;
     Emit(Action{.kind = ActionKind::kReportState, .com = port.com, .state = port.reportedState});
+    if (wasUp != (port.reportedState == VPORT_LINK_CONNECTED)) Signal(port, kLineEvents);
   }
-  QueueWrites(port);
+  QueueWrites(port, nowMs);
   SendNext(port);
   AnswerReads(port, nowMs);
 }
 
 // Writes are taken in order. Connected, one that does not fit waits for the
-// queue to drain; being made (again), one that does not fit in the hold queue
-// is refused, as is any while idle. A write is answered once all its bytes are
-// queued.
-void Engine::QueueWrites(Port& port) {
+// queue to drain, until its total time-out (counted from when it is the
+// oldest, as a serial port times only the write it is sending); being made
+// (again), one that does not fit in the hold queue is refused, as is any while
+// idle. A write is answered once all its bytes are queued.
+void Engine::QueueWrites(Port& port, uint64_t nowMs) {
   while (!port.writes.empty()) {
     Write& write = port.writes.front();
+    if (write.totalMs != 0 && write.dueMs == 0) write.dueMs = nowMs + write.totalMs;
     size_t accepted = 0;
     VportWriteResult result =
         VportTxWrite(&port.sendQueue, port.link.state, write.bytes.data() + write.accepted,
                      write.bytes.size() - write.accepted, &accepted);
     write.accepted += accepted;
-    if (result == VPORT_WRITE_PARTIAL) return;
-    const bool taken = result == VPORT_WRITE_TAKEN;
+    if (result == VPORT_WRITE_PARTIAL && (write.dueMs == 0 || nowMs < write.dueMs)) return;
+    const uint32_t status = result == VPORT_WRITE_TAKEN     ? 0u
+                            : result == VPORT_WRITE_PARTIAL ? kStatusTimeout
+                                                            : kStatusDeviceNotConnected;
     Emit(Action{.kind = ActionKind::kAnswerWrite,
                 .com = port.com,
                 .id = write.id,
-                .status = taken ? 0u : kStatusDeviceNotConnected,
+                .status = status,
                 .length = static_cast<uint32_t>(write.accepted)});
     port.writes.pop_front();
   }

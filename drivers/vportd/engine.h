@@ -30,6 +30,11 @@ static_assert(VPORT_LINK_IDLE == VPORT_BRIDGE_LINK_IDLE &&
 
 // The platform status a refused write or a read of a port that went away ends with.
 constexpr uint32_t kStatusDeviceNotConnected = 0xC000009Du;
+// The platform status a write ends with when its total time-out passed before
+// all of it was taken: a success, with the bytes taken so far.
+constexpr uint32_t kStatusTimeout = 0x00000102u;
+// The modem lines' events: the lines follow the link, so they change together.
+constexpr uint32_t kLineEvents = VPORT_EVENT_CTS | VPORT_EVENT_DSR | VPORT_EVENT_RLSD;
 // Bytes a port holds on their way out: the send queue, and the hold queue while
 // the connection is being made again.
 constexpr size_t kSendQueueBytes = 128 * 1024;
@@ -99,6 +104,8 @@ class Engine {
   struct Write {
     uint32_t id;
     std::vector<uint8_t> bytes;
+    uint64_t totalMs = 0;  // its total time-out; 0: none
+    uint64_t dueMs = 0;    // when it times out, set once it is the oldest write; 0: not (yet)
     size_t accepted = 0;
   };
   struct Port {
@@ -118,8 +125,9 @@ class Engine {
     std::deque<Read> reads;
     std::vector<uint8_t> answering;  // bytes of the kAnswerRead that is out
     bool awaitingAnswer = false;
-    uint32_t waitId = 0;  // a wait on the event mask, or 0
-    uint32_t waitMask = 0;
+    uint32_t waitId = 0;      // a wait on the event mask, or 0
+    uint32_t eventMask = 0;   // the program's event mask, as last told
+    uint32_t seenEvents = 0;  // events of the mask since it was set or a wait last ended
   };
 
   Port& PortOf(uint32_t com);
@@ -129,12 +137,14 @@ class Engine {
   void ApplySettings(Port& port, const uint8_t* payload, size_t size, bool connect, uint64_t nowMs);
   void Close(Port& port, uint64_t nowMs);
   void EndWait(Port& port, uint32_t events);
+  void Signal(Port& port, uint32_t events);
+  void Wait(Port& port, uint32_t id, uint32_t mask);
   void Disconnect(Port& port, uint64_t nowMs);
   void Connect(Port& port, uint64_t nowMs);
   void DoLink(Port& port, unsigned what);
   void LinkFailed(Port& port, uint64_t nowMs);
   void Settle(Port& port, uint64_t nowMs);
-  void QueueWrites(Port& port);
+  void QueueWrites(Port& port, uint64_t nowMs);
   void SendNext(Port& port);
   void AnswerReads(Port& port, uint64_t nowMs);
   void Emit(Action action);

@@ -2,6 +2,7 @@
 // actions out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,17 @@ Bytes Record(uint32_t kind, uint32_t id, const Bytes& payload, uint32_t flags = 
 
 Bytes ReadRecord(uint32_t id, uint32_t wanted, Timeouts t) {
   return Record(VPORT_BRIDGE_READ, id, {}, 0, t, wanted);
+}
+
+// A write with its total time-out: `multiplier` ms a byte and `constant` ms.
+Bytes WriteRecord(uint32_t id, const Bytes& bytes, uint32_t multiplier, uint32_t constant) {
+  Bytes record = Record(VPORT_BRIDGE_WRITE, id, bytes);
+  VportBridgeRequest request;
+  VportReadBridgeRequest(record.data(), record.size(), &request);
+  request.timeouts[3] = multiplier;
+  request.timeouts[4] = constant;
+  VportWriteBridgeRequest(&request, record.data(), record.size());
+  return record;
 }
 
 Bytes Settings(uint8_t type, uint32_t connectAtStart, uint32_t maxPacket, bool endpoint = true) {
@@ -293,6 +305,119 @@ TEST(VportdEngine, WaitsOnTheMaskEndWithTheBytesThatCame) {
   EXPECT_EQ(atOnce[0].state, VPORT_EVENT_RXCHAR);
   EXPECT_TRUE(h.Only(h.Feed(Record(VPORT_BRIDGE_WAIT, 8, {}, 0, {}, 0x4)), ActionKind::kAnswerWait).empty())
       << "a mask without the event waits on";
+}
+
+// A wait ends with every event of its mask seen since the mask was set or the
+// last wait ended: the modem lines when the link comes or goes (reported to
+// the driver first, so the lines the program then reads agree), "sent empty"
+// once the last queued byte went. Events outside the mask are not kept, and
+// setting the mask forgets those kept.
+TEST(VportdEngine, WaitsEndWithTheEventsOfTheirMaskKeptUntilTaken) {
+  enum Event { kLineUp, kLineDown, kAttemptFailed, kSentEmpty };
+  constexpr uint32_t kRlsd = VPORT_EVENT_RLSD, kTxEmpty = VPORT_EVENT_TXEMPTY, kRx = VPORT_EVENT_RXCHAR;
+  struct Case {
+    const char* name;
+    uint32_t maskFirst;  // the mask set before the event; 0: none
+    bool waiting;        // a wait is out when the event comes
+    Event event;
+    bool maskAgain;  // the mask is set again after the event
+    uint32_t waitMask;
+    uint32_t ended;  // the events the wait ends with; 0: it waits on
+  } const cases[] = {
+      {"link up", 0, true, kLineUp, false, kLineEvents | kRx, kLineEvents},
+      {"link lost", 0, true, kLineDown, false, VPORT_EVENT_CTS | kRlsd, VPORT_EVENT_CTS | kRlsd},
+      {"an attempt failed: the lines stay off", 0, true, kAttemptFailed, false, kLineEvents, 0},
+      {"sent empty", 0, true, kSentEmpty, false, kTxEmpty | kRx, kTxEmpty},
+      {"outside the wait's mask", 0, true, kSentEmpty, false, kRx | kRlsd, 0},
+      {"kept for the next wait", kRlsd, false, kLineDown, false, kRlsd | kTxEmpty, kRlsd},
+      {"not kept outside the mask", kRx, false, kLineDown, false, kRx | kRlsd, 0},
+      {"forgotten when the mask is set", kRlsd, false, kLineDown, true, kRlsd, 0},
+      {"kept, but not in the wait's mask", kRlsd, false, kLineDown, false, kTxEmpty, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Harness h;
+    uint64_t socket = h.ConnectOf(h.Feed(Record(VPORT_BRIDGE_OPEN, 0, Settings(0, 1, 100))));
+    if (c.event != kLineUp && c.event != kAttemptFailed) {
+      h.engine.Connected(socket, h.now);
+      h.Take();
+    }
+    std::vector<Action> after;
+    auto feed = [&](const Bytes& record) {
+      for (Action& a : h.Feed(record)) after.push_back(std::move(a));
+    };
+    auto take = [&] {
+      for (Action& a : h.Take()) after.push_back(std::move(a));
+    };
+    if (c.maskFirst != 0) feed(Record(VPORT_BRIDGE_MASK, 0, {}, c.maskFirst));
+    if (c.waiting) feed(Record(VPORT_BRIDGE_WAIT, 5, {}, 0, {}, c.waitMask));
+    if (c.event == kSentEmpty) {
+      feed(Record(VPORT_BRIDGE_WRITE, 9, Text("abcdef")));
+      h.engine.Sent(socket, 4, false, h.now);
+      take();
+      EXPECT_TRUE(h.Only(after, ActionKind::kAnswerWait).empty()) << "two bytes still queued";
+      h.engine.Sent(socket, 2, false, h.now);
+    } else if (c.event == kLineUp) {
+      h.engine.Connected(socket, h.now);
+    } else {
+      h.engine.Failed(socket, h.now);
+    }
+    take();
+    if (c.maskAgain) feed(Record(VPORT_BRIDGE_MASK, 0, {}, c.waitMask));
+    if (!c.waiting) feed(Record(VPORT_BRIDGE_WAIT, 5, {}, 0, {}, c.waitMask));
+    auto answers = h.Only(after, ActionKind::kAnswerWait);
+    if (c.ended == 0) {
+      EXPECT_TRUE(answers.empty());
+      continue;
+    }
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0].id, 5u);
+    EXPECT_EQ(answers[0].state, c.ended);
+    if (c.event == kSentEmpty) continue;
+    auto first = [&](ActionKind kind) {
+      return std::find_if(after.begin(), after.end(), [kind](const Action& a) { return a.kind == kind; });
+    };
+    EXPECT_LT(first(ActionKind::kReportState), first(ActionKind::kAnswerWait));
+  }
+}
+
+// A write held back by a full send queue ends when its total time-out
+// (multiplier times its length plus constant, counted from when it is the
+// oldest write) passed, with the bytes taken so far; one without a total
+// waits for room however long that takes.
+TEST(VportdEngine, HeldWritesTimeOutWithWhatWasTaken) {
+  Harness h;
+  const uint64_t socket = h.OpenConnected(100);
+  const Bytes big(kSendQueueBytes + 50, 'b');
+  EXPECT_TRUE(h.Only(h.Feed(WriteRecord(1, big, 2, 100)), ActionKind::kAnswerWrite).empty());
+  h.Feed(WriteRecord(2, Text("late"), 0, 40));
+  const uint64_t due = h.now + 2 * big.size() + 100;
+  EXPECT_EQ(h.engine.NextDue(), due);
+  h.engine.Tick(due - 1);
+  EXPECT_TRUE(h.Only(h.Take(), ActionKind::kAnswerWrite).empty());
+  h.engine.Tick(due);
+  auto first = h.Only(h.Take(), ActionKind::kAnswerWrite);
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(first[0].id, 1u);
+  EXPECT_EQ(first[0].status, kStatusTimeout);
+  EXPECT_EQ(first[0].length, kSendQueueBytes);
+  ASSERT_EQ(h.engine.NextDue(), due + 40) << "the second write's time starts when it is the oldest";
+  h.engine.Tick(due + 40);
+  auto second = h.Only(h.Take(), ActionKind::kAnswerWrite);
+  ASSERT_EQ(second.size(), 1u);
+  EXPECT_EQ(second[0].id, 2u);
+  EXPECT_EQ(second[0].status, kStatusTimeout);
+  EXPECT_EQ(second[0].length, 0u);
+
+  h.Feed(WriteRecord(3, Text("wait"), 0, 0));
+  EXPECT_EQ(h.engine.NextDue(), UINT64_MAX);
+  h.engine.Tick(due + 3600 * 1000);
+  EXPECT_TRUE(h.Only(h.Take(), ActionKind::kAnswerWrite).empty());
+  h.engine.Sent(socket, 100, false, h.now);
+  auto third = h.Only(h.Take(), ActionKind::kAnswerWrite);
+  ASSERT_EQ(third.size(), 1u);
+  EXPECT_EQ(third[0].status, 0u);
+  EXPECT_EQ(third[0].length, 4u);
 }
 
 }  // namespace
