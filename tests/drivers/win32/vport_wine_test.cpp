@@ -562,6 +562,16 @@ TEST_F(VirtualPortUnderWine, BridgeCarriesTheProgramsBytesToTheService) {
   WriteFile(port, refused.buffer.data(), 1, nullptr, &refused.overlapped);
   EXPECT_EQ(service.Accept(service.Next().first.id, 0, 0xC000009D), 0u);
   EXPECT_EQ(refused.Result(port), -long{ERROR_DEVICE_NOT_CONNECTED});
+  // One whose time-out passed ends with the time-out status, a success, and
+  // what was taken, also when that is nothing.
+  for (uint32_t taken : {2u, 0u}) {
+    ProgramIo timed("abcd");
+    WriteFile(port, timed.buffer.data(), 4, nullptr, &timed.overlapped);
+    EXPECT_EQ(service.Accept(service.Next().first.id, taken, STATUS_TIMEOUT), 0u);
+    ASSERT_EQ(WaitForSingleObject(timed.overlapped.hEvent, kWaitMs), WAIT_OBJECT_0);
+    EXPECT_EQ(timed.overlapped.Internal, ULONG_PTR{STATUS_TIMEOUT}) << taken;
+    EXPECT_EQ(timed.overlapped.InternalHigh, ULONG_PTR{taken});
+  }
 
   std::string big(100000, 0);
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 251);
@@ -792,6 +802,7 @@ TEST_F(VirtualPortUnderWine, DataServiceCarriesBytesToTheRemoteHostAndBack) {
   // Return as soon as bytes are there, or empty after 10 s of nothing.
   COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 10000, 0, 0};
   ASSERT_TRUE(SetCommTimeouts(port, &timeouts)) << GetLastError();
+  ASSERT_TRUE(SetCommMask(port, EV_RLSD)) << GetLastError();
 
   std::string sent(size, 0);
   for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>(i * 13 + i / 509);
@@ -802,6 +813,19 @@ TEST_F(VirtualPortUnderWine, DataServiceCarriesBytesToTheRemoteHostAndBack) {
   EXPECT_EQ(received.size(), sent.size());
   EXPECT_TRUE(received == sent) << "the bytes came back changed or reordered";
 
+  // The host closes: a wait on the carrier ends (or ended while none was out),
+  // and the lines then read agree.
+  DWORD lineEvents = 0, lines = MS_RLSD_ON;
+  OVERLAPPED lineWait{};
+  lineWait.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!WaitCommEvent(port, &lineEvents, &lineWait)) {
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_IO_PENDING});
+    EXPECT_EQ(WaitForSingleObject(lineWait.hEvent, kWaitMs), WAIT_OBJECT_0);
+  }
+  CloseHandle(lineWait.hEvent);
+  EXPECT_EQ(lineEvents, DWORD{EV_RLSD});
+  ASSERT_TRUE(GetCommModemStatus(port, &lines));
+  EXPECT_EQ(lines & MS_RLSD_ON, 0u);
   ASSERT_TRUE(WaitForCarrier(port, false)) << "the host closed, the port still shows connected";
   echo.Relisten();
   ASSERT_TRUE(WaitForCarrier(port, true)) << "never connected again";
