@@ -3,7 +3,8 @@ simulated device's data port, vportd carries the bytes, and portterm, a
 terminal program, opens the port at 115200 8N1 with time-outs: 256 KiB come
 back through the device's echo byte for byte; 64 KiB that the serial device
 sends (devsim's side channel) arrive byte for byte; when the device restarts
-under the open port, the port connects again and the echo goes on."""
+under the open port, the port connects again and the echo goes on; set to
+"UDP client", 16 KiB come back through the echo in datagrams byte for byte."""
 import select
 import socket
 import subprocess
@@ -17,7 +18,7 @@ ECHO_DEVICE, SERIAL_DEVICE = "198.51.100.10", "198.51.100.11"
 
 def device(name, mac, address, serial):
     return {"name": name, "mac": mac, "address": address, "netmask": "255.255.255.0",
-            "ports": [dict({"mode": "server", "tcp": True, "dataPort": 4001}, **serial)],
+            "ports": [dict({"mode": "server", "tcp": True, "udp": True, "dataPort": 4001}, **serial)],
             "timings": {"restartMs": 1000}}
 
 
@@ -102,6 +103,11 @@ with Session("marlet_data") as s:
     text = out.decode("cp1252", "replace").replace("\r\n", "\n")
     s.equal(reader.returncode, 0, f"portterm's exit status after {text[:200]!r}")
     s.expect(f"read: 65536 bytes: {payload.decode()}" in text, "the serial device's 64 KiB, byte for byte")
+
+    s.step(f"16 KiB through {com} as a UDP client and the device's echo")
+    marlet.close(port_id)
+    marlet.connect_to(port_id, ECHO_DEVICE, udp=True)
+    echo(com, "16384")
 
     s.step("Remove")
     marlet.remove(port_id)

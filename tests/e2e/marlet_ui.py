@@ -2,6 +2,7 @@
 adding a port and connecting it to a device's data port."""
 
 LIST, ADD, REMOVE, CONNECT, CLOSE, REMOTE_IP, REMOTE_PORT, SETTING = 1000, 1001, 1002, 1009, 1010, 1012, 1013, 1018
+TCP_CLIENT, UDP_CLIENT = 1014, 1015
 PORT_ID, NAME, STATE = range(3)
 
 
@@ -35,8 +36,8 @@ class MarletWindow:
         self.ui.press(self.main, CLOSE)
         self.ui.until("idle", lambda: self.row_of(port_id)[1][STATE] == "Idle")
 
-    def connect_to(self, port_id, address, port="4001"):
-        """Setting with the device's data port, then Connect."""
+    def connect_to(self, port_id, address, port="4001", udp=False):
+        """Setting with the device's data port (as a TCP or UDP client), then Connect."""
         ui, main = self.ui, self.main
         self.choose(port_id)
         ui.until("Setting enabled", lambda: ui.control(main, SETTING)["enabled"])
@@ -44,6 +45,9 @@ class MarletWindow:
         ui.until("editing", lambda: ui.text(main, SETTING) == "OK")
         ui.set_text(main, REMOTE_IP, address)
         ui.set_text(main, REMOTE_PORT, port)
+        kind = UDP_CLIENT if udp else TCP_CLIENT
+        ui.press(main, kind)
+        ui.until("client kind chosen", lambda: ui.control(main, kind)["checked"])
         ui.press(main, SETTING)
         ui.until("stored", lambda: ui.text(main, SETTING) == "Setting")
         ui.press(main, CONNECT)
