@@ -178,7 +178,6 @@ bool SimulatedDriver::BridgeControl(std::uint32_t code, const std::uint8_t* in, 
   if (in == nullptr || inSize < VPORT_BRIDGE_QUERY_SIZE || out == nullptr ||
       outSize < VPORT_BRIDGE_QUERY_SIZE)
     return Fail(ERROR_INSUFFICIENT_BUFFER);
-  ++bridgeQueries;
   auto state = linkStates.find(GetLe32(in));
   if (state == linkStates.end()) return Fail(1168 /* ERROR_NOT_FOUND */);
   PutLe32(out, state->second);

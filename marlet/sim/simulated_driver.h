@@ -57,12 +57,11 @@ class SimulatedDriver : public PortDriverPlatform {
   std::vector<SimPort> ports;
   std::uint32_t listOpenError = 0;                      // nonzero: the list cannot be opened
   std::map<std::uint32_t, std::uint32_t> failingCodes;  // control code -> error
-  std::vector<SimRequest> requests;                     // to the ports; the bridge's are counted apart
+  std::vector<SimRequest> requests;                     // to the ports, not to the bridge
   SimBridge bridge = SimBridge::kAbsent;
   // The link state the bridge answers for each COM number; any other number
   // is no port of the driver's.
   std::map<std::uint32_t, std::uint32_t> linkStates;
-  int bridgeQueries = 0;
   int listOpens = 0;
   int openDevices() const { return m_openDevices; }
   int openLists() const { return static_cast<int>(m_lists.size()); }
