@@ -44,7 +44,7 @@ static LIST_ENTRY g_queued;  /* port requests (or the rest of a write) not yet h
 static LIST_ENTRY g_handed;  /* port requests handed over, waiting for their answer */
 static Notice g_notices[NOTICE_CAPACITY];
 static ULONG g_noticeFirst, g_noticeCount;
-static LONG g_services; /* open handles on the bridge device */
+static LONG g_services; /* bridge handles that asked for the ports' requests (CountAsService) */
 static ULONG g_nextId;
 
 #define HELD(irp) ((Held*)(irp)->Tail.Overlay.DriverContext[0])
@@ -209,11 +209,25 @@ static void PumpAndEnd(void) {
   EndCollected(&done);
 }
 
+/* A handle is a service from its first NEXT on: its file object is marked
+ * then, and only a marked handle takes the count down again at close. A
+ * handle that only asks for link states (the port manager's) never counts,
+ * so ports without a service still refuse their bytes at once. */
+static void CountAsService(PFILE_OBJECT file) {
+  if (file != NULL && InterlockedCompareExchangePointer(&file->FsContext, &g_services, NULL) == NULL)
+    InterlockedIncrement(&g_services);
+}
+
+static BOOLEAN CountedAsService(PFILE_OBJECT file) {
+  return file != NULL && file->FsContext == (PVOID)&g_services;
+}
+
 static NTSTATUS Next(PIRP next) {
   KIRQL irql;
   BOOLEAN held;
   if (NextCapacity(next) <= VPORT_BRIDGE_HEADER_SIZE + VPORT_BRIDGE_SETTINGS_SIZE)
     return Finish(next, STATUS_BUFFER_TOO_SMALL, 0);
+  CountAsService(IoGetCurrentIrpStackLocation(next)->FileObject);
   next->Tail.Overlay.DriverContext[0] = NULL; /* holds no port request */
   next->IoStatus.Information = 0;
   IoMarkIrpPending(next);
@@ -307,6 +321,20 @@ static NTSTATUS ReportState(PIRP irp) {
   state = VportReadLe32(in + 4);
   if (state > VPORT_BRIDGE_LINK_RECONNECTING) return Finish(irp, STATUS_INVALID_PARAMETER, 0);
   return Finish(irp, VportSetLinkState(comNumber, state) ? STATUS_SUCCESS : STATUS_NOT_FOUND, 0);
+}
+
+/* Anyone who opened the bridge may ask a port's link state: the COM number
+ * in, the state out. */
+static NTSTATUS QueryState(PIRP irp) {
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  uint8_t* buffer = (uint8_t*)irp->AssociatedIrp.SystemBuffer;
+  ULONG state;
+  if (stack->Parameters.DeviceIoControl.InputBufferLength < VPORT_BRIDGE_QUERY_SIZE ||
+      stack->Parameters.DeviceIoControl.OutputBufferLength < VPORT_BRIDGE_QUERY_SIZE)
+    return Finish(irp, STATUS_BUFFER_TOO_SMALL, 0);
+  if (!VportGetLinkState(VportReadLe32(buffer), &state)) return Finish(irp, STATUS_NOT_FOUND, 0);
+  VportWriteLe32(buffer, state);
+  return Finish(irp, STATUS_SUCCESS, VPORT_BRIDGE_QUERY_SIZE);
 }
 
 /* Takes every request matching `file` or `comNumber` (and `kind`, unless 0)
@@ -434,13 +462,14 @@ static NTSTATUS Forward(PIRP irp, ULONG comNumber, ULONG kind, ULONG length, con
   return STATUS_PENDING;
 }
 
-/* A service handle goes: its waiting NEXT requests end (at cleanup, and again
- * at close for a platform that sends no cleanup). When the last one closed,
- * nothing carries the ports' bytes any more, and their waiting requests end. */
+/* A bridge handle goes: its waiting NEXT requests end (at cleanup, and again
+ * at close for a platform that sends no cleanup). When the last service
+ * closed, nothing carries the ports' bytes any more, and their waiting
+ * requests end. */
 static NTSTATUS Close(PIRP irp, BOOLEAN closing) {
   PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
   Drop(file, 0, STATUS_CANCELLED, TRUE);
-  if (closing && InterlockedDecrement(&g_services) == 0) {
+  if (closing && CountedAsService(file) && InterlockedDecrement(&g_services) == 0) {
     LIST_ENTRY* lists[2] = {&g_queued, &g_handed};
     LIST_ENTRY ended;
     KIRQL irql;
@@ -462,7 +491,6 @@ NTSTATUS BridgeDispatch(PDEVICE_OBJECT device, PIRP irp) {
   (void)device;
   switch (stack->MajorFunction) {
     case IRP_MJ_CREATE:
-      InterlockedIncrement(&g_services);
       return Finish(irp, STATUS_SUCCESS, 0);
     case IRP_MJ_CLEANUP:
       return Close(irp, FALSE);
@@ -476,6 +504,8 @@ NTSTATUS BridgeDispatch(PDEVICE_OBJECT device, PIRP irp) {
           return Answer(irp);
         case VPORT_BRIDGE_STATE:
           return ReportState(irp);
+        case VPORT_BRIDGE_QUERY:
+          return QueryState(irp);
         default:
           return Finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
       }

@@ -35,6 +35,9 @@ void BridgeNotify(ULONG kind, ULONG comNumber, const UCHAR* settings, ULONG flag
 /* Kept by the ports (vport.c): the link state the service reported for the
  * port with this COM number; FALSE when there is no such port. */
 BOOLEAN VportSetLinkState(ULONG comNumber, ULONG state);
+/* The port's link state as anyone may ask it: the service's last report, or
+ * before one the manager's connected flag; FALSE when there is no such port. */
+BOOLEAN VportGetLinkState(ULONG comNumber, ULONG* state);
 
 /* Ends every request of `file` (a program closed the port) or of the port
  * `comNumber` (the port goes away) with `status`. */

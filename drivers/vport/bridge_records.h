@@ -22,6 +22,7 @@ extern "C" {
 #define VPORT_BRIDGE_NEXT 0x222400u     /* function 0x900: wait for the next request */
 #define VPORT_BRIDGE_COMPLETE 0x222404u /* function 0x901: answer a read or a write */
 #define VPORT_BRIDGE_STATE 0x222408u    /* function 0x902: a port's link state */
+#define VPORT_BRIDGE_QUERY 0x22240Cu    /* function 0x903: ask a port's link state */
 
 /* Kinds of request the driver hands over. */
 #define VPORT_BRIDGE_WRITE 1u    /* one piece of what a program wrote; the next piece follows its answer */
@@ -65,6 +66,11 @@ extern "C" {
 #define VPORT_BRIDGE_LINK_CONNECTING 2u
 #define VPORT_BRIDGE_LINK_RECONNECTING 3u
 #define VPORT_BRIDGE_STATE_SIZE 8
+
+/* Anyone who can open the bridge may ask a port's link state (VPORT_BRIDGE_QUERY):
+ * the COM number in, the state out, 32 bits each; STATUS_NOT_FOUND for no such
+ * port. A handle that only asks is not a service: only NEXT makes it one. */
+#define VPORT_BRIDGE_QUERY_SIZE 4
 
 /* The answer to a read (header, then the bytes) or to a write piece (header:
  * `length` is the bytes of the piece accepted; a nonzero status ends the

@@ -171,6 +171,28 @@ BOOLEAN VportSetLinkState(ULONG comNumber, ULONG state) {
   return port != NULL;
 }
 
+/* The port's link as the data service reported it; before any report, the
+ * manager's flag. Under the port's lock. */
+static ULONG LinkStateOf(const PortExtension* port) {
+  if (port->linkReported) return port->linkState;
+  return port->connected ? VPORT_BRIDGE_LINK_CONNECTED : VPORT_BRIDGE_LINK_IDLE;
+}
+
+BOOLEAN VportGetLinkState(ULONG comNumber, ULONG* state) {
+  PortExtension* port;
+  KIRQL comIrql, irql;
+  if (comNumber == 0 || comNumber > VPORT_LAST_COM) return FALSE;
+  KeAcquireSpinLock(&g_comLock, &comIrql);
+  port = g_comPort[comNumber];
+  if (port != NULL) {
+    KeAcquireSpinLock(&port->lock, &irql);
+    *state = LinkStateOf(port);
+    KeReleaseSpinLock(&port->lock, irql);
+  }
+  KeReleaseSpinLock(&g_comLock, comIrql);
+  return port != NULL;
+}
+
 /* What the data service hears with an open or settings notice: the port's
  * settings and whether the manager asked for it to be connected. */
 static void NotifyWithSettings(PortExtension* port, ULONG kind) {
@@ -530,9 +552,7 @@ static NTSTATUS SerialControl(PortExtension* port, PIRP irp, ULONG code, ULONG i
   if (code == VPORT_SERIAL_WAIT_ON_MASK) return WaitOnMask(port, irp, outLength);
   if (buffer == NULL) inLength = outLength = 0;
   KeAcquireSpinLock(&port->lock, &irql);
-  /* The link as the data service reports it; before any report, the manager's flag. */
-  port->serial.lineUp =
-      port->linkReported ? port->linkState == VPORT_BRIDGE_LINK_CONNECTED : port->connected != 0;
+  port->serial.lineUp = LinkStateOf(port) == VPORT_BRIDGE_LINK_CONNECTED;
   result = VportSerialRequest(&port->serial, code, buffer, inLength, buffer, outLength, &reply);
   mask = port->serial.waitMask;
   KeReleaseSpinLock(&port->lock, irql);

@@ -1,6 +1,7 @@
 // What the port manager needs of the platform to reach the virtual port driver:
 // the present COM port device interfaces, an exclusive open of one of them and
-// device I/O control requests. The win32 side implements it with SetupAPI and
+// device I/O control requests, and the bridge device that carries the ports'
+// data. The win32 side implements it with SetupAPI and
 // CreateFileA / DeviceIoControl; tests use a simulated driver.
 #pragma once
 
@@ -40,6 +41,10 @@ class PortDriverPlatform {
                              std::uint32_t inSize, std::uint8_t* out, std::uint32_t outSize,
                              std::uint32_t* returned) = 0;
   virtual void CloseDevice(PlatformHandle device) = 0;
+
+  // Opens the port driver's bridge device (its data service holds it too) for
+  // control requests, closed with CloseDevice; null when there is none.
+  virtual PlatformHandle OpenBridge() = 0;
 
   // The error code of the last failed call above.
   virtual std::uint32_t LastError() const = 0;

@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "bridge_records.h"
 #include "tk/dialog.h"
 
 namespace marlet {
@@ -221,6 +222,21 @@ bool PortDriverChannel::GetPortInstanceId(int portId, std::string& instanceText)
   if (!ReadDetail(list, detail)) return false;
   instanceText = InstanceTextFromPath(PathOfDetail(detail.data(), detail.size()));
   return true;
+}
+
+std::optional<std::uint32_t> PortDriverChannel::QueryLinkState(std::uint32_t comNumber) {
+  PlatformHandle bridge = m_platform.OpenBridge();
+  if (bridge == nullptr) return std::nullopt;
+  DeviceGuard guard(m_platform, bridge);
+  std::uint8_t asked[VPORT_BRIDGE_QUERY_SIZE];
+  std::uint8_t answer[VPORT_BRIDGE_QUERY_SIZE] = {};
+  PutLe32(asked, comNumber);
+  std::uint32_t returned = 0;
+  if (!m_platform.DeviceControl(bridge, VPORT_BRIDGE_QUERY, asked, sizeof asked, answer, sizeof answer,
+                                &returned) ||
+      returned < sizeof answer)
+    return std::nullopt;
+  return GetLe32(answer);
 }
 
 }  // namespace marlet

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,13 @@ class PortDriverChannel {
   ControlResult ConnectPort(int portId);
   ControlResult DisconnectPort(int portId);
   bool GetPortInstanceId(int portId, std::string& instanceText);
+  // The link state of the port with COM number `comNumber` as the data
+  // service reports it (0 idle, 1 connected, 2 connecting, 3 reconnecting),
+  // asked over the bridge, which a terminal program holding the port does not
+  // lock. Unknown (nullopt) when the bridge cannot be opened or does not
+  // answer (no driver, or one from before the question) or the port is not
+  // the driver's. Shows nothing.
+  std::optional<std::uint32_t> QueryLinkState(std::uint32_t comNumber);
   // Whether the last enumeration or instance lookup stopped because an
   // interface detail could not be read.
   bool DetailReadFailed() const { return m_detailReadFailed; }

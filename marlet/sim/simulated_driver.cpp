@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bridge_records.h"
 #include "marlet/driver/port_driver_channel.h"
 
 namespace marlet::sim {
@@ -109,10 +110,11 @@ bool SimulatedDriver::DeviceControl(PlatformHandle device, std::uint32_t code, c
   auto found = m_devices.find(reinterpret_cast<std::intptr_t>(device));
   if (found == m_devices.end()) return Fail(ERROR_INVALID_HANDLE);
   int position = found->second;
+  if (returned != nullptr) *returned = 0;
+  if (position == kBridgePosition) return BridgeControl(code, in, inSize, out, outSize, returned);
   requests.push_back(
       {position, code,
        in == nullptr ? std::vector<std::uint8_t>{} : std::vector<std::uint8_t>(in, in + inSize)});
-  if (returned != nullptr) *returned = 0;
   auto failing = failingCodes.find(code);
   if (failing != failingCodes.end()) return Fail(failing->second);
   SimPort& port = ports[static_cast<std::size_t>(position)];
@@ -156,6 +158,31 @@ bool SimulatedDriver::DeviceControl(PlatformHandle device, std::uint32_t code, c
     default:
       return Fail(1 /* ERROR_INVALID_FUNCTION */);
   }
+}
+
+PlatformHandle SimulatedDriver::OpenBridge() {
+  if (bridge == SimBridge::kAbsent) {
+    m_lastError = 2;  // ERROR_FILE_NOT_FOUND
+    return nullptr;
+  }
+  std::intptr_t handle = m_nextDevice++;
+  m_devices[handle] = kBridgePosition;
+  ++m_openDevices;
+  return reinterpret_cast<PlatformHandle>(handle);
+}
+
+bool SimulatedDriver::BridgeControl(std::uint32_t code, const std::uint8_t* in, std::uint32_t inSize,
+                                    std::uint8_t* out, std::uint32_t outSize, std::uint32_t* returned) {
+  if (bridge != SimBridge::kAnswering || code != VPORT_BRIDGE_QUERY)
+    return Fail(1 /* ERROR_INVALID_FUNCTION */);
+  if (in == nullptr || inSize < VPORT_BRIDGE_QUERY_SIZE || out == nullptr ||
+      outSize < VPORT_BRIDGE_QUERY_SIZE)
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
+  auto state = linkStates.find(GetLe32(in));
+  if (state == linkStates.end()) return Fail(1168 /* ERROR_NOT_FOUND */);
+  PutLe32(out, state->second);
+  if (returned != nullptr) *returned = VPORT_BRIDGE_QUERY_SIZE;
+  return true;
 }
 
 void SimulatedDriver::CloseDevice(PlatformHandle device) {

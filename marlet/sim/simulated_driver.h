@@ -32,6 +32,10 @@ struct SimPort {
   std::map<std::uint32_t, std::vector<std::uint8_t>> rawReplies;
 };
 
+// The bridge device of the driver's data service: none (no driver loaded),
+// one that knows no link state question (an older driver), or one that answers it.
+enum class SimBridge { kAbsent, kWithoutQuery, kAnswering };
+
 // One control request as the driver received it.
 struct SimRequest {
   int position = -1;
@@ -53,7 +57,11 @@ class SimulatedDriver : public PortDriverPlatform {
   std::vector<SimPort> ports;
   std::uint32_t listOpenError = 0;                      // nonzero: the list cannot be opened
   std::map<std::uint32_t, std::uint32_t> failingCodes;  // control code -> error
-  std::vector<SimRequest> requests;
+  std::vector<SimRequest> requests;                     // to the ports, not to the bridge
+  SimBridge bridge = SimBridge::kAbsent;
+  // The link state the bridge answers for each COM number; any other number
+  // is no port of the driver's.
+  std::map<std::uint32_t, std::uint32_t> linkStates;
   int listOpens = 0;
   int openDevices() const { return m_openDevices; }
   int openLists() const { return static_cast<int>(m_lists.size()); }
@@ -67,12 +75,17 @@ class SimulatedDriver : public PortDriverPlatform {
   bool DeviceControl(PlatformHandle device, std::uint32_t code, const std::uint8_t* in, std::uint32_t inSize,
                      std::uint8_t* out, std::uint32_t outSize, std::uint32_t* returned) override;
   void CloseDevice(PlatformHandle device) override;
+  PlatformHandle OpenBridge() override;
   std::uint32_t LastError() const override { return m_lastError; }
 
  private:
   struct ListState {
     int selected = -1;
   };
+  // The position an open bridge handle stands at.
+  static constexpr int kBridgePosition = -1;
+  bool BridgeControl(std::uint32_t code, const std::uint8_t* in, std::uint32_t inSize, std::uint8_t* out,
+                     std::uint32_t outSize, std::uint32_t* returned);
   bool Fail(std::uint32_t error) {
     m_lastError = error;
     return false;

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
+#include "link_state.h"
 #include "marlet/install/device_info_set.h"
 #include "marlet/install/port_removal.h"
 #include "marlet/ui/marlet_dlg_ids.h"
@@ -27,6 +29,26 @@ std::string DottedAddress(std::uint32_t address) {
                 static_cast<int>(address >> 16 & 0xFF), static_cast<int>(address >> 8 & 0xFF),
                 static_cast<int>(address & 0xFF));
   return text;
+}
+
+// Connected, or on the way there: the port is switched on, and its buttons
+// are those of a connected port (Close stops a port that keeps reconnecting).
+bool SwitchedOn(const std::string& status) {
+  return status == kConnected || status == VportLinkStateText(VPORT_LINK_CONNECTING) ||
+         status == VportLinkStateText(VPORT_LINK_LOST);
+}
+
+// The COM number of a port name such as "COM5"; 0 for any other name.
+std::uint32_t ComNumberOf(const std::string& name) {
+  constexpr std::size_t kPrefix = 3, kMostDigits = 6;
+  if (name.size() <= kPrefix || name.size() > kPrefix + kMostDigits || name.compare(0, kPrefix, "COM") != 0)
+    return 0;
+  std::uint32_t number = 0;
+  for (std::size_t i = kPrefix; i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return 0;
+    number = number * 10 + static_cast<std::uint32_t>(name[i] - '0');
+  }
+  return number;
 }
 
 // The port text as the user typed it: decimal digits, at most five.
@@ -119,6 +141,7 @@ tk::BOOL CMarletDlg::OnInitDialog() {
 
   RefreshPortList();
   m_list.SetSortable(false);
+  SetTimer(kLinkStateTimer, kLinkStatePeriodMs);
   return tk::TRUE;
 }
 
@@ -178,6 +201,14 @@ tk::HICON CMarletDlg::OnQueryDragIcon() {
   return m_icon;
 }
 
+void CMarletDlg::OnTimer(tk::UINT_PTR id) {
+  if (id == kLinkStateTimer) {
+    RefreshLinkStates();
+    return;
+  }
+  tk::CDialog::OnTimer(id);
+}
+
 void CMarletDlg::Enable(int id, bool enable) {
   GetDlgItem(id).EnableWindow(enable);
 }
@@ -214,10 +245,37 @@ std::uint32_t CMarletDlg::AddressFromControl() const {
 }
 
 void CMarletDlg::ShowRowState(int row, const RemoteEndpoint& e) {
-  const bool connected = e.connected != 0;
-  m_list.SetCellText(row, kColumnStatus, connected ? kConnected : kIdle);
-  m_list.SetCellText(row, kColumnRemoteIp, connected && e.address != 0 ? DottedAddress(e.address) : "");
-  m_list.SetCellText(row, kColumnRemotePort, connected && e.port != 0 ? std::to_string(e.port) : "");
+  const bool idle = e.connected == 0;
+  RememberEndpoint(row, e);
+  m_list.SetCellText(row, kColumnStatus, VportLinkStateText(e.connected));
+  m_list.SetCellText(row, kColumnRemoteIp, !idle && e.address != 0 ? DottedAddress(e.address) : "");
+  m_list.SetCellText(row, kColumnRemotePort, !idle && e.port != 0 ? std::to_string(e.port) : "");
+}
+
+void CMarletDlg::RememberEndpoint(int row, const RemoteEndpoint& endpoint) {
+  if (row < 0) return;
+  const auto index = static_cast<std::size_t>(row);
+  if (index >= m_rowEndpoints.size()) m_rowEndpoints.resize(index + 1);
+  m_rowEndpoints[index] = endpoint;
+}
+
+void CMarletDlg::RefreshLinkStates() {
+  // While the settings are edited the buttons stay as editing set them.
+  if (m_editing != 0) return;
+  const int selected = SelectedRow();
+  bool selectedChanged = false;
+  for (int row = 0; row < m_list.GetItemCount(); ++row) {
+    const std::uint32_t com = ComNumberOf(m_list.GetCellText(row, kColumnPortName));
+    const std::optional<std::uint32_t> state = com == 0 ? std::nullopt : m_channel.QueryLinkState(com);
+    // Rewritten only when the state changed: the list does not flicker.
+    if (!state || m_list.GetCellText(row, kColumnStatus) == VportLinkStateText(*state)) continue;
+    const auto index = static_cast<std::size_t>(row);
+    RemoteEndpoint endpoint = index < m_rowEndpoints.size() ? m_rowEndpoints[index] : RemoteEndpoint{};
+    endpoint.connected = *state;
+    ShowRowState(row, endpoint);
+    selectedChanged = selectedChanged || row == selected;
+  }
+  if (selectedChanged) EnableForStatus(selected);
 }
 
 void CMarletDlg::SetStatus(const std::string& text) {
@@ -227,6 +285,7 @@ void CMarletDlg::SetStatus(const std::string& text) {
 
 void CMarletDlg::RefreshPortList() {
   m_list.DeleteAllRows();
+  m_rowEndpoints.clear();
   m_portCount = 0;
   m_interfaceCount = 0;
   bool ended = false;
@@ -267,15 +326,8 @@ void CMarletDlg::OnRowClick(int row) {
     for (int id : {ids::kRemove, ids::kConnect, ids::kClose, ids::kSetting}) Enable(id, false);
     return;
   }
-  const std::string status = m_list.GetCellText(row, kColumnStatus);
   const int portId = std::atoi(m_list.GetCellText(row, kColumnPortId).c_str());
-  Enable(ids::kRemove, true);
-  const bool idle = status == kIdle;
-  if (!idle && status != kConnected) return;
-  Enable(ids::kConnect, idle);
-  Enable(ids::kClose, !idle);
-  Enable(ids::kRemove, idle);
-  Enable(ids::kSetting, idle);
+  if (!EnableForStatus(row)) return;
   RemoteEndpoint endpoint;
   const ControlResult read = m_channel.GetRemoteInfo(portId, endpoint);
   if (!read.opened) return;
@@ -285,7 +337,20 @@ void CMarletDlg::OnRowClick(int row) {
     Enable(ids::kSetting, false);
     return;
   }
+  RememberEndpoint(row, endpoint);
   ShowEndpoint(endpoint);
+}
+
+bool CMarletDlg::EnableForStatus(int row) {
+  const std::string status = m_list.GetCellText(row, kColumnStatus);
+  Enable(ids::kRemove, true);
+  const bool idle = status == kIdle;
+  if (!idle && !SwitchedOn(status)) return false;
+  Enable(ids::kConnect, idle);
+  Enable(ids::kClose, !idle);
+  Enable(ids::kRemove, idle);
+  Enable(ids::kSetting, idle);
+  return true;
 }
 
 void CMarletDlg::OnSetting() {
@@ -324,12 +389,13 @@ void CMarletDlg::OnSetting() {
         ShowRowState(row, held);
       return;
     }
+    if (row >= 0) RememberEndpoint(row, endpoint);
   }
   SetDlgItemText(ids::kSetting, "Setting");
   m_editing = 0;
   EnableRemoteFields(false);
   Enable(ids::kAdd, true);
-  const bool connected = row >= 0 && m_list.GetCellText(row, kColumnStatus) == kConnected;
+  const bool connected = row >= 0 && SwitchedOn(m_list.GetCellText(row, kColumnStatus));
   Enable(ids::kRemove, row >= 0 && !connected);
   Enable(ids::kConnect, row >= 0 && !connected);
   Enable(ids::kClose, connected);
@@ -359,7 +425,11 @@ void CMarletDlg::OnConnect() {
     address = held.address;
     port = held.port;
     ShowEndpoint(held);
+  } else {
+    held.address = address;
+    held.port = static_cast<std::uint16_t>(port);
   }
+  RememberEndpoint(row, held);
   char text[128];
   std::snprintf(text, sizeof text, "Connected to remote host %s@%lu successfully",
                 DottedAddress(address).c_str(), port);

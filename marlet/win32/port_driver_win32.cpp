@@ -5,6 +5,7 @@
 
 #include <setupapi.h>
 
+#include "bridge_records.h"
 #include "marlet/win32/win32_platforms.h"
 
 namespace marlet::win32 {
@@ -77,6 +78,14 @@ class PortDriverWin32 : public PortDriverPlatform {
   }
 
   void CloseDevice(PlatformHandle device) override { CloseHandle(device); }
+
+  // Shared: the data service holds the bridge open the whole time.
+  PlatformHandle OpenBridge() override {
+    HANDLE h =
+        CreateFileA(VPORT_BRIDGE_DOS_NAME, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return h == INVALID_HANDLE_VALUE ? Failed() : h;
+  }
 
   std::uint32_t LastError() const override { return m_lastError; }
 

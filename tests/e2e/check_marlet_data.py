@@ -3,8 +3,9 @@ simulated device's data port, vportd carries the bytes, and portterm, a
 terminal program, opens the port at 115200 8N1 with time-outs: 256 KiB come
 back through the device's echo byte for byte; 64 KiB that the serial device
 sends (devsim's side channel) arrive byte for byte; when the device restarts
-under the open port, the port connects again and the echo goes on; set to
-"UDP client", 16 KiB come back through the echo in datagrams byte for byte."""
+under the open port, marlet's list shows the link down, the port connects
+again, the list shows it connected and the echo goes on; set to "UDP client",
+16 KiB come back through the echo in datagrams byte for byte."""
 import select
 import socket
 import subprocess
@@ -19,7 +20,8 @@ ECHO_DEVICE, SERIAL_DEVICE = "198.51.100.10", "198.51.100.11"
 def device(name, mac, address, serial):
     return {"name": name, "mac": mac, "address": address, "netmask": "255.255.255.0",
             "ports": [dict({"mode": "server", "tcp": True, "udp": True, "dataPort": 4001}, **serial)],
-            "timings": {"restartMs": 1000}}
+            # Down long enough for marlet's list, which follows the link each second, to show it.
+            "timings": {"restartMs": 3000}}
 
 
 with Session("marlet_data") as s:
@@ -66,9 +68,15 @@ with Session("marlet_data") as s:
         s.fail(f"portterm said no {what!r} (exit status {term.poll()})")
 
     said("echo: 4096 bytes back byte for byte")
-    done = subprocess.run(["ip", "netns", "exec", s.pc, s.native / "tools/corvanectl/corvanectl", "reboot",
-                           "--yes", "--force", ECHO_DEVICE], capture_output=True, text=True, timeout=60)
-    s.equal(done.returncode, 0, f"corvanectl reboot ({done.stdout.strip()} {done.stderr.strip()})")
+    marlet.wait_state(port_id, ["Connected"], "the list shows the link up before the restart")
+    # The list is read while the device is down: corvanectl returns only once it answers again.
+    reboot = subprocess.Popen(["ip", "netns", "exec", s.pc, s.native / "tools/corvanectl/corvanectl", "reboot",
+                               "--yes", "--force", ECHO_DEVICE], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              text=True)
+    marlet.wait_state(port_id, ["Reconnecting", "Connecting"], "the list shows the link down")
+    out, err = reboot.communicate(timeout=60)
+    s.equal(reboot.returncode, 0, f"corvanectl reboot ({out.strip()} {err.strip()})")
+    marlet.wait_state(port_id, ["Connected"], "the list shows the link up again")
     term.stdin.write(b"echo 65536\n")
     term.stdin.flush()
     said("echo: 65536 bytes back byte for byte")

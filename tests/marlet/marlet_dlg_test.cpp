@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 
 #include "marlet/ui/marlet_app.h"
 #include "marlet/ui/marlet_dlg.h"
@@ -289,6 +290,57 @@ TEST_F(MarletDlgTest, ConnectAndCloseShowTheirStatusAndRowTexts) {
     ExpectMessages({"Open serial device failed (0x5)\n", "Please stop terminal program first\n"});
     hl::Click(dlg, ids::kClose);
   });
+}
+
+// Each second the rows follow the link state the bridge reports, with no
+// need to open the ports (a terminal program holds the selected one); the
+// selected row's buttons follow its status. An unknown state keeps the row.
+TEST_F(MarletDlgTest, TimerShowsEachPortsLinkStateAndTheButtonsFollow) {
+  using marlet::sim::SimBridge;
+  const Row idle5 = {"2", "COM5", "Idle", "", ""}, up5 = {"2", "COM5", "Connected", "10.0.0.5", "502"};
+  const Row idle6 = {"3", "COM6", "Idle", "", ""};
+  const auto row6 = [](const char* status) { return Row{"3", "COM6", status, "192.168.1.200", "4001"}; };
+  const struct {
+    const char* what;
+    SimBridge bridge;
+    std::map<std::uint32_t, std::uint32_t> states;  // by COM number
+    Row row0, row1;
+    const char* buttons;
+  } steps[] = {
+      {"the link drops", SimBridge::kAnswering, {{5, 0}, {6, 3}}, idle5, row6("Reconnecting"), "A--X-"},
+      {"an attempt starts", SimBridge::kAnswering, {{5, 0}, {6, 2}}, idle5, row6("Connecting"), "A--X-"},
+      {"the selected port goes idle", SimBridge::kAnswering, {{5, 0}, {6, 0}}, idle5, idle6, "ARC-S"},
+      {"the other port comes up", SimBridge::kAnswering, {{5, 1}, {6, 0}}, up5, idle6, "ARC-S"},
+      {"the selected port comes up",
+       SimBridge::kAnswering,
+       {{5, 1}, {6, 1}},
+       up5,
+       row6("Connected"),
+       "A--X-"},
+      {"no bridge", SimBridge::kAbsent, {{5, 0}, {6, 3}}, up5, row6("Connected"), "A--X-"},
+      {"a driver that knows no such question",
+       SimBridge::kWithoutQuery,
+       {{5, 0}, {6, 3}},
+       up5,
+       row6("Connected"),
+       "A--X-"},
+      {"ports the bridge does not know", SimBridge::kAnswering, {{7, 3}}, up5, row6("Connected"), "A--X-"},
+  };
+  TwoPhysicalTwoVirtual();
+  Run([&](CMarletDlg& dlg) {
+    hl::ClickListCell(dlg.List(), 1, 0);
+    driver.ports[3].heldByTerminal = true;
+    for (const auto& step : steps) {
+      SCOPED_TRACE(step.what);
+      driver.bridge = step.bridge;
+      driver.linkStates = step.states;
+      hl::Advance(marlet::kLinkStatePeriodMs);
+      EXPECT_EQ(RowTexts(dlg, 0), step.row0);
+      EXPECT_EQ(RowTexts(dlg, 1), step.row1);
+      EXPECT_EQ(Buttons(dlg), step.buttons);
+    }
+  });
+  EXPECT_EQ(driver.openDevices(), 0);
 }
 
 TEST_F(MarletDlgTest, AddInstallsAPortOrReportsTheFailure) {

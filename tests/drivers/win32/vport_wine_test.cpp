@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "bridge_records.h"
+#include "le_fields.h"
 #include "port_records.h"
 #include "port_setup.h"
 
@@ -638,6 +639,47 @@ TEST_F(VirtualPortUnderWine, BridgeCarriesTheProgramsBytesToTheService) {
   auto [closed, empty] = service.Next();
   EXPECT_EQ(closed.kind, VPORT_BRIDGE_CLOSE);
   EXPECT_EQ(closed.comNumber, com);
+}
+
+// Anyone who opens the bridge may ask a port's link state, also while a
+// program holds the port. Asking (or reporting) does not make a handle a
+// service: with no NEXT ever sent, the program's bytes are refused at once.
+TEST_F(VirtualPortUnderWine, AnswersALinkStateToAnyoneAndOnlyNextMakesAService) {
+  HANDLE port = CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
+  handles_.push_back(port);
+  auto comOf = Control(port, VPORT_IOCTL_GET_DOS_NAME, {}, VPORT_DOS_NAME_REPLY_SIZE);
+  ASSERT_TRUE(comOf.ok);
+  const uint32_t com = static_cast<uint32_t>(atoi(reinterpret_cast<const char*>(comOf.output.data()) + 3));
+
+  HANDLE asker = CreateFileA(VPORT_BRIDGE_DOS_NAME, GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(asker, INVALID_HANDLE_VALUE) << GetLastError();
+  handles_.push_back(asker);
+  const auto ask = [&](uint32_t number) {
+    Bytes in(VPORT_BRIDGE_QUERY_SIZE);
+    for (int i = 0; i < 4; ++i) in[i] = static_cast<uint8_t>(number >> (8 * i));
+    return Control(asker, VPORT_BRIDGE_QUERY, in, VPORT_BRIDGE_QUERY_SIZE);
+  };
+  ServiceSide reporter;  // reports link states, never asks for the ports' requests
+  ASSERT_TRUE(reporter.ok()) << GetLastError();
+  for (uint32_t state : {VPORT_BRIDGE_LINK_RECONNECTING, VPORT_BRIDGE_LINK_CONNECTING,
+                         VPORT_BRIDGE_LINK_CONNECTED, VPORT_BRIDGE_LINK_IDLE}) {
+    ASSERT_EQ(reporter.Report(com, state), 0u);
+    auto answer = ask(com);
+    ASSERT_TRUE(answer.ok) << answer.error;
+    ASSERT_EQ(answer.output.size(), size_t{VPORT_BRIDGE_QUERY_SIZE});
+    EXPECT_EQ(VportReadLe32(answer.output.data()), state);
+  }
+  auto unknown = ask(250);
+  EXPECT_FALSE(unknown.ok);
+  EXPECT_EQ(unknown.error, DWORD{ERROR_NOT_FOUND});
+
+  ProgramIo write("x");
+  DWORD refusal = WriteFile(port, write.buffer.data(), 1, nullptr, &write.overlapped) ? 0 : GetLastError();
+  if (refusal == ERROR_IO_PENDING) refusal = static_cast<DWORD>(-write.Result(port));
+  EXPECT_EQ(refusal, DWORD{ERROR_DEVICE_NOT_CONNECTED}) << "a handle that only asks is no service";
 }
 
 // A TCP echo server on 127.0.0.1, on its own thread. It closes its first
