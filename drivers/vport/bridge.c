@@ -1,12 +1,19 @@
 /* The bridge device: the data service waits on it for the ports' requests
  * (NEXT), answers reads and writes (COMPLETE) and reports link states
- * (STATE). The driver itself keeps no data: a write is done once the service
- * accepted its bytes, a read once the service answered it, and both can be
- * cancelled while they wait.
+ * (STATE). A read is done once the service answered it. A write is done once
+ * the service accepted its bytes, or at once while the port is connected and
+ * the bytes fit in the port's write window: the bridge then keeps a copy (a
+ * "done write") until it has handed it over, and the service takes such bytes
+ * whatever its queue holds. That saves a program the wait for the service on
+ * every write, as a serial port's transmit buffer does. The window bounds what
+ * the service has been given and not yet answered, so a program that writes
+ * faster than the device takes falls back to waiting.
  *
- * Requests wait on three lists: the service's NEXT requests, port requests
- * not yet handed over, and port requests handed over and waiting for their
- * answer. Pump() pairs waiting NEXT requests with notices and port requests. */
+ * Requests wait on four lists: the service's NEXT requests, notices and done
+ * writes in the order they came, port requests not yet handed over, and port
+ * requests handed over and waiting for their answer (done writes wait on a
+ * list of their own). Pump() pairs waiting NEXT requests with notices and done
+ * writes first, then with port requests. */
 #include "bridge.h"
 
 #include "bridge_records.h"
@@ -15,6 +22,10 @@
 /* Tag of the bridge's allocations: "QVbr" as it shows in memory. */
 #define BRIDGE_TAG 0x72625651u
 #define NOTICE_CAPACITY 64
+/* Ports with a write window: COM numbers below this; others always wait for the service. */
+#define WINDOW_PORTS 256
+/* Bytes of done writes a port may have with the service unanswered. */
+#define WRITE_WINDOW (32u * 1024u)
 
 /* What the bridge keeps of a port request while it waits. */
 typedef struct Held {
@@ -28,22 +39,39 @@ typedef struct Held {
   ULONG timeouts[5];
 } Held;
 
-typedef struct Notice {
-  ULONG kind;
+/* A notice, or a done write with its bytes. */
+typedef struct Ordered {
+  LIST_ENTRY entry;
+  ULONG kind; /* a notice's kind, or VPORT_BRIDGE_WRITE for a done write */
   ULONG comNumber;
   ULONG flags;
+  ULONG id;       /* done writes: names it in the service's answers */
+  ULONG length;   /* done writes: its bytes */
+  ULONG handed;   /* bytes handed over so far */
+  ULONG answered; /* bytes the service answered */
+  BOOLEAN allHanded;
   UCHAR settings[VPORT_BRIDGE_SETTINGS_SIZE];
-} Notice;
+  UCHAR data[1]; /* done writes: `length` bytes */
+} Ordered;
+
+/* What the bridge knows of a port for its write window. */
+typedef struct PortWindow {
+  ULONG link;       /* as the service last reported it since the port was opened */
+  ULONG unanswered; /* bytes of done writes the service has not answered */
+  LONG waiting;     /* writes of the port waiting for the service */
+} PortWindow;
 
 static PDEVICE_OBJECT g_device;
 static UNICODE_STRING g_link;
 static BOOLEAN g_linkMade;
-static KSPIN_LOCK g_lock;    /* guards everything below */
-static LIST_ENTRY g_waiting; /* the service's NEXT requests */
-static LIST_ENTRY g_queued;  /* port requests (or the rest of a write) not yet handed over */
-static LIST_ENTRY g_handed;  /* port requests handed over, waiting for their answer */
-static Notice g_notices[NOTICE_CAPACITY];
-static ULONG g_noticeFirst, g_noticeCount;
+static KSPIN_LOCK g_lock;       /* guards everything below */
+static LIST_ENTRY g_waiting;    /* the service's NEXT requests */
+static LIST_ENTRY g_queued;     /* port requests (or the rest of a write) not yet handed over */
+static LIST_ENTRY g_handed;     /* port requests handed over, waiting for their answer */
+static LIST_ENTRY g_ordered;    /* notices and done writes not yet (all) handed over, in order */
+static LIST_ENTRY g_doneHanded; /* done writes all handed over, waiting for their answers */
+static ULONG g_noticeCount;
+static PortWindow g_windows[WINDOW_PORTS];
 static LONG g_services; /* open handles on the bridge device */
 static ULONG g_nextId;
 
@@ -62,6 +90,8 @@ static NTSTATUS Finish(PIRP irp, NTSTATUS status, ULONG_PTR information) {
 static void FinishAny(PIRP irp, NTSTATUS status, ULONG_PTR information) {
   Held* held = HELD(irp);
   irp->Tail.Overlay.DriverContext[0] = NULL;
+  if (held != NULL && held->kind == VPORT_BRIDGE_WRITE && held->comNumber < WINDOW_PORTS)
+    InterlockedDecrement(&g_windows[held->comNumber].waiting);
   if (held != NULL) ExFreePoolWithTag(held, BRIDGE_TAG);
   Finish(irp, status, information);
 }
@@ -124,7 +154,7 @@ static ULONG NextCapacity(PIRP next) {
 }
 
 /* Fills a NEXT request's buffer from a notice; returns the bytes filled. */
-static ULONG_PTR WriteNotice(PIRP next, const Notice* notice) {
+static ULONG_PTR WriteNotice(PIRP next, const Ordered* notice) {
   uint8_t* out = (uint8_t*)next->AssociatedIrp.SystemBuffer;
   VportBridgeRequest request;
   ULONG payload = notice->kind == VPORT_BRIDGE_CLOSE ? 0 : VPORT_BRIDGE_SETTINGS_SIZE;
@@ -163,17 +193,52 @@ static ULONG_PTR WriteHanded(PIRP next, PIRP irp) {
   return VPORT_BRIDGE_HEADER_SIZE + (held->kind == VPORT_BRIDGE_WRITE ? held->piece : 0);
 }
 
-/* Pairs waiting NEXT requests with notices, then with port requests; under
- * g_lock. The filled NEXT requests (Information set) and port requests
- * cancelled on the way go to `done`, to be ended outside the lock. */
+/* Fills a NEXT request's buffer with the next piece of a done write, as much
+ * as fits; one all handed over moves to g_doneHanded. Under g_lock. */
+static ULONG_PTR WriteDone(PIRP next, Ordered* write) {
+  uint8_t* out = (uint8_t*)next->AssociatedIrp.SystemBuffer;
+  ULONG room = NextCapacity(next) - VPORT_BRIDGE_HEADER_SIZE;
+  ULONG piece = write->length - write->handed;
+  VportBridgeRequest request;
+  if (piece > room) piece = room;
+  RtlZeroMemory(&request, sizeof request);
+  request.id = write->id;
+  request.kind = VPORT_BRIDGE_WRITE;
+  request.comNumber = write->comNumber;
+  request.length = piece;
+  request.flags = VPORT_BRIDGE_FLAG_DONE;
+  VportWriteBridgeRequest(&request, out, NextCapacity(next));
+  RtlCopyMemory(out + VPORT_BRIDGE_HEADER_SIZE, write->data + write->handed, piece);
+  write->handed += piece;
+  if (write->handed == write->length) {
+    RemoveEntryList(&write->entry);
+    InsertTailList(&g_doneHanded, &write->entry);
+    write->allHanded = TRUE;
+  }
+  return VPORT_BRIDGE_HEADER_SIZE + piece;
+}
+
+/* Hands the first notice or done write over in `next`; under g_lock. */
+static ULONG_PTR WriteOrdered(PIRP next) {
+  Ordered* first = CONTAINING_RECORD(g_ordered.Flink, Ordered, entry);
+  ULONG_PTR filled;
+  if (first->kind == VPORT_BRIDGE_WRITE) return WriteDone(next, first);
+  filled = WriteNotice(next, first);
+  RemoveEntryList(&first->entry);
+  --g_noticeCount;
+  ExFreePoolWithTag(first, BRIDGE_TAG);
+  return filled;
+}
+
+/* Pairs waiting NEXT requests with notices and done writes, then with port
+ * requests; under g_lock. The filled NEXT requests (Information set) and port
+ * requests cancelled on the way go to `done`, to be ended outside the lock. */
 static void Pump(LIST_ENTRY* done) {
-  while (!IsListEmpty(&g_waiting) && (g_noticeCount > 0 || !IsListEmpty(&g_queued))) {
+  while (!IsListEmpty(&g_waiting) && (!IsListEmpty(&g_ordered) || !IsListEmpty(&g_queued))) {
     PIRP next = TakeFirst(&g_waiting), irp = NULL;
     if (next == NULL) return; /* every waiting NEXT is being cancelled */
-    if (g_noticeCount > 0) {
-      next->IoStatus.Information = WriteNotice(next, &g_notices[g_noticeFirst]);
-      g_noticeFirst = (g_noticeFirst + 1) % NOTICE_CAPACITY;
-      --g_noticeCount;
+    if (!IsListEmpty(&g_ordered)) {
+      next->IoStatus.Information = WriteOrdered(next);
     } else if ((irp = TakeFirst(&g_queued)) != NULL) {
       next->IoStatus.Information = WriteHanded(next, irp);
       if (!Hold(&g_handed, irp, FALSE)) InsertTailList(done, ENTRY(irp));
@@ -277,19 +342,58 @@ static void AnswerWrite(PIRP write, const VportBridgeAnswer* answer) {
     PumpAndEnd();
 }
 
+/* The done write an answer names, on either of its lists; under g_lock. */
+static Ordered* FindDone(ULONG id) {
+  LIST_ENTRY* lists[2] = {&g_doneHanded, &g_ordered};
+  int i;
+  for (i = 0; i < 2; ++i) {
+    LIST_ENTRY* entry;
+    for (entry = lists[i]->Flink; entry != lists[i]; entry = entry->Flink) {
+      Ordered* write = CONTAINING_RECORD(entry, Ordered, entry);
+      if (write->kind == VPORT_BRIDGE_WRITE && write->id == id) return write;
+    }
+  }
+  return NULL;
+}
+
+/* The answer to a piece of a done write gives its bytes back to the port's
+ * window, whatever the service did with them (it keeps them, or drops them
+ * when the port was disconnected meanwhile). Under g_lock; FALSE when no
+ * done write has that id. */
+static BOOLEAN AnswerDone(const VportBridgeAnswer* answer) {
+  Ordered* write = FindDone(answer->id);
+  ULONG piece;
+  if (write == NULL) return FALSE;
+  piece = write->handed - write->answered;
+  if (answer->length < piece) piece = answer->length;
+  write->answered += piece;
+  if (write->comNumber < WINDOW_PORTS) {
+    PortWindow* window = &g_windows[write->comNumber];
+    window->unanswered = window->unanswered > piece ? window->unanswered - piece : 0;
+  }
+  if (write->allHanded && write->answered == write->length) {
+    RemoveEntryList(&write->entry);
+    ExFreePoolWithTag(write, BRIDGE_TAG);
+  }
+  return TRUE;
+}
+
 /* An answer to a request that is gone ends with STATUS_NOT_FOUND: the service
  * keeps the bytes of such a read. */
 static NTSTATUS Answer(PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   VportBridgeAnswer answer;
   PIRP handed;
+  BOOLEAN done;
   KIRQL irql;
   if (!VportReadBridgeAnswer((const uint8_t*)irp->AssociatedIrp.SystemBuffer,
                              stack->Parameters.DeviceIoControl.InputBufferLength, &answer))
     return Finish(irp, STATUS_INVALID_PARAMETER, 0);
   KeAcquireSpinLock(&g_lock, &irql);
   handed = TakeHanded(answer.id);
+  done = handed == NULL && AnswerDone(&answer);
   KeReleaseSpinLock(&g_lock, irql);
+  if (done) return Finish(irp, STATUS_SUCCESS, 0);
   if (handed == NULL) return Finish(irp, STATUS_NOT_FOUND, 0);
   if (HELD(handed)->kind == VPORT_BRIDGE_WRITE)
     AnswerWrite(handed, &answer);
@@ -307,6 +411,12 @@ static NTSTATUS ReportState(PIRP irp) {
   comNumber = VportReadLe32(in);
   state = VportReadLe32(in + 4);
   if (state > VPORT_BRIDGE_LINK_RECONNECTING) return Finish(irp, STATUS_INVALID_PARAMETER, 0);
+  if (comNumber < WINDOW_PORTS) {
+    KIRQL irql;
+    KeAcquireSpinLock(&g_lock, &irql);
+    g_windows[comNumber].link = state;
+    KeReleaseSpinLock(&g_lock, irql);
+  }
   return Finish(irp, VportSetLinkState(comNumber, state) ? STATUS_SUCCESS : STATUS_NOT_FOUND, 0);
 }
 
@@ -353,26 +463,63 @@ static void Drop(PFILE_OBJECT file, ULONG comNumber, NTSTATUS status, BOOLEAN wa
 void BridgeDropFile(PFILE_OBJECT file, NTSTATUS status) {
   Drop(file, 0, status, FALSE);
 }
+/* Frees the done writes of port `comNumber`, or of every port for
+ * WINDOW_PORTS and above, with their windows; the notices too when every
+ * port's go. Under g_lock. */
+static void FreeOrdered(ULONG comNumber) {
+  LIST_ENTRY* lists[2] = {&g_ordered, &g_doneHanded};
+  int i;
+  for (i = 0; i < 2; ++i) {
+    LIST_ENTRY* entry = lists[i]->Flink;
+    while (entry != lists[i]) {
+      Ordered* record = CONTAINING_RECORD(entry, Ordered, entry);
+      entry = entry->Flink;
+      if (comNumber < WINDOW_PORTS && (record->comNumber != comNumber || record->kind != VPORT_BRIDGE_WRITE))
+        continue;
+      if (record->kind != VPORT_BRIDGE_WRITE) --g_noticeCount;
+      RemoveEntryList(&record->entry);
+      ExFreePoolWithTag(record, BRIDGE_TAG);
+    }
+  }
+  for (i = 0; i < WINDOW_PORTS; ++i) {
+    if (comNumber < WINDOW_PORTS && (ULONG)i != comNumber) continue;
+    g_windows[i].link = VPORT_BRIDGE_LINK_IDLE;
+    g_windows[i].unanswered = 0;
+  }
+}
+
 void BridgeDropPort(ULONG comNumber, NTSTATUS status) {
+  KIRQL irql;
   Drop(NULL, comNumber, status, FALSE);
+  if (comNumber >= WINDOW_PORTS) return;
+  KeAcquireSpinLock(&g_lock, &irql);
+  FreeOrdered(comNumber);
+  KeReleaseSpinLock(&g_lock, irql);
 }
 
 void BridgeNotify(ULONG kind, ULONG comNumber, const UCHAR* settings, ULONG flags) {
-  Notice* notice;
+  Ordered* notice = (Ordered*)ExAllocatePoolWithTag(NonPagedPool, sizeof(Ordered), BRIDGE_TAG);
   KIRQL irql;
+  if (notice != NULL) {
+    RtlZeroMemory(notice, sizeof *notice);
+    notice->kind = kind;
+    notice->comNumber = comNumber;
+    notice->flags = flags;
+    if (settings != NULL) RtlCopyMemory(notice->settings, settings, VPORT_BRIDGE_SETTINGS_SIZE);
+  }
   KeAcquireSpinLock(&g_lock, &irql);
+  /* A program opened or closed the port: writes are done at once again only
+   * once the service reported the link for this opening. */
+  if ((kind == VPORT_BRIDGE_OPEN || kind == VPORT_BRIDGE_CLOSE) && comNumber < WINDOW_PORTS)
+    g_windows[comNumber].link = VPORT_BRIDGE_LINK_IDLE;
   /* Nobody to tell, or the service is far behind: it reads the port's state
    * afresh with the next open or settings notice. */
-  if (g_services == 0 || g_noticeCount == NOTICE_CAPACITY) {
+  if (notice == NULL || g_services == 0 || g_noticeCount == NOTICE_CAPACITY) {
     KeReleaseSpinLock(&g_lock, irql);
+    if (notice != NULL) ExFreePoolWithTag(notice, BRIDGE_TAG);
     return;
   }
-  notice = &g_notices[(g_noticeFirst + g_noticeCount) % NOTICE_CAPACITY];
-  RtlZeroMemory(notice, sizeof *notice);
-  notice->kind = kind;
-  notice->comNumber = comNumber;
-  notice->flags = flags;
-  if (settings != NULL) RtlCopyMemory(notice->settings, settings, VPORT_BRIDGE_SETTINGS_SIZE);
+  InsertTailList(&g_ordered, &notice->entry);
   ++g_noticeCount;
   KeReleaseSpinLock(&g_lock, irql);
   PumpAndEnd();
@@ -380,9 +527,47 @@ void BridgeNotify(ULONG kind, ULONG comNumber, const UCHAR* settings, ULONG flag
 
 static NTSTATUS Forward(PIRP irp, ULONG comNumber, ULONG kind, ULONG length, const ULONG* timeouts);
 
+/* A write done at once: while the port is connected, no earlier write of it
+ * waits for the service and its bytes fit in the window, the bridge keeps a
+ * copy for the service and the write ends. FALSE (nothing done) otherwise. */
+static BOOLEAN WriteAtOnce(PIRP irp, ULONG comNumber, ULONG length) {
+  Ordered* write;
+  PortWindow* window;
+  BOOLEAN taken = FALSE;
+  KIRQL irql;
+  if (comNumber >= WINDOW_PORTS || length == 0 || length > WRITE_WINDOW) return FALSE;
+  window = &g_windows[comNumber];
+  /* A first look without the lock spares the copy when the window is surely shut. */
+  if (window->link != VPORT_BRIDGE_LINK_CONNECTED || window->unanswered + length > WRITE_WINDOW) return FALSE;
+  write = (Ordered*)ExAllocatePoolWithTag(NonPagedPool, FIELD_OFFSET(Ordered, data) + length, BRIDGE_TAG);
+  if (write == NULL) return FALSE;
+  RtlZeroMemory(write, FIELD_OFFSET(Ordered, data));
+  write->kind = VPORT_BRIDGE_WRITE;
+  write->comNumber = comNumber;
+  write->length = length;
+  RtlCopyMemory(write->data, irp->AssociatedIrp.SystemBuffer, length);
+  KeAcquireSpinLock(&g_lock, &irql);
+  if (g_services > 0 && window->link == VPORT_BRIDGE_LINK_CONNECTED && window->waiting == 0 &&
+      window->unanswered + length <= WRITE_WINDOW) {
+    write->id = ++g_nextId;
+    window->unanswered += length;
+    InsertTailList(&g_ordered, &write->entry);
+    taken = TRUE;
+  }
+  KeReleaseSpinLock(&g_lock, irql);
+  if (!taken) {
+    ExFreePoolWithTag(write, BRIDGE_TAG);
+    return FALSE;
+  }
+  Finish(irp, STATUS_SUCCESS, length);
+  PumpAndEnd();
+  return TRUE;
+}
+
 NTSTATUS BridgeForward(PIRP irp, ULONG comNumber, ULONG kind, const ULONG* timeouts) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   ULONG length = kind == VPORT_BRIDGE_WRITE ? stack->Parameters.Write.Length : stack->Parameters.Read.Length;
+  if (kind == VPORT_BRIDGE_WRITE && WriteAtOnce(irp, comNumber, length)) return STATUS_SUCCESS;
   return Forward(irp, comNumber, kind, length, timeouts);
 }
 
@@ -426,6 +611,9 @@ static NTSTATUS Forward(PIRP irp, ULONG comNumber, ULONG kind, ULONG length, con
   IoMarkIrpPending(irp);
   KeAcquireSpinLock(&g_lock, &irql);
   held->id = ++g_nextId;
+  /* Counted from here until it ends (FinishAny): later writes wait behind it. */
+  if (kind == VPORT_BRIDGE_WRITE && comNumber < WINDOW_PORTS)
+    InterlockedIncrement(&g_windows[comNumber].waiting);
   queued = Hold(&g_queued, irp, FALSE);
   KeReleaseSpinLock(&g_lock, irql);
   if (!queued)
@@ -451,7 +639,7 @@ static NTSTATUS Close(PIRP irp, BOOLEAN closing) {
     KeAcquireSpinLock(&g_lock, &irql);
     for (i = 0; i < 2; ++i)
       while ((taken = TakeFirst(lists[i])) != NULL) InsertTailList(&ended, ENTRY(taken));
-    g_noticeCount = 0;
+    FreeOrdered(WINDOW_PORTS);
     KeReleaseSpinLock(&g_lock, irql);
     EndAll(&ended, STATUS_DEVICE_NOT_CONNECTED);
   }
@@ -496,6 +684,8 @@ NTSTATUS BridgeStart(PDRIVER_OBJECT driver) {
   InitializeListHead(&g_waiting);
   InitializeListHead(&g_queued);
   InitializeListHead(&g_handed);
+  InitializeListHead(&g_ordered);
+  InitializeListHead(&g_doneHanded);
   RtlInitUnicodeString(&name, L"\\Device\\QnVportBridge");
   status = IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &g_device);
   if (!NT_SUCCESS(status)) return status;

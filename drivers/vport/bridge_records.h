@@ -49,6 +49,10 @@ extern "C" {
 
 /* Flag of open and settings notices: the manager asked for the port to be connected. */
 #define VPORT_BRIDGE_FLAG_CONNECT 0x1u
+/* Flag of a write: the program was told it is done (the bridge kept its bytes),
+ * so the service takes them whatever its queue holds and answers with their
+ * length, also when it has to drop them (the port was disconnected). */
+#define VPORT_BRIDGE_FLAG_DONE 0x2u
 
 /* Link states the service reports (VPORT_BRIDGE_STATE: COM number, state; 8 bytes). */
 #define VPORT_BRIDGE_LINK_IDLE 0u

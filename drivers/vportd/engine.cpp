@@ -85,7 +85,9 @@ bool Engine::HandleRequest(const uint8_t* record, size_t size, uint64_t nowMs) {
       Close(port, nowMs);
       break;
     case VPORT_BRIDGE_WRITE:
-      port.writes.push_back(Write{request.id, std::vector<uint8_t>(payload, payload + payloadSize)});
+      port.writes.push_back(Write{.id = request.id,
+                                  .bytes = std::vector<uint8_t>(payload, payload + payloadSize),
+                                  .done = (request.flags & VPORT_BRIDGE_FLAG_DONE) != 0});
       break;
     case VPORT_BRIDGE_WAIT:
       EndWait(port, 0);  // one wait at a time: a new one ends the old
@@ -138,7 +140,14 @@ bool Engine::HasRoom(uint64_t socket) const {
 // connects when it is set to at start or the manager asked for it.
 void Engine::Open(Port& port, const uint8_t* payload, size_t size, uint32_t flags, uint64_t nowMs) {
   if (port.open) Close(port, nowMs);
+  // What the last program left unsent is not for this one's connection.
+  if (port.lingerUntilMs != 0) {
+    port.lingerUntilMs = 0;
+    Disconnect(port, nowMs);
+  }
   port.open = true;
+  // The driver forgot the link state at the open: it hears it again.
+  port.reportedState = UINT32_MAX;
   port.received.clear();  // what came while no program had the port is not for this one
   VportRemoteSettings settings;
   if (VportParseRemoteRequest(payload, size, &settings) == VPORT_PARSE_OK) port.settings = settings;
@@ -167,19 +176,38 @@ void Engine::EndWait(Port& port, uint32_t events) {
   port.waitId = 0;
 }
 
+// Writes the program was told are done still go out: while connected, the
+// port stays so until they are sent or kLingerMs passed. Those still waiting
+// for their answer are gone with the program.
 void Engine::Close(Port& port, uint64_t nowMs) {
   port.open = false;
   port.waitId = 0;  // the driver ended it with the program's handle
-  port.writes.clear();
+  std::erase_if(port.writes, [](const Write& write) { return !write.done; });
   port.reads.clear();
   port.received.clear();
   port.awaitingAnswer = false;
+  const bool unsent = port.sendQueue.length > 0 || !port.writes.empty();
+  if (port.link.state == VPORT_LINK_CONNECTED && unsent) {
+    port.lingerUntilMs = nowMs + kLingerMs;
+    return;
+  }
+  Disconnect(port, nowMs);
+}
+
+// A closed port that sent all it had, ran out of time or lost its connection
+// is disconnected; what is left is dropped.
+void Engine::EndLinger(Port& port, uint64_t nowMs) {
+  if (port.lingerUntilMs == 0) return;
+  const bool unsent = port.sendQueue.length > 0 || !port.writes.empty();
+  if (unsent && port.link.state == VPORT_LINK_CONNECTED && nowMs < port.lingerUntilMs) return;
+  port.lingerUntilMs = 0;
   Disconnect(port, nowMs);
 }
 
 // Back to idle: bytes held for the connection are dropped, and writes that
 // wait are refused (Settle) since nothing will carry them.
 void Engine::Disconnect(Port& port, uint64_t nowMs) {
+  port.lingerUntilMs = 0;
   DoLink(port, VportLinkClose(&port.link, nowMs));
   VportTxClear(&port.sendQueue);
 }
@@ -266,6 +294,7 @@ uint64_t Engine::NextDue() const {
   uint64_t due = kNever;
   for (const auto& [com, port] : ports_) {
     due = std::min(due, VportLinkNextDue(&port.link));
+    if (port.lingerUntilMs != 0) due = std::min(due, port.lingerUntilMs);
     if (!port.awaitingAnswer && !port.reads.empty()) {
       const Read& read = port.reads.front();
       VportReadTimeouts timeouts{read.timeouts[0], read.timeouts[1], read.timeouts[2]};
@@ -293,12 +322,15 @@ void Engine::Settle(Port& port, uint64_t nowMs) {
   QueueWrites(port);
   SendNext(port);
   AnswerReads(port, nowMs);
+  EndLinger(port, nowMs);
 }
 
 // Writes are taken in order. Connected, one that does not fit waits for the
 // queue to drain; being made (again), one that does not fit in the hold queue
 // is refused, as is any while idle. A write is answered once all its bytes are
-// queued.
+// queued. A done write is never refused: it waits for room in the hold queue
+// too, and only a port disconnected drops it (answered with its length and
+// "device not connected", which the log shows).
 void Engine::QueueWrites(Port& port) {
   while (!port.writes.empty()) {
     Write& write = port.writes.front();
@@ -308,12 +340,13 @@ void Engine::QueueWrites(Port& port) {
                      write.bytes.size() - write.accepted, &accepted);
     write.accepted += accepted;
     if (result == VPORT_WRITE_PARTIAL) return;
+    if (write.done && result == VPORT_WRITE_HOLD_FULL) return;
     const bool taken = result == VPORT_WRITE_TAKEN;
     Emit(Action{.kind = ActionKind::kAnswerWrite,
                 .com = port.com,
                 .id = write.id,
                 .status = taken ? 0u : kStatusDeviceNotConnected,
-                .length = static_cast<uint32_t>(write.accepted)});
+                .length = static_cast<uint32_t>(write.done ? write.bytes.size() : write.accepted)});
     port.writes.pop_front();
   }
 }

@@ -36,6 +36,9 @@ constexpr size_t kSendQueueBytes = 128 * 1024;
 // Bytes received that a port holds for its reader; beyond, the socket is left
 // unread until the reader took some.
 constexpr size_t kReceiveBufferBytes = 256 * 1024;
+// How long a port whose program closed it stays connected to send what that
+// program wrote before.
+constexpr uint64_t kLingerMs = 2000;
 
 enum class ActionKind {
   kConnect,      // open a client socket of settings.type to settings' address and port
@@ -100,6 +103,7 @@ class Engine {
     uint32_t id;
     std::vector<uint8_t> bytes;
     size_t accepted = 0;
+    bool done = false;  // the program was told it is written: never refused
   };
   struct Port {
     uint32_t com = 0;
@@ -120,6 +124,7 @@ class Engine {
     bool awaitingAnswer = false;
     uint32_t waitId = 0;  // a wait on the event mask, or 0
     uint32_t waitMask = 0;
+    uint64_t lingerUntilMs = 0;  // closed, sending what is left until then; 0: not lingering
   };
 
   Port& PortOf(uint32_t com);
@@ -134,6 +139,7 @@ class Engine {
   void DoLink(Port& port, unsigned what);
   void LinkFailed(Port& port, uint64_t nowMs);
   void Settle(Port& port, uint64_t nowMs);
+  void EndLinger(Port& port, uint64_t nowMs);
   void QueueWrites(Port& port);
   void SendNext(Port& port);
   void AnswerReads(Port& port, uint64_t nowMs);

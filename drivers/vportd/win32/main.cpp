@@ -40,18 +40,28 @@ void Log(const std::string& line) {
   std::fflush(stderr);
 }
 
-// The driver's bridge device, with the one NEXT request kept waiting on it.
+// The driver's bridge device, with NEXT requests kept waiting on it. Two wait
+// at once, so that a request the driver has while the service works on the
+// last one goes out at once instead of waiting for the service to ask again.
+// The driver fills them in the order they were made; the service takes them
+// in that order.
 class Bridge {
  public:
-  Bridge()
-      : event_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-        buffer_(VPORT_BRIDGE_HEADER_SIZE + kPieceBytes) {}
+  static constexpr size_t kSlots = 2;
+
+  Bridge() : controlEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+    for (Slot& slot : slots_) {
+      slot.event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+      slot.buffer.resize(VPORT_BRIDGE_HEADER_SIZE + kPieceBytes);
+    }
+  }
   ~Bridge() {
     if (handle_ != INVALID_HANDLE_VALUE) {
       CancelIo(handle_);
       CloseHandle(handle_);
     }
-    CloseHandle(event_);
+    for (Slot& slot : slots_) CloseHandle(slot.event);
+    CloseHandle(controlEvent_);
   }
   Bridge(const Bridge&) = delete;
   Bridge& operator=(const Bridge&) = delete;
@@ -73,27 +83,37 @@ class Bridge {
       if (stop == nullptr) Sleep(kBridgeRetryMs);
     }
   }
-  HANDLE event() const { return event_; }
 
-  // Starts waiting for the next request; false when the driver refused at once.
-  bool StartNext() {
-    overlapped_ = OVERLAPPED{};
-    overlapped_.hEvent = event_;
-    ResetEvent(event_);
-    if (DeviceIoControl(handle_, VPORT_BRIDGE_NEXT, nullptr, 0, buffer_.data(),
-                        static_cast<DWORD>(buffer_.size()), nullptr, &overlapped_))
-      return true;
-    return GetLastError() == ERROR_IO_PENDING;
+  // The events the slots' requests set when they end.
+  void AddEvents(std::vector<HANDLE>& handles) const {
+    for (const Slot& slot : slots_) handles.push_back(slot.event);
   }
-  // The request that came, once event() is set; empty when the wait failed.
-  Bytes FinishNext() {
+
+  // Starts every slot waiting; false when the driver refused at once.
+  bool StartAll() {
+    for (size_t i = 0; i < kSlots; ++i)
+      if (!Start(slots_[i])) return false;
+    return true;
+  }
+
+  // Whether the oldest slot's request has ended (read without asking the platform).
+  bool HasNext() const { return HasOverlappedIoCompleted(&slots_[oldest_].overlapped); }
+
+  // The oldest slot's request, once HasNext(); empty when the wait failed. The
+  // slot waits again at once (false in `restarted` when the driver refused).
+  Bytes TakeNext(bool& restarted) {
+    Slot& slot = slots_[oldest_];
+    oldest_ = (oldest_ + 1) % kSlots;
     DWORD got = 0;
-    if (!GetOverlappedResult(handle_, &overlapped_, &got, FALSE)) {
+    Bytes record;
+    if (GetOverlappedResult(handle_, &slot.overlapped, &got, FALSE))
+      record.assign(slot.buffer.begin(), slot.buffer.begin() + got);
+    else
       Log("waiting for requests failed: error " + std::to_string(GetLastError()));
-      return {};
-    }
-    return Bytes(buffer_.begin(), buffer_.begin() + got);
+    restarted = Start(slot);
+    return record;
   }
+
   // Answers a read or a write; 0, or the platform's error.
   DWORD Complete(uint32_t id, uint32_t status, uint32_t length, const Bytes& bytes) {
     Bytes answer(VPORT_ANSWER_HEADER_SIZE + bytes.size());
@@ -101,6 +121,7 @@ class Bridge {
     std::copy(bytes.begin(), bytes.end(), answer.begin() + VPORT_ANSWER_HEADER_SIZE);
     return Control(VPORT_BRIDGE_COMPLETE, answer);
   }
+
   DWORD ReportState(uint32_t com, uint32_t state) {
     Bytes record(VPORT_BRIDGE_STATE_SIZE);
     for (int i = 0; i < 4; ++i) {
@@ -111,10 +132,27 @@ class Bridge {
   }
 
  private:
+  struct Slot {
+    HANDLE event = nullptr;
+    OVERLAPPED overlapped{};
+    Bytes buffer;
+  };
+
+  bool Start(Slot& slot) {
+    slot.overlapped = OVERLAPPED{};
+    slot.overlapped.hEvent = slot.event;
+    ResetEvent(slot.event);
+    if (DeviceIoControl(handle_, VPORT_BRIDGE_NEXT, nullptr, 0, slot.buffer.data(),
+                        static_cast<DWORD>(slot.buffer.size()), nullptr, &slot.overlapped))
+      return true;
+    return GetLastError() == ERROR_IO_PENDING;
+  }
+
   // A control request that the driver finishes at once; waits for it all the same.
   DWORD Control(DWORD code, Bytes& input) {
     OVERLAPPED overlapped{};
-    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    overlapped.hEvent = controlEvent_;
+    ResetEvent(controlEvent_);
     DWORD done = 0, error = 0;
     if (!DeviceIoControl(handle_, code, input.data(), static_cast<DWORD>(input.size()), nullptr, 0, &done,
                          &overlapped)) {
@@ -122,14 +160,13 @@ class Bridge {
       if (error == ERROR_IO_PENDING)
         error = GetOverlappedResult(handle_, &overlapped, &done, TRUE) ? 0 : GetLastError();
     }
-    CloseHandle(overlapped.hEvent);
     return error;
   }
 
   HANDLE handle_ = INVALID_HANDLE_VALUE;
-  HANDLE event_;
-  OVERLAPPED overlapped_{};
-  Bytes buffer_;
+  HANDLE controlEvent_;
+  Slot slots_[kSlots];
+  size_t oldest_ = 0;
 };
 
 struct Socket {
@@ -150,31 +187,36 @@ class Service {
   // Serves until `stop` is set or the bridge fails; the exit status.
   int Run(HANDLE ready) {
     if (!bridge_.Open(stop_)) return 1;
-    if (!bridge_.StartNext()) {
+    if (!bridge_.StartAll()) {
       Log("the bridge refused to hand over requests: error " + std::to_string(GetLastError()));
       return 1;
     }
     Log("bridge open, waiting for requests");
     if (ready != nullptr) SetEvent(ready);
     for (int failures = 0; failures < kMostFailedNexts;) {
-      std::vector<HANDLE> handles{bridge_.event()};
+      // The stop event first: when it is set it is the one the wait names.
+      std::vector<HANDLE> handles;
       if (stop_ != nullptr) handles.push_back(stop_);
+      bridge_.AddEvents(handles);
       const size_t fixed = handles.size();
       for (auto& [id, socket] : sockets_)
         if (handles.size() < MAXIMUM_WAIT_OBJECTS) handles.push_back(socket.event);
       // Sockets beyond what one wait covers are polled often instead.
       const bool someLeftOut = sockets_.size() > handles.size() - fixed;
-      WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, WaitMs(someLeftOut));
-      if (stop_ != nullptr && WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0) {
+      DWORD woke = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
+                                          WaitMs(someLeftOut));
+      if (stop_ != nullptr && woke == WAIT_OBJECT_0) {
         Log("stopping");
         return 0;
       }
-      if (WaitForSingleObject(bridge_.event(), 0) == WAIT_OBJECT_0) {
-        failures = OnNext() ? 0 : failures + 1;
-        if (!bridge_.StartNext()) {
+      while (bridge_.HasNext()) {
+        bool restarted = false;
+        failures = OnNext(restarted) ? 0 : failures + 1;
+        if (!restarted) {
           Log("the bridge refused to hand over requests: error " + std::to_string(GetLastError()));
           return 1;
         }
+        if (failures >= kMostFailedNexts) break;
       }
       PollSockets();
       engine_.Tick(Now());
@@ -196,8 +238,8 @@ class Service {
   }
 
   // Hands the request that came to the engine; false when none came.
-  bool OnNext() {
-    Bytes record = bridge_.FinishNext();
+  bool OnNext(bool& restarted) {
+    Bytes record = bridge_.TakeNext(restarted);
     if (!record.empty() && !engine_.HandleRequest(record.data(), record.size(), Now()))
       Log("ignoring a malformed request of " + std::to_string(record.size()) + " bytes");
     Execute();
