@@ -5,14 +5,14 @@
  * the bytes fit in the port's write window: the bridge then keeps a copy (a
  * "done write") until it has handed it over, and the service takes such bytes
  * whatever its queue holds. That saves a program the wait for the service on
- * every write, as a serial port's transmit buffer does. The window bounds what
- * the service has been given and not yet answered, so a program that writes
- * faster than the device takes falls back to waiting.
+ * every write, as a serial port's transmit buffer does. The window bounds the
+ * bytes of done writes the service has not yet given back (CREDIT, a few
+ * kilobytes at a time), so a program that writes faster than the device takes
+ * falls back to waiting.
  *
  * Requests wait on four lists: the service's NEXT requests, notices and done
  * writes in the order they came, port requests not yet handed over, and port
- * requests handed over and waiting for their answer (done writes wait on a
- * list of their own). Pump() pairs waiting NEXT requests with notices and done
+ * requests handed over and waiting for their answer. Pump() pairs waiting NEXT requests with notices and done
  * writes first, then with port requests. */
 #include "bridge.h"
 
@@ -24,7 +24,7 @@
 #define NOTICE_CAPACITY 64
 /* Ports with a write window: COM numbers below this; others always wait for the service. */
 #define WINDOW_PORTS 256
-/* Bytes of done writes a port may have with the service unanswered. */
+/* Bytes of done writes a port may have with the service, not given back. */
 #define WRITE_WINDOW (32u * 1024u)
 
 /* What the bridge keeps of a port request while it waits. */
@@ -45,11 +45,8 @@ typedef struct Ordered {
   ULONG kind; /* a notice's kind, or VPORT_BRIDGE_WRITE for a done write */
   ULONG comNumber;
   ULONG flags;
-  ULONG id;       /* done writes: names it in the service's answers */
-  ULONG length;   /* done writes: its bytes */
-  ULONG handed;   /* bytes handed over so far */
-  ULONG answered; /* bytes the service answered */
-  BOOLEAN allHanded;
+  ULONG length; /* done writes: its bytes */
+  ULONG handed; /* bytes handed over so far */
   UCHAR settings[VPORT_BRIDGE_SETTINGS_SIZE];
   UCHAR data[1]; /* done writes: `length` bytes */
 } Ordered;
@@ -57,19 +54,18 @@ typedef struct Ordered {
 /* What the bridge knows of a port for its write window. */
 typedef struct PortWindow {
   ULONG link;       /* as the service last reported it since the port was opened */
-  ULONG unanswered; /* bytes of done writes the service has not answered */
+  ULONG unanswered; /* bytes of done writes the service has not given back */
   LONG waiting;     /* writes of the port waiting for the service */
 } PortWindow;
 
 static PDEVICE_OBJECT g_device;
 static UNICODE_STRING g_link;
 static BOOLEAN g_linkMade;
-static KSPIN_LOCK g_lock;       /* guards everything below */
-static LIST_ENTRY g_waiting;    /* the service's NEXT requests */
-static LIST_ENTRY g_queued;     /* port requests (or the rest of a write) not yet handed over */
-static LIST_ENTRY g_handed;     /* port requests handed over, waiting for their answer */
-static LIST_ENTRY g_ordered;    /* notices and done writes not yet (all) handed over, in order */
-static LIST_ENTRY g_doneHanded; /* done writes all handed over, waiting for their answers */
+static KSPIN_LOCK g_lock;    /* guards everything below */
+static LIST_ENTRY g_waiting; /* the service's NEXT requests */
+static LIST_ENTRY g_queued;  /* port requests (or the rest of a write) not yet handed over */
+static LIST_ENTRY g_handed;  /* port requests handed over, waiting for their answer */
+static LIST_ENTRY g_ordered; /* notices and done writes not yet (all) handed over, in order */
 static ULONG g_noticeCount;
 static PortWindow g_windows[WINDOW_PORTS];
 static LONG g_services; /* open handles on the bridge device */
@@ -194,7 +190,7 @@ static ULONG_PTR WriteHanded(PIRP next, PIRP irp) {
 }
 
 /* Fills a NEXT request's buffer with the next piece of a done write, as much
- * as fits; one all handed over moves to g_doneHanded. Under g_lock. */
+ * as fits; one all handed over is gone. Under g_lock. */
 static ULONG_PTR WriteDone(PIRP next, Ordered* write) {
   uint8_t* out = (uint8_t*)next->AssociatedIrp.SystemBuffer;
   ULONG room = NextCapacity(next) - VPORT_BRIDGE_HEADER_SIZE;
@@ -202,7 +198,6 @@ static ULONG_PTR WriteDone(PIRP next, Ordered* write) {
   VportBridgeRequest request;
   if (piece > room) piece = room;
   RtlZeroMemory(&request, sizeof request);
-  request.id = write->id;
   request.kind = VPORT_BRIDGE_WRITE;
   request.comNumber = write->comNumber;
   request.length = piece;
@@ -212,8 +207,7 @@ static ULONG_PTR WriteDone(PIRP next, Ordered* write) {
   write->handed += piece;
   if (write->handed == write->length) {
     RemoveEntryList(&write->entry);
-    InsertTailList(&g_doneHanded, &write->entry);
-    write->allHanded = TRUE;
+    ExFreePoolWithTag(write, BRIDGE_TAG);
   }
   return VPORT_BRIDGE_HEADER_SIZE + piece;
 }
@@ -342,58 +336,19 @@ static void AnswerWrite(PIRP write, const VportBridgeAnswer* answer) {
     PumpAndEnd();
 }
 
-/* The done write an answer names, on either of its lists; under g_lock. */
-static Ordered* FindDone(ULONG id) {
-  LIST_ENTRY* lists[2] = {&g_doneHanded, &g_ordered};
-  int i;
-  for (i = 0; i < 2; ++i) {
-    LIST_ENTRY* entry;
-    for (entry = lists[i]->Flink; entry != lists[i]; entry = entry->Flink) {
-      Ordered* write = CONTAINING_RECORD(entry, Ordered, entry);
-      if (write->kind == VPORT_BRIDGE_WRITE && write->id == id) return write;
-    }
-  }
-  return NULL;
-}
-
-/* The answer to a piece of a done write gives its bytes back to the port's
- * window, whatever the service did with them (it keeps them, or drops them
- * when the port was disconnected meanwhile). Under g_lock; FALSE when no
- * done write has that id. */
-static BOOLEAN AnswerDone(const VportBridgeAnswer* answer) {
-  Ordered* write = FindDone(answer->id);
-  ULONG piece;
-  if (write == NULL) return FALSE;
-  piece = write->handed - write->answered;
-  if (answer->length < piece) piece = answer->length;
-  write->answered += piece;
-  if (write->comNumber < WINDOW_PORTS) {
-    PortWindow* window = &g_windows[write->comNumber];
-    window->unanswered = window->unanswered > piece ? window->unanswered - piece : 0;
-  }
-  if (write->allHanded && write->answered == write->length) {
-    RemoveEntryList(&write->entry);
-    ExFreePoolWithTag(write, BRIDGE_TAG);
-  }
-  return TRUE;
-}
-
 /* An answer to a request that is gone ends with STATUS_NOT_FOUND: the service
  * keeps the bytes of such a read. */
 static NTSTATUS Answer(PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   VportBridgeAnswer answer;
   PIRP handed;
-  BOOLEAN done;
   KIRQL irql;
   if (!VportReadBridgeAnswer((const uint8_t*)irp->AssociatedIrp.SystemBuffer,
                              stack->Parameters.DeviceIoControl.InputBufferLength, &answer))
     return Finish(irp, STATUS_INVALID_PARAMETER, 0);
   KeAcquireSpinLock(&g_lock, &irql);
   handed = TakeHanded(answer.id);
-  done = handed == NULL && AnswerDone(&answer);
   KeReleaseSpinLock(&g_lock, irql);
-  if (done) return Finish(irp, STATUS_SUCCESS, 0);
   if (handed == NULL) return Finish(irp, STATUS_NOT_FOUND, 0);
   if (HELD(handed)->kind == VPORT_BRIDGE_WRITE)
     AnswerWrite(handed, &answer);
@@ -418,6 +373,25 @@ static NTSTATUS ReportState(PIRP irp) {
     KeReleaseSpinLock(&g_lock, irql);
   }
   return Finish(irp, VportSetLinkState(comNumber, state) ? STATUS_SUCCESS : STATUS_NOT_FOUND, 0);
+}
+
+/* The service gives back bytes of a port's done writes (COM number, bytes;
+ * 8 bytes): the port's window opens by that much. */
+static NTSTATUS Credit(PIRP irp) {
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  const uint8_t* in = (const uint8_t*)irp->AssociatedIrp.SystemBuffer;
+  ULONG comNumber, bytes;
+  KIRQL irql;
+  if (stack->Parameters.DeviceIoControl.InputBufferLength < VPORT_BRIDGE_CREDIT_SIZE)
+    return Finish(irp, STATUS_BUFFER_TOO_SMALL, 0);
+  comNumber = VportReadLe32(in);
+  bytes = VportReadLe32(in + 4);
+  if (comNumber >= WINDOW_PORTS) return Finish(irp, STATUS_NOT_FOUND, 0);
+  KeAcquireSpinLock(&g_lock, &irql);
+  g_windows[comNumber].unanswered -=
+      bytes < g_windows[comNumber].unanswered ? bytes : g_windows[comNumber].unanswered;
+  KeReleaseSpinLock(&g_lock, irql);
+  return Finish(irp, STATUS_SUCCESS, 0);
 }
 
 /* Takes every request matching `file` or `comNumber` (and `kind`, unless 0)
@@ -467,19 +441,16 @@ void BridgeDropFile(PFILE_OBJECT file, NTSTATUS status) {
  * WINDOW_PORTS and above, with their windows; the notices too when every
  * port's go. Under g_lock. */
 static void FreeOrdered(ULONG comNumber) {
-  LIST_ENTRY* lists[2] = {&g_ordered, &g_doneHanded};
+  LIST_ENTRY* entry = g_ordered.Flink;
   int i;
-  for (i = 0; i < 2; ++i) {
-    LIST_ENTRY* entry = lists[i]->Flink;
-    while (entry != lists[i]) {
-      Ordered* record = CONTAINING_RECORD(entry, Ordered, entry);
-      entry = entry->Flink;
-      if (comNumber < WINDOW_PORTS && (record->comNumber != comNumber || record->kind != VPORT_BRIDGE_WRITE))
-        continue;
-      if (record->kind != VPORT_BRIDGE_WRITE) --g_noticeCount;
-      RemoveEntryList(&record->entry);
-      ExFreePoolWithTag(record, BRIDGE_TAG);
-    }
+  while (entry != &g_ordered) {
+    Ordered* record = CONTAINING_RECORD(entry, Ordered, entry);
+    entry = entry->Flink;
+    if (comNumber < WINDOW_PORTS && (record->comNumber != comNumber || record->kind != VPORT_BRIDGE_WRITE))
+      continue;
+    if (record->kind != VPORT_BRIDGE_WRITE) --g_noticeCount;
+    RemoveEntryList(&record->entry);
+    ExFreePoolWithTag(record, BRIDGE_TAG);
   }
   for (i = 0; i < WINDOW_PORTS; ++i) {
     if (comNumber < WINDOW_PORTS && (ULONG)i != comNumber) continue;
@@ -509,9 +480,11 @@ void BridgeNotify(ULONG kind, ULONG comNumber, const UCHAR* settings, ULONG flag
   }
   KeAcquireSpinLock(&g_lock, &irql);
   /* A program opened or closed the port: writes are done at once again only
-   * once the service reported the link for this opening. */
+   * once the service reported the link for this opening, and the service
+   * starts this opening with an empty window. */
   if ((kind == VPORT_BRIDGE_OPEN || kind == VPORT_BRIDGE_CLOSE) && comNumber < WINDOW_PORTS)
     g_windows[comNumber].link = VPORT_BRIDGE_LINK_IDLE;
+  if (kind == VPORT_BRIDGE_OPEN && comNumber < WINDOW_PORTS) g_windows[comNumber].unanswered = 0;
   /* Nobody to tell, or the service is far behind: it reads the port's state
    * afresh with the next open or settings notice. */
   if (notice == NULL || g_services == 0 || g_noticeCount == NOTICE_CAPACITY) {
@@ -549,7 +522,6 @@ static BOOLEAN WriteAtOnce(PIRP irp, ULONG comNumber, ULONG length) {
   KeAcquireSpinLock(&g_lock, &irql);
   if (g_services > 0 && window->link == VPORT_BRIDGE_LINK_CONNECTED && window->waiting == 0 &&
       window->unanswered + length <= WRITE_WINDOW) {
-    write->id = ++g_nextId;
     window->unanswered += length;
     InsertTailList(&g_ordered, &write->entry);
     taken = TRUE;
@@ -559,8 +531,9 @@ static BOOLEAN WriteAtOnce(PIRP irp, ULONG comNumber, ULONG length) {
     ExFreePoolWithTag(write, BRIDGE_TAG);
     return FALSE;
   }
-  Finish(irp, STATUS_SUCCESS, length);
+  /* The service first: the bytes are on their way while the program wakes. */
   PumpAndEnd();
+  Finish(irp, STATUS_SUCCESS, length);
   return TRUE;
 }
 
@@ -665,6 +638,8 @@ NTSTATUS BridgeDispatch(PDEVICE_OBJECT device, PIRP irp) {
           return Answer(irp);
         case VPORT_BRIDGE_STATE:
           return ReportState(irp);
+        case VPORT_BRIDGE_CREDIT:
+          return Credit(irp);
         default:
           return Finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
       }
@@ -685,7 +660,6 @@ NTSTATUS BridgeStart(PDRIVER_OBJECT driver) {
   InitializeListHead(&g_queued);
   InitializeListHead(&g_handed);
   InitializeListHead(&g_ordered);
-  InitializeListHead(&g_doneHanded);
   RtlInitUnicodeString(&name, L"\\Device\\QnVportBridge");
   status = IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &g_device);
   if (!NT_SUCCESS(status)) return status;

@@ -28,6 +28,8 @@ const char* KindName(ActionKind kind) {
       return "answer read";
     case ActionKind::kAnswerWrite:
       return "answer write";
+    case ActionKind::kCredit:
+      return "credit";
     case ActionKind::kReportState:
       return "state";
     case ActionKind::kAnswerWait:
@@ -54,6 +56,10 @@ std::string Describe(const Action& a) {
     case ActionKind::kAnswerWrite:
       text += " id " + std::to_string(a.id) + ", status " + std::to_string(a.status) + ", " +
               std::to_string(a.length) + " bytes taken";
+      break;
+    case ActionKind::kCredit:
+      text += " " + std::to_string(a.length) + " bytes" +
+              (a.status != 0 ? " dropped: the port is not connected" : "");
       break;
     case ActionKind::kReportState:
       text += std::string(" ") + VportLinkStateText(a.state);
@@ -140,6 +146,9 @@ bool Engine::HasRoom(uint64_t socket) const {
 // connects when it is set to at start or the manager asked for it.
 void Engine::Open(Port& port, const uint8_t* payload, size_t size, uint32_t flags, uint64_t nowMs) {
   if (port.open) Close(port, nowMs);
+  // The driver starts this opening with an empty window.
+  port.uncredited = 0;
+  port.creditDueMs = 0;
   // What the last program left unsent is not for this one's connection.
   if (port.lingerUntilMs != 0) {
     port.lingerUntilMs = 0;
@@ -285,6 +294,7 @@ void Engine::ReadAnswered(uint32_t com, bool accepted, uint64_t nowMs) {
 
 void Engine::Tick(uint64_t nowMs) {
   for (auto& [com, port] : ports_) {
+    if (port.creditDueMs != 0 && nowMs >= port.creditDueMs) GiveCredit(port, 0);
     DoLink(port, VportLinkTick(&port.link, nowMs));
     Settle(port, nowMs);
   }
@@ -295,6 +305,7 @@ uint64_t Engine::NextDue() const {
   for (const auto& [com, port] : ports_) {
     due = std::min(due, VportLinkNextDue(&port.link));
     if (port.lingerUntilMs != 0) due = std::min(due, port.lingerUntilMs);
+    if (port.creditDueMs != 0) due = std::min(due, port.creditDueMs);
     if (!port.awaitingAnswer && !port.reads.empty()) {
       const Read& read = port.reads.front();
       VportReadTimeouts timeouts{read.timeouts[0], read.timeouts[1], read.timeouts[2]};
@@ -319,7 +330,7 @@ void Engine::Settle(Port& port, uint64_t nowMs) {
     port.reportedState = port.link.state;
     Emit(Action{.kind = ActionKind::kReportState, .com = port.com, .state = port.reportedState});
   }
-  QueueWrites(port);
+  QueueWrites(port, nowMs);
   SendNext(port);
   AnswerReads(port, nowMs);
   EndLinger(port, nowMs);
@@ -329,9 +340,9 @@ void Engine::Settle(Port& port, uint64_t nowMs) {
 // queue to drain; being made (again), one that does not fit in the hold queue
 // is refused, as is any while idle. A write is answered once all its bytes are
 // queued. A done write is never refused: it waits for room in the hold queue
-// too, and only a port disconnected drops it (answered with its length and
-// "device not connected", which the log shows).
-void Engine::QueueWrites(Port& port) {
+// too, and only a port disconnected drops it. Its bytes go back to the
+// driver's window (Credit) instead of an answer.
+void Engine::QueueWrites(Port& port, uint64_t nowMs) {
   while (!port.writes.empty()) {
     Write& write = port.writes.front();
     size_t accepted = 0;
@@ -342,13 +353,38 @@ void Engine::QueueWrites(Port& port) {
     if (result == VPORT_WRITE_PARTIAL) return;
     if (write.done && result == VPORT_WRITE_HOLD_FULL) return;
     const bool taken = result == VPORT_WRITE_TAKEN;
-    Emit(Action{.kind = ActionKind::kAnswerWrite,
-                .com = port.com,
-                .id = write.id,
-                .status = taken ? 0u : kStatusDeviceNotConnected,
-                .length = static_cast<uint32_t>(write.done ? write.bytes.size() : write.accepted)});
+    if (write.done)
+      Credit(port, write.bytes.size(), !taken, nowMs);
+    else
+      Emit(Action{.kind = ActionKind::kAnswerWrite,
+                  .com = port.com,
+                  .id = write.id,
+                  .status = taken ? 0u : kStatusDeviceNotConnected,
+                  .length = static_cast<uint32_t>(write.accepted)});
     port.writes.pop_front();
   }
+}
+
+// Bytes dropped go back at once, so that the log says so when it happens.
+void Engine::Credit(Port& port, size_t bytes, bool dropped, uint64_t nowMs) {
+  if (dropped) {
+    GiveCredit(port, 0);
+    port.uncredited = bytes;
+    return GiveCredit(port, kStatusDeviceNotConnected);
+  }
+  port.uncredited += bytes;
+  if (port.uncredited >= kCreditBytes) return GiveCredit(port, 0);
+  if (port.creditDueMs == 0) port.creditDueMs = nowMs + kCreditDelayMs;
+}
+
+void Engine::GiveCredit(Port& port, uint32_t status) {
+  if (port.uncredited > 0)
+    Emit(Action{.kind = ActionKind::kCredit,
+                .com = port.com,
+                .status = status,
+                .length = static_cast<uint32_t>(port.uncredited)});
+  port.uncredited = 0;
+  port.creditDueMs = 0;
 }
 
 void Engine::SendNext(Port& port) {

@@ -227,17 +227,19 @@ TEST(VportdEngine, HoldsWritesWhileReconnectingWithinTheBound) {
 
 // A write the driver already told the program is done is never refused: it
 // waits for room in the hold queue, and a port closed right after it stays
-// connected until its bytes went out or kLingerMs passed. Only a port that is
-// disconnected drops one, answering with its length so the driver's window
-// opens again.
+// connected until its bytes went out or kLingerMs passed. Its bytes go back to
+// the driver's window a few kilobytes at a time or kCreditDelayMs after they
+// were taken; a port that is disconnected drops them and says so at once.
 TEST(VportdEngine, DoneWritesAreNeverRefusedAndGoOutAfterTheClose) {
   Harness h;
   uint64_t socket = h.OpenConnected(1000);
   h.engine.Failed(socket, h.now);
   h.Take();
   h.Feed(Record(VPORT_BRIDGE_WRITE, 1, Bytes(kSendQueueBytes - 10, 'h')));
-  auto done = Record(VPORT_BRIDGE_WRITE, 2, Bytes(20, 'd'), VPORT_BRIDGE_FLAG_DONE);
-  EXPECT_TRUE(h.Only(h.Feed(done), ActionKind::kAnswerWrite).empty());
+  auto done = Record(VPORT_BRIDGE_WRITE, 0, Bytes(20, 'd'), VPORT_BRIDGE_FLAG_DONE);
+  auto waiting = h.Feed(done);
+  EXPECT_TRUE(h.Only(waiting, ActionKind::kAnswerWrite).empty() &&
+              h.Only(waiting, ActionKind::kCredit).empty());
 
   h.now += VPORT_LINK_FIRST_RETRY_MS;
   h.engine.Tick(h.now);
@@ -246,13 +248,16 @@ TEST(VportdEngine, DoneWritesAreNeverRefusedAndGoOutAfterTheClose) {
   h.Take();
   h.engine.Sent(socket, 1000, false, h.now);
   auto actions = h.Take();
-  auto answers = h.Only(actions, ActionKind::kAnswerWrite);
   auto sending = h.Only(actions, ActionKind::kSend);
-  ASSERT_EQ(answers.size(), 1u);
   ASSERT_EQ(sending.size(), 1u);
-  EXPECT_EQ(answers[0].id, 2u);
-  EXPECT_EQ(answers[0].status, 0u);
-  EXPECT_EQ(answers[0].length, 20u);
+  EXPECT_TRUE(h.Only(actions, ActionKind::kCredit).empty()) << "20 bytes wait for more";
+  EXPECT_EQ(h.engine.NextDue(), h.now + kCreditDelayMs);
+  h.now += kCreditDelayMs;
+  h.engine.Tick(h.now);
+  auto credits = h.Only(h.Take(), ActionKind::kCredit);
+  ASSERT_EQ(credits.size(), 1u);
+  EXPECT_EQ(credits[0].status, 0u);
+  EXPECT_EQ(credits[0].length, 20u);
 
   // Closed with bytes unsent: every one goes out before the socket closes.
   EXPECT_TRUE(h.Only(h.Feed(Record(VPORT_BRIDGE_CLOSE, 0, {})), ActionKind::kCloseSocket).empty());
@@ -268,7 +273,10 @@ TEST(VportdEngine, DoneWritesAreNeverRefusedAndGoOutAfterTheClose) {
 
   // A device that takes nothing: the socket closes once kLingerMs passed.
   socket = h.OpenConnected(1000);
-  h.Feed(Record(VPORT_BRIDGE_WRITE, 3, Text("stuck"), VPORT_BRIDGE_FLAG_DONE));
+  credits = h.Only(h.Feed(Record(VPORT_BRIDGE_WRITE, 0, Bytes(kCreditBytes, 's'), VPORT_BRIDGE_FLAG_DONE)),
+                   ActionKind::kCredit);
+  ASSERT_EQ(credits.size(), 1u) << "enough bytes go back at once";
+  EXPECT_EQ(credits[0].length, kCreditBytes);
   h.engine.Sent(socket, 0, true, h.now);
   h.Feed(Record(VPORT_BRIDGE_CLOSE, 0, {}));
   EXPECT_EQ(h.engine.NextDue(), h.now + kLingerMs);
@@ -276,8 +284,8 @@ TEST(VportdEngine, DoneWritesAreNeverRefusedAndGoOutAfterTheClose) {
   h.engine.Tick(h.now);
   EXPECT_EQ(h.Only(h.Take(), ActionKind::kCloseSocket).size(), 1u);
 
-  auto dropped = h.Only(h.Feed(Record(VPORT_BRIDGE_WRITE, 4, Text("late"), VPORT_BRIDGE_FLAG_DONE)),
-                        ActionKind::kAnswerWrite);
+  auto dropped = h.Only(h.Feed(Record(VPORT_BRIDGE_WRITE, 0, Text("late"), VPORT_BRIDGE_FLAG_DONE)),
+                        ActionKind::kCredit);
   ASSERT_EQ(dropped.size(), 1u);
   EXPECT_EQ(dropped[0].status, kStatusDeviceNotConnected);
   EXPECT_EQ(dropped[0].length, 4u);

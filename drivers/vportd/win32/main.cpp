@@ -14,6 +14,8 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <functional>
+#include <list>
 #include <map>
 #include <string>
 #include <vector>
@@ -49,7 +51,9 @@ class Bridge {
  public:
   static constexpr size_t kSlots = 2;
 
-  Bridge() : controlEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+  Bridge()
+      : controlEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+        answerEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
     for (Slot& slot : slots_) {
       slot.event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
       slot.buffer.resize(VPORT_BRIDGE_HEADER_SIZE + kPieceBytes);
@@ -58,10 +62,15 @@ class Bridge {
   ~Bridge() {
     if (handle_ != INVALID_HANDLE_VALUE) {
       CancelIo(handle_);
+      // The driver may still write to an answer's block: it goes only once ended.
+      DWORD done = 0;
+      for (Answer& answer : answers_)
+        if (answer.pending) GetOverlappedResult(handle_, &answer.overlapped, &done, TRUE);
       CloseHandle(handle_);
     }
     for (Slot& slot : slots_) CloseHandle(slot.event);
     CloseHandle(controlEvent_);
+    CloseHandle(answerEvent_);
   }
   Bridge(const Bridge&) = delete;
   Bridge& operator=(const Bridge&) = delete;
@@ -84,9 +93,10 @@ class Bridge {
     }
   }
 
-  // The events the slots' requests set when they end.
+  // The events the slots' requests and the answers set when they end.
   void AddEvents(std::vector<HANDLE>& handles) const {
     for (const Slot& slot : slots_) handles.push_back(slot.event);
+    handles.push_back(answerEvent_);
   }
 
   // Starts every slot waiting; false when the driver refused at once.
@@ -114,12 +124,42 @@ class Bridge {
     return record;
   }
 
-  // Answers a read or a write; 0, or the platform's error.
-  DWORD Complete(uint32_t id, uint32_t status, uint32_t length, const Bytes& bytes) {
-    Bytes answer(VPORT_ANSWER_HEADER_SIZE + bytes.size());
-    VportWriteBridgeAnswer(id, status, length, answer.data(), answer.size());
-    std::copy(bytes.begin(), bytes.end(), answer.begin() + VPORT_ANSWER_HEADER_SIZE);
-    return Control(VPORT_BRIDGE_COMPLETE, answer);
+  // Sends the answer to a read, a write or a wait, and goes on without
+  // waiting for the driver to take it: each answer would otherwise hold the
+  // service for a round trip to the driver. TakeEndedAnswers tells how it went.
+  void Complete(const Action& action, uint32_t status, uint32_t length, const Bytes& bytes) {
+    Bytes record(VPORT_ANSWER_HEADER_SIZE + bytes.size());
+    VportWriteBridgeAnswer(action.id, status, length, record.data(), record.size());
+    std::copy(bytes.begin(), bytes.end(), record.begin() + VPORT_ANSWER_HEADER_SIZE);
+    Start(VPORT_BRIDGE_COMPLETE, action, std::move(record));
+  }
+
+  // Gives bytes of a port's done writes back to its window, the same way.
+  void Credit(const Action& action) {
+    Bytes record(VPORT_BRIDGE_CREDIT_SIZE);
+    for (int i = 0; i < 4; ++i) {
+      record[i] = static_cast<uint8_t>(action.com >> (8 * i));
+      record[4 + i] = static_cast<uint8_t>(action.length >> (8 * i));
+    }
+    Start(VPORT_BRIDGE_CREDIT, action, std::move(record));
+  }
+
+  // Hands each answer the driver took, or refused, to `ended` with its
+  // action and the platform's error (0: taken), in the order they were sent.
+  void TakeEndedAnswers(const std::function<void(const Action&, DWORD)>& ended) {
+    if (answers_.empty()) return;
+    ResetEvent(answerEvent_);
+    while (!answers_.empty()) {
+      Answer& answer = answers_.front();
+      if (answer.pending && !HasOverlappedIoCompleted(&answer.overlapped)) return;
+      DWORD done = 0;
+      if (answer.pending && !GetOverlappedResult(handle_, &answer.overlapped, &done, FALSE))
+        answer.error = GetLastError();
+      const Action action = answer.action;
+      const DWORD error = answer.error;
+      answers_.pop_front();
+      ended(action, error);
+    }
   }
 
   DWORD ReportState(uint32_t com, uint32_t state) {
@@ -137,6 +177,26 @@ class Bridge {
     OVERLAPPED overlapped{};
     Bytes buffer;
   };
+  struct Answer {
+    Action action;
+    Bytes buffer;
+    OVERLAPPED overlapped{};
+    bool pending = false;  // the driver has not ended it yet
+    DWORD error = 0;
+  };
+
+  void Start(DWORD code, const Action& action, Bytes record) {
+    Answer& answer = answers_.emplace_back();
+    answer.action = {.kind = action.kind, .com = action.com, .id = action.id};
+    answer.buffer = std::move(record);
+    answer.overlapped.hEvent = answerEvent_;
+    if (DeviceIoControl(handle_, code, answer.buffer.data(), static_cast<DWORD>(answer.buffer.size()),
+                        nullptr, 0, nullptr, &answer.overlapped))
+      return;
+    answer.error = GetLastError();
+    answer.pending = answer.error == ERROR_IO_PENDING;
+    if (answer.pending) answer.error = 0;
+  }
 
   bool Start(Slot& slot) {
     slot.overlapped = OVERLAPPED{};
@@ -165,6 +225,8 @@ class Bridge {
 
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   HANDLE controlEvent_;
+  HANDLE answerEvent_;         // set whenever an answer ends
+  std::list<Answer> answers_;  // in the order sent; a list keeps each OVERLAPPED in place
   Slot slots_[kSlots];
   size_t oldest_ = 0;
 };
@@ -209,6 +271,7 @@ class Service {
         Log("stopping");
         return 0;
       }
+      bridge_.TakeEndedAnswers([this](const Action& action, DWORD error) { AnswerEnded(action, error); });
       while (bridge_.HasNext()) {
         bool restarted = false;
         failures = OnNext(restarted) ? 0 : failures + 1;
@@ -251,7 +314,8 @@ class Service {
     for (auto& [id, socket] : sockets_) ids.push_back(id);
     for (uint64_t id : ids) {
       auto at = sockets_.find(id);
-      if (at != sockets_.end() && WaitForSingleObject(at->second.event, 0) == WAIT_OBJECT_0) OnSocket(id);
+      // Asking for the socket's events also clears them: one call, not a poll and then the ask.
+      if (at != sockets_.end()) OnSocket(id);
       // A socket left unread for want of room gets no new read event: read it once there is room.
       at = sockets_.find(id);
       if (at != sockets_.end() && at->second.paused && engine_.HasRoom(id)) Receive(id, at->second);
@@ -305,8 +369,36 @@ class Service {
       for (const Action& action : actions) Do(action);
   }
 
+  // What the log shows: the connections, the link states and what was refused
+  // or dropped, not every byte carried.
+  static bool Logged(const Action& action) {
+    switch (action.kind) {
+      case ActionKind::kConnect:
+      case ActionKind::kCloseSocket:
+      case ActionKind::kReportState:
+        return true;
+      case ActionKind::kAnswerWrite:
+      case ActionKind::kCredit:
+        return action.status != 0;
+      default:
+        return false;
+    }
+  }
+
+  // An answer the driver took or refused. A read's refused answer means its
+  // read was gone: the engine takes the bytes back.
+  void AnswerEnded(const Action& action, DWORD error) {
+    const char* what = action.kind == ActionKind::kAnswerRead    ? "read answer"
+                       : action.kind == ActionKind::kAnswerWrite ? "write answer"
+                       : action.kind == ActionKind::kCredit      ? "credit"
+                                                                 : "wait answer";
+    if (error != 0)
+      Log("COM" + std::to_string(action.com) + ": " + what + " refused: error " + std::to_string(error));
+    if (action.kind == ActionKind::kAnswerRead) engine_.ReadAnswered(action.com, error == 0, Now());
+  }
+
   void Do(const Action& action) {
-    if (action.kind != ActionKind::kSend) Log(vportd::Describe(action));
+    if (Logged(action)) Log(vportd::Describe(action));
     switch (action.kind) {
       case ActionKind::kConnect:
         return Connect(action);
@@ -319,28 +411,18 @@ class Service {
         sockets_.erase(at);
         return;
       }
-      case ActionKind::kAnswerRead: {
-        DWORD error =
-            bridge_.Complete(action.id, 0, static_cast<uint32_t>(action.bytes.size()), action.bytes);
-        if (error != 0)
-          Log("COM" + std::to_string(action.com) + ": read answer refused: error " + std::to_string(error));
-        return engine_.ReadAnswered(action.com, error == 0, Now());
-      }
+      case ActionKind::kAnswerRead:
+        return bridge_.Complete(action, 0, static_cast<uint32_t>(action.bytes.size()), action.bytes);
       case ActionKind::kAnswerWait: {
-        const std::vector<uint8_t> events{
-            static_cast<uint8_t>(action.state), static_cast<uint8_t>(action.state >> 8),
-            static_cast<uint8_t>(action.state >> 16), static_cast<uint8_t>(action.state >> 24)};
-        DWORD error = bridge_.Complete(action.id, 0, 4, events);
-        if (error != 0)
-          Log("COM" + std::to_string(action.com) + ": wait answer refused: error " + std::to_string(error));
-        return;
+        const Bytes events{static_cast<uint8_t>(action.state), static_cast<uint8_t>(action.state >> 8),
+                           static_cast<uint8_t>(action.state >> 16),
+                           static_cast<uint8_t>(action.state >> 24)};
+        return bridge_.Complete(action, 0, 4, events);
       }
-      case ActionKind::kAnswerWrite: {
-        DWORD error = bridge_.Complete(action.id, action.status, action.length, {});
-        if (error != 0)
-          Log("COM" + std::to_string(action.com) + ": write answer refused: error " + std::to_string(error));
-        return;
-      }
+      case ActionKind::kAnswerWrite:
+        return bridge_.Complete(action, action.status, action.length, {});
+      case ActionKind::kCredit:
+        return bridge_.Credit(action);
       case ActionKind::kReportState: {
         DWORD error = bridge_.ReportState(action.com, action.state);
         if (error != 0)
