@@ -1,12 +1,19 @@
 /* The bridge device: the data service waits on it for the ports' requests
  * (NEXT), answers reads and writes (COMPLETE) and reports link states
- * (STATE). The driver itself keeps no data: a write is done once the service
- * accepted its bytes, a read once the service answered it, and both can be
- * cancelled while they wait.
+ * (STATE). A read is done once the service answered it. A write is done once
+ * the service accepted its bytes, or at once while the port is connected and
+ * the bytes fit in the port's write window: the bridge then keeps a copy (a
+ * "done write") until it has handed it over, and the service takes such bytes
+ * whatever its queue holds. That saves a program the wait for the service on
+ * every write, as a serial port's transmit buffer does. The window bounds the
+ * bytes of done writes the service has not yet given back (CREDIT, a few
+ * kilobytes at a time), so a program that writes faster than the device takes
+ * falls back to waiting.
  *
- * Requests wait on three lists: the service's NEXT requests, port requests
- * not yet handed over, and port requests handed over and waiting for their
- * answer. Pump() pairs waiting NEXT requests with notices and port requests. */
+ * Requests wait on four lists: the service's NEXT requests, notices and done
+ * writes in the order they came, port requests not yet handed over, and port
+ * requests handed over and waiting for their answer. Pump() pairs waiting NEXT requests with notices and done
+ * writes first, then with port requests. */
 #include "bridge.h"
 
 #include "bridge_records.h"
@@ -15,6 +22,10 @@
 /* Tag of the bridge's allocations: "QVbr" as it shows in memory. */
 #define BRIDGE_TAG 0x72625651u
 #define NOTICE_CAPACITY 64
+/* Ports with a write window: COM numbers below this; others always wait for the service. */
+#define WINDOW_PORTS 256
+/* Bytes of done writes a port may have with the service, not given back. */
+#define WRITE_WINDOW (32u * 1024u)
 
 /* What the bridge keeps of a port request while it waits. */
 typedef struct Held {
@@ -28,12 +39,24 @@ typedef struct Held {
   ULONG timeouts[5];
 } Held;
 
-typedef struct Notice {
-  ULONG kind;
+/* A notice, or a done write with its bytes. */
+typedef struct Ordered {
+  LIST_ENTRY entry;
+  ULONG kind; /* a notice's kind, or VPORT_BRIDGE_WRITE for a done write */
   ULONG comNumber;
   ULONG flags;
+  ULONG length; /* done writes: its bytes */
+  ULONG handed; /* bytes handed over so far */
   UCHAR settings[VPORT_BRIDGE_SETTINGS_SIZE];
-} Notice;
+  UCHAR data[1]; /* done writes: `length` bytes */
+} Ordered;
+
+/* What the bridge knows of a port for its write window. */
+typedef struct PortWindow {
+  ULONG link;       /* as the service last reported it since the port was opened */
+  ULONG unanswered; /* bytes of done writes the service has not given back */
+  LONG waiting;     /* writes of the port waiting for the service */
+} PortWindow;
 
 static PDEVICE_OBJECT g_device;
 static UNICODE_STRING g_link;
@@ -42,8 +65,9 @@ static KSPIN_LOCK g_lock;    /* guards everything below */
 static LIST_ENTRY g_waiting; /* the service's NEXT requests */
 static LIST_ENTRY g_queued;  /* port requests (or the rest of a write) not yet handed over */
 static LIST_ENTRY g_handed;  /* port requests handed over, waiting for their answer */
-static Notice g_notices[NOTICE_CAPACITY];
-static ULONG g_noticeFirst, g_noticeCount;
+static LIST_ENTRY g_ordered; /* notices and done writes not yet (all) handed over, in order */
+static ULONG g_noticeCount;
+static PortWindow g_windows[WINDOW_PORTS];
 static LONG g_services; /* bridge handles that asked for the ports' requests (CountAsService) */
 static ULONG g_nextId;
 
@@ -62,6 +86,8 @@ static NTSTATUS Finish(PIRP irp, NTSTATUS status, ULONG_PTR information) {
 static void FinishAny(PIRP irp, NTSTATUS status, ULONG_PTR information) {
   Held* held = HELD(irp);
   irp->Tail.Overlay.DriverContext[0] = NULL;
+  if (held != NULL && held->kind == VPORT_BRIDGE_WRITE && held->comNumber < WINDOW_PORTS)
+    InterlockedDecrement(&g_windows[held->comNumber].waiting);
   if (held != NULL) ExFreePoolWithTag(held, BRIDGE_TAG);
   Finish(irp, status, information);
 }
@@ -123,7 +149,7 @@ static ULONG NextCapacity(PIRP next) {
 }
 
 /* Fills a NEXT request's buffer from a notice; returns the bytes filled. */
-static ULONG_PTR WriteNotice(PIRP next, const Notice* notice) {
+static ULONG_PTR WriteNotice(PIRP next, const Ordered* notice) {
   uint8_t* out = (uint8_t*)next->AssociatedIrp.SystemBuffer;
   VportBridgeRequest request;
   ULONG payload = notice->kind == VPORT_BRIDGE_CLOSE ? 0 : VPORT_BRIDGE_SETTINGS_SIZE;
@@ -162,17 +188,50 @@ static ULONG_PTR WriteHanded(PIRP next, PIRP irp) {
   return VPORT_BRIDGE_HEADER_SIZE + (held->kind == VPORT_BRIDGE_WRITE ? held->piece : 0);
 }
 
-/* Pairs waiting NEXT requests with notices, then with port requests; under
- * g_lock. The filled NEXT requests (Information set) and port requests
- * cancelled on the way go to `done`, to be ended outside the lock. */
+/* Fills a NEXT request's buffer with the next piece of a done write, as much
+ * as fits; one all handed over is gone. Under g_lock. */
+static ULONG_PTR WriteDone(PIRP next, Ordered* write) {
+  uint8_t* out = (uint8_t*)next->AssociatedIrp.SystemBuffer;
+  ULONG room = NextCapacity(next) - VPORT_BRIDGE_HEADER_SIZE;
+  ULONG piece = write->length - write->handed;
+  VportBridgeRequest request;
+  if (piece > room) piece = room;
+  RtlZeroMemory(&request, sizeof request);
+  request.kind = VPORT_BRIDGE_WRITE;
+  request.comNumber = write->comNumber;
+  request.length = piece;
+  request.flags = VPORT_BRIDGE_FLAG_DONE;
+  VportWriteBridgeRequest(&request, out, NextCapacity(next));
+  RtlCopyMemory(out + VPORT_BRIDGE_HEADER_SIZE, write->data + write->handed, piece);
+  write->handed += piece;
+  if (write->handed == write->length) {
+    RemoveEntryList(&write->entry);
+    ExFreePoolWithTag(write, BRIDGE_TAG);
+  }
+  return VPORT_BRIDGE_HEADER_SIZE + piece;
+}
+
+/* Hands the first notice or done write over in `next`; under g_lock. */
+static ULONG_PTR WriteOrdered(PIRP next) {
+  Ordered* first = CONTAINING_RECORD(g_ordered.Flink, Ordered, entry);
+  ULONG_PTR filled;
+  if (first->kind == VPORT_BRIDGE_WRITE) return WriteDone(next, first);
+  filled = WriteNotice(next, first);
+  RemoveEntryList(&first->entry);
+  --g_noticeCount;
+  ExFreePoolWithTag(first, BRIDGE_TAG);
+  return filled;
+}
+
+/* Pairs waiting NEXT requests with notices and done writes, then with port
+ * requests; under g_lock. The filled NEXT requests (Information set) and port
+ * requests cancelled on the way go to `done`, to be ended outside the lock. */
 static void Pump(LIST_ENTRY* done) {
-  while (!IsListEmpty(&g_waiting) && (g_noticeCount > 0 || !IsListEmpty(&g_queued))) {
+  while (!IsListEmpty(&g_waiting) && (!IsListEmpty(&g_ordered) || !IsListEmpty(&g_queued))) {
     PIRP next = TakeFirst(&g_waiting), irp = NULL;
     if (next == NULL) return; /* every waiting NEXT is being cancelled */
-    if (g_noticeCount > 0) {
-      next->IoStatus.Information = WriteNotice(next, &g_notices[g_noticeFirst]);
-      g_noticeFirst = (g_noticeFirst + 1) % NOTICE_CAPACITY;
-      --g_noticeCount;
+    if (!IsListEmpty(&g_ordered)) {
+      next->IoStatus.Information = WriteOrdered(next);
     } else if ((irp = TakeFirst(&g_queued)) != NULL) {
       next->IoStatus.Information = WriteHanded(next, irp);
       if (!Hold(&g_handed, irp, FALSE)) InsertTailList(done, ENTRY(irp));
@@ -320,6 +379,12 @@ static NTSTATUS ReportState(PIRP irp) {
   comNumber = VportReadLe32(in);
   state = VportReadLe32(in + 4);
   if (state > VPORT_BRIDGE_LINK_RECONNECTING) return Finish(irp, STATUS_INVALID_PARAMETER, 0);
+  if (comNumber < WINDOW_PORTS) {
+    KIRQL irql;
+    KeAcquireSpinLock(&g_lock, &irql);
+    g_windows[comNumber].link = state;
+    KeReleaseSpinLock(&g_lock, irql);
+  }
   return Finish(irp, VportSetLinkState(comNumber, state) ? STATUS_SUCCESS : STATUS_NOT_FOUND, 0);
 }
 
@@ -335,6 +400,25 @@ static NTSTATUS QueryState(PIRP irp) {
   if (!VportGetLinkState(VportReadLe32(buffer), &state)) return Finish(irp, STATUS_NOT_FOUND, 0);
   VportWriteLe32(buffer, state);
   return Finish(irp, STATUS_SUCCESS, VPORT_BRIDGE_QUERY_SIZE);
+}
+
+/* The service gives back bytes of a port's done writes (COM number, bytes;
+ * 8 bytes): the port's window opens by that much. */
+static NTSTATUS Credit(PIRP irp) {
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  const uint8_t* in = (const uint8_t*)irp->AssociatedIrp.SystemBuffer;
+  ULONG comNumber, bytes;
+  KIRQL irql;
+  if (stack->Parameters.DeviceIoControl.InputBufferLength < VPORT_BRIDGE_CREDIT_SIZE)
+    return Finish(irp, STATUS_BUFFER_TOO_SMALL, 0);
+  comNumber = VportReadLe32(in);
+  bytes = VportReadLe32(in + 4);
+  if (comNumber >= WINDOW_PORTS) return Finish(irp, STATUS_NOT_FOUND, 0);
+  KeAcquireSpinLock(&g_lock, &irql);
+  g_windows[comNumber].unanswered -=
+      bytes < g_windows[comNumber].unanswered ? bytes : g_windows[comNumber].unanswered;
+  KeReleaseSpinLock(&g_lock, irql);
+  return Finish(irp, STATUS_SUCCESS, 0);
 }
 
 /* Takes every request matching `file` or `comNumber` (and `kind`, unless 0)
@@ -380,26 +464,62 @@ static void Drop(PFILE_OBJECT file, ULONG comNumber, NTSTATUS status, BOOLEAN wa
 void BridgeDropFile(PFILE_OBJECT file, NTSTATUS status) {
   Drop(file, 0, status, FALSE);
 }
+/* Frees the done writes of port `comNumber`, or of every port for
+ * WINDOW_PORTS and above, with their windows; the notices too when every
+ * port's go. Under g_lock. */
+static void FreeOrdered(ULONG comNumber) {
+  LIST_ENTRY* entry = g_ordered.Flink;
+  int i;
+  while (entry != &g_ordered) {
+    Ordered* record = CONTAINING_RECORD(entry, Ordered, entry);
+    entry = entry->Flink;
+    if (comNumber < WINDOW_PORTS && (record->comNumber != comNumber || record->kind != VPORT_BRIDGE_WRITE))
+      continue;
+    if (record->kind != VPORT_BRIDGE_WRITE) --g_noticeCount;
+    RemoveEntryList(&record->entry);
+    ExFreePoolWithTag(record, BRIDGE_TAG);
+  }
+  for (i = 0; i < WINDOW_PORTS; ++i) {
+    if (comNumber < WINDOW_PORTS && (ULONG)i != comNumber) continue;
+    g_windows[i].link = VPORT_BRIDGE_LINK_IDLE;
+    g_windows[i].unanswered = 0;
+  }
+}
+
 void BridgeDropPort(ULONG comNumber, NTSTATUS status) {
+  KIRQL irql;
   Drop(NULL, comNumber, status, FALSE);
+  if (comNumber >= WINDOW_PORTS) return;
+  KeAcquireSpinLock(&g_lock, &irql);
+  FreeOrdered(comNumber);
+  KeReleaseSpinLock(&g_lock, irql);
 }
 
 void BridgeNotify(ULONG kind, ULONG comNumber, const UCHAR* settings, ULONG flags) {
-  Notice* notice;
+  Ordered* notice = (Ordered*)ExAllocatePoolWithTag(NonPagedPool, sizeof(Ordered), BRIDGE_TAG);
   KIRQL irql;
+  if (notice != NULL) {
+    RtlZeroMemory(notice, sizeof *notice);
+    notice->kind = kind;
+    notice->comNumber = comNumber;
+    notice->flags = flags;
+    if (settings != NULL) RtlCopyMemory(notice->settings, settings, VPORT_BRIDGE_SETTINGS_SIZE);
+  }
   KeAcquireSpinLock(&g_lock, &irql);
+  /* A program opened or closed the port: writes are done at once again only
+   * once the service reported the link for this opening, and the service
+   * starts this opening with an empty window. */
+  if ((kind == VPORT_BRIDGE_OPEN || kind == VPORT_BRIDGE_CLOSE) && comNumber < WINDOW_PORTS)
+    g_windows[comNumber].link = VPORT_BRIDGE_LINK_IDLE;
+  if (kind == VPORT_BRIDGE_OPEN && comNumber < WINDOW_PORTS) g_windows[comNumber].unanswered = 0;
   /* Nobody to tell, or the service is far behind: it reads the port's state
    * afresh with the next open or settings notice. */
-  if (g_services == 0 || g_noticeCount == NOTICE_CAPACITY) {
+  if (notice == NULL || g_services == 0 || g_noticeCount == NOTICE_CAPACITY) {
     KeReleaseSpinLock(&g_lock, irql);
+    if (notice != NULL) ExFreePoolWithTag(notice, BRIDGE_TAG);
     return;
   }
-  notice = &g_notices[(g_noticeFirst + g_noticeCount) % NOTICE_CAPACITY];
-  RtlZeroMemory(notice, sizeof *notice);
-  notice->kind = kind;
-  notice->comNumber = comNumber;
-  notice->flags = flags;
-  if (settings != NULL) RtlCopyMemory(notice->settings, settings, VPORT_BRIDGE_SETTINGS_SIZE);
+  InsertTailList(&g_ordered, &notice->entry);
   ++g_noticeCount;
   KeReleaseSpinLock(&g_lock, irql);
   PumpAndEnd();
@@ -407,9 +527,47 @@ void BridgeNotify(ULONG kind, ULONG comNumber, const UCHAR* settings, ULONG flag
 
 static NTSTATUS Forward(PIRP irp, ULONG comNumber, ULONG kind, ULONG length, const ULONG* timeouts);
 
+/* A write done at once: while the port is connected, no earlier write of it
+ * waits for the service and its bytes fit in the window, the bridge keeps a
+ * copy for the service and the write ends. FALSE (nothing done) otherwise. */
+static BOOLEAN WriteAtOnce(PIRP irp, ULONG comNumber, ULONG length) {
+  Ordered* write;
+  PortWindow* window;
+  BOOLEAN taken = FALSE;
+  KIRQL irql;
+  if (comNumber >= WINDOW_PORTS || length == 0 || length > WRITE_WINDOW) return FALSE;
+  window = &g_windows[comNumber];
+  /* A first look without the lock spares the copy when the window is surely shut. */
+  if (window->link != VPORT_BRIDGE_LINK_CONNECTED || window->unanswered + length > WRITE_WINDOW) return FALSE;
+  write = (Ordered*)ExAllocatePoolWithTag(NonPagedPool, FIELD_OFFSET(Ordered, data) + length, BRIDGE_TAG);
+  if (write == NULL) return FALSE;
+  RtlZeroMemory(write, FIELD_OFFSET(Ordered, data));
+  write->kind = VPORT_BRIDGE_WRITE;
+  write->comNumber = comNumber;
+  write->length = length;
+  RtlCopyMemory(write->data, irp->AssociatedIrp.SystemBuffer, length);
+  KeAcquireSpinLock(&g_lock, &irql);
+  if (g_services > 0 && window->link == VPORT_BRIDGE_LINK_CONNECTED && window->waiting == 0 &&
+      window->unanswered + length <= WRITE_WINDOW) {
+    window->unanswered += length;
+    InsertTailList(&g_ordered, &write->entry);
+    taken = TRUE;
+  }
+  KeReleaseSpinLock(&g_lock, irql);
+  if (!taken) {
+    ExFreePoolWithTag(write, BRIDGE_TAG);
+    return FALSE;
+  }
+  /* The service first: the bytes are on their way while the program wakes. */
+  PumpAndEnd();
+  Finish(irp, STATUS_SUCCESS, length);
+  return TRUE;
+}
+
 NTSTATUS BridgeForward(PIRP irp, ULONG comNumber, ULONG kind, const ULONG* timeouts) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   ULONG length = kind == VPORT_BRIDGE_WRITE ? stack->Parameters.Write.Length : stack->Parameters.Read.Length;
+  if (kind == VPORT_BRIDGE_WRITE && WriteAtOnce(irp, comNumber, length)) return STATUS_SUCCESS;
   return Forward(irp, comNumber, kind, length, timeouts);
 }
 
@@ -453,6 +611,9 @@ static NTSTATUS Forward(PIRP irp, ULONG comNumber, ULONG kind, ULONG length, con
   IoMarkIrpPending(irp);
   KeAcquireSpinLock(&g_lock, &irql);
   held->id = ++g_nextId;
+  /* Counted from here until it ends (FinishAny): later writes wait behind it. */
+  if (kind == VPORT_BRIDGE_WRITE && comNumber < WINDOW_PORTS)
+    InterlockedIncrement(&g_windows[comNumber].waiting);
   queued = Hold(&g_queued, irp, FALSE);
   KeReleaseSpinLock(&g_lock, irql);
   if (!queued)
@@ -479,7 +640,7 @@ static NTSTATUS Close(PIRP irp, BOOLEAN closing) {
     KeAcquireSpinLock(&g_lock, &irql);
     for (i = 0; i < 2; ++i)
       while ((taken = TakeFirst(lists[i])) != NULL) InsertTailList(&ended, ENTRY(taken));
-    g_noticeCount = 0;
+    FreeOrdered(WINDOW_PORTS);
     KeReleaseSpinLock(&g_lock, irql);
     EndAll(&ended, STATUS_DEVICE_NOT_CONNECTED);
   }
@@ -506,6 +667,8 @@ NTSTATUS BridgeDispatch(PDEVICE_OBJECT device, PIRP irp) {
           return ReportState(irp);
         case VPORT_BRIDGE_QUERY:
           return QueryState(irp);
+        case VPORT_BRIDGE_CREDIT:
+          return Credit(irp);
         default:
           return Finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
       }
@@ -525,6 +688,7 @@ NTSTATUS BridgeStart(PDRIVER_OBJECT driver) {
   InitializeListHead(&g_waiting);
   InitializeListHead(&g_queued);
   InitializeListHead(&g_handed);
+  InitializeListHead(&g_ordered);
   RtlInitUnicodeString(&name, L"\\Device\\QnVportBridge");
   status = IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &g_device);
   if (!NT_SUCCESS(status)) return status;

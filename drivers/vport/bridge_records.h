@@ -23,6 +23,7 @@ extern "C" {
 #define VPORT_BRIDGE_COMPLETE 0x222404u /* function 0x901: answer a read or a write */
 #define VPORT_BRIDGE_STATE 0x222408u    /* function 0x902: a port's link state */
 #define VPORT_BRIDGE_QUERY 0x22240Cu    /* function 0x903: ask a port's link state */
+#define VPORT_BRIDGE_CREDIT 0x222410u   /* function 0x904: bytes of a port's done writes given back */
 
 /* Kinds of request the driver hands over. */
 #define VPORT_BRIDGE_WRITE 1u    /* one piece of what a program wrote; the next piece follows its answer */
@@ -59,6 +60,13 @@ extern "C" {
 
 /* Flag of open and settings notices: the manager asked for the port to be connected. */
 #define VPORT_BRIDGE_FLAG_CONNECT 0x1u
+/* Flag of a write: the program was told it is done (the bridge kept its bytes).
+ * Such a write has no id and gets no answer: the service takes its bytes
+ * whatever its queue holds (drops them only when the port was disconnected)
+ * and gives them back to the port's window with VPORT_BRIDGE_CREDIT. */
+#define VPORT_BRIDGE_FLAG_DONE 0x2u
+/* The credit record: COM number, bytes (32-bit each). */
+#define VPORT_BRIDGE_CREDIT_SIZE 8
 
 /* Link states the service reports (VPORT_BRIDGE_STATE: COM number, state; 8 bytes). */
 #define VPORT_BRIDGE_LINK_IDLE 0u

@@ -405,6 +405,15 @@ static NTSTATUS NTAPI DispatchSystemControl(PDEVICE_OBJECT device, PIRP irp) {
   return PassDownAndRelease(port, irp);
 }
 
+/* The link the service reported belonged to the last opening: until it
+ * reports this one's, the port is not connected (no carrier). */
+static void ForgetLink(PortExtension* port) {
+  KIRQL irql;
+  KeAcquireSpinLock(&port->lock, &irql);
+  port->linkState = VPORT_BRIDGE_LINK_IDLE;
+  KeReleaseSpinLock(&port->lock, irql);
+}
+
 /* The first open takes the port; later opens are refused until it closes.
  * Where the platform hands out a handle anyway, that handle is not the owner
  * and every request on it is refused. */
@@ -414,6 +423,7 @@ static NTSTATUS Create(PortExtension* port, PIRP irp) {
   if (file == NULL) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
   if (InterlockedCompareExchangePointer((PVOID*)&port->owner, file, NULL) != NULL)
     return Complete(irp, STATUS_ACCESS_DENIED, 0);
+  ForgetLink(port);
   NotifyWithSettings(port, VPORT_BRIDGE_OPEN);
   return Complete(irp, STATUS_SUCCESS, 0);
 }

@@ -28,6 +28,8 @@ const char* KindName(ActionKind kind) {
       return "answer read";
     case ActionKind::kAnswerWrite:
       return "answer write";
+    case ActionKind::kCredit:
+      return "credit";
     case ActionKind::kReportState:
       return "state";
     case ActionKind::kAnswerWait:
@@ -54,6 +56,10 @@ std::string Describe(const Action& a) {
     case ActionKind::kAnswerWrite:
       text += " id " + std::to_string(a.id) + ", status " + std::to_string(a.status) + ", " +
               std::to_string(a.length) + " bytes taken";
+      break;
+    case ActionKind::kCredit:
+      text += " " + std::to_string(a.length) + " bytes" +
+              (a.status != 0 ? " dropped: the port is not connected" : "");
       break;
     case ActionKind::kReportState:
       text += std::string(" ") + VportLinkStateText(a.state);
@@ -88,7 +94,8 @@ bool Engine::HandleRequest(const uint8_t* record, size_t size, uint64_t nowMs) {
       port.writes.push_back(
           Write{.id = request.id,
                 .bytes = std::vector<uint8_t>(payload, payload + payloadSize),
-                .totalMs = uint64_t{request.timeouts[3]} * payloadSize + request.timeouts[4]});
+                .totalMs = uint64_t{request.timeouts[3]} * payloadSize + request.timeouts[4],
+                .done = (request.flags & VPORT_BRIDGE_FLAG_DONE) != 0});
       break;
     case VPORT_BRIDGE_WAIT:
       Wait(port, request.id, request.length);
@@ -142,8 +149,18 @@ bool Engine::HasRoom(uint64_t socket) const {
 // connects when it is set to at start or the manager asked for it.
 void Engine::Open(Port& port, const uint8_t* payload, size_t size, uint32_t flags, uint64_t nowMs) {
   if (port.open) Close(port, nowMs);
+  // The driver starts this opening with an empty window.
+  port.uncredited = 0;
+  port.creditDueMs = 0;
+  // What the last program left unsent is not for this one's connection.
+  if (port.lingerUntilMs != 0) {
+    port.lingerUntilMs = 0;
+    Disconnect(port, nowMs);
+  }
   port.open = true;
   port.seenEvents = 0;
+  // The driver forgot the link state at the open: it hears it again.
+  port.reportedState = UINT32_MAX;
   port.received.clear();  // what came while no program had the port is not for this one
   VportRemoteSettings settings;
   if (VportParseRemoteRequest(payload, size, &settings) == VPORT_PARSE_OK) port.settings = settings;
@@ -189,21 +206,38 @@ void Engine::Wait(Port& port, uint32_t id, uint32_t mask) {
   Signal(port, port.received.empty() ? 0 : VPORT_EVENT_RXCHAR);
 }
 
-// The program closed the port: its requests are gone with it, and so is
-// everything held for it.
+// Writes the program was told are done still go out: while connected, the
+// port stays so until they are sent or kLingerMs passed. Those still waiting
+// for their answer are gone with the program.
 void Engine::Close(Port& port, uint64_t nowMs) {
   port.open = false;
   port.waitId = 0;  // the driver ended it with the program's handle
-  port.writes.clear();
+  std::erase_if(port.writes, [](const Write& write) { return !write.done; });
   port.reads.clear();
   port.received.clear();
   port.awaitingAnswer = false;
+  const bool unsent = port.sendQueue.length > 0 || !port.writes.empty();
+  if (port.link.state == VPORT_LINK_CONNECTED && unsent) {
+    port.lingerUntilMs = nowMs + kLingerMs;
+    return;
+  }
+  Disconnect(port, nowMs);
+}
+
+// A closed port that sent all it had, ran out of time or lost its connection
+// is disconnected; what is left is dropped.
+void Engine::EndLinger(Port& port, uint64_t nowMs) {
+  if (port.lingerUntilMs == 0) return;
+  const bool unsent = port.sendQueue.length > 0 || !port.writes.empty();
+  if (unsent && port.link.state == VPORT_LINK_CONNECTED && nowMs < port.lingerUntilMs) return;
+  port.lingerUntilMs = 0;
   Disconnect(port, nowMs);
 }
 
 // Back to idle: bytes held for the connection are dropped, and writes that
 // wait are refused (Settle) since nothing will carry them.
 void Engine::Disconnect(Port& port, uint64_t nowMs) {
+  port.lingerUntilMs = 0;
   DoLink(port, VportLinkClose(&port.link, nowMs));
   VportTxClear(&port.sendQueue);
 }
@@ -283,6 +317,7 @@ void Engine::ReadAnswered(uint32_t com, bool accepted, uint64_t nowMs) {
 
 void Engine::Tick(uint64_t nowMs) {
   for (auto& [com, port] : ports_) {
+    if (port.creditDueMs != 0 && nowMs >= port.creditDueMs) GiveCredit(port, 0);
     DoLink(port, VportLinkTick(&port.link, nowMs));
     Settle(port, nowMs);
   }
@@ -292,6 +327,8 @@ uint64_t Engine::NextDue() const {
   uint64_t due = kNever;
   for (const auto& [com, port] : ports_) {
     due = std::min(due, VportLinkNextDue(&port.link));
+    if (port.lingerUntilMs != 0) due = std::min(due, port.lingerUntilMs);
+    if (port.creditDueMs != 0) due = std::min(due, port.creditDueMs);
     if (!port.awaitingAnswer && !port.reads.empty()) {
       const Read& read = port.reads.front();
       VportReadTimeouts timeouts{read.timeouts[0], read.timeouts[1], read.timeouts[2]};
@@ -324,13 +361,17 @@ void Engine::Settle(Port& port, uint64_t nowMs) {
   QueueWrites(port, nowMs);
   SendNext(port);
   AnswerReads(port, nowMs);
+  EndLinger(port, nowMs);
 }
 
 // Writes are taken in order. Connected, one that does not fit waits for the
 // queue to drain, until its total time-out (counted from when it is the
 // oldest, as a serial port times only the write it is sending); being made
 // (again), one that does not fit in the hold queue is refused, as is any while
-// idle. A write is answered once all its bytes are queued.
+// idle. A write is answered once all its bytes are queued. A done write is
+// never refused and has no time-out: it waits for room in the hold queue too,
+// and only a port disconnected drops it. Its bytes go back to the driver's
+// window (Credit) instead of an answer.
 void Engine::QueueWrites(Port& port, uint64_t nowMs) {
   while (!port.writes.empty()) {
     Write& write = port.writes.front();
@@ -340,7 +381,13 @@ void Engine::QueueWrites(Port& port, uint64_t nowMs) {
         VportTxWrite(&port.sendQueue, port.link.state, write.bytes.data() + write.accepted,
                      write.bytes.size() - write.accepted, &accepted);
     write.accepted += accepted;
-    if (result == VPORT_WRITE_PARTIAL && (write.dueMs == 0 || nowMs < write.dueMs)) return;
+    if (result == VPORT_WRITE_PARTIAL && (write.done || write.dueMs == 0 || nowMs < write.dueMs)) return;
+    if (write.done && result == VPORT_WRITE_HOLD_FULL) return;
+    if (write.done) {
+      Credit(port, write.bytes.size(), result != VPORT_WRITE_TAKEN, nowMs);
+      port.writes.pop_front();
+      continue;
+    }
     const uint32_t status = result == VPORT_WRITE_TAKEN     ? 0u
                             : result == VPORT_WRITE_PARTIAL ? kStatusTimeout
                                                             : kStatusDeviceNotConnected;
@@ -351,6 +398,28 @@ void Engine::QueueWrites(Port& port, uint64_t nowMs) {
                 .length = static_cast<uint32_t>(write.accepted)});
     port.writes.pop_front();
   }
+}
+
+// Bytes dropped go back at once, so that the log says so when it happens.
+void Engine::Credit(Port& port, size_t bytes, bool dropped, uint64_t nowMs) {
+  if (dropped) {
+    GiveCredit(port, 0);
+    port.uncredited = bytes;
+    return GiveCredit(port, kStatusDeviceNotConnected);
+  }
+  port.uncredited += bytes;
+  if (port.uncredited >= kCreditBytes) return GiveCredit(port, 0);
+  if (port.creditDueMs == 0) port.creditDueMs = nowMs + kCreditDelayMs;
+}
+
+void Engine::GiveCredit(Port& port, uint32_t status) {
+  if (port.uncredited > 0)
+    Emit(Action{.kind = ActionKind::kCredit,
+                .com = port.com,
+                .status = status,
+                .length = static_cast<uint32_t>(port.uncredited)});
+  port.uncredited = 0;
+  port.creditDueMs = 0;
 }
 
 void Engine::SendNext(Port& port) {

@@ -41,6 +41,15 @@ constexpr size_t kSendQueueBytes = 128 * 1024;
 // Bytes received that a port holds for its reader; beyond, the socket is left
 // unread until the reader took some.
 constexpr size_t kReceiveBufferBytes = 256 * 1024;
+// How long a port whose program closed it stays connected to send what that
+// program wrote before.
+constexpr uint64_t kLingerMs = 2000;
+// Bytes of done writes (the driver ended them and keeps a window for them)
+// are given back to the driver once this many were taken, or kCreditDelayMs
+// after the first of them: one control request per few kilobytes, not one per
+// write.
+constexpr size_t kCreditBytes = 8 * 1024;
+constexpr uint64_t kCreditDelayMs = 20;
 
 enum class ActionKind {
   kConnect,      // open a client socket of settings.type to settings' address and port
@@ -50,6 +59,8 @@ enum class ActionKind {
   kAnswerWrite,  // answer write `id`: `status`, `length` bytes of its piece accepted
   kReportState,  // tell the driver the port's link state `state`
   kAnswerWait,   // answer wait `id` with the events `state` (bits of the wait mask)
+  kCredit,       // give `length` bytes of done writes back to the port's window; a
+                 // nonzero `status` says they were dropped (the port was disconnected)
 };
 
 struct Action {
@@ -107,6 +118,7 @@ class Engine {
     uint64_t totalMs = 0;  // its total time-out; 0: none
     uint64_t dueMs = 0;    // when it times out, set once it is the oldest write; 0: not (yet)
     size_t accepted = 0;
+    bool done = false;  // the program was told it is written: never refused
   };
   struct Port {
     uint32_t com = 0;
@@ -125,9 +137,12 @@ class Engine {
     std::deque<Read> reads;
     std::vector<uint8_t> answering;  // bytes of the kAnswerRead that is out
     bool awaitingAnswer = false;
-    uint32_t waitId = 0;      // a wait on the event mask, or 0
-    uint32_t eventMask = 0;   // the program's event mask, as last told
-    uint32_t seenEvents = 0;  // events of the mask since it was set or a wait last ended
+    uint32_t waitId = 0;         // a wait on the event mask, or 0
+    uint32_t eventMask = 0;      // the program's event mask, as last told
+    uint32_t seenEvents = 0;     // events of the mask since it was set or a wait last ended
+    uint64_t lingerUntilMs = 0;  // closed, sending what is left until then; 0: not lingering
+    size_t uncredited = 0;       // bytes of done writes taken, not yet given back
+    uint64_t creditDueMs = 0;    // when they are given back at the latest; 0: none waits
   };
 
   Port& PortOf(uint32_t com);
@@ -144,6 +159,9 @@ class Engine {
   void DoLink(Port& port, unsigned what);
   void LinkFailed(Port& port, uint64_t nowMs);
   void Settle(Port& port, uint64_t nowMs);
+  void EndLinger(Port& port, uint64_t nowMs);
+  void Credit(Port& port, size_t bytes, bool dropped, uint64_t nowMs);
+  void GiveCredit(Port& port, uint32_t status);
   void QueueWrites(Port& port, uint64_t nowMs);
   void SendNext(Port& port);
   void AnswerReads(Port& port, uint64_t nowMs);

@@ -111,7 +111,10 @@ TEST(VportdEngine, ConnectsAndDisconnectsAsThePortIsSet) {
     auto opened = h.Feed(Record(VPORT_BRIDGE_OPEN, 0, Settings(0, c.connectAtStart, 0, c.endpoint), c.flags));
     EXPECT_EQ(h.ConnectOf(opened) != 0, c.connects);
     if (!c.connects) {
-      EXPECT_TRUE(opened.empty());
+      // The driver hears the link state at every open, here idle; nothing else happens.
+      ASSERT_EQ(opened.size(), 1u);
+      EXPECT_EQ(opened[0].kind, ActionKind::kReportState);
+      EXPECT_EQ(opened[0].state, uint32_t{VPORT_LINK_IDLE});
       continue;
     }
     ASSERT_EQ(h.Only(opened, ActionKind::kReportState).size(), 1u);
@@ -232,6 +235,72 @@ TEST(VportdEngine, HoldsWritesWhileReconnectingWithinTheBound) {
   auto idle = h.Only(h.Feed(Record(VPORT_BRIDGE_WRITE, 4, Text("x"))), ActionKind::kAnswerWrite);
   ASSERT_EQ(idle.size(), 1u);
   EXPECT_EQ(idle[0].status, kStatusDeviceNotConnected);
+}
+
+// A write the driver already told the program is done is never refused: it
+// waits for room in the hold queue, and a port closed right after it stays
+// connected until its bytes went out or kLingerMs passed. Its bytes go back to
+// the driver's window a few kilobytes at a time or kCreditDelayMs after they
+// were taken; a port that is disconnected drops them and says so at once.
+TEST(VportdEngine, DoneWritesAreNeverRefusedAndGoOutAfterTheClose) {
+  Harness h;
+  uint64_t socket = h.OpenConnected(1000);
+  h.engine.Failed(socket, h.now);
+  h.Take();
+  h.Feed(Record(VPORT_BRIDGE_WRITE, 1, Bytes(kSendQueueBytes - 10, 'h')));
+  auto done = Record(VPORT_BRIDGE_WRITE, 0, Bytes(20, 'd'), VPORT_BRIDGE_FLAG_DONE);
+  auto waiting = h.Feed(done);
+  EXPECT_TRUE(h.Only(waiting, ActionKind::kAnswerWrite).empty() &&
+              h.Only(waiting, ActionKind::kCredit).empty());
+
+  h.now += VPORT_LINK_FIRST_RETRY_MS;
+  h.engine.Tick(h.now);
+  socket = h.ConnectOf(h.Take());
+  h.engine.Connected(socket, h.now);
+  h.Take();
+  h.engine.Sent(socket, 1000, false, h.now);
+  auto actions = h.Take();
+  auto sending = h.Only(actions, ActionKind::kSend);
+  ASSERT_EQ(sending.size(), 1u);
+  EXPECT_TRUE(h.Only(actions, ActionKind::kCredit).empty()) << "20 bytes wait for more";
+  EXPECT_EQ(h.engine.NextDue(), h.now + kCreditDelayMs);
+  h.now += kCreditDelayMs;
+  h.engine.Tick(h.now);
+  auto credits = h.Only(h.Take(), ActionKind::kCredit);
+  ASSERT_EQ(credits.size(), 1u);
+  EXPECT_EQ(credits[0].status, 0u);
+  EXPECT_EQ(credits[0].length, 20u);
+
+  // Closed with bytes unsent: every one goes out before the socket closes.
+  EXPECT_TRUE(h.Only(h.Feed(Record(VPORT_BRIDGE_CLOSE, 0, {})), ActionKind::kCloseSocket).empty());
+  size_t sent = 1000;
+  for (int frames = 0; frames < 200 && sending.size() == 1; ++frames) {
+    sent += sending[0].bytes.size();
+    h.engine.Sent(socket, sending[0].bytes.size(), false, h.now);
+    actions = h.Take();
+    sending = h.Only(actions, ActionKind::kSend);
+  }
+  EXPECT_EQ(sent, kSendQueueBytes - 10 + 20);
+  EXPECT_EQ(h.Only(actions, ActionKind::kCloseSocket).size(), 1u);
+
+  // A device that takes nothing: the socket closes once kLingerMs passed.
+  socket = h.OpenConnected(1000);
+  credits = h.Only(h.Feed(Record(VPORT_BRIDGE_WRITE, 0, Bytes(kCreditBytes, 's'), VPORT_BRIDGE_FLAG_DONE)),
+                   ActionKind::kCredit);
+  ASSERT_EQ(credits.size(), 1u) << "enough bytes go back at once";
+  EXPECT_EQ(credits[0].length, kCreditBytes);
+  h.engine.Sent(socket, 0, true, h.now);
+  h.Feed(Record(VPORT_BRIDGE_CLOSE, 0, {}));
+  EXPECT_EQ(h.engine.NextDue(), h.now + kLingerMs);
+  h.now += kLingerMs;
+  h.engine.Tick(h.now);
+  EXPECT_EQ(h.Only(h.Take(), ActionKind::kCloseSocket).size(), 1u);
+
+  auto dropped = h.Only(h.Feed(Record(VPORT_BRIDGE_WRITE, 0, Text("late"), VPORT_BRIDGE_FLAG_DONE)),
+                        ActionKind::kCredit);
+  ASSERT_EQ(dropped.size(), 1u);
+  EXPECT_EQ(dropped[0].status, kStatusDeviceNotConnected);
+  EXPECT_EQ(dropped[0].length, 4u);
 }
 
 // Reads are answered when their time-outs say, oldest first, with the oldest

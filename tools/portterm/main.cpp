@@ -234,12 +234,19 @@ int Echo(const Line& port, size_t total) {
   return kExitDone;
 }
 
+double Median(std::vector<double>& values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
 int RoundTrips(const Line& port, size_t count) {
-  std::vector<double> micros;
+  std::vector<double> micros, writeMicros;
   for (size_t i = 0; i < count; ++i) {
     char out = PatternByte(i), in = 0;
     auto start = std::chrono::steady_clock::now();
     if (!WriteAll(port, &out, 1)) return Fail("round trip: a write failed");
+    writeMicros.push_back(
+        std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
     if (ReadUpTo(port, &in, 1) != 1 || in != out) {
       std::fprintf(stderr, "portterm: round trip %zu: no echo\n", i);
       return kExitFailed;
@@ -248,9 +255,10 @@ int RoundTrips(const Line& port, size_t count) {
         std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
   }
   if (micros.empty()) return kExitDone;
-  std::sort(micros.begin(), micros.end());
-  std::printf("round trip: %zu of 1 byte, median %.0f us, fastest %.0f us\n", count,
-              micros[micros.size() / 2], micros.front());
+  const double median = Median(micros);
+  std::printf(
+      "round trip: %zu of 1 byte, median %.0f us, fastest %.0f us (the write alone: median %.0f us)\n", count,
+      median, micros.front(), Median(writeMicros));
   return kExitDone;
 }
 

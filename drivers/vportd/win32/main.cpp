@@ -14,6 +14,8 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <functional>
+#include <list>
 #include <map>
 #include <string>
 #include <vector>
@@ -40,18 +42,35 @@ void Log(const std::string& line) {
   std::fflush(stderr);
 }
 
-// The driver's bridge device, with the one NEXT request kept waiting on it.
+// The driver's bridge device, with NEXT requests kept waiting on it. Two wait
+// at once, so that a request the driver has while the service works on the
+// last one goes out at once instead of waiting for the service to ask again.
+// The driver fills them in the order they were made; the service takes them
+// in that order.
 class Bridge {
  public:
+  static constexpr size_t kSlots = 2;
+
   Bridge()
-      : event_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-        buffer_(VPORT_BRIDGE_HEADER_SIZE + kPieceBytes) {}
+      : controlEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+        answerEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+    for (Slot& slot : slots_) {
+      slot.event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+      slot.buffer.resize(VPORT_BRIDGE_HEADER_SIZE + kPieceBytes);
+    }
+  }
   ~Bridge() {
     if (handle_ != INVALID_HANDLE_VALUE) {
       CancelIo(handle_);
+      // The driver may still write to an answer's block: it goes only once ended.
+      DWORD done = 0;
+      for (Answer& answer : answers_)
+        if (answer.pending) GetOverlappedResult(handle_, &answer.overlapped, &done, TRUE);
       CloseHandle(handle_);
     }
-    CloseHandle(event_);
+    for (Slot& slot : slots_) CloseHandle(slot.event);
+    CloseHandle(controlEvent_);
+    CloseHandle(answerEvent_);
   }
   Bridge(const Bridge&) = delete;
   Bridge& operator=(const Bridge&) = delete;
@@ -73,34 +92,76 @@ class Bridge {
       if (stop == nullptr) Sleep(kBridgeRetryMs);
     }
   }
-  HANDLE event() const { return event_; }
 
-  // Starts waiting for the next request; false when the driver refused at once.
-  bool StartNext() {
-    overlapped_ = OVERLAPPED{};
-    overlapped_.hEvent = event_;
-    ResetEvent(event_);
-    if (DeviceIoControl(handle_, VPORT_BRIDGE_NEXT, nullptr, 0, buffer_.data(),
-                        static_cast<DWORD>(buffer_.size()), nullptr, &overlapped_))
-      return true;
-    return GetLastError() == ERROR_IO_PENDING;
+  // The events the slots' requests and the answers set when they end.
+  void AddEvents(std::vector<HANDLE>& handles) const {
+    for (const Slot& slot : slots_) handles.push_back(slot.event);
+    handles.push_back(answerEvent_);
   }
-  // The request that came, once event() is set; empty when the wait failed.
-  Bytes FinishNext() {
+
+  // Starts every slot waiting; false when the driver refused at once.
+  bool StartAll() {
+    for (size_t i = 0; i < kSlots; ++i)
+      if (!Start(slots_[i])) return false;
+    return true;
+  }
+
+  // Whether the oldest slot's request has ended (read without asking the platform).
+  bool HasNext() const { return HasOverlappedIoCompleted(&slots_[oldest_].overlapped); }
+
+  // The oldest slot's request, once HasNext(); empty when the wait failed. The
+  // slot waits again at once (false in `restarted` when the driver refused).
+  Bytes TakeNext(bool& restarted) {
+    Slot& slot = slots_[oldest_];
+    oldest_ = (oldest_ + 1) % kSlots;
     DWORD got = 0;
-    if (!GetOverlappedResult(handle_, &overlapped_, &got, FALSE)) {
+    Bytes record;
+    if (GetOverlappedResult(handle_, &slot.overlapped, &got, FALSE))
+      record.assign(slot.buffer.begin(), slot.buffer.begin() + got);
+    else
       Log("waiting for requests failed: error " + std::to_string(GetLastError()));
-      return {};
+    restarted = Start(slot);
+    return record;
+  }
+
+  // Sends the answer to a read, a write or a wait, and goes on without
+  // waiting for the driver to take it: each answer would otherwise hold the
+  // service for a round trip to the driver. TakeEndedAnswers tells how it went.
+  void Complete(const Action& action, uint32_t status, uint32_t length, const Bytes& bytes) {
+    Bytes record(VPORT_ANSWER_HEADER_SIZE + bytes.size());
+    VportWriteBridgeAnswer(action.id, status, length, record.data(), record.size());
+    std::copy(bytes.begin(), bytes.end(), record.begin() + VPORT_ANSWER_HEADER_SIZE);
+    Start(VPORT_BRIDGE_COMPLETE, action, std::move(record));
+  }
+
+  // Gives bytes of a port's done writes back to its window, the same way.
+  void Credit(const Action& action) {
+    Bytes record(VPORT_BRIDGE_CREDIT_SIZE);
+    for (int i = 0; i < 4; ++i) {
+      record[i] = static_cast<uint8_t>(action.com >> (8 * i));
+      record[4 + i] = static_cast<uint8_t>(action.length >> (8 * i));
     }
-    return Bytes(buffer_.begin(), buffer_.begin() + got);
+    Start(VPORT_BRIDGE_CREDIT, action, std::move(record));
   }
-  // Answers a read or a write; 0, or the platform's error.
-  DWORD Complete(uint32_t id, uint32_t status, uint32_t length, const Bytes& bytes) {
-    Bytes answer(VPORT_ANSWER_HEADER_SIZE + bytes.size());
-    VportWriteBridgeAnswer(id, status, length, answer.data(), answer.size());
-    std::copy(bytes.begin(), bytes.end(), answer.begin() + VPORT_ANSWER_HEADER_SIZE);
-    return Control(VPORT_BRIDGE_COMPLETE, answer);
+
+  // Hands each answer the driver took, or refused, to `ended` with its
+  // action and the platform's error (0: taken), in the order they were sent.
+  void TakeEndedAnswers(const std::function<void(const Action&, DWORD)>& ended) {
+    if (answers_.empty()) return;
+    ResetEvent(answerEvent_);
+    while (!answers_.empty()) {
+      Answer& answer = answers_.front();
+      if (answer.pending && !HasOverlappedIoCompleted(&answer.overlapped)) return;
+      DWORD done = 0;
+      if (answer.pending && !GetOverlappedResult(handle_, &answer.overlapped, &done, FALSE))
+        answer.error = GetLastError();
+      const Action action = answer.action;
+      const DWORD error = answer.error;
+      answers_.pop_front();
+      ended(action, error);
+    }
   }
+
   DWORD ReportState(uint32_t com, uint32_t state) {
     Bytes record(VPORT_BRIDGE_STATE_SIZE);
     for (int i = 0; i < 4; ++i) {
@@ -111,10 +172,47 @@ class Bridge {
   }
 
  private:
+  struct Slot {
+    HANDLE event = nullptr;
+    OVERLAPPED overlapped{};
+    Bytes buffer;
+  };
+  struct Answer {
+    Action action;
+    Bytes buffer;
+    OVERLAPPED overlapped{};
+    bool pending = false;  // the driver has not ended it yet
+    DWORD error = 0;
+  };
+
+  void Start(DWORD code, const Action& action, Bytes record) {
+    Answer& answer = answers_.emplace_back();
+    answer.action = {.kind = action.kind, .com = action.com, .id = action.id};
+    answer.buffer = std::move(record);
+    answer.overlapped.hEvent = answerEvent_;
+    if (DeviceIoControl(handle_, code, answer.buffer.data(), static_cast<DWORD>(answer.buffer.size()),
+                        nullptr, 0, nullptr, &answer.overlapped))
+      return;
+    answer.error = GetLastError();
+    answer.pending = answer.error == ERROR_IO_PENDING;
+    if (answer.pending) answer.error = 0;
+  }
+
+  bool Start(Slot& slot) {
+    slot.overlapped = OVERLAPPED{};
+    slot.overlapped.hEvent = slot.event;
+    ResetEvent(slot.event);
+    if (DeviceIoControl(handle_, VPORT_BRIDGE_NEXT, nullptr, 0, slot.buffer.data(),
+                        static_cast<DWORD>(slot.buffer.size()), nullptr, &slot.overlapped))
+      return true;
+    return GetLastError() == ERROR_IO_PENDING;
+  }
+
   // A control request that the driver finishes at once; waits for it all the same.
   DWORD Control(DWORD code, Bytes& input) {
     OVERLAPPED overlapped{};
-    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    overlapped.hEvent = controlEvent_;
+    ResetEvent(controlEvent_);
     DWORD done = 0, error = 0;
     if (!DeviceIoControl(handle_, code, input.data(), static_cast<DWORD>(input.size()), nullptr, 0, &done,
                          &overlapped)) {
@@ -122,14 +220,15 @@ class Bridge {
       if (error == ERROR_IO_PENDING)
         error = GetOverlappedResult(handle_, &overlapped, &done, TRUE) ? 0 : GetLastError();
     }
-    CloseHandle(overlapped.hEvent);
     return error;
   }
 
   HANDLE handle_ = INVALID_HANDLE_VALUE;
-  HANDLE event_;
-  OVERLAPPED overlapped_{};
-  Bytes buffer_;
+  HANDLE controlEvent_;
+  HANDLE answerEvent_;         // set whenever an answer ends
+  std::list<Answer> answers_;  // in the order sent; a list keeps each OVERLAPPED in place
+  Slot slots_[kSlots];
+  size_t oldest_ = 0;
 };
 
 struct Socket {
@@ -150,31 +249,37 @@ class Service {
   // Serves until `stop` is set or the bridge fails; the exit status.
   int Run(HANDLE ready) {
     if (!bridge_.Open(stop_)) return 1;
-    if (!bridge_.StartNext()) {
+    if (!bridge_.StartAll()) {
       Log("the bridge refused to hand over requests: error " + std::to_string(GetLastError()));
       return 1;
     }
     Log("bridge open, waiting for requests");
     if (ready != nullptr) SetEvent(ready);
     for (int failures = 0; failures < kMostFailedNexts;) {
-      std::vector<HANDLE> handles{bridge_.event()};
+      // The stop event first: when it is set it is the one the wait names.
+      std::vector<HANDLE> handles;
       if (stop_ != nullptr) handles.push_back(stop_);
+      bridge_.AddEvents(handles);
       const size_t fixed = handles.size();
       for (auto& [id, socket] : sockets_)
         if (handles.size() < MAXIMUM_WAIT_OBJECTS) handles.push_back(socket.event);
       // Sockets beyond what one wait covers are polled often instead.
       const bool someLeftOut = sockets_.size() > handles.size() - fixed;
-      WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, WaitMs(someLeftOut));
-      if (stop_ != nullptr && WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0) {
+      DWORD woke = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
+                                          WaitMs(someLeftOut));
+      if (stop_ != nullptr && woke == WAIT_OBJECT_0) {
         Log("stopping");
         return 0;
       }
-      if (WaitForSingleObject(bridge_.event(), 0) == WAIT_OBJECT_0) {
-        failures = OnNext() ? 0 : failures + 1;
-        if (!bridge_.StartNext()) {
+      bridge_.TakeEndedAnswers([this](const Action& action, DWORD error) { AnswerEnded(action, error); });
+      while (bridge_.HasNext()) {
+        bool restarted = false;
+        failures = OnNext(restarted) ? 0 : failures + 1;
+        if (!restarted) {
           Log("the bridge refused to hand over requests: error " + std::to_string(GetLastError()));
           return 1;
         }
+        if (failures >= kMostFailedNexts) break;
       }
       PollSockets();
       engine_.Tick(Now());
@@ -196,8 +301,8 @@ class Service {
   }
 
   // Hands the request that came to the engine; false when none came.
-  bool OnNext() {
-    Bytes record = bridge_.FinishNext();
+  bool OnNext(bool& restarted) {
+    Bytes record = bridge_.TakeNext(restarted);
     if (!record.empty() && !engine_.HandleRequest(record.data(), record.size(), Now()))
       Log("ignoring a malformed request of " + std::to_string(record.size()) + " bytes");
     Execute();
@@ -209,7 +314,8 @@ class Service {
     for (auto& [id, socket] : sockets_) ids.push_back(id);
     for (uint64_t id : ids) {
       auto at = sockets_.find(id);
-      if (at != sockets_.end() && WaitForSingleObject(at->second.event, 0) == WAIT_OBJECT_0) OnSocket(id);
+      // Asking for the socket's events also clears them: one call, not a poll and then the ask.
+      if (at != sockets_.end()) OnSocket(id);
       // A socket left unread for want of room gets no new read event: read it once there is room.
       at = sockets_.find(id);
       if (at != sockets_.end() && at->second.paused && engine_.HasRoom(id)) Receive(id, at->second);
@@ -263,8 +369,36 @@ class Service {
       for (const Action& action : actions) Do(action);
   }
 
+  // What the log shows: the connections, the link states and what was refused
+  // or dropped, not every byte carried.
+  static bool Logged(const Action& action) {
+    switch (action.kind) {
+      case ActionKind::kConnect:
+      case ActionKind::kCloseSocket:
+      case ActionKind::kReportState:
+        return true;
+      case ActionKind::kAnswerWrite:
+      case ActionKind::kCredit:
+        return action.status != 0;
+      default:
+        return false;
+    }
+  }
+
+  // An answer the driver took or refused. A read's refused answer means its
+  // read was gone: the engine takes the bytes back.
+  void AnswerEnded(const Action& action, DWORD error) {
+    const char* what = action.kind == ActionKind::kAnswerRead    ? "read answer"
+                       : action.kind == ActionKind::kAnswerWrite ? "write answer"
+                       : action.kind == ActionKind::kCredit      ? "credit"
+                                                                 : "wait answer";
+    if (error != 0)
+      Log("COM" + std::to_string(action.com) + ": " + what + " refused: error " + std::to_string(error));
+    if (action.kind == ActionKind::kAnswerRead) engine_.ReadAnswered(action.com, error == 0, Now());
+  }
+
   void Do(const Action& action) {
-    if (action.kind != ActionKind::kSend) Log(vportd::Describe(action));
+    if (Logged(action)) Log(vportd::Describe(action));
     switch (action.kind) {
       case ActionKind::kConnect:
         return Connect(action);
@@ -277,28 +411,18 @@ class Service {
         sockets_.erase(at);
         return;
       }
-      case ActionKind::kAnswerRead: {
-        DWORD error =
-            bridge_.Complete(action.id, 0, static_cast<uint32_t>(action.bytes.size()), action.bytes);
-        if (error != 0)
-          Log("COM" + std::to_string(action.com) + ": read answer refused: error " + std::to_string(error));
-        return engine_.ReadAnswered(action.com, error == 0, Now());
-      }
+      case ActionKind::kAnswerRead:
+        return bridge_.Complete(action, 0, static_cast<uint32_t>(action.bytes.size()), action.bytes);
       case ActionKind::kAnswerWait: {
-        const std::vector<uint8_t> events{
-            static_cast<uint8_t>(action.state), static_cast<uint8_t>(action.state >> 8),
-            static_cast<uint8_t>(action.state >> 16), static_cast<uint8_t>(action.state >> 24)};
-        DWORD error = bridge_.Complete(action.id, 0, 4, events);
-        if (error != 0)
-          Log("COM" + std::to_string(action.com) + ": wait answer refused: error " + std::to_string(error));
-        return;
+        const Bytes events{static_cast<uint8_t>(action.state), static_cast<uint8_t>(action.state >> 8),
+                           static_cast<uint8_t>(action.state >> 16),
+                           static_cast<uint8_t>(action.state >> 24)};
+        return bridge_.Complete(action, 0, 4, events);
       }
-      case ActionKind::kAnswerWrite: {
-        DWORD error = bridge_.Complete(action.id, action.status, action.length, {});
-        if (error != 0)
-          Log("COM" + std::to_string(action.com) + ": write answer refused: error " + std::to_string(error));
-        return;
-      }
+      case ActionKind::kAnswerWrite:
+        return bridge_.Complete(action, action.status, action.length, {});
+      case ActionKind::kCredit:
+        return bridge_.Credit(action);
       case ActionKind::kReportState: {
         DWORD error = bridge_.ReportState(action.com, action.state);
         if (error != 0)

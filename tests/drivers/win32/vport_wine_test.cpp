@@ -481,17 +481,21 @@ class ServiceSide {
   }
   // Answers a write piece: `accepted` bytes of it, or a refusal `status`.
   DWORD Accept(uint32_t id, uint32_t accepted, uint32_t status = 0) { return Send(id, status, accepted, {}); }
-  DWORD Report(uint32_t com, uint32_t state) {
-    Bytes record(VPORT_BRIDGE_STATE_SIZE, 0);
-    for (int i = 0; i < 4; ++i) {
-      record[i] = static_cast<uint8_t>(com >> (8 * i));
-      record[4 + i] = static_cast<uint8_t>(state >> (8 * i));
-    }
-    auto done = Control(handle_, VPORT_BRIDGE_STATE, record, 0);
-    return done.ok ? 0 : done.error;
-  }
+  DWORD Report(uint32_t com, uint32_t state) { return PortRecord(VPORT_BRIDGE_STATE, com, state); }
+  // Gives `bytes` of the port's done writes back to its window.
+  DWORD Credit(uint32_t com, uint32_t bytes) { return PortRecord(VPORT_BRIDGE_CREDIT, com, bytes); }
 
  private:
+  // A record of a COM number and a value, as STATE and CREDIT take it.
+  DWORD PortRecord(DWORD code, uint32_t com, uint32_t value) {
+    Bytes record(8, 0);
+    for (int i = 0; i < 4; ++i) {
+      record[i] = static_cast<uint8_t>(com >> (8 * i));
+      record[4 + i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+    auto done = Control(handle_, code, record, 0);
+    return done.ok ? 0 : done.error;
+  }
   DWORD Send(uint32_t id, uint32_t status, uint32_t length, const std::string& bytes) {
     Bytes answer(VPORT_ANSWER_HEADER_SIZE + bytes.size());
     VportWriteBridgeAnswer(id, status, length, answer.data(), answer.size());
@@ -631,11 +635,44 @@ TEST_F(VirtualPortUnderWine, BridgeCarriesTheProgramsBytesToTheService) {
   ASSERT_TRUE(GetCommModemStatus(port, &lines));
   EXPECT_EQ(lines, DWORD{MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON});
   EXPECT_EQ(service.Report(250, VPORT_BRIDGE_LINK_CONNECTED), DWORD{ERROR_NOT_FOUND});
+
+  // Connected, a write that fits in the port's window is done at once and the
+  // service gets its bytes marked so. One beyond the window waits for the
+  // service, and so does every write after it, in order.
+  ProgramIo quick("quick");
+  WriteFile(port, quick.buffer.data(), 5, nullptr, &quick.overlapped);
+  EXPECT_EQ(quick.Result(port), 5) << "done before the service asked for it";
+  auto [kept, keptBytes] = service.Next();
+  EXPECT_EQ(kept.flags, VPORT_BRIDGE_FLAG_DONE);
+  EXPECT_EQ(std::string(keptBytes.begin(), keptBytes.end()), "quick");
+  ProgramIo beyond(std::string(32 * 1024, 'w'));
+  WriteFile(port, beyond.buffer.data(), 32 * 1024, nullptr, &beyond.overlapped);
+  ProgramIo behind("behind");
+  WriteFile(port, behind.buffer.data(), 6, nullptr, &behind.overlapped);
+  auto [waiting, waitingBytes] = service.Next();
+  EXPECT_EQ(waiting.flags, 0u);
+  EXPECT_EQ(waitingBytes.size(), 32u * 1024);
+  EXPECT_EQ(service.Credit(com, 5), 0u) << "the window opens again";
+  EXPECT_EQ(service.Accept(waiting.id, 32 * 1024), 0u);
+  EXPECT_EQ(beyond.Result(port), 32 * 1024);
+  auto [last, lastBytes] = service.Next();
+  EXPECT_EQ(last.flags, 0u) << "a write issued while another waited waits too";
+  EXPECT_EQ(std::string(lastBytes.begin(), lastBytes.end()), "behind");
+  EXPECT_EQ(service.Accept(last.id, 6), 0u);
+  EXPECT_EQ(behind.Result(port), 6);
+
   ASSERT_TRUE(Control(port, VPORT_IOCTL_DISCONNECTION, {}, 0).ok);
   EXPECT_EQ(service.Next().first.flags, 0u);
 
+  // What a program wrote just before it closed the port reaches the service before the close.
+  ProgramIo bye("bye");
+  WriteFile(port, bye.buffer.data(), 3, nullptr, &bye.overlapped);
+  EXPECT_EQ(bye.Result(port), 3);
   CloseHandle(port);
   handles_.clear();
+  auto [parting, partingBytes] = service.Next();
+  EXPECT_EQ(parting.flags, VPORT_BRIDGE_FLAG_DONE);
+  EXPECT_EQ(std::string(partingBytes.begin(), partingBytes.end()), "bye");
   auto [closed, empty] = service.Next();
   EXPECT_EQ(closed.kind, VPORT_BRIDGE_CLOSE);
   EXPECT_EQ(closed.comNumber, com);
