@@ -643,6 +643,7 @@ static NTSTATUS Close(PIRP irp, BOOLEAN closing) {
     FreeOrdered(WINDOW_PORTS);
     KeReleaseSpinLock(&g_lock, irql);
     EndAll(&ended, STATUS_DEVICE_NOT_CONNECTED);
+    VportForgetLinks();
   }
   return Finish(irp, STATUS_SUCCESS, 0);
 }

@@ -39,6 +39,10 @@ BOOLEAN VportSetLinkState(ULONG comNumber, ULONG state);
  * before one the manager's connected flag; FALSE when there is no such port. */
 BOOLEAN VportGetLinkState(ULONG comNumber, ULONG* state);
 
+/* Kept by the ports: the service went, so no port is connected any more
+ * (the link states it reported are forgotten). */
+void VportForgetLinks(void);
+
 /* Ends every request of `file` (a program closed the port) or of the port
  * `comNumber` (the port goes away) with `status`. */
 void BridgeDropFile(PFILE_OBJECT file, NTSTATUS status);

@@ -193,6 +193,20 @@ BOOLEAN VportGetLinkState(ULONG comNumber, ULONG* state) {
   return port != NULL;
 }
 
+void VportForgetLinks(void) {
+  KIRQL comIrql, irql;
+  ULONG com;
+  KeAcquireSpinLock(&g_comLock, &comIrql);
+  for (com = 1; com <= VPORT_LAST_COM; ++com) {
+    PortExtension* port = g_comPort[com];
+    if (port == NULL) continue;
+    KeAcquireSpinLock(&port->lock, &irql);
+    if (port->linkReported) port->linkState = VPORT_BRIDGE_LINK_IDLE;
+    KeReleaseSpinLock(&port->lock, irql);
+  }
+  KeReleaseSpinLock(&g_comLock, comIrql);
+}
+
 /* What the data service hears with an open or settings notice: the port's
  * settings and whether the manager asked for it to be connected. */
 static void NotifyWithSettings(PortExtension* port, ULONG kind) {

@@ -158,13 +158,14 @@ void Engine::Open(Port& port, const uint8_t* payload, size_t size, uint32_t flag
     Disconnect(port, nowMs);
   }
   port.open = true;
+  port.managerConnect = (flags & VPORT_BRIDGE_FLAG_CONNECT) != 0;
   port.seenEvents = 0;
   // The driver forgot the link state at the open: it hears it again.
   port.reportedState = UINT32_MAX;
   port.received.clear();  // what came while no program had the port is not for this one
   VportRemoteSettings settings;
   if (VportParseRemoteRequest(payload, size, &settings) == VPORT_PARSE_OK) port.settings = settings;
-  if (port.settings.connectAtStart != 0 || (flags & VPORT_BRIDGE_FLAG_CONNECT) != 0) Connect(port, nowMs);
+  if (port.settings.connectAtStart != 0 || port.managerConnect) Connect(port, nowMs);
 }
 
 void Engine::ApplySettings(Port& port, const uint8_t* payload, size_t size, bool connect, uint64_t nowMs) {
@@ -174,6 +175,7 @@ void Engine::ApplySettings(Port& port, const uint8_t* payload, size_t size, bool
     if (!SameEndpoint(settings, port.settings)) Disconnect(port, nowMs);
     port.settings = settings;
   }
+  port.managerConnect = connect;
   if (connect)
     Connect(port, nowMs);
   else
@@ -207,7 +209,8 @@ void Engine::Wait(Port& port, uint32_t id, uint32_t mask) {
 }
 
 // Writes the program was told are done still go out: while connected, the
-// port stays so until they are sent or kLingerMs passed. Those still waiting
+// port stays so until they are sent or kLingerMs passed; one the manager
+// connected stays connected. Those still waiting
 // for their answer are gone with the program.
 void Engine::Close(Port& port, uint64_t nowMs) {
   port.open = false;
@@ -216,6 +219,8 @@ void Engine::Close(Port& port, uint64_t nowMs) {
   port.reads.clear();
   port.received.clear();
   port.awaitingAnswer = false;
+  // Connected by the manager, the port stays so until the manager closes it.
+  if (port.managerConnect) return;
   const bool unsent = port.sendQueue.length > 0 || !port.writes.empty();
   if (port.link.state == VPORT_LINK_CONNECTED && unsent) {
     port.lingerUntilMs = nowMs + kLingerMs;

@@ -124,6 +124,7 @@ class Engine {
     uint32_t com = 0;
     VportRemoteSettings settings{};
     bool open = false;
+    bool managerConnect = false;  // the manager's Connect: connected with or without a program
     VportLink link{};
     uint32_t reportedState = VPORT_LINK_IDLE;
     uint64_t socket = 0;  // 0: none

@@ -99,7 +99,8 @@ struct Harness {
 
 // The port connects when opened with "connect at start" or when the manager
 // asked for it, and only to an endpoint it has; Connect and Close pressed
-// later connect and disconnect it, and closing the port closes the socket.
+// later connect and disconnect it. A port the manager connected stays
+// connected when its program closes it.
 TEST(VportdEngine, ConnectsAndDisconnectsAsThePortIsSet) {
   struct Case {
     uint32_t connectAtStart, flags;
@@ -124,7 +125,9 @@ TEST(VportdEngine, ConnectsAndDisconnectsAsThePortIsSet) {
     EXPECT_EQ(h.Only(closed, ActionKind::kReportState).at(0).state, uint32_t{VPORT_LINK_IDLE});
     uint64_t again = h.ConnectOf(h.Feed(Record(VPORT_BRIDGE_SETTINGS, 0, Settings(0, 0, 0), 1)));
     ASSERT_NE(again, 0u);
-    auto gone = h.Feed(Record(VPORT_BRIDGE_CLOSE, 0, {}));
+    EXPECT_TRUE(h.Only(h.Feed(Record(VPORT_BRIDGE_CLOSE, 0, {})), ActionKind::kCloseSocket).empty())
+        << "connected by the manager, the port stays so after its program closed it";
+    auto gone = h.Feed(Record(VPORT_BRIDGE_SETTINGS, 0, Settings(0, 0, 0), 0));
     ASSERT_EQ(h.Only(gone, ActionKind::kCloseSocket).size(), 1u);
     EXPECT_EQ(h.Only(gone, ActionKind::kCloseSocket)[0].socket, again);
   }

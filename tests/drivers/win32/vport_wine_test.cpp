@@ -717,6 +717,19 @@ TEST_F(VirtualPortUnderWine, AnswersALinkStateToAnyoneAndOnlyNextMakesAService) 
   DWORD refusal = WriteFile(port, write.buffer.data(), 1, nullptr, &write.overlapped) ? 0 : GetLastError();
   if (refusal == ERROR_IO_PENDING) refusal = static_cast<DWORD>(-write.Result(port));
   EXPECT_EQ(refusal, DWORD{ERROR_DEVICE_NOT_CONNECTED}) << "a handle that only asks is no service";
+
+  {
+    ServiceSide service;
+    service.StartNext();
+    ASSERT_EQ(service.Report(com, VPORT_BRIDGE_LINK_CONNECTED), 0u);
+  }
+  uint32_t after = VPORT_BRIDGE_LINK_CONNECTED;
+  for (DWORD waited = 0; waited < kWaitMs && after != VPORT_BRIDGE_LINK_IDLE; waited += 50) {
+    Sleep(50);  // the driver hears of the close after CloseHandle returned
+    auto answer = ask(com);
+    if (answer.ok) after = VportReadLe32(answer.output.data());
+  }
+  EXPECT_EQ(after, VPORT_BRIDGE_LINK_IDLE) << "the last service took the ports' links with it";
 }
 
 // A TCP echo server on 127.0.0.1, on its own thread. It closes its first
