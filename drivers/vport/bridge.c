@@ -691,7 +691,8 @@ NTSTATUS BridgeStart(PDRIVER_OBJECT driver) {
   InitializeListHead(&g_handed);
   InitializeListHead(&g_ordered);
   RtlInitUnicodeString(&name, L"\\Device\\QnVportBridge");
-  status = IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &g_device);
+  /* Secure open: the device's security also guards names opened below it. */
+  status = IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, FILE_DEVICE_SECURE_OPEN, FALSE, &g_device);
   if (!NT_SUCCESS(status)) return status;
   g_device->Flags |= DO_BUFFERED_IO;
   RtlInitUnicodeString(&g_link, L"\\DosDevices\\QnVportBridge");

@@ -18,12 +18,15 @@ extern "C" {
 /* The bridge device the service opens, \\.\QnVportBridge. */
 #define VPORT_BRIDGE_DOS_NAME "\\\\.\\QnVportBridge"
 
-/* Control codes on the bridge device: device type 0x22, any access, buffered. */
-#define VPORT_BRIDGE_NEXT 0x222400u     /* function 0x900: wait for the next request */
-#define VPORT_BRIDGE_COMPLETE 0x222404u /* function 0x901: answer a read or a write */
-#define VPORT_BRIDGE_STATE 0x222408u    /* function 0x902: a port's link state */
-#define VPORT_BRIDGE_QUERY 0x22240Cu    /* function 0x903: ask a port's link state */
-#define VPORT_BRIDGE_CREDIT 0x222410u   /* function 0x904: bytes of a port's done writes given back */
+/* Control codes on the bridge device: device type 0x22, buffered. Those of the
+ * service need a handle opened for writing, which the device's default
+ * security gives only to the system and administrators (Everyone may read):
+ * another program can ask a port's state but never take a port's bytes. */
+#define VPORT_BRIDGE_NEXT 0x22A400u     /* function 0x900, write access: wait for the next request */
+#define VPORT_BRIDGE_COMPLETE 0x22A404u /* function 0x901, write access: answer a read or a write */
+#define VPORT_BRIDGE_STATE 0x22A408u    /* function 0x902, write access: a port's link state */
+#define VPORT_BRIDGE_QUERY 0x22240Cu    /* function 0x903, any access: ask a port's link state */
+#define VPORT_BRIDGE_CREDIT 0x22A410u   /* function 0x904, write access: bytes of done writes given back */
 
 /* Kinds of request the driver hands over. */
 #define VPORT_BRIDGE_WRITE 1u    /* one piece of what a program wrote; the next piece follows its answer */

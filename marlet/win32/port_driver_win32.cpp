@@ -79,11 +79,11 @@ class PortDriverWin32 : public PortDriverPlatform {
 
   void CloseDevice(PlatformHandle device) override { CloseHandle(device); }
 
-  // Shared: the data service holds the bridge open the whole time.
+  // Shared: the data service holds the bridge open the whole time. For
+  // reading only: asking a port's state is all marlet does there.
   PlatformHandle OpenBridge() override {
-    HANDLE h =
-        CreateFileA(VPORT_BRIDGE_DOS_NAME, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileA(VPORT_BRIDGE_DOS_NAME, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     return h == INVALID_HANDLE_VALUE ? Failed() : h;
   }
 

@@ -690,10 +690,17 @@ TEST_F(VirtualPortUnderWine, AnswersALinkStateToAnyoneAndOnlyNextMakesAService) 
   ASSERT_TRUE(comOf.ok);
   const uint32_t com = static_cast<uint32_t>(atoi(reinterpret_cast<const char*>(comOf.output.data()) + 3));
 
-  HANDLE asker = CreateFileA(VPORT_BRIDGE_DOS_NAME, GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE asker = CreateFileA(VPORT_BRIDGE_DOS_NAME, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   ASSERT_NE(asker, INVALID_HANDLE_VALUE) << GetLastError();
   handles_.push_back(asker);
+  // A handle opened for reading asks states; it can never take the ports' requests.
+  ProgramIo taking(std::string(VPORT_BRIDGE_HEADER_SIZE + 64, 0));
+  BOOL took = DeviceIoControl(asker, VPORT_BRIDGE_NEXT, nullptr, 0, taking.buffer.data(),
+                              static_cast<DWORD>(taking.buffer.size()), nullptr, &taking.overlapped);
+  const DWORD takeError = took ? 0 : GetLastError();
+  if (takeError == ERROR_IO_PENDING) CancelIo(asker);
+  EXPECT_EQ(takeError, DWORD{ERROR_ACCESS_DENIED}) << "NEXT on a handle without write access";
   const auto ask = [&](uint32_t number) {
     Bytes in(VPORT_BRIDGE_QUERY_SIZE);
     for (int i = 0; i < 4; ++i) in[i] = static_cast<uint8_t>(number >> (8 * i));
