@@ -17,6 +17,7 @@
 #include "bridge.h"
 
 #include "bridge_records.h"
+#include "bridge_security.h"
 #include "le_fields.h"
 
 /* Tag of the bridge's allocations: "QVbr" as it shows in memory. */
@@ -694,6 +695,15 @@ NTSTATUS BridgeStart(PDRIVER_OBJECT driver) {
   /* Secure open: the device's security also guards names opened below it. */
   status = IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, FILE_DEVICE_SECURE_OPEN, FALSE, &g_device);
   if (!NT_SUCCESS(status)) return status;
+  /* Before it has a name programs open: a bridge anyone could write to would
+   * let any program take the ports' bytes, so without its access list there
+   * is no bridge (the ports then refuse reads and writes as without a service). */
+  status = BridgeRestrictAccess(g_device);
+  if (!NT_SUCCESS(status)) {
+    IoDeleteDevice(g_device);
+    g_device = NULL;
+    return status;
+  }
   g_device->Flags |= DO_BUFFERED_IO;
   RtlInitUnicodeString(&g_link, L"\\DosDevices\\QnVportBridge");
   g_linkMade = NT_SUCCESS(IoCreateSymbolicLink(&g_link, &name));

@@ -19,9 +19,9 @@ extern "C" {
 #define VPORT_BRIDGE_DOS_NAME "\\\\.\\QnVportBridge"
 
 /* Control codes on the bridge device: device type 0x22, buffered. Those of the
- * service need a handle opened for writing, which the device's default
- * security gives only to the system and administrators (Everyone may read):
- * another program can ask a port's state but never take a port's bytes. */
+ * service need a handle opened for writing, which the device's access list
+ * (bridge_security.c) gives only to the system and administrators; everyone
+ * may read: another program can ask a port's state but never take its bytes. */
 #define VPORT_BRIDGE_NEXT 0x22A400u     /* function 0x900, write access: wait for the next request */
 #define VPORT_BRIDGE_COMPLETE 0x22A404u /* function 0x901, write access: answer a read or a write */
 #define VPORT_BRIDGE_STATE 0x22A408u    /* function 0x902, write access: a port's link state */
