@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "engine.h"
+#include "service.h"
 
 namespace {
 
@@ -381,7 +382,7 @@ int main(int argc, char** argv) {
   HANDLE ready = nullptr, stop = nullptr;
   if (!EventArgument(argc, argv, "--ready-event", &ready) ||
       !EventArgument(argc, argv, "--stop-event", &stop)) {
-    std::fprintf(stderr, "usage: vportd [--ready-event NAME] [--stop-event NAME]\n");
+    std::fprintf(stderr, "usage: vportd [--service] [--ready-event NAME] [--stop-event NAME]\n");
     return 2;
   }
   WSADATA wsa;
@@ -389,7 +390,25 @@ int main(int argc, char** argv) {
     Log("cannot start Winsock");
     return 1;
   }
-  int status = Service(stop).Run(ready);
+  // The installer registers the service with --service. Only then is the
+  // service control manager asked: Wine's answers a program started elsewhere
+  // only after a wait of seconds, and could hand it a starting service's place.
+  bool asService = false;
+  for (int i = 1; i < argc; ++i) asService = asService || std::string(argv[i]) == "--service";
+  int status = 0;
+  bool served = false;
+  if (asService) {
+    served =
+        vportd::RunAsService([](HANDLE serviceStop) { return Service(serviceStop).Run(nullptr); }, &status);
+    const DWORD error = served ? 0 : GetLastError();
+    if (!served && error != ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) {
+      Log("cannot reach the service control manager: error " + std::to_string(error));
+      WSACleanup();
+      return 1;
+    }
+    if (!served) Log("not started as a service: serving as a program");
+  }
+  if (!served) status = Service(stop).Run(ready);
   WSACleanup();
   return status;
 }
