@@ -3,7 +3,8 @@
 ; Start-menu shortcuts and an uninstaller registered under Add/Remove Programs;
 ; and, as a component the user may leave out (it is on by default), the virtual
 ; serial port driver with its installation file and the port data service
-; vportd.exe, so that marlet's Add works and its ports carry data.
+; vportd.exe (a service that starts with the system), so that marlet's Add
+; works and its ports carry data.
 ; Made by the build's `installer` target, which passes RELEASE_DEFINES: a file
 ; of !defines with the version, the publisher and the paths of the built files.
 ;
@@ -17,8 +18,14 @@ Unicode true
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT_NAME}"
 !define START_MENU "$SMPROGRAMS\${PRODUCT_NAME}"
+; Installers before the data service was a service started it at each logon
+; through this Run value.
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
-!define SERVICE_NAME "Marlet port data service"
+!define OLD_RUN_VALUE "Marlet port data service"
+!define SERVICE_NAME "QnVportd"
+!define SERVICE_DISPLAY_NAME "Virtual port data service"
+; An own-process service of LocalSystem (sc's defaults) that starts with the system.
+!define SERVICE_SETTINGS 'binPath= "\"$INSTDIR\vportd.exe\" --service" start= auto DisplayName= "${SERVICE_DISPLAY_NAME}"'
 
 Name "${PRODUCT_NAME} ${PRODUCT_VERSION}"
 OutFile "${OUT_FILE}"
@@ -53,6 +60,34 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${COPYRIGHT}"
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
+
+; Stops the data service when it runs and waits until it has, at most 20 s;
+; nothing when it is not registered. Through the service manager's own calls:
+; sc returns before the service has stopped, and its words are for people.
+!define SC_MANAGER_CONNECT 0x0001
+!define SERVICE_QUERY_STATUS 0x0004
+!define SERVICE_STOP 0x0020
+!define /math SERVICE_STOP_AND_QUERY ${SERVICE_STOP} | ${SERVICE_QUERY_STATUS}
+!define SERVICE_CONTROL_STOP 1
+!define SERVICE_STOPPED 1
+!macro StopDataService
+  System::Call 'advapi32::OpenSCManagerW(p 0, p 0, i ${SC_MANAGER_CONNECT}) p.r0'
+  System::Call 'advapi32::OpenServiceW(p r0, w "${SERVICE_NAME}", i ${SERVICE_STOP_AND_QUERY}) p.r1'
+  ${If} $1 P<> 0
+    ; SERVICE_STATUS: seven DWORDs, the state second.
+    System::Call '*(i, i, i, i, i, i, i) p.r2'
+    System::Call 'advapi32::ControlService(p r1, i ${SERVICE_CONTROL_STOP}, p r2) i'
+    ${For} $3 1 80
+      System::Call 'advapi32::QueryServiceStatus(p r1, p r2) i'
+      System::Call '*$2(i, i .r4)'
+      ${IfThen} $4 = ${SERVICE_STOPPED} ${|} ${Break} ${|}
+      Sleep 250
+    ${Next}
+    System::Free $2
+    System::Call 'advapi32::CloseServiceHandle(p r1)'
+  ${EndIf}
+  System::Call 'advapi32::CloseServiceHandle(p r0)'
+!macroend
 
 Function .onInit
   SetShellVarContext all
@@ -114,11 +149,31 @@ Section "Virtual port driver" SecDriver
   File "/oname=QN520xx.inf" "${DRIVER_INF}"
   SetOutPath "$INSTDIR"
   File "/oname=QN520xx.inf" "${DRIVER_INF}"
-  ; The data service carries the ports' bytes: it starts with every logon,
-  ; and now.
+
+  ; The data service carries the ports' bytes: a service that starts with the
+  ; system, and now. One of an earlier installation stops for its file to be
+  ; replaced; a copy that an older installer started at each logon stops for
+  ; good, with its Run value.
+  !insertmacro StopDataService
+  ReadRegStr $0 HKLM "${RUN_KEY}" "${OLD_RUN_VALUE}"
+  ${If} $0 != ""
+    DeleteRegValue HKLM "${RUN_KEY}" "${OLD_RUN_VALUE}"
+    nsExec::Exec 'taskkill /f /im vportd.exe'
+    Pop $0
+  ${EndIf}
   File "/oname=vportd.exe" "${VPORTD_EXE}"
-  WriteRegStr HKLM "${RUN_KEY}" "${SERVICE_NAME}" '"$INSTDIR\vportd.exe"'
-  Exec '"$INSTDIR\vportd.exe"'
+  nsExec::Exec 'sc create ${SERVICE_NAME} ${SERVICE_SETTINGS}'
+  Pop $0
+  ${If} $0 != 0
+    ; Registered by an earlier installation: its settings are brought up to date.
+    nsExec::Exec 'sc config ${SERVICE_NAME} ${SERVICE_SETTINGS}'
+    Pop $0
+  ${EndIf}
+  ${If} $0 != 0
+    DetailPrint "Cannot register the service ${SERVICE_NAME}: sc ended with $0"
+  ${EndIf}
+  nsExec::Exec 'sc start ${SERVICE_NAME}'
+  Pop $0
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "DriverInstalled" 1
 SectionEnd
 
@@ -126,15 +181,18 @@ SectionEnd
 ; only when nothing else is left in it (settings files a user saved there, or a
 ; folder chosen with /D= that held other files, stay).
 Section "Uninstall"
-  ; The data service (stopped first) and the driver's files, where this
-  ; installer put them. Ports still present stay listed but cannot start until
-  ; a driver is installed again; a driver file in use goes at the next start.
+  ; The data service (stopped first, then taken off the service list) with
+  ; its log, and the driver's files, where this installer put them. Ports
+  ; still present stay listed but cannot start until a driver is installed
+  ; again; a driver file in use goes at the next start.
   ReadRegDWORD $0 HKLM "${UNINSTALL_KEY}" "DriverInstalled"
   ${If} $0 == 1
-    DeleteRegValue HKLM "${RUN_KEY}" "${SERVICE_NAME}"
-    nsExec::Exec 'taskkill /f /im vportd.exe'
+    !insertmacro StopDataService
+    nsExec::Exec 'sc delete ${SERVICE_NAME}'
     Pop $1
+    DeleteRegValue HKLM "${RUN_KEY}" "${OLD_RUN_VALUE}"
     Delete /REBOOTOK "$INSTDIR\vportd.exe"
+    Delete "$INSTDIR\vportd.log"
     Delete /REBOOTOK "$SYSDIR\drivers\qnvport.sys"
     Delete "$WINDIR\inf\QN520xx.inf"
     Delete "$WINDIR\QN520xx.inf"

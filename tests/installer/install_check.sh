@@ -2,9 +2,10 @@
 # The installer under Wine, in a fresh prefix of its own on a private Xvfb
 # display: a silent install into a folder chosen with /D= puts the programs, the
 # port driver, the Start-menu shortcuts and the Add/Remove Programs entry in
-# place; corvane.exe
-# started through its shortcut shows its window; the silent uninstall removes
-# everything the install put there and nothing else (a file saved beside the
+# place, and the port data service registered to start with the system (an
+# older installation's logon start goes); corvane.exe started through its
+# shortcut shows its window; the silent uninstall stops and removes the service
+# and everything the install put there and nothing else (a file saved beside the
 # programs stays, with its folder).
 #
 #   install_check.sh BUILD_DIR
@@ -124,6 +125,44 @@ reg_value() {  # reg_value NAME: the uninstall entry's value, or nothing
     sed -nE "s/^ +$1 +REG_[A-Z_]+ +(.*)$/\1/p"
 }
 
+run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
+old_run_value="Marlet port data service"
+service_key='HKLM\System\CurrentControlSet\Services\QnVportd'
+service_value() {  # service_value NAME: the data service's registry value, or nothing
+  timeout 60 "${ns[@]}" wine reg query "$service_key" /v "$1" 2>/dev/null | tr -d '\r' |
+    sed -nE "s/^ +$1 +REG_[A-Z_]+ +(.*)$/\1/p"
+}
+service_state() {  # RUNNING, STOPPED, ...; nothing when the service is not registered
+  timeout 60 "${ns[@]}" wine sc query QnVportd 2>/dev/null | tr -d '\r' |
+    sed -nE 's/^ +STATE +: [0-9]+ +([A-Z_]+).*$/\1/p'
+}
+service_running() { [ "$(service_state)" = RUNNING ]; }
+service_unregistered() { [ -z "$(service_state)" ]; }
+# A vportd.exe of this check's namespace runs (other checks may run theirs).
+service_runs() {
+  local pid own_net
+  own_net=$("${ns[@]}" readlink /proc/self/ns/net)
+  for pid in $(pgrep -f 'vportd[.]exe'); do
+    [ "$(readlink "/proc/$pid/ns/net" 2>/dev/null)" = "$own_net" ] && return 0
+  done
+  return 1
+}
+service_stopped() { ! service_runs; }
+# within SECONDS COMMAND...: COMMAND succeeds within about SECONDS, asked every half second.
+within() {
+  local tries=$(($1 * 2))
+  shift
+  for _ in $(seq 1 "$tries"); do
+    "$@" && return 0
+    sleep 0.5
+  done
+  return 1
+}
+
+# An older installation started the data service at each logon through a Run
+# value: the install replaces that with the service.
+timeout 60 "${ns[@]}" wine reg add "$run_key" /v "$old_run_value" /d '"C:\Corvane\vportd.exe"' /f >/dev/null 2>&1
+
 # /D= comes last and unquoted, spaces and all, as a user types it: through cmd,
 # since "${ns[@]}" wine would quote an argument with spaces.
 cp "$installer" "$drive_c/setup.exe"
@@ -146,12 +185,15 @@ driver_files=("$windows/system32/drivers/qnvport.sys" "$windows/inf/QN520xx.inf"
 for file in "${driver_files[@]}"; do
   check "the port driver's ${file#"$drive_c"/} is installed" cmp -s "$file" "$build_dir/$(basename "$file")"
 done
-run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
-check "the port data service starts with each logon" \
-  test -n "$(timeout 60 "${ns[@]}" wine reg query "$run_key" /v "Marlet port data service" 2>/dev/null | grep vportd)"
-service_runs() { pgrep -f 'vportd[.]exe' >/dev/null; }
-service_stopped() { ! service_runs; }
-check "the port data service runs after the install" service_runs
+# The data service ran under the service manager during the install: only
+# then does it write its log.
+check "the install starts the port data service" test -s "$install_dir/vportd.log"
+check "the port data service is registered to start with the system as LocalSystem" \
+  test "$(service_value Start)/$(service_value Type)/$(service_value ObjectName)" = "0x2/0x10/LocalSystem"
+check "the port data service is registered with its folder's program" \
+  test "$(service_value ImagePath)" = "\"$win_dir\\vportd.exe\" --service"
+check "no Run value starts the port data service at logon" \
+  test -z "$(timeout 60 "${ns[@]}" wine reg query "$run_key" /v "$old_run_value" 2>/dev/null | grep -i vportd)"
 
 start_menu=$drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Corvane
 for shortcut in Corvane Marlet Readme "Uninstall Corvane"; do
@@ -184,17 +226,23 @@ check "corvane.exe runs in the check's own network namespace" \
 timeout 20 "${ns[@]}" wineserver -k
 timeout 20 "${ns[@]}" wineserver -w
 
-# The data service runs again, as after a logon, for the uninstall to stop.
-"${ns[@]}" wine "$install_dir/vportd.exe" >"$work/vportd.log" 2>&1 &
-for _ in $(seq 1 60); do
-  service_runs && break
-  sleep 0.5
-done
-check "the port data service starts from its folder" service_runs
+# A Wine session starts the way a system does: the service manager starts the
+# service. A program of the check's own holds this session open through the
+# uninstall, since the session's end would end the service too, and the
+# uninstall is to stop it.
+mkfifo "$work/hold"
+"${ns[@]}" wine cmd <"$work/hold" >/dev/null 2>&1 &
+exec {hold}>"$work/hold"
+check "the port data service starts with the system" within 30 service_running
 echo "saved by the user" >"$install_dir/settings.txt"
 before_uninstall=$(snapshot)
 check "the silent uninstall ends with success" timeout 120 "${ns[@]}" wine "$install_dir/uninstall.exe" /S
-# The uninstaller hands over to a copy of itself and returns at once.
+# The uninstaller hands over to a copy of itself and returns at once; the copy
+# stops the service before it deletes its own file.
+within 120 test ! -e "$install_dir/uninstall.exe"
+check "the uninstall stops the port data service" within 20 service_stopped
+check "the uninstall takes the port data service off the service list" service_unregistered
+exec {hold}>&-
 timeout 60 "${ns[@]}" wineserver -w
 
 expected=$(comm -23 <(echo "$before_uninstall") <(echo "$installed" | grep -vxF "./Corvane Test Folder"))
@@ -205,7 +253,6 @@ if [ "$left" != "$expected" ]; then
 fi
 none_left() { for file in "$@"; do [ ! -e "$file" ] || return 1; done; }
 check "the uninstall takes the port driver's files away" none_left "${driver_files[@]}"
-check "the uninstall stops the port data service" service_stopped
 check "the file saved beside the programs stays" test -s "$install_dir/settings.txt"
 check "the uninstall entry is gone" test -z "$(reg_value DisplayName)"
 finish

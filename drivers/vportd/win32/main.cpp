@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "engine.h"
+#include "log.h"
+#include "service.h"
 
 namespace {
 
@@ -37,10 +39,7 @@ uint64_t Now() {
   return GetTickCount64();
 }
 
-void Log(const std::string& line) {
-  std::fprintf(stderr, "vportd: %s\n", line.c_str());
-  std::fflush(stderr);
-}
+using vportd::Log;
 
 // The driver's bridge device, with NEXT requests kept waiting on it. Two wait
 // at once, so that a request the driver has while the service works on the
@@ -505,7 +504,7 @@ int main(int argc, char** argv) {
   HANDLE ready = nullptr, stop = nullptr;
   if (!EventArgument(argc, argv, "--ready-event", &ready) ||
       !EventArgument(argc, argv, "--stop-event", &stop)) {
-    std::fprintf(stderr, "usage: vportd [--ready-event NAME] [--stop-event NAME]\n");
+    std::fprintf(stderr, "usage: vportd [--service] [--ready-event NAME] [--stop-event NAME]\n");
     return 2;
   }
   WSADATA wsa;
@@ -513,7 +512,25 @@ int main(int argc, char** argv) {
     Log("cannot start Winsock");
     return 1;
   }
-  int status = Service(stop).Run(ready);
+  // The installer registers the service with --service. Only then is the
+  // service control manager asked: Wine's answers a program started elsewhere
+  // only after a wait of seconds, and could hand it a starting service's place.
+  bool asService = false;
+  for (int i = 1; i < argc; ++i) asService = asService || std::string(argv[i]) == "--service";
+  int status = 0;
+  bool served = false;
+  if (asService) {
+    served =
+        vportd::RunAsService([](HANDLE serviceStop) { return Service(serviceStop).Run(nullptr); }, &status);
+    const DWORD error = served ? 0 : GetLastError();
+    if (!served && error != ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) {
+      Log("cannot reach the service control manager: error " + std::to_string(error));
+      WSACleanup();
+      return 1;
+    }
+    if (!served) Log("not started as a service: serving as a program");
+  }
+  if (!served) status = Service(stop).Run(ready);
   WSACleanup();
   return status;
 }
