@@ -45,6 +45,7 @@ typedef struct PortExtension {
   VportSerialState serial; /* line settings as the terminal program set them */
   ULONG linkState;         /* as the data service reported it */
   BOOLEAN linkReported;    /* the service reported one since the port started */
+  LONG serving;            /* the data service was told of this opening (Serve) */
 } PortExtension;
 
 /* COM numbers taken by this driver's ports (all ports share one driver object),
@@ -428,6 +429,16 @@ static void ForgetLink(PortExtension* port) {
   KeReleaseSpinLock(&port->lock, irql);
 }
 
+/* The data service hears of an opening with the program's first read, write
+ * or serial request, not at the open: the manager opens the port for its
+ * own requests only, and such an opening must not connect the port (connect
+ * at start) and close it again. */
+static void Serve(PortExtension* port) {
+  if (InterlockedCompareExchange(&port->serving, 1, 0) != 0) return;
+  ForgetLink(port);
+  NotifyWithSettings(port, VPORT_BRIDGE_OPEN);
+}
+
 /* The first open takes the port; later opens are refused until it closes.
  * Where the platform hands out a handle anyway, that handle is not the owner
  * and every request on it is refused. */
@@ -437,8 +448,6 @@ static NTSTATUS Create(PortExtension* port, PIRP irp) {
   if (file == NULL) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
   if (InterlockedCompareExchangePointer((PVOID*)&port->owner, file, NULL) != NULL)
     return Complete(irp, STATUS_ACCESS_DENIED, 0);
-  ForgetLink(port);
-  NotifyWithSettings(port, VPORT_BRIDGE_OPEN);
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
@@ -470,7 +479,8 @@ static NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp) {
   if (file != NULL && InterlockedCompareExchangePointer((PVOID*)&port->owner, NULL, file) == file) {
     /* Where no cleanup came first, what of the program still waits ends here. */
     BridgeDropFile(file, STATUS_CANCELLED);
-    BridgeNotify(VPORT_BRIDGE_CLOSE, port->comNumber, NULL, 0);
+    if (InterlockedExchange(&port->serving, 0) != 0)
+      BridgeNotify(VPORT_BRIDGE_CLOSE, port->comNumber, NULL, 0);
   }
   Complete(irp, STATUS_SUCCESS, 0);
   if (locked) IoReleaseRemoveLock(&port->removeLock, irp);
@@ -573,6 +583,7 @@ static NTSTATUS SerialControl(PortExtension* port, PIRP irp, ULONG code, ULONG i
   VportSerialResult result;
   ULONG mask;
   KIRQL irql;
+  Serve(port);
   if (code == VPORT_SERIAL_WAIT_ON_MASK) return WaitOnMask(port, irp, outLength);
   if (buffer == NULL) inLength = outLength = 0;
   KeAcquireSpinLock(&port->lock, &irql);
@@ -638,6 +649,7 @@ static NTSTATUS ReadWrite(PortExtension* port, PIRP irp) {
   KIRQL irql;
   if (IsRemoved(port)) return Complete(irp, STATUS_DELETE_PENDING, 0);
   if (!IsOwner(port, irp)) return Complete(irp, STATUS_ACCESS_DENIED, 0);
+  Serve(port);
   KeAcquireSpinLock(&port->lock, &irql);
   timeouts[0] = port->serial.timeouts.readInterval;
   timeouts[1] = port->serial.timeouts.readTotalMultiplier;

@@ -676,6 +676,27 @@ TEST_F(VirtualPortUnderWine, BridgeCarriesTheProgramsBytesToTheService) {
   auto [closed, empty] = service.Next();
   EXPECT_EQ(closed.kind, VPORT_BRIDGE_CLOSE);
   EXPECT_EQ(closed.comNumber, com);
+
+  // An opening for the manager's own requests is not the service's business;
+  // a program's opening is, from its first serial request.
+  HANDLE manager = OpenPort(path_);
+  ASSERT_NE(manager, INVALID_HANDLE_VALUE) << GetLastError();
+  EXPECT_TRUE(Control(manager, VPORT_IOCTL_GET_REMOTE_INFO, {}, VPORT_REPLY_SIZE).ok);
+  CloseHandle(manager);
+  HANDLE program = CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OVERLAPPED, nullptr);
+  ASSERT_NE(program, INVALID_HANDLE_VALUE) << GetLastError();
+  handles_.push_back(program);
+  DCB line{};
+  line.DCBlength = sizeof line;
+  ASSERT_TRUE(GetCommState(program, &line)) << GetLastError();
+  EXPECT_EQ(service.Next().first.kind, VPORT_BRIDGE_OPEN);
+  ProgramIo first("first");
+  WriteFile(program, first.buffer.data(), 5, nullptr, &first.overlapped);
+  auto [written, writtenBytes] = service.Next();
+  EXPECT_EQ(written.kind, VPORT_BRIDGE_WRITE) << "no close of the manager's opening came in between";
+  EXPECT_EQ(service.Accept(written.id, 5), 0u);
+  EXPECT_EQ(first.Result(program), 5);
 }
 
 // Anyone who opens the bridge may ask a port's link state, also while a
