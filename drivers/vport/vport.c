@@ -154,24 +154,6 @@ static void PublishPort(PortExtension* port) {
   KeReleaseSpinLock(&g_comLock, irql);
 }
 
-/* The port stays while the COM lock is held: it leaves the table under the
- * lock before it goes. */
-BOOLEAN VportSetLinkState(ULONG comNumber, ULONG state) {
-  PortExtension* port;
-  KIRQL comIrql, irql;
-  if (comNumber == 0 || comNumber > VPORT_LAST_COM) return FALSE;
-  KeAcquireSpinLock(&g_comLock, &comIrql);
-  port = g_comPort[comNumber];
-  if (port != NULL) {
-    KeAcquireSpinLock(&port->lock, &irql);
-    port->linkState = state;
-    port->linkReported = TRUE;
-    KeReleaseSpinLock(&port->lock, irql);
-  }
-  KeReleaseSpinLock(&g_comLock, comIrql);
-  return port != NULL;
-}
-
 /* The port's link as the data service reported it; before any report, the
  * manager's flag. Under the port's lock. */
 static ULONG LinkStateOf(const PortExtension* port) {
@@ -179,7 +161,10 @@ static ULONG LinkStateOf(const PortExtension* port) {
   return port->connected ? VPORT_BRIDGE_LINK_CONNECTED : VPORT_BRIDGE_LINK_IDLE;
 }
 
-BOOLEAN VportGetLinkState(ULONG comNumber, ULONG* state) {
+/* Sets (`set`) or reads the link of the port with this COM number; FALSE when
+ * there is no such port. The port stays while the COM lock is held: it leaves
+ * the table under the lock before it goes. */
+static BOOLEAN AccessLink(ULONG comNumber, BOOLEAN set, ULONG* state) {
   PortExtension* port;
   KIRQL comIrql, irql;
   if (comNumber == 0 || comNumber > VPORT_LAST_COM) return FALSE;
@@ -187,11 +172,24 @@ BOOLEAN VportGetLinkState(ULONG comNumber, ULONG* state) {
   port = g_comPort[comNumber];
   if (port != NULL) {
     KeAcquireSpinLock(&port->lock, &irql);
-    *state = LinkStateOf(port);
+    if (set) {
+      port->linkState = *state;
+      port->linkReported = TRUE;
+    } else {
+      *state = LinkStateOf(port);
+    }
     KeReleaseSpinLock(&port->lock, irql);
   }
   KeReleaseSpinLock(&g_comLock, comIrql);
   return port != NULL;
+}
+
+BOOLEAN VportSetLinkState(ULONG comNumber, ULONG state) {
+  return AccessLink(comNumber, TRUE, &state);
+}
+
+BOOLEAN VportGetLinkState(ULONG comNumber, ULONG* state) {
+  return AccessLink(comNumber, FALSE, state);
 }
 
 void VportForgetLinks(void) {

@@ -227,6 +227,19 @@ class VirtualPortUnderWine : public ::testing::Test {
     if (h != INVALID_HANDLE_VALUE) handles_.push_back(h);
     return h;
   }
+  // Opens the port for overlapped requests as a terminal program, closed
+  // after the test, and learns its COM number; INVALID_HANDLE_VALUE on failure.
+  HANDLE OpenAsProgram(uint32_t* com) {
+    HANDLE h = CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED, nullptr);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
+    if (h == INVALID_HANDLE_VALUE) return h;
+    handles_.push_back(h);
+    auto name = Control(h, VPORT_IOCTL_GET_DOS_NAME, {}, VPORT_DOS_NAME_REPLY_SIZE);
+    EXPECT_TRUE(name.ok) << name.error;
+    *com = name.ok ? static_cast<uint32_t>(atoi(reinterpret_cast<const char*>(name.output.data()) + 3)) : 0;
+    return h;
+  }
   void TearDown() override {
     for (HANDLE h : handles_) CloseHandle(h);
   }
@@ -532,13 +545,9 @@ struct ProgramIo {
 // service's answer, carry the time-outs it set, and can be cancelled; closing
 // the port tells the service. Without a service the program hears so at once.
 TEST_F(VirtualPortUnderWine, BridgeCarriesTheProgramsBytesToTheService) {
-  HANDLE port = CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OVERLAPPED, nullptr);
-  ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
-  handles_.push_back(port);
-  auto comOf = Control(port, VPORT_IOCTL_GET_DOS_NAME, {}, VPORT_DOS_NAME_REPLY_SIZE);
-  ASSERT_TRUE(comOf.ok);
-  const uint32_t com = static_cast<uint32_t>(atoi(reinterpret_cast<const char*>(comOf.output.data()) + 3));
+  uint32_t com = 0;
+  HANDLE port = OpenAsProgram(&com);
+  ASSERT_NE(com, 0u);
 
   ProgramIo early("x");
   DWORD refusal = WriteFile(port, early.buffer.data(), 1, nullptr, &early.overlapped) ? 0 : GetLastError();
@@ -703,13 +712,9 @@ TEST_F(VirtualPortUnderWine, BridgeCarriesTheProgramsBytesToTheService) {
 // program holds the port. Asking (or reporting) does not make a handle a
 // service: with no NEXT ever sent, the program's bytes are refused at once.
 TEST_F(VirtualPortUnderWine, AnswersALinkStateToAnyoneAndOnlyNextMakesAService) {
-  HANDLE port = CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OVERLAPPED, nullptr);
-  ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
-  handles_.push_back(port);
-  auto comOf = Control(port, VPORT_IOCTL_GET_DOS_NAME, {}, VPORT_DOS_NAME_REPLY_SIZE);
-  ASSERT_TRUE(comOf.ok);
-  const uint32_t com = static_cast<uint32_t>(atoi(reinterpret_cast<const char*>(comOf.output.data()) + 3));
+  uint32_t com = 0;
+  HANDLE port = OpenAsProgram(&com);
+  ASSERT_NE(com, 0u);
 
   HANDLE asker = CreateFileA(VPORT_BRIDGE_DOS_NAME, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
