@@ -172,6 +172,10 @@ Section "Virtual port driver" SecDriver
   ${If} $0 != 0
     DetailPrint "Cannot register the service ${SERVICE_NAME}: sc ended with $0"
   ${EndIf}
+  ; A data service that ends unasked starts again: after 5 s twice, then after
+  ; a minute; a day without such an end starts the count afresh.
+  nsExec::Exec 'sc failure ${SERVICE_NAME} reset= 86400 actions= restart/5000/restart/5000/restart/60000'
+  Pop $0
   nsExec::Exec 'sc start ${SERVICE_NAME}'
   Pop $0
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "DriverInstalled" 1
