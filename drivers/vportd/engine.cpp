@@ -159,7 +159,7 @@ void Engine::Open(Port& port, const uint8_t* payload, size_t size, uint32_t flag
   }
   port.open = true;
   port.managerConnect = (flags & VPORT_BRIDGE_FLAG_CONNECT) != 0;
-  port.seenEvents = 0;
+  port.eventMask = port.seenEvents = 0;  // a new program sets its own mask
   // The driver forgot the link state at the open: it hears it again.
   port.reportedState = UINT32_MAX;
   port.received.clear();  // what came while no program had the port is not for this one
