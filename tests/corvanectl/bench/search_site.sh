@@ -22,6 +22,8 @@
 set -uo pipefail
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=site_net.sh
+source "$HERE/site_net.sh"
 REPO=$(cd "$HERE/../../.." && pwd)
 COUNT=${1:-240}
 RUNS=${2:-20}
@@ -70,25 +72,14 @@ make_link() {
   ip netns del "$DEV_NS" 2>/dev/null
   ip netns add "$PC_NS" && ip netns add "$DEV_NS" || die "cannot make namespaces"
   ip link add sp$$ netns "$PC_NS" type veth peer name sd$$ netns "$DEV_NS" || die "cannot make the veth pair"
-  ip -n "$PC_NS" addr add 198.51.100.1/24 brd + dev sp$$
-  ip -n "$PC_NS" link set sp$$ up
-  ip -n "$PC_NS" route add default dev sp$$
-  {
-    for ((i = 0; i < COUNT; i++)); do echo "addr add 198.51.100.$((10 + i))/24 dev sd$$"; done
-    echo "link set sd$$ up"
-    echo "route add default dev sd$$"
-  } >"$WORK/dev.batch"
-  ip -n "$DEV_NS" -batch "$WORK/dev.batch" || die "cannot address the devices"
+  address_site "$PC_NS" sp$$ "$DEV_NS" sd$$ "$COUNT" "$WORK/dev.batch" || die "cannot address the devices"
 }
 
 start_sim() {
   : >"$WORK/devsim.log"
   ip netns exec "$DEV_NS" timeout -k 2 3600 "$SIM" --quiet --config "$WORK/site.json" >"$WORK/devsim.log" 2>&1 &
   SIM_PID=$!
-  for ((i = 0; i < 400; i++)); do
-    grep -q ready "$WORK/devsim.log" && return 0
-    sleep 0.05
-  done
+  wait_ready "$WORK/devsim.log" && return 0
   die "devsim did not start: $(cat "$WORK/devsim.log")"
 }
 

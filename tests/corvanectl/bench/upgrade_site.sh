@@ -30,6 +30,8 @@
 set -uo pipefail
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=site_net.sh
+source "$HERE/site_net.sh"
 REPO=$(cd "$HERE/../../.." && pwd)
 SIZES=${1:-1 4 16 64}
 if [[ -z ${BUILD:-} ]]; then
@@ -127,15 +129,7 @@ make_link() {
       LINK_KIND="taps and delay_link.py (no netem here), ${1} ms each way"
     fi
   fi
-  ip -n "$PC_NS" addr add 198.51.100.1/24 brd + dev "$PC_IF"
-  ip -n "$PC_NS" link set "$PC_IF" up
-  ip -n "$PC_NS" route add default dev "$PC_IF"
-  {
-    for ((i = 0; i < COUNT; i++)); do echo "addr add 198.51.100.$((10 + i))/24 dev $DEV_IF"; done
-    echo "link set $DEV_IF up"
-    echo "route add default dev $DEV_IF"
-  } >"$WORK/dev.batch"
-  ip -n "$DEV_NS" -batch "$WORK/dev.batch" || die "cannot address the devices"
+  address_site "$PC_NS" "$PC_IF" "$DEV_NS" "$DEV_IF" "$COUNT" "$WORK/dev.batch" || die "cannot address the devices"
 }
 
 start_sim() {
@@ -144,10 +138,7 @@ start_sim() {
   # ip netns exec runs devsim in its own place: $! is devsim's pid.
   ip netns exec "$DEV_NS" "$SIM" --quiet --config "$WORK/site.json" >"$WORK/devsim.log" 2>&1 &
   SIM_PID=$!
-  for ((i = 0; i < 400; i++)); do
-    grep -q ready "$WORK/devsim.log" && return 0
-    sleep 0.05
-  done
+  wait_ready "$WORK/devsim.log" && return 0
   die "devsim did not start: $(cat "$WORK/devsim.log")"
 }
 stop_sim_if_any() {
