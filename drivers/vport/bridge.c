@@ -422,6 +422,19 @@ static NTSTATUS Credit(PIRP irp) {
   return Finish(irp, STATUS_SUCCESS, 0);
 }
 
+/* The service tells how many bytes it holds for a port each way. */
+static NTSTATUS ReportQueues(PIRP irp) {
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  const uint8_t* in = (const uint8_t*)irp->AssociatedIrp.SystemBuffer;
+  if (stack->Parameters.DeviceIoControl.InputBufferLength < VPORT_BRIDGE_QUEUES_SIZE)
+    return Finish(irp, STATUS_BUFFER_TOO_SMALL, 0);
+  return Finish(irp,
+                VportSetQueues(VportReadLe32(in), VportReadLe32(in + 4), VportReadLe32(in + 8))
+                    ? STATUS_SUCCESS
+                    : STATUS_NOT_FOUND,
+                0);
+}
+
 /* Takes every request matching `file` or `comNumber` (and `kind`, unless 0)
  * off a list; under g_lock. */
 static void TakeMatching(LIST_ENTRY* list, PFILE_OBJECT file, ULONG comNumber, ULONG kind, LIST_ENTRY* into) {
@@ -671,6 +684,8 @@ NTSTATUS BridgeDispatch(PDEVICE_OBJECT device, PIRP irp) {
           return QueryState(irp);
         case VPORT_BRIDGE_CREDIT:
           return Credit(irp);
+        case VPORT_BRIDGE_QUEUES:
+          return ReportQueues(irp);
         default:
           return Finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
       }

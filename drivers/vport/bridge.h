@@ -39,6 +39,10 @@ BOOLEAN VportSetLinkState(ULONG comNumber, ULONG state);
  * before one the manager's connected flag; FALSE when there is no such port. */
 BOOLEAN VportGetLinkState(ULONG comNumber, ULONG* state);
 
+/* Kept by the ports (vport.c): the bytes the service holds for the port each
+ * way, as a program's comm status shows them; FALSE when there is no such port. */
+BOOLEAN VportSetQueues(ULONG comNumber, ULONG inQueued, ULONG outQueued);
+
 /* Kept by the ports: the service went, so no port is connected any more
  * (the link states it reported are forgotten). */
 void VportForgetLinks(void);

@@ -27,6 +27,7 @@ extern "C" {
 #define VPORT_BRIDGE_STATE 0x22A408u    /* function 0x902, write access: a port's link state */
 #define VPORT_BRIDGE_QUERY 0x22240Cu    /* function 0x903, any access: ask a port's link state */
 #define VPORT_BRIDGE_CREDIT 0x22A410u   /* function 0x904, write access: bytes of done writes given back */
+#define VPORT_BRIDGE_QUEUES 0x22A414u   /* function 0x905, write access: a port's bytes held each way */
 
 /* Kinds of request the driver hands over. */
 #define VPORT_BRIDGE_WRITE 1u    /* one piece of what a program wrote; the next piece follows its answer */
@@ -70,6 +71,9 @@ extern "C" {
 #define VPORT_BRIDGE_FLAG_DONE 0x2u
 /* The credit record: COM number, bytes (32-bit each). */
 #define VPORT_BRIDGE_CREDIT_SIZE 8
+/* The queues record: COM number, bytes received waiting to be read, bytes
+ * written waiting to go out (32-bit each); what a program's comm status shows. */
+#define VPORT_BRIDGE_QUEUES_SIZE 12
 
 /* Link states the service reports (VPORT_BRIDGE_STATE: COM number, state; 8 bytes). */
 #define VPORT_BRIDGE_LINK_IDLE 0u

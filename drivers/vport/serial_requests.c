@@ -163,7 +163,7 @@ static VportSerialResult Get(const VportSerialState* s, uint32_t code, uint8_t* 
       for (int i = 0; i < 4; ++i) VportWriteLe32(out + 4 * i, s->handflow[i]);
       return VPORT_SERIAL_DONE;
     case VPORT_SERIAL_GET_COMMSTATUS:
-      /* No line errors and nothing held: the bytes travel over the network. */
+      /* No line errors; the bytes held each way as the data service last told them. */
       if ((result = Answer(VPORT_SERIAL_STATUS_SIZE, capacity, reply)) != VPORT_SERIAL_DONE) return result;
       memset(out, 0, VPORT_SERIAL_STATUS_SIZE);
       VportWriteLe32(out + 8, s->inQueued);

@@ -161,10 +161,10 @@ static ULONG LinkStateOf(const PortExtension* port) {
   return port->connected ? VPORT_BRIDGE_LINK_CONNECTED : VPORT_BRIDGE_LINK_IDLE;
 }
 
-/* Sets (`set`) or reads the link of the port with this COM number; FALSE when
+/* Runs `act` on the port with this COM number under its lock; FALSE when
  * there is no such port. The port stays while the COM lock is held: it leaves
  * the table under the lock before it goes. */
-static BOOLEAN AccessLink(ULONG comNumber, BOOLEAN set, ULONG* state) {
+static BOOLEAN WithPort(ULONG comNumber, void (*act)(PortExtension* port, ULONG* values), ULONG* values) {
   PortExtension* port;
   KIRQL comIrql, irql;
   if (comNumber == 0 || comNumber > VPORT_LAST_COM) return FALSE;
@@ -172,24 +172,38 @@ static BOOLEAN AccessLink(ULONG comNumber, BOOLEAN set, ULONG* state) {
   port = g_comPort[comNumber];
   if (port != NULL) {
     KeAcquireSpinLock(&port->lock, &irql);
-    if (set) {
-      port->linkState = *state;
-      port->linkReported = TRUE;
-    } else {
-      *state = LinkStateOf(port);
-    }
+    act(port, values);
     KeReleaseSpinLock(&port->lock, irql);
   }
   KeReleaseSpinLock(&g_comLock, comIrql);
   return port != NULL;
 }
 
+static void SetLink(PortExtension* port, ULONG* state) {
+  port->linkState = *state;
+  port->linkReported = TRUE;
+}
+
+static void GetLink(PortExtension* port, ULONG* state) {
+  *state = LinkStateOf(port);
+}
+
+static void SetQueues(PortExtension* port, ULONG* queued) {
+  port->serial.inQueued = queued[0];
+  port->serial.outQueued = queued[1];
+}
+
 BOOLEAN VportSetLinkState(ULONG comNumber, ULONG state) {
-  return AccessLink(comNumber, TRUE, &state);
+  return WithPort(comNumber, SetLink, &state);
 }
 
 BOOLEAN VportGetLinkState(ULONG comNumber, ULONG* state) {
-  return AccessLink(comNumber, FALSE, state);
+  return WithPort(comNumber, GetLink, state);
+}
+
+BOOLEAN VportSetQueues(ULONG comNumber, ULONG inQueued, ULONG outQueued) {
+  ULONG queued[2] = {inQueued, outQueued};
+  return WithPort(comNumber, SetQueues, queued);
 }
 
 void VportForgetLinks(void) {
@@ -424,6 +438,7 @@ static void ForgetLink(PortExtension* port) {
   KIRQL irql;
   KeAcquireSpinLock(&port->lock, &irql);
   port->linkState = VPORT_BRIDGE_LINK_IDLE;
+  port->serial.inQueued = port->serial.outQueued = 0;
   KeReleaseSpinLock(&port->lock, irql);
 }
 

@@ -30,6 +30,8 @@ const char* KindName(ActionKind kind) {
       return "answer write";
     case ActionKind::kCredit:
       return "credit";
+    case ActionKind::kReportQueues:
+      return "queues";
     case ActionKind::kReportState:
       return "state";
     case ActionKind::kAnswerWait:
@@ -60,6 +62,9 @@ std::string Describe(const Action& a) {
     case ActionKind::kCredit:
       text += " " + std::to_string(a.length) + " bytes" +
               (a.status != 0 ? " dropped: the port is not connected" : "");
+      break;
+    case ActionKind::kReportQueues:
+      text += " " + std::to_string(a.inQueued) + " in, " + std::to_string(a.outQueued) + " out";
       break;
     case ActionKind::kReportState:
       text += std::string(" ") + VportLinkStateText(a.state);
@@ -159,7 +164,8 @@ void Engine::Open(Port& port, const uint8_t* payload, size_t size, uint32_t flag
   }
   port.open = true;
   port.managerConnect = (flags & VPORT_BRIDGE_FLAG_CONNECT) != 0;
-  port.eventMask = port.seenEvents = 0;  // a new program sets its own mask
+  port.eventMask = port.seenEvents = 0;    // a new program sets its own mask
+  port.reportedIn = port.reportedOut = 0;  // the driver starts the opening with empty queues
   // The driver forgot the link state at the open: it hears it again.
   port.reportedState = UINT32_MAX;
   port.received.clear();  // what came while no program had the port is not for this one
@@ -367,6 +373,28 @@ void Engine::Settle(Port& port, uint64_t nowMs) {
   SendNext(port);
   AnswerReads(port, nowMs);
   EndLinger(port, nowMs);
+  ReportQueues(port);
+}
+
+// What a program's comm status shows. The bytes waiting to be read are told
+// when they change while no read waits for them (a program that polls the
+// status before it reads) and when they are gone; a read that waits takes
+// them as they come, and telling every arrival would cost a request each.
+// The bytes to send are told when they start and stop waiting.
+void Engine::ReportQueues(Port& port) {
+  if (!port.open) return;
+  size_t out = port.sendQueue.length;
+  for (const Write& write : port.writes) out += write.bytes.size() - write.accepted;
+  const auto in = static_cast<uint32_t>(port.received.size());
+  const bool inNews = in != port.reportedIn && (in == 0 || port.reads.empty());
+  const bool outNews = (out == 0) != (port.reportedOut == 0);
+  if (!inNews && !outNews) return;
+  port.reportedIn = in;
+  port.reportedOut = static_cast<uint32_t>(out);
+  Emit(Action{.kind = ActionKind::kReportQueues,
+              .com = port.com,
+              .inQueued = port.reportedIn,
+              .outQueued = port.reportedOut});
 }
 
 // Writes are taken in order. Connected, one that does not fit waits for the

@@ -52,15 +52,16 @@ constexpr size_t kCreditBytes = 8 * 1024;
 constexpr uint64_t kCreditDelayMs = 20;
 
 enum class ActionKind {
-  kConnect,      // open a client socket of settings.type to settings' address and port
-  kSend,         // send `bytes` on `socket`; report with Sent
-  kCloseSocket,  // close `socket`
-  kAnswerRead,   // answer read `id` with `bytes`; report with ReadAnswered
-  kAnswerWrite,  // answer write `id`: `status`, `length` bytes of its piece accepted
-  kReportState,  // tell the driver the port's link state `state`
-  kAnswerWait,   // answer wait `id` with the events `state` (bits of the wait mask)
-  kCredit,       // give `length` bytes of done writes back to the port's window; a
-                 // nonzero `status` says they were dropped (the port was disconnected)
+  kConnect,       // open a client socket of settings.type to settings' address and port
+  kSend,          // send `bytes` on `socket`; report with Sent
+  kCloseSocket,   // close `socket`
+  kAnswerRead,    // answer read `id` with `bytes`; report with ReadAnswered
+  kAnswerWrite,   // answer write `id`: `status`, `length` bytes of its piece accepted
+  kReportState,   // tell the driver the port's link state `state`
+  kAnswerWait,    // answer wait `id` with the events `state` (bits of the wait mask)
+  kCredit,        // give `length` bytes of done writes back to the port's window; a
+                  // nonzero `status` says they were dropped (the port was disconnected)
+  kReportQueues,  // tell the driver the bytes held each way: `inQueued` to be read, `outQueued` to send
 };
 
 struct Action {
@@ -73,6 +74,8 @@ struct Action {
   uint32_t length = 0;
   uint32_t state = 0;
   std::vector<uint8_t> bytes{};
+  uint32_t inQueued = 0;
+  uint32_t outQueued = 0;
 };
 
 std::string Describe(const Action& action);
@@ -142,8 +145,10 @@ class Engine {
     uint32_t eventMask = 0;      // the program's event mask, as last told
     uint32_t seenEvents = 0;     // events of the mask since it was set or a wait last ended
     uint64_t lingerUntilMs = 0;  // closed, sending what is left until then; 0: not lingering
-    size_t uncredited = 0;       // bytes of done writes taken, not yet given back
-    uint64_t creditDueMs = 0;    // when they are given back at the latest; 0: none waits
+    uint32_t reportedIn = 0;     // the queues as the driver last heard them
+    uint32_t reportedOut = 0;
+    size_t uncredited = 0;     // bytes of done writes taken, not yet given back
+    uint64_t creditDueMs = 0;  // when they are given back at the latest; 0: none waits
   };
 
   Port& PortOf(uint32_t com);
@@ -161,6 +166,7 @@ class Engine {
   void LinkFailed(Port& port, uint64_t nowMs);
   void Settle(Port& port, uint64_t nowMs);
   void EndLinger(Port& port, uint64_t nowMs);
+  void ReportQueues(Port& port);
   void Credit(Port& port, size_t bytes, bool dropped, uint64_t nowMs);
   void GiveCredit(Port& port, uint32_t status);
   void QueueWrites(Port& port, uint64_t nowMs);

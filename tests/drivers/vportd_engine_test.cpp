@@ -308,7 +308,8 @@ TEST(VportdEngine, DoneWritesAreNeverRefusedAndGoOutAfterTheClose) {
 
 // Reads are answered when their time-outs say, oldest first, with the oldest
 // bytes; an answer the driver refused (its read was gone) gives its bytes
-// back to the next read, in their order.
+// back to the next read, in their order. Bytes that wait with no read out are
+// told to the driver for the program's comm status.
 TEST(VportdEngine, AnswersReadsByTheirTimeoutsWithoutLosingBytes) {
   struct Case {
     const char* name;
@@ -327,6 +328,10 @@ TEST(VportdEngine, AnswersReadsByTheirTimeoutsWithoutLosingBytes) {
     Harness h;
     uint64_t socket = h.OpenConnected();
     h.engine.Received(socket, Text("abc").data(), 3, h.now);
+    // No read waits: the driver hears what a program polling its comm status should see.
+    auto told = h.Only(h.Take(), ActionKind::kReportQueues);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].inQueued, 3u);
     auto actions = h.Feed(ReadRecord(5, c.wanted, c.timeouts));
     if (c.answerAfterMs != 0) {
       EXPECT_TRUE(actions.empty());

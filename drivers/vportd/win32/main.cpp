@@ -133,6 +133,15 @@ class Bridge {
     Start(VPORT_BRIDGE_COMPLETE, action, std::move(record));
   }
 
+  // Tells the driver the bytes held for a port each way, the same way.
+  void ReportQueues(const Action& action) {
+    Bytes record(VPORT_BRIDGE_QUEUES_SIZE);
+    const uint32_t fields[3] = {action.com, action.inQueued, action.outQueued};
+    for (int f = 0; f < 3; ++f)
+      for (int i = 0; i < 4; ++i) record[4 * f + i] = static_cast<uint8_t>(fields[f] >> (8 * i));
+    Start(VPORT_BRIDGE_QUEUES, action, std::move(record));
+  }
+
   // Gives bytes of a port's done writes back to its window, the same way.
   void Credit(const Action& action) {
     Bytes record(VPORT_BRIDGE_CREDIT_SIZE);
@@ -387,10 +396,11 @@ class Service {
   // An answer the driver took or refused. A read's refused answer means its
   // read was gone: the engine takes the bytes back.
   void AnswerEnded(const Action& action, DWORD error) {
-    const char* what = action.kind == ActionKind::kAnswerRead    ? "read answer"
-                       : action.kind == ActionKind::kAnswerWrite ? "write answer"
-                       : action.kind == ActionKind::kCredit      ? "credit"
-                                                                 : "wait answer";
+    const char* what = action.kind == ActionKind::kAnswerRead     ? "read answer"
+                       : action.kind == ActionKind::kAnswerWrite  ? "write answer"
+                       : action.kind == ActionKind::kCredit       ? "credit"
+                       : action.kind == ActionKind::kReportQueues ? "queue report"
+                                                                  : "wait answer";
     if (error != 0)
       Log("COM" + std::to_string(action.com) + ": " + what + " refused: error " + std::to_string(error));
     if (action.kind == ActionKind::kAnswerRead) engine_.ReadAnswered(action.com, error == 0, Now());
@@ -422,6 +432,8 @@ class Service {
         return bridge_.Complete(action, action.status, action.length, {});
       case ActionKind::kCredit:
         return bridge_.Credit(action);
+      case ActionKind::kReportQueues:
+        return bridge_.ReportQueues(action);
       case ActionKind::kReportState: {
         DWORD error = bridge_.ReportState(action.com, action.state);
         if (error != 0)

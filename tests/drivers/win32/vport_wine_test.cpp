@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -494,18 +495,19 @@ class ServiceSide {
   }
   // Answers a write piece: `accepted` bytes of it, or a refusal `status`.
   DWORD Accept(uint32_t id, uint32_t accepted, uint32_t status = 0) { return Send(id, status, accepted, {}); }
-  DWORD Report(uint32_t com, uint32_t state) { return PortRecord(VPORT_BRIDGE_STATE, com, state); }
+  DWORD Report(uint32_t com, uint32_t state) { return PortRecord(VPORT_BRIDGE_STATE, {com, state}); }
   // Gives `bytes` of the port's done writes back to its window.
-  DWORD Credit(uint32_t com, uint32_t bytes) { return PortRecord(VPORT_BRIDGE_CREDIT, com, bytes); }
+  DWORD Credit(uint32_t com, uint32_t bytes) { return PortRecord(VPORT_BRIDGE_CREDIT, {com, bytes}); }
+  DWORD Queues(uint32_t com, uint32_t in, uint32_t out) {
+    return PortRecord(VPORT_BRIDGE_QUEUES, {com, in, out});
+  }
 
  private:
-  // A record of a COM number and a value, as STATE and CREDIT take it.
-  DWORD PortRecord(DWORD code, uint32_t com, uint32_t value) {
-    Bytes record(8, 0);
-    for (int i = 0; i < 4; ++i) {
-      record[i] = static_cast<uint8_t>(com >> (8 * i));
-      record[4 + i] = static_cast<uint8_t>(value >> (8 * i));
-    }
+  // A record of a COM number and values, 32-bit each, as STATE, CREDIT and QUEUES take it.
+  DWORD PortRecord(DWORD code, std::initializer_list<uint32_t> fields) {
+    Bytes record;
+    for (uint32_t field : fields)
+      for (int i = 0; i < 4; ++i) record.push_back(static_cast<uint8_t>(field >> (8 * i)));
     auto done = Control(handle_, code, record, 0);
     return done.ok ? 0 : done.error;
   }
@@ -644,6 +646,13 @@ TEST_F(VirtualPortUnderWine, BridgeCarriesTheProgramsBytesToTheService) {
   ASSERT_TRUE(GetCommModemStatus(port, &lines));
   EXPECT_EQ(lines, DWORD{MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON});
   EXPECT_EQ(service.Report(250, VPORT_BRIDGE_LINK_CONNECTED), DWORD{ERROR_NOT_FOUND});
+  // The bytes the service holds each way are the program's comm status.
+  EXPECT_EQ(service.Queues(com, 300, 12), 0u);
+  COMSTAT held{};
+  DWORD errors = 1;
+  ASSERT_TRUE(ClearCommError(port, &errors, &held)) << GetLastError();
+  EXPECT_EQ(held.cbInQue, 300u);
+  EXPECT_EQ(held.cbOutQue, 12u);
 
   // Connected, a write that fits in the port's window is done at once and the
   // service gets its bytes marked so. One beyond the window waits for the
