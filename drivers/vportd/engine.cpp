@@ -200,6 +200,8 @@ void Engine::EndWait(Port& port, uint32_t events) {
 void Engine::Signal(Port& port, uint32_t events) {
   port.seenEvents |= events & port.eventMask;
   if (port.waitId == 0 || port.seenEvents == 0) return;
+  // A program looks at its comm status once its wait ends: the driver hears it first.
+  ReportQueues(port);
   EndWait(port, port.seenEvents);
   port.seenEvents = 0;
 }

@@ -371,10 +371,15 @@ TEST(VportdEngine, WaitsOnTheMaskEndWithTheBytesThatCame) {
   EXPECT_EQ(ended[0].id, 5u);
   EXPECT_EQ(ended[0].state, 0u);
   h.engine.Received(socket, Text("x").data(), 1, h.now);
-  auto woke = h.Only(h.Take(), ActionKind::kAnswerWait);
+  auto actions = h.Take();
+  auto woke = h.Only(actions, ActionKind::kAnswerWait);
   ASSERT_EQ(woke.size(), 1u);
   EXPECT_EQ(woke[0].id, 6u);
   EXPECT_EQ(woke[0].state, VPORT_EVENT_RXCHAR);
+  // The program asks its comm status next: the driver heard of the byte before the wait ended.
+  ASSERT_GE(actions.size(), 2u);
+  EXPECT_EQ(actions[0].kind, ActionKind::kReportQueues);
+  EXPECT_EQ(actions[0].inQueued, 1u);
   h.engine.Received(socket, Text("y").data(), 1, h.now);  // no wait out: the bytes wait to be read
   auto atOnce =
       h.Only(h.Feed(Record(VPORT_BRIDGE_WAIT, 7, {}, 0, {}, VPORT_EVENT_RXCHAR)), ActionKind::kAnswerWait);
