@@ -103,7 +103,7 @@ bool Engine::HandleRequest(const uint8_t* record, size_t size, uint64_t nowMs) {
                 .done = (request.flags & VPORT_BRIDGE_FLAG_DONE) != 0});
       break;
     case VPORT_BRIDGE_WAIT:
-      Wait(port, request.id, request.length);
+      Wait(port, request.id, request.length, nowMs);
       break;
     case VPORT_BRIDGE_MASK:
       port.waitId = 0;  // the driver ended it, with no event
@@ -166,6 +166,7 @@ void Engine::Open(Port& port, const uint8_t* payload, size_t size, uint32_t flag
   port.managerConnect = (flags & VPORT_BRIDGE_FLAG_CONNECT) != 0;
   port.eventMask = port.seenEvents = 0;    // a new program sets its own mask
   port.reportedIn = port.reportedOut = 0;  // the driver starts the opening with empty queues
+  port.outDueMs = 0;
   // The driver forgot the link state at the open: it hears it again.
   port.reportedState = UINT32_MAX;
   port.received.clear();  // what came while no program had the port is not for this one
@@ -197,23 +198,23 @@ void Engine::EndWait(Port& port, uint32_t events) {
 
 // Events of the mask are kept until a wait takes them all, at once when one
 // is out; the others are not kept, as on a serial port.
-void Engine::Signal(Port& port, uint32_t events) {
+void Engine::Signal(Port& port, uint32_t events, uint64_t nowMs) {
   port.seenEvents |= events & port.eventMask;
   if (port.waitId == 0 || port.seenEvents == 0) return;
   // A program looks at its comm status once its wait ends: the driver hears it first.
-  ReportQueues(port);
+  ReportQueues(port, nowMs);
   EndWait(port, port.seenEvents);
   port.seenEvents = 0;
 }
 
 // One wait at a time: a new one ends the old with no event. Bytes waiting to
 // be read end it at once, also when they came before the mask was set.
-void Engine::Wait(Port& port, uint32_t id, uint32_t mask) {
+void Engine::Wait(Port& port, uint32_t id, uint32_t mask, uint64_t nowMs) {
   EndWait(port, 0);
   port.waitId = id;
   port.eventMask = mask;
   port.seenEvents &= mask;
-  Signal(port, port.received.empty() ? 0 : VPORT_EVENT_RXCHAR);
+  Signal(port, port.received.empty() ? 0 : VPORT_EVENT_RXCHAR, nowMs);
 }
 
 // Writes the program was told are done still go out: while connected, the
@@ -292,7 +293,7 @@ void Engine::Received(uint64_t socket, const uint8_t* bytes, size_t count, uint6
   if (port == nullptr || count == 0) return;
   port->received.insert(port->received.end(), bytes, bytes + count);
   port->lastByteMs = nowMs;
-  Signal(*port, VPORT_EVENT_RXCHAR);
+  Signal(*port, VPORT_EVENT_RXCHAR, nowMs);
   Settle(*port, nowMs);
 }
 
@@ -301,7 +302,8 @@ void Engine::Sent(uint64_t socket, size_t taken, bool wouldBlock, uint64_t nowMs
   if (port == nullptr) return;
   VportTxConsume(&port->sendQueue, taken);
   // Sent empty: no byte is queued and no write waits to be.
-  if (taken > 0 && port->sendQueue.length == 0 && port->writes.empty()) Signal(*port, VPORT_EVENT_TXEMPTY);
+  if (taken > 0 && port->sendQueue.length == 0 && port->writes.empty())
+    Signal(*port, VPORT_EVENT_TXEMPTY, nowMs);
   // Blocked, the send stays out until the socket says it has room.
   port->blocked = taken == 0 && wouldBlock;
   if (!port->blocked) port->sending = false;
@@ -342,6 +344,7 @@ uint64_t Engine::NextDue() const {
     due = std::min(due, VportLinkNextDue(&port.link));
     if (port.lingerUntilMs != 0) due = std::min(due, port.lingerUntilMs);
     if (port.creditDueMs != 0) due = std::min(due, port.creditDueMs);
+    if (port.outDueMs != 0) due = std::min(due, port.outDueMs);
     if (!port.awaitingAnswer && !port.reads.empty()) {
       const Read& read = port.reads.front();
       VportReadTimeouts timeouts{read.timeouts[0], read.timeouts[1], read.timeouts[2]};
@@ -369,28 +372,35 @@ void Engine::Settle(Port& port, uint64_t nowMs) {
     const bool wasUp = port.reportedState == VPORT_LINK_CONNECTED;
     port.reportedState = port.link.state;
     Emit(Action{.kind = ActionKind::kReportState, .com = port.com, .state = port.reportedState});
-    if (wasUp != (port.reportedState == VPORT_LINK_CONNECTED)) Signal(port, kLineEvents);
+    if (wasUp != (port.reportedState == VPORT_LINK_CONNECTED)) Signal(port, kLineEvents, nowMs);
   }
   QueueWrites(port, nowMs);
   SendNext(port);
   AnswerReads(port, nowMs);
   EndLinger(port, nowMs);
-  ReportQueues(port);
+  ReportQueues(port, nowMs);
 }
 
 // What a program's comm status shows. The bytes waiting to be read are told
 // when they change while no read waits for them (a program that polls the
 // status before it reads) and when they are gone; a read that waits takes
 // them as they come, and telling every arrival would cost a request each.
-// The bytes to send are told when they start and stop waiting.
-void Engine::ReportQueues(Port& port) {
-  if (!port.open) return;
+// The bytes to send are told once they waited kQueueReportDelayMs, and when
+// none wait any more.
+void Engine::ReportQueues(Port& port, uint64_t nowMs) {
+  if (!port.open) {
+    port.outDueMs = 0;
+    return;
+  }
   size_t out = port.sendQueue.length;
   for (const Write& write : port.writes) out += write.bytes.size() - write.accepted;
+  if (out == 0) port.outDueMs = 0;
+  if (out != 0 && port.outDueMs == 0 && port.reportedOut == 0) port.outDueMs = nowMs + kQueueReportDelayMs;
   const auto in = static_cast<uint32_t>(port.received.size());
   const bool inNews = in != port.reportedIn && (in == 0 || port.reads.empty());
-  const bool outNews = (out == 0) != (port.reportedOut == 0);
+  const bool outNews = out == 0 ? port.reportedOut != 0 : port.outDueMs != 0 && nowMs >= port.outDueMs;
   if (!inNews && !outNews) return;
+  if (out != 0) port.outDueMs = 0;
   port.reportedIn = in;
   port.reportedOut = static_cast<uint32_t>(out);
   Emit(Action{.kind = ActionKind::kReportQueues,

@@ -50,6 +50,9 @@ constexpr uint64_t kLingerMs = 2000;
 // write.
 constexpr size_t kCreditBytes = 8 * 1024;
 constexpr uint64_t kCreditDelayMs = 20;
+// Bytes to send are told to the driver (the comm status) once they waited this
+// long: most writes are sent sooner, and telling each would cost a request.
+constexpr uint64_t kQueueReportDelayMs = 20;
 
 enum class ActionKind {
   kConnect,       // open a client socket of settings.type to settings' address and port
@@ -147,6 +150,7 @@ class Engine {
     uint64_t lingerUntilMs = 0;  // closed, sending what is left until then; 0: not lingering
     uint32_t reportedIn = 0;     // the queues as the driver last heard them
     uint32_t reportedOut = 0;
+    uint64_t outDueMs = 0;     // bytes to send that wait are told then, if they still wait; 0: none
     size_t uncredited = 0;     // bytes of done writes taken, not yet given back
     uint64_t creditDueMs = 0;  // when they are given back at the latest; 0: none waits
   };
@@ -158,15 +162,15 @@ class Engine {
   void ApplySettings(Port& port, const uint8_t* payload, size_t size, bool connect, uint64_t nowMs);
   void Close(Port& port, uint64_t nowMs);
   void EndWait(Port& port, uint32_t events);
-  void Signal(Port& port, uint32_t events);
-  void Wait(Port& port, uint32_t id, uint32_t mask);
+  void Signal(Port& port, uint32_t events, uint64_t nowMs);
+  void Wait(Port& port, uint32_t id, uint32_t mask, uint64_t nowMs);
   void Disconnect(Port& port, uint64_t nowMs);
   void Connect(Port& port, uint64_t nowMs);
   void DoLink(Port& port, unsigned what);
   void LinkFailed(Port& port, uint64_t nowMs);
   void Settle(Port& port, uint64_t nowMs);
   void EndLinger(Port& port, uint64_t nowMs);
-  void ReportQueues(Port& port);
+  void ReportQueues(Port& port, uint64_t nowMs);
   void Credit(Port& port, size_t bytes, bool dropped, uint64_t nowMs);
   void GiveCredit(Port& port, uint32_t status);
   void QueueWrites(Port& port, uint64_t nowMs);

@@ -473,6 +473,12 @@ TEST(VportdEngine, HeldWritesTimeOutWithWhatWasTaken) {
   const Bytes big(kSendQueueBytes + 50, 'b');
   EXPECT_TRUE(h.Only(h.Feed(WriteRecord(1, big, 2, 100)), ActionKind::kAnswerWrite).empty());
   h.Feed(WriteRecord(2, Text("late"), 0, 40));
+  // First the comm status learns that bytes wait to be sent.
+  ASSERT_EQ(h.engine.NextDue(), h.now + kQueueReportDelayMs);
+  h.engine.Tick(h.now + kQueueReportDelayMs);
+  auto told = h.Only(h.Take(), ActionKind::kReportQueues);
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told[0].outQueued, big.size() + 4) << "the queue's bytes and those of both writes still waiting";
   const uint64_t due = h.now + 2 * big.size() + 100;
   EXPECT_EQ(h.engine.NextDue(), due);
   h.engine.Tick(due - 1);
