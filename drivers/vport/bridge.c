@@ -605,6 +605,17 @@ void BridgeEndWaits(ULONG comNumber) {
   }
 }
 
+void BridgeEndRequests(ULONG comNumber, ULONG kind) {
+  LIST_ENTRY ended;
+  KIRQL irql;
+  InitializeListHead(&ended);
+  KeAcquireSpinLock(&g_lock, &irql);
+  TakeMatching(&g_queued, NULL, comNumber, kind, &ended);
+  TakeMatching(&g_handed, NULL, comNumber, kind, &ended);
+  KeReleaseSpinLock(&g_lock, irql);
+  EndAll(&ended, STATUS_CANCELLED);
+}
+
 static NTSTATUS Forward(PIRP irp, ULONG comNumber, ULONG kind, ULONG length, const ULONG* timeouts) {
   Held* held;
   KIRQL irql;

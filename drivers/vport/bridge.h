@@ -27,6 +27,10 @@ NTSTATUS BridgeForwardWait(PIRP irp, ULONG comNumber, ULONG mask);
 /* Ends the port's waits with no event (the program set a new mask). */
 void BridgeEndWaits(ULONG comNumber);
 
+/* Ends the port's reads or writes (`kind`) that wait, as cancelled (a
+ * write with what was accepted of it): the program purged them. */
+void BridgeEndRequests(ULONG comNumber, ULONG kind);
+
 /* Tells the service a program opened or closed the port, or the manager
  * changed its settings: `settings` (20 bytes, the set-request form; NULL for
  * a close) and `flags` (VPORT_BRIDGE_FLAG_CONNECT) go with it. */

@@ -39,6 +39,10 @@ extern "C" {
 /* The program set the event mask (in `flags`): the events kept for the next
  * wait are forgotten, and the driver ended the wait that was out. */
 #define VPORT_BRIDGE_MASK 7u
+/* The program purged the port (`flags`: the purge flags of serial_requests.h):
+ * received bytes not yet read go (input), bytes not yet sent go (output), and
+ * the writes the driver ended unfinished are not sent (abort writes). */
+#define VPORT_BRIDGE_PURGE 8u
 
 /* Events a wait may see, with the platform's values: a byte received, the
  * send queue sent empty, and the modem lines (clear to send, data set ready,

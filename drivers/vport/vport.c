@@ -590,6 +590,14 @@ static NTSTATUS WaitOnMask(PortExtension* port, PIRP irp, ULONG outLength) {
   return BridgeForwardWait(irp, port->comNumber, mask);
 }
 
+/* PurgeComm: the aborts end the port's reads or writes that wait here; the
+ * data service drops what it holds for the port and the writes ended. */
+static void Purge(PortExtension* port, ULONG flags) {
+  if (flags & VPORT_PURGE_RXABORT) BridgeEndRequests(port->comNumber, VPORT_BRIDGE_READ);
+  if (flags & VPORT_PURGE_TXABORT) BridgeEndRequests(port->comNumber, VPORT_BRIDGE_WRITE);
+  BridgeNotify(VPORT_BRIDGE_PURGE, port->comNumber, NULL, flags);
+}
+
 static NTSTATUS SerialControl(PortExtension* port, PIRP irp, ULONG code, ULONG inLength, ULONG outLength) {
   uint8_t* buffer = (uint8_t*)irp->AssociatedIrp.SystemBuffer;
   VportSerialReply reply;
@@ -610,6 +618,7 @@ static NTSTATUS SerialControl(PortExtension* port, PIRP irp, ULONG code, ULONG i
     BridgeEndWaits(port->comNumber);
     BridgeNotify(VPORT_BRIDGE_MASK, port->comNumber, NULL, mask);
   }
+  if (result == VPORT_SERIAL_DONE && reply.purge != 0) Purge(port, reply.purge);
   switch (result) {
     case VPORT_SERIAL_DONE:
       return Complete(irp, STATUS_SUCCESS, reply.written);

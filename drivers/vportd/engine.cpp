@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "read_timeouts.h"
+#include "serial_requests.h"
 
 namespace vportd {
 namespace {
@@ -105,6 +106,9 @@ bool Engine::HandleRequest(const uint8_t* record, size_t size, uint64_t nowMs) {
     case VPORT_BRIDGE_WAIT:
       Wait(port, request.id, request.length, nowMs);
       break;
+    case VPORT_BRIDGE_PURGE:
+      Purge(port, request.flags, nowMs);
+      break;
     case VPORT_BRIDGE_MASK:
       port.waitId = 0;  // the driver ended it, with no event
       port.eventMask = request.flags;
@@ -187,6 +191,22 @@ void Engine::ApplySettings(Port& port, const uint8_t* payload, size_t size, bool
     Connect(port, nowMs);
   else
     Disconnect(port, nowMs);
+}
+
+// The program purged the port. Writes it aborted are gone from the driver:
+// those not yet queued are not sent (a done write is not the program's to
+// abort; the output's purge drops it with the rest).
+void Engine::Purge(Port& port, uint32_t flags, uint64_t nowMs) {
+  if (flags & VPORT_PURGE_RXABORT) port.reads.clear();
+  if (flags & VPORT_PURGE_RXCLEAR) port.received.clear();
+  if (flags & VPORT_PURGE_TXABORT) std::erase_if(port.writes, [](const Write& write) { return !write.done; });
+  if (flags & VPORT_PURGE_TXCLEAR) {
+    VportTxClear(&port.sendQueue);
+    for (const Write& write : port.writes)
+      if (write.done)
+        Credit(port, write.bytes.size(), false, nowMs);  // gone: the driver's window opens again
+    std::erase_if(port.writes, [](const Write& write) { return write.done; });
+  }
 }
 
 // Answers the port's wait, if one is out, with `events`.

@@ -170,6 +170,7 @@ class Engine {
   void LinkFailed(Port& port, uint64_t nowMs);
   void Settle(Port& port, uint64_t nowMs);
   void EndLinger(Port& port, uint64_t nowMs);
+  void Purge(Port& port, uint32_t flags, uint64_t nowMs);
   void ReportQueues(Port& port, uint64_t nowMs);
   void Credit(Port& port, size_t bytes, bool dropped, uint64_t nowMs);
   void GiveCredit(Port& port, uint32_t status);

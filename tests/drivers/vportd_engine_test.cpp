@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine.h"
+#include "serial_requests.h"
 
 namespace vportd {
 namespace {
@@ -304,6 +305,35 @@ TEST(VportdEngine, DoneWritesAreNeverRefusedAndGoOutAfterTheClose) {
   ASSERT_EQ(dropped.size(), 1u);
   EXPECT_EQ(dropped[0].status, kStatusDeviceNotConnected);
   EXPECT_EQ(dropped[0].length, 4u);
+}
+
+// A purge drops what the program purged: the bytes received and not read,
+// the bytes queued to send, the writes it aborted (never answered: the driver
+// ended them); done writes purged give their bytes back to the window.
+TEST(VportdEngine, PurgeDropsWhatTheProgramPurged) {
+  Harness h;
+  uint64_t socket = h.OpenConnected(100);
+  h.engine.Received(socket, Text("stale").data(), 5, h.now);
+  auto sending =
+      h.Only(h.Feed(Record(VPORT_BRIDGE_WRITE, 1, Bytes(kSendQueueBytes + 10, 'w'))), ActionKind::kSend);
+  ASSERT_EQ(sending.size(), 1u);
+  h.Feed(Record(VPORT_BRIDGE_WRITE, 0, Text("d"), VPORT_BRIDGE_FLAG_DONE));
+  auto purged = h.Feed(Record(VPORT_BRIDGE_PURGE, 0, Bytes(VPORT_BRIDGE_SETTINGS_SIZE),
+                              VPORT_PURGE_RXCLEAR | VPORT_PURGE_TXABORT | VPORT_PURGE_TXCLEAR));
+  EXPECT_TRUE(h.Only(purged, ActionKind::kAnswerWrite).empty()) << "the aborted write is the driver's to end";
+
+  auto read = h.Only(h.Feed(ReadRecord(2, 10, {kMaxDword, 0, 0})), ActionKind::kAnswerRead);
+  ASSERT_EQ(read.size(), 1u);
+  EXPECT_TRUE(read[0].bytes.empty()) << "the bytes received before the purge are gone";
+  h.engine.Sent(socket, sending[0].bytes.size(), false, h.now);
+  auto after = h.Take();
+  EXPECT_TRUE(h.Only(after, ActionKind::kSend).empty()) << "nothing queued is left to send";
+  EXPECT_TRUE(h.Only(after, ActionKind::kAnswerWrite).empty());
+  h.now += kCreditDelayMs;
+  h.engine.Tick(h.now);
+  auto credits = h.Only(h.Take(), ActionKind::kCredit);
+  ASSERT_EQ(credits.size(), 1u);
+  EXPECT_EQ(credits[0].length, 1u) << "the purged done write's byte goes back to the window";
 }
 
 // Reads are answered when their time-outs say, oldest first, with the oldest

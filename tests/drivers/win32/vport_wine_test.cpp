@@ -626,6 +626,16 @@ TEST_F(VirtualPortUnderWine, BridgeCarriesTheProgramsBytesToTheService) {
   EXPECT_EQ(service.Answer(handed.id, "late"), DWORD{ERROR_NOT_FOUND})
       << "the service keeps bytes no read took";
 
+  // PurgeComm: a read it aborts ends at once, and the service hears what was purged.
+  ProgramIo aborted(std::string(4, 0));
+  ReadFile(port, aborted.buffer.data(), 4, nullptr, &aborted.overlapped);
+  ASSERT_EQ(service.Next().first.kind, VPORT_BRIDGE_READ);
+  EXPECT_TRUE(PurgeComm(port, PURGE_RXABORT | PURGE_RXCLEAR)) << GetLastError();
+  EXPECT_EQ(aborted.Result(port), -long{ERROR_OPERATION_ABORTED});
+  auto [purge, purgeBytes] = service.Next();
+  EXPECT_EQ(purge.kind, VPORT_BRIDGE_PURGE);
+  EXPECT_EQ(purge.flags, uint32_t{PURGE_RXABORT | PURGE_RXCLEAR});
+
   // The manager's settings and Connect reach the service; the link state the
   // service reports shows in the modem lines.
   const Bytes endpoint = Request({198, 51, 100, 10}, {0x0F, 0xA1}, 0, 1, 450);
@@ -967,6 +977,43 @@ TEST_F(VirtualPortUnderWine, DataServiceCarriesBytesToTheRemoteHostAndBack) {
   WriteFile(port, again.buffer.data(), 5, nullptr, &again.overlapped);
   EXPECT_EQ(again.Result(port), 5);
   EXPECT_EQ(ReadBack(port, 5), "again");
+
+  // Each form of read time-out ends a read with what came when it should: never
+  // before its time, always within the bounded wait. The echo is the far end.
+  struct Form {
+    const char* name;
+    COMMTIMEOUTS timeouts;
+    std::string sent;
+    DWORD wanted;
+    std::string got;
+    DWORD notBeforeMs;
+  } const forms[] = {
+      {"return at once with nothing there", {MAXDWORD, 0, 0, 0, 0}, "", 10, "", 0},
+      {"wait for the first byte, none comes", {MAXDWORD, MAXDWORD, 300, 0, 0}, "", 10, "", 300},
+      {"total time-out with part of it come", {0, 0, 300, 0, 0}, "abc", 10, "abc", 300},
+      {"interval after the last byte", {150, 0, 0, 0, 0}, "def", 10, "def", 150},
+      {"no time-out: all it asked for", {0, 0, 0, 0, 0}, "ghij", 4, "ghij", 0},
+  };
+  for (const Form& form : forms) {
+    SCOPED_TRACE(form.name);
+    COMMTIMEOUTS set = form.timeouts;
+    ASSERT_TRUE(SetCommTimeouts(port, &set)) << GetLastError();
+    const ULONGLONG start = GetTickCount64();
+    if (!form.sent.empty()) {
+      ProgramIo out(form.sent);
+      WriteFile(port, out.buffer.data(), static_cast<DWORD>(form.sent.size()), nullptr, &out.overlapped);
+      ASSERT_EQ(out.Result(port), static_cast<long>(form.sent.size()));
+    }
+    ProgramIo in(std::string(form.wanted, 0));
+    ReadFile(port, in.buffer.data(), form.wanted, nullptr, &in.overlapped);
+    const long got = in.Result(port);
+    // The tick count moves in steps of up to ~16 ms on the platform.
+    EXPECT_GE(GetTickCount64() - start + 20, ULONGLONG{form.notBeforeMs});
+    ASSERT_EQ(got, static_cast<long>(form.got.size()));
+    EXPECT_EQ(in.buffer.substr(0, form.got.size()), form.got);
+  }
+  timeouts = COMMTIMEOUTS{MAXDWORD, MAXDWORD, 10000, 0, 0};
+  ASSERT_TRUE(SetCommTimeouts(port, &timeouts)) << GetLastError();
 
   // A terminal program's wait for a byte ends when the echo comes; a new mask
   // ends a wait with no event.
