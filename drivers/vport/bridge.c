@@ -181,6 +181,8 @@ static ULONG_PTR WriteHanded(PIRP next, PIRP irp) {
     held->piece = held->length - held->handed;
     if (held->piece > room) held->piece = room;
     request.length = held->piece;
+    request.total = held->length;
+    request.offset = held->handed;
     RtlCopyMemory(out + VPORT_BRIDGE_HEADER_SIZE,
                   (const uint8_t*)irp->AssociatedIrp.SystemBuffer + held->handed, held->piece);
     held->handed += held->piece;
@@ -202,6 +204,8 @@ static ULONG_PTR WriteDone(PIRP next, Ordered* write) {
   request.comNumber = write->comNumber;
   request.length = piece;
   request.flags = VPORT_BRIDGE_FLAG_DONE;
+  request.total = write->length;
+  request.offset = write->handed;
   VportWriteBridgeRequest(&request, out, NextCapacity(next));
   RtlCopyMemory(out + VPORT_BRIDGE_HEADER_SIZE, write->data + write->handed, piece);
   write->handed += piece;

@@ -11,6 +11,8 @@ size_t VportWriteBridgeRequest(const VportBridgeRequest* request, uint8_t* out, 
   VportWriteLe32(out + VPORT_BRIDGE_LENGTH_OFS, request->length);
   for (i = 0; i < 5; ++i) VportWriteLe32(out + VPORT_BRIDGE_TIMEOUTS_OFS + 4 * i, request->timeouts[i]);
   VportWriteLe32(out + VPORT_BRIDGE_FLAGS_OFS, request->flags);
+  VportWriteLe32(out + VPORT_BRIDGE_TOTAL_OFS, request->total);
+  VportWriteLe32(out + VPORT_BRIDGE_OFFSET_OFS, request->offset);
   return VPORT_BRIDGE_HEADER_SIZE;
 }
 
@@ -23,9 +25,14 @@ int VportReadBridgeRequest(const uint8_t* in, size_t length, VportBridgeRequest*
   out->length = VportReadLe32(in + VPORT_BRIDGE_LENGTH_OFS);
   for (i = 0; i < 5; ++i) out->timeouts[i] = VportReadLe32(in + VPORT_BRIDGE_TIMEOUTS_OFS + 4 * i);
   out->flags = VportReadLe32(in + VPORT_BRIDGE_FLAGS_OFS);
+  out->total = VportReadLe32(in + VPORT_BRIDGE_TOTAL_OFS);
+  out->offset = VportReadLe32(in + VPORT_BRIDGE_OFFSET_OFS);
   /* Writes and notices carry `length` bytes; a read's or a wait's length is a number. */
   if (out->kind != VPORT_BRIDGE_READ && out->kind != VPORT_BRIDGE_WAIT &&
       out->length > length - VPORT_BRIDGE_HEADER_SIZE)
+    return 0;
+  /* A write's piece lies inside the write it belongs to. */
+  if (out->kind == VPORT_BRIDGE_WRITE && (out->offset > out->total || out->length > out->total - out->offset))
     return 0;
   return 1;
 }

@@ -30,7 +30,7 @@ extern "C" {
 #define VPORT_BRIDGE_QUEUES 0x22A414u   /* function 0x905, write access: a port's bytes held each way */
 
 /* Kinds of request the driver hands over. */
-#define VPORT_BRIDGE_WRITE 1u    /* one piece of what a program wrote; the next piece follows its answer */
+#define VPORT_BRIDGE_WRITE 1u    /* one piece of what a program wrote (see `total` and `offset`) */
 #define VPORT_BRIDGE_READ 2u     /* a read waiting for up to `length` bytes, with its time-outs */
 #define VPORT_BRIDGE_OPEN 3u     /* a program opened the port; the port's settings follow */
 #define VPORT_BRIDGE_CLOSE 4u    /* the program closed it; its reads and writes are gone */
@@ -60,7 +60,13 @@ extern "C" {
 #define VPORT_BRIDGE_LENGTH_OFS 12   /* 32-bit: bytes that follow, or bytes a read wants */
 #define VPORT_BRIDGE_TIMEOUTS_OFS 16 /* five 32-bit read/write time-outs, as the program set them */
 #define VPORT_BRIDGE_FLAGS_OFS 36    /* 32-bit: open and settings notices */
-#define VPORT_BRIDGE_HEADER_SIZE 40
+/* A write is handed in pieces of what fits the service's buffer, all with the
+ * write's id: `total` is the whole write's length and `offset` where this
+ * piece starts in it, so the service can take a write whole or refuse it
+ * whole, and time it out as one. Zero for other kinds. */
+#define VPORT_BRIDGE_TOTAL_OFS 40  /* 32-bit */
+#define VPORT_BRIDGE_OFFSET_OFS 44 /* 32-bit */
+#define VPORT_BRIDGE_HEADER_SIZE 48
 
 /* Open and settings notices carry the port's remote settings, in the 20-byte
  * form of the manager's set request (port_records.h). */
@@ -91,9 +97,15 @@ extern "C" {
  * port. A handle that only asks is not a service: only NEXT makes it one. */
 #define VPORT_BRIDGE_QUERY_SIZE 4
 
-/* The answer to a read (header, then the bytes) or to a write piece (header:
- * `length` is the bytes of the piece accepted; a nonzero status ends the
- * write with what was accepted before). */
+/* The answer to a read (header, then the bytes) or to a write piece (header
+ * only). For a write piece, `length` is the bytes of the whole write the
+ * service has taken so far, counted from its start, and the status says:
+ * - 0 with every byte up to the piece's end taken: the next piece follows, or
+ *   the write is done when this was the last;
+ * - the platform's time-out status: the write ends so, with `length` taken;
+ * - an error status: the write ends. With `length` 0 it was refused whole and
+ *   none of it will be sent; otherwise `length` bytes of it go out and the
+ *   write ends a success with that count (a short write). */
 #define VPORT_ANSWER_ID_OFS 0
 #define VPORT_ANSWER_STATUS_OFS 4 /* 32-bit: 0 done, else the platform status to end it with */
 #define VPORT_ANSWER_LENGTH_OFS 8
@@ -106,6 +118,8 @@ typedef struct VportBridgeRequest {
   uint32_t length;
   uint32_t timeouts[5];
   uint32_t flags;
+  uint32_t total;  /* writes: the whole write's length */
+  uint32_t offset; /* writes: where this piece starts in it */
 } VportBridgeRequest;
 
 typedef struct VportBridgeAnswer {

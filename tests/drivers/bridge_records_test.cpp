@@ -1,6 +1,7 @@
 // What crosses the bridge between the port driver and the data service.
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include "bridge_records.h"
@@ -10,7 +11,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 TEST(BridgeRecords, RequestsReadBackAsWrittenAndRefuseShortBuffers) {
-  VportBridgeRequest request{7, VPORT_BRIDGE_WRITE, 3, 4, {0xFFFFFFFF, 1, 2, 3, 0x01020304}, 0};
+  VportBridgeRequest request{7, VPORT_BRIDGE_WRITE, 3, 4, {0xFFFFFFFF, 1, 2, 3, 0x01020304}, 0, 10, 6};
   Bytes buffer(VPORT_BRIDGE_HEADER_SIZE + VPORT_BRIDGE_SETTINGS_SIZE, 0xEE);
   ASSERT_EQ(VportWriteBridgeRequest(&request, buffer.data(), buffer.size()),
             size_t{VPORT_BRIDGE_HEADER_SIZE});
@@ -21,8 +22,19 @@ TEST(BridgeRecords, RequestsReadBackAsWrittenAndRefuseShortBuffers) {
   EXPECT_EQ(back.id, 7u);
   EXPECT_EQ(back.comNumber, 3u);
   EXPECT_EQ(back.timeouts[0], 0xFFFFFFFFu);
+  EXPECT_EQ(back.total, 10u);
+  EXPECT_EQ(back.offset, 6u);
   EXPECT_FALSE(VportReadBridgeRequest(buffer.data(), VPORT_BRIDGE_HEADER_SIZE + 3, &back))
       << "a write cut short";
+  for (auto [total, offset] : {std::pair{9u, 6u}, {5u, 6u}, {3u, 0xFFFFFFFFu}}) {
+    request.total = total;
+    request.offset = offset;
+    VportWriteBridgeRequest(&request, buffer.data(), buffer.size());
+    EXPECT_FALSE(VportReadBridgeRequest(buffer.data(), buffer.size(), &back))
+        << "a piece of " << offset << "+4 bytes outside a write of " << total;
+  }
+  request.total = 10;
+  request.offset = 6;
 
   request.kind = VPORT_BRIDGE_SETTINGS;  // a notice's settings follow it
   request.length = VPORT_BRIDGE_SETTINGS_SIZE;

@@ -28,7 +28,10 @@ Bytes Record(uint32_t kind, uint32_t id, const Bytes& payload, uint32_t flags = 
                              kCom,
                              length != 0 ? length : static_cast<uint32_t>(payload.size()),
                              {t.interval, t.multiplier, t.constant, 0, 0},
-                             flags};
+                             flags,
+                             0,
+                             0};
+  if (kind == VPORT_BRIDGE_WRITE) request.total = request.length;  // the whole write in one piece
   Bytes record(VPORT_BRIDGE_HEADER_SIZE);
   VportWriteBridgeRequest(&request, record.data(), record.size());
   record.insert(record.end(), payload.begin(), payload.end());
