@@ -364,8 +364,18 @@ static NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
 static NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
   PortExtension* port = (PortExtension*)device->DeviceExtension;
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-  NTSTATUS status = IoAcquireRemoveLock(&port->removeLock, irp);
+  NTSTATUS status;
 
+  /* The bridge is no Plug and Play device and has no extension (no remove
+   * lock): anyone who opened it can still send it one (a handle notification
+   * asks for its target relations). Nothing is below it, so the request ends
+   * here with the status it came with, as the rules for the lowest driver say. */
+  if (BridgeIsDevice(device)) {
+    status = irp->IoStatus.Status;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+  }
+  status = IoAcquireRemoveLock(&port->removeLock, irp);
   if (!NT_SUCCESS(status)) return Complete(irp, status, 0);
   switch (stack->MinorFunction) {
     case IRP_MN_START_DEVICE:
