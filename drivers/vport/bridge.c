@@ -228,6 +228,35 @@ static ULONG_PTR WriteOrdered(PIRP next) {
   return filled;
 }
 
+/* Whether a write of the port was handed in part and waits for its answer
+ * before its next piece; under g_lock. */
+static BOOLEAN WriteUnderway(ULONG comNumber) {
+  LIST_ENTRY* entry;
+  for (entry = g_handed.Flink; entry != &g_handed; entry = entry->Flink) {
+    const Held* held = HELD(IRP_OF(entry));
+    if (held->kind == VPORT_BRIDGE_WRITE && held->comNumber == comNumber && held->handed < held->length)
+      return TRUE;
+  }
+  return FALSE;
+}
+
+/* Takes the first queued port request that may be handed over now, as
+ * TakeFirst does; under g_lock. A write waits while an earlier write of its
+ * port is handed in part: the service queues what it is handed in that
+ * order, so the later write would go out in the middle of the earlier one. */
+static PIRP TakeNextQueued(void) {
+  LIST_ENTRY* entry;
+  for (entry = g_queued.Flink; entry != &g_queued; entry = entry->Flink) {
+    PIRP irp = IRP_OF(entry);
+    if (HELD(irp)->kind == VPORT_BRIDGE_WRITE && WriteUnderway(HELD(irp)->comNumber)) continue;
+    if (IoSetCancelRoutine(irp, NULL) != NULL) {
+      RemoveEntryList(entry);
+      return irp;
+    }
+  }
+  return NULL;
+}
+
 /* Pairs waiting NEXT requests with notices and done writes, then with port
  * requests; under g_lock. The filled NEXT requests (Information set) and port
  * requests cancelled on the way go to `done`, to be ended outside the lock. */
@@ -237,7 +266,7 @@ static void Pump(LIST_ENTRY* done) {
     if (next == NULL) return; /* every waiting NEXT is being cancelled */
     if (!IsListEmpty(&g_ordered)) {
       next->IoStatus.Information = WriteOrdered(next);
-    } else if ((irp = TakeFirst(&g_queued)) != NULL) {
+    } else if ((irp = TakeNextQueued()) != NULL) {
       next->IoStatus.Information = WriteHanded(next, irp);
       if (!Hold(&g_handed, irp, FALSE)) InsertTailList(done, ENTRY(irp));
     } else {
@@ -333,44 +362,50 @@ static void AnswerRead(PIRP read, const VportBridgeAnswer* answer) {
   FinishAny(read, STATUS_SUCCESS, length);
 }
 
-/* A write piece's answer: the write goes on with its next piece, or ends with
- * what was accepted when it is all accepted, refused, or accepted in part. */
-static void AnswerWrite(PIRP write, const VportBridgeAnswer* answer) {
-  Held* held = HELD(write);
+/* A write piece's answer: counts what was accepted; TRUE when the write goes
+ * on with its next piece, FALSE when it ends (all accepted, refused, or
+ * accepted in part). Under g_lock. */
+static BOOLEAN WriteGoesOn(Held* held, const VportBridgeAnswer* answer) {
   ULONG accepted = answer->length < held->piece ? answer->length : held->piece;
-  KIRQL irql;
-  BOOLEAN queued;
   held->accepted += accepted;
-  if (answer->status != 0 || accepted < held->piece || held->handed == held->length) {
-    FinishWrite(write, answer->status != 0 ? (NTSTATUS)answer->status : STATUS_SUCCESS);
-    return;
-  }
-  KeAcquireSpinLock(&g_lock, &irql);
-  queued = Hold(&g_queued, write, TRUE);
-  KeReleaseSpinLock(&g_lock, irql);
-  if (!queued)
-    FinishWrite(write, STATUS_CANCELLED);
-  else
-    PumpAndEnd();
+  return answer->status == 0 && accepted == held->piece && held->handed < held->length;
+}
+
+/* A write piece's answer when the write ends: with what was accepted. */
+static void EndWrite(PIRP write, const VportBridgeAnswer* answer) {
+  FinishWrite(write, answer->status != 0 ? (NTSTATUS)answer->status : STATUS_SUCCESS);
 }
 
 /* An answer to a request that is gone ends with STATUS_NOT_FOUND: the service
- * keeps the bytes of such a read. */
+ * keeps the bytes of such a read. A write that goes on returns to the head of
+ * the queue in the same step as it leaves the handed list, so that no later
+ * write of its port is handed in between. */
 static NTSTATUS Answer(PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   VportBridgeAnswer answer;
+  LIST_ENTRY done;
   PIRP handed;
   KIRQL irql;
+  BOOLEAN goesOn = FALSE, cancelled = FALSE;
   if (!VportReadBridgeAnswer((const uint8_t*)irp->AssociatedIrp.SystemBuffer,
                              stack->Parameters.DeviceIoControl.InputBufferLength, &answer))
     return Finish(irp, STATUS_INVALID_PARAMETER, 0);
+  InitializeListHead(&done);
   KeAcquireSpinLock(&g_lock, &irql);
   handed = TakeHanded(answer.id);
+  if (handed != NULL && HELD(handed)->kind == VPORT_BRIDGE_WRITE && WriteGoesOn(HELD(handed), &answer)) {
+    goesOn = Hold(&g_queued, handed, TRUE);
+    cancelled = !goesOn;
+    if (goesOn) Pump(&done);
+  }
   KeReleaseSpinLock(&g_lock, irql);
+  EndCollected(&done);
   if (handed == NULL) return Finish(irp, STATUS_NOT_FOUND, 0);
-  if (HELD(handed)->kind == VPORT_BRIDGE_WRITE)
-    AnswerWrite(handed, &answer);
-  else
+  if (cancelled)
+    FinishWrite(handed, STATUS_CANCELLED);
+  else if (!goesOn && HELD(handed)->kind == VPORT_BRIDGE_WRITE)
+    EndWrite(handed, &answer);
+  else if (!goesOn)
     AnswerRead(handed, &answer);
   return Finish(irp, STATUS_SUCCESS, 0);
 }

@@ -1044,6 +1044,62 @@ TEST_F(VirtualPortUnderWine, DataServiceCarriesBytesToTheRemoteHostAndBack) {
   EXPECT_EQ(service.Stop(), 0);
 }
 
+// The suite's port stored with the echo host as its endpoint (connect at
+// start), then opened overlapped as a terminal program once `service` serves,
+// with reads that return as bytes come; INVALID_HANDLE_VALUE when the port
+// never connected.
+HANDLE OpenConnectedToEcho(const std::string& path, uint16_t echoPort, bool connectAtStart) {
+  const Bytes endpoint =
+      Request({127, 0, 0, 1}, {static_cast<uint8_t>(echoPort >> 8), static_cast<uint8_t>(echoPort)}, 0,
+              connectAtStart ? 1 : 0, 1024);
+  HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr);
+  if (port == INVALID_HANDLE_VALUE) return port;
+  COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 10000, 0, 0};
+  if (!Control(port, VPORT_IOCTL_SET_REMOTE_INFO, endpoint, 0).ok ||
+      (!connectAtStart && !Control(port, VPORT_IOCTL_CONNECTION, {}, 0).ok) ||
+      !SetCommTimeouts(port, &timeouts) || !WaitForCarrier(port, true)) {
+    CloseHandle(port);
+    return INVALID_HANDLE_VALUE;
+  }
+  return port;
+}
+
+std::string Pattern(size_t size, unsigned seed) {
+  std::string bytes(size, 0);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * seed + i / 509);
+  return bytes;
+}
+
+// Two overlapped writes pending together, the first cut into pieces: the
+// echo brings every byte back in the order written.
+TEST_F(VirtualPortUnderWine, OverlappedWritesPendingTogetherKeepTheirOrder) {
+  const std::pair<size_t, size_t> cases[] = {{100000, 10}, {200000, 5000}};
+  EchoServer echo(100010 + 205000);
+  ASSERT_NE(echo.port(), 0) << WSAGetLastError();
+  DataService service;
+  ASSERT_TRUE(service.WaitReady()) << "the data service did not start";
+  HANDLE port = OpenConnectedToEcho(path_, echo.port(), false);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE) << "never connected";
+  handles_.push_back(port);
+  for (const auto& [firstSize, secondSize] : cases) {
+    SCOPED_TRACE(std::to_string(firstSize) + " then " + std::to_string(secondSize));
+    ProgramIo first(Pattern(firstSize, 13)), second(Pattern(secondSize, 7));
+    EXPECT_FALSE(
+        WriteFile(port, first.buffer.data(), static_cast<DWORD>(firstSize), nullptr, &first.overlapped));
+    EXPECT_FALSE(
+        WriteFile(port, second.buffer.data(), static_cast<DWORD>(secondSize), nullptr, &second.overlapped));
+    const std::string received = ReadBack(port, firstSize + secondSize);
+    EXPECT_EQ(first.Result(port), static_cast<long>(firstSize));
+    EXPECT_EQ(second.Result(port), static_cast<long>(secondSize));
+    ASSERT_EQ(received.size(), firstSize + secondSize);
+    EXPECT_TRUE(received == first.buffer + second.buffer)
+        << "first difference at "
+        << std::mismatch(received.begin(), received.end(), (first.buffer + second.buffer).begin()).first -
+               received.begin();
+  }
+}
+
 // Wine hands out a second handle before the driver can refuse the open; the
 // driver then refuses every request on it, so a held port still shows.
 TEST_F(VirtualPortUnderWine, ServesOneOpenAtATime) {
