@@ -1160,10 +1160,11 @@ std::string Pattern(size_t size, unsigned seed) {
 }
 
 // Two overlapped writes pending together, the first cut into pieces: the
-// echo brings every byte back in the order written.
+// echo brings every byte back in the order written. Reads pending together
+// take what comes in their order too.
 TEST_F(VirtualPortUnderWine, OverlappedWritesPendingTogetherKeepTheirOrder) {
   const std::pair<size_t, size_t> cases[] = {{100000, 10}, {200000, 5000}};
-  EchoServer echo(100010 + 205000);
+  EchoServer echo(100010 + 205000 + 10);
   ASSERT_NE(echo.port(), 0) << WSAGetLastError();
   DataService service;
   ASSERT_TRUE(service.WaitReady()) << "the data service did not start";
@@ -1186,6 +1187,17 @@ TEST_F(VirtualPortUnderWine, OverlappedWritesPendingTogetherKeepTheirOrder) {
         << std::mismatch(received.begin(), received.end(), (first.buffer + second.buffer).begin()).first -
                received.begin();
   }
+  ProgramIo earlier(std::string(5, 0)), later(std::string(5, 0)), sent("abcdefghij");
+  EXPECT_FALSE(ReadFile(port, earlier.buffer.data(), 5, nullptr, &earlier.overlapped));
+  EXPECT_FALSE(ReadFile(port, later.buffer.data(), 5, nullptr, &later.overlapped));
+  WriteFile(port, sent.buffer.data(), 10, nullptr, &sent.overlapped);
+  EXPECT_EQ(sent.Result(port), 10);
+  const long got = earlier.Result(port), gotLater = later.Result(port);
+  ASSERT_GT(got, 0);
+  ASSERT_GE(gotLater, 0);
+  const std::string inOrder = earlier.buffer.substr(0, static_cast<size_t>(got)) +
+                              later.buffer.substr(0, static_cast<size_t>(gotLater));
+  EXPECT_EQ(inOrder + ReadBack(port, 10 - inOrder.size()), "abcdefghij");
 }
 
 // The link state the bridge answers anyone for port `com`; UINT32_MAX when it cannot be asked.
