@@ -4,7 +4,9 @@ terminal program, opens the port at 115200 8N1 with time-outs: 256 KiB come
 back through the device's echo byte for byte; 64 KiB that the serial device
 sends (devsim's side channel) arrive byte for byte; when the device restarts
 under the open port, marlet's list shows the link down, the port connects
-again, the list shows it connected and the echo goes on; set to "UDP client",
+again, the list shows it connected and the echo goes on; when vportd is killed
+and started again under the open port, the list goes back to "Connected" on
+its own and the echo goes on without the port being reopened; set to "UDP client",
 16 KiB come back through the echo in datagrams byte for byte."""
 import select
 import socket
@@ -35,7 +37,7 @@ with Session("marlet_data") as s:
     s.start_program(s.win32 / "marlet/marlet.exe")
     ui = s.ui()
     main = ui.wait("Marlet 1.3")
-    s.start_program(s.win32 / "vportd.exe")
+    vportd = s.start_program(s.win32 / "vportd.exe")
     portterm = s.win32 / "tools/portterm/portterm.exe"
     marlet = MarletWindow(ui, main)
 
@@ -80,6 +82,16 @@ with Session("marlet_data") as s:
     term.stdin.write(b"echo 65536\n")
     term.stdin.flush()
     said("echo: 65536 bytes back byte for byte")
+
+    s.step("vportd dies and starts again under the open port: the port carries data again")
+    vportd.kill()  # as a crash would; the service manager then starts it again
+    vportd.wait(30)
+    marlet.wait_state(port_id, ["Idle"], "the list shows no link while no vportd runs")
+    vportd = s.start_program(s.win32 / "vportd.exe")
+    marlet.wait_state(port_id, ["Connected"], "the list shows the link up again on its own")
+    term.stdin.write(b"echo 4096\n")
+    term.stdin.flush()
+    said("echo: 4096 bytes back byte for byte")
     term.stdin.close()
     s.equal(term.wait(30), 0, "portterm's exit status")
 
