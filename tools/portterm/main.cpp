@@ -319,10 +319,17 @@ int WriteOnce(const Line& line, size_t count) {
   return kExitDone;
 }
 
-// Reads until the line is quiet: exactly the first `count` pattern bytes must have come.
+// Reads until the line is quiet for kQuietMs: exactly the first `count`
+// pattern bytes must have come.
 int Expect(const Line& line, size_t count) {
+  constexpr DWORD kQuietMs = 2000;
+  COMMTIMEOUTS kept{}, quiet{MAXDWORD, MAXDWORD, kQuietMs, 0, 0};
+  const bool port = line.port != INVALID_HANDLE_VALUE;
+  if (port && (!GetCommTimeouts(line.port, &kept) || !SetCommTimeouts(line.port, &quiet)))
+    return Fail("expect: the port refused its time-outs");
   std::vector<char> got(count + 1);
   got.resize(ReadUpTo(line, got.data(), got.size()));
+  if (port) SetCommTimeouts(line.port, &kept);
   const size_t differs = FirstDifference(got);
   std::printf("expect: %zu bytes came, %s\n", got.size(),
               got.size() == count && differs == count ? "as written" : "not as written");
