@@ -172,6 +172,14 @@ size_t Engine::HeldForReading(uint32_t com) const {
   return at == ports_.end() ? 0 : at->second.received.size() + at->second.answering.size();
 }
 
+size_t Engine::Unsent(uint32_t com) const {
+  auto at = ports_.find(com);
+  if (at == ports_.end()) return 0;
+  size_t out = at->second.sendQueue.length;
+  for (const Write& write : at->second.writes) out += write.bytes.size() - write.accepted;
+  return out;
+}
+
 // A program opened the port: what an earlier one received is gone, and the
 // port connects when it is set to at start or the manager asked for it. What
 // an earlier one wrote and was told is done still goes out first, as a serial
@@ -466,8 +474,7 @@ void Engine::ReportQueues(Port& port, uint64_t nowMs) {
     port.outDueMs = 0;
     return;
   }
-  size_t out = port.sendQueue.length;
-  for (const Write& write : port.writes) out += write.bytes.size() - write.accepted;
+  const size_t out = Unsent(port.com);
   if (out == 0) port.outDueMs = 0;
   if (out != 0 && port.outDueMs == 0 && port.reportedOut == 0) port.outDueMs = nowMs + kQueueReportDelayMs;
   const auto in = static_cast<uint32_t>(port.received.size());

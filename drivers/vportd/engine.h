@@ -105,6 +105,8 @@ class Engine {
   bool HasRoom(uint64_t socket) const;
   // The bytes a port holds for its reader: received, and in the answer out.
   size_t HeldForReading(uint32_t com) const;
+  // The bytes of a port still to go out: queued, and of writes waiting to be.
+  size_t Unsent(uint32_t com) const;
 
   // The outcome of the kAnswerRead of read `id`: refused when the read was
   // gone, whose bytes then go back to the front of what the port received.

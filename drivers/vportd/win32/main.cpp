@@ -406,7 +406,8 @@ class Service {
                                                                   : "wait answer";
     if (error != 0)
       Log("COM" + std::to_string(action.com) + ": " + what + " refused: error " + std::to_string(error));
-    if (action.kind == ActionKind::kAnswerRead) engine_.ReadAnswered(action.com, action.id, error == 0, Now());
+    if (action.kind == ActionKind::kAnswerRead)
+      engine_.ReadAnswered(action.com, action.id, error == 0, Now());
   }
 
   void Do(const Action& action) {
