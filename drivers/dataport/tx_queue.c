@@ -46,6 +46,12 @@ VportWriteResult VportTxWrite(VportTxQueue* queue, VportLinkState state, const u
   return result;
 }
 
+size_t VportTxAppend(VportTxQueue* queue, const uint8_t* bytes, size_t count) {
+  size_t taken = bytes == NULL ? 0 : Smaller(count, VportTxFree(queue));
+  Append(queue, bytes, taken);
+  return taken;
+}
+
 const char* VportWriteResultText(VportWriteResult result) {
   switch (result) {
     case VPORT_WRITE_TAKEN:

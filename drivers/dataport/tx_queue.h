@@ -49,6 +49,9 @@ size_t VportTxFree(const VportTxQueue* queue);
 VportWriteResult VportTxWrite(VportTxQueue* queue, VportLinkState state, const uint8_t* bytes, size_t count,
                               size_t* accepted);
 const char* VportWriteResultText(VportWriteResult result);
+/* Queues as many of `count` bytes as fit, whatever the link's state (a caller
+ * that decided the write is taken); returns how many. */
+size_t VportTxAppend(VportTxQueue* queue, const uint8_t* bytes, size_t count);
 
 /* The largest frame of a port: its stored maximum packet size, 0 meaning the
  * default, and for UDP no more than one datagram carries. */

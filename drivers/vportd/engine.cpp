@@ -100,7 +100,9 @@ bool Engine::HandleRequest(const uint8_t* record, size_t size, uint64_t nowMs) {
       port.writes.push_back(
           Write{.id = request.id,
                 .bytes = std::vector<uint8_t>(payload, payload + payloadSize),
-                .totalMs = uint64_t{request.timeouts[3]} * payloadSize + request.timeouts[4],
+                .total = request.total,
+                .offset = request.offset,
+                .totalMs = uint64_t{request.timeouts[3]} * request.total + request.timeouts[4],
                 .done = (request.flags & VPORT_BRIDGE_FLAG_DONE) != 0});
       break;
     case VPORT_BRIDGE_WAIT:
@@ -149,23 +151,46 @@ Engine::Port* Engine::PortOfSocket(uint64_t socket) {
   return const_cast<Port*>(std::as_const(*this).PortOfSocket(socket));
 }
 
-bool Engine::HasRoom(uint64_t socket) const {
-  const Port* port = PortOfSocket(socket);
-  return port == nullptr || port->received.size() < kReceiveBufferBytes;
+namespace {
+
+// The bound on a port's bytes for its reader (see kReceiveBufferBytes).
+template <typename P>
+size_t ReceiveRoom(const P& port) {
+  return port.reads.empty() ? kReceiveBufferBytes
+                            : std::max<size_t>(kReceiveBufferBytes, port.reads.front().wanted);
 }
 
-// A program opened the port: what an earlier one left is gone, and the port
-// connects when it is set to at start or the manager asked for it.
+}  // namespace
+
+bool Engine::HasRoom(uint64_t socket) const {
+  const Port* port = PortOfSocket(socket);
+  return port == nullptr || port->received.size() + port->answering.size() < ReceiveRoom(*port);
+}
+
+size_t Engine::HeldForReading(uint32_t com) const {
+  auto at = ports_.find(com);
+  return at == ports_.end() ? 0 : at->second.received.size() + at->second.answering.size();
+}
+
+size_t Engine::Unsent(uint32_t com) const {
+  auto at = ports_.find(com);
+  if (at == ports_.end()) return 0;
+  size_t out = at->second.sendQueue.length;
+  for (const Write& write : at->second.writes) out += write.bytes.size() - write.accepted;
+  return out;
+}
+
+// A program opened the port: what an earlier one received is gone, and the
+// port connects when it is set to at start or the manager asked for it. What
+// an earlier one wrote and was told is done still goes out first, as a serial
+// line sends what its transmit buffer holds whoever opens it next (Close),
+// unless this opening is for another endpoint.
 void Engine::Open(Port& port, const uint8_t* payload, size_t size, uint32_t flags, uint64_t nowMs) {
   if (port.open) Close(port, nowMs);
-  // The driver starts this opening with an empty window.
+  // The driver starts this opening with an empty window: nothing held from before comes off it.
+  for (Write& write : port.writes) write.earlier = true;
   port.uncredited = 0;
   port.creditDueMs = 0;
-  // What the last program left unsent is not for this one's connection.
-  if (port.lingerUntilMs != 0) {
-    port.lingerUntilMs = 0;
-    Disconnect(port, nowMs);
-  }
   port.open = true;
   port.managerConnect = (flags & VPORT_BRIDGE_FLAG_CONNECT) != 0;
   port.eventMask = port.seenEvents = 0;    // a new program sets its own mask
@@ -175,8 +200,14 @@ void Engine::Open(Port& port, const uint8_t* payload, size_t size, uint32_t flag
   port.reportedState = UINT32_MAX;
   port.received.clear();  // what came while no program had the port is not for this one
   VportRemoteSettings settings;
-  if (VportParseRemoteRequest(payload, size, &settings) == VPORT_PARSE_OK) port.settings = settings;
-  if (port.settings.connectAtStart != 0 || port.managerConnect) Connect(port, nowMs);
+  if (VportParseRemoteRequest(payload, size, &settings) == VPORT_PARSE_OK) {
+    if (!SameEndpoint(settings, port.settings)) Disconnect(port, nowMs);
+    port.settings = settings;
+  }
+  if (port.settings.connectAtStart != 0 || port.managerConnect) {
+    port.lingerUntilMs = 0;  // this opening keeps the link
+    Connect(port, nowMs);
+  }
 }
 
 void Engine::ApplySettings(Port& port, const uint8_t* payload, size_t size, bool connect, uint64_t nowMs) {
@@ -196,14 +227,25 @@ void Engine::ApplySettings(Port& port, const uint8_t* payload, size_t size, bool
 // The program purged the port. Writes it aborted are gone from the driver:
 // those not yet queued are not sent (a done write is not the program's to
 // abort; the output's purge drops it with the rest).
+// The bytes of a read answer that is out were not read yet: the input's purge
+// drops them too, and the answer's outcome then changes nothing (an answer
+// refused must not bring purged bytes back). Aborted reads alone keep them:
+// a refused answer gives them back to the next read.
 void Engine::Purge(Port& port, uint32_t flags, uint64_t nowMs) {
   if (flags & VPORT_PURGE_RXABORT) port.reads.clear();
-  if (flags & VPORT_PURGE_RXCLEAR) port.received.clear();
-  if (flags & VPORT_PURGE_TXABORT) std::erase_if(port.writes, [](const Write& write) { return !write.done; });
+  if (flags & VPORT_PURGE_RXCLEAR) {
+    port.received.clear();
+    port.answerOut = false;
+    port.answering.clear();
+  }
+  if (flags & VPORT_PURGE_TXABORT) {
+    std::erase_if(port.writes, [](const Write& write) { return !write.done; });
+    port.taking.active = false;
+  }
   if (flags & VPORT_PURGE_TXCLEAR) {
     VportTxClear(&port.sendQueue);
     for (const Write& write : port.writes)
-      if (write.done)
+      if (write.done && !write.earlier)
         Credit(port, write.bytes.size(), false, nowMs);  // gone: the driver's window opens again
     std::erase_if(port.writes, [](const Write& write) { return write.done; });
   }
@@ -237,17 +279,27 @@ void Engine::Wait(Port& port, uint32_t id, uint32_t mask, uint64_t nowMs) {
   Signal(port, port.received.empty() ? 0 : VPORT_EVENT_RXCHAR, nowMs);
 }
 
-// Writes the program was told are done still go out: while connected, the
-// port stays so until they are sent or kLingerMs passed; one the manager
-// connected stays connected. Those still waiting
-// for their answer are gone with the program.
+// Writes the program was told are done still go out, also when another
+// program opens the port meanwhile (as a serial line drains its transmit
+// buffer): while connected, the port stays so until they are sent or
+// kLingerMs passed; one the manager connected stays connected. Their bytes no
+// longer go back to a window: the driver starts the next opening with an
+// empty one, and credits of these would open it beyond its size. Done writes
+// left by an opening before this one, still not queued, are dropped, so a
+// port holds those of one closed opening at most. Writes still waiting for
+// their answer are gone with the program.
 void Engine::Close(Port& port, uint64_t nowMs) {
   port.open = false;
   port.waitId = 0;  // the driver ended it with the program's handle
-  std::erase_if(port.writes, [](const Write& write) { return !write.done; });
+  std::erase_if(port.writes, [](const Write& write) { return !write.done || write.earlier; });
+  for (Write& write : port.writes) write.earlier = true;
+  port.taking.active = false;
+  port.uncredited = 0;
+  port.creditDueMs = 0;
   port.reads.clear();
   port.received.clear();
-  port.awaitingAnswer = false;
+  port.answerOut = false;
+  port.answering.clear();
   // Connected by the manager, the port stays so until the manager closes it.
   if (port.managerConnect) return;
   const bool unsent = port.sendQueue.length > 0 || !port.writes.empty();
@@ -273,6 +325,15 @@ void Engine::EndLinger(Port& port, uint64_t nowMs) {
 void Engine::Disconnect(Port& port, uint64_t nowMs) {
   port.lingerUntilMs = 0;
   DoLink(port, VportLinkClose(&port.link, nowMs));
+  DropUnsent(port);
+}
+
+// The send queue's bytes are dropped unsent. Those of the write being taken
+// are its queue's last bytes (nothing else is queued until it ended), and it
+// may count only bytes that went out.
+void Engine::DropUnsent(Port& port) {
+  Taking& taking = port.taking;
+  if (taking.active) taking.dropped += std::min(port.sendQueue.length, taking.taken - taking.dropped);
   VportTxClear(&port.sendQueue);
 }
 
@@ -340,11 +401,11 @@ void Engine::Writable(uint64_t socket, uint64_t nowMs) {
   Settle(*port, nowMs);
 }
 
-void Engine::ReadAnswered(uint32_t com, bool accepted, uint64_t nowMs) {
+void Engine::ReadAnswered(uint32_t com, uint32_t id, bool accepted, uint64_t nowMs) {
   auto at = ports_.find(com);
-  if (at == ports_.end() || !at->second.awaitingAnswer) return;
+  if (at == ports_.end() || !at->second.answerOut || at->second.answerId != id) return;
   Port& port = at->second;
-  port.awaitingAnswer = false;
+  port.answerOut = false;
   if (!accepted) port.received.insert(port.received.begin(), port.answering.begin(), port.answering.end());
   port.answering.clear();
   Settle(port, nowMs);
@@ -365,14 +426,15 @@ uint64_t Engine::NextDue() const {
     if (port.lingerUntilMs != 0) due = std::min(due, port.lingerUntilMs);
     if (port.creditDueMs != 0) due = std::min(due, port.creditDueMs);
     if (port.outDueMs != 0) due = std::min(due, port.outDueMs);
-    if (!port.awaitingAnswer && !port.reads.empty()) {
+    if (!port.answerOut && !port.reads.empty()) {
       const Read& read = port.reads.front();
       VportReadTimeouts timeouts{read.timeouts[0], read.timeouts[1], read.timeouts[2]};
       VportRead state{read.wanted, port.received.size(), read.startMs, port.lastByteMs};
       due = std::min(due, VportReadDecide(&timeouts, &state, read.startMs).deadlineMs);
     }
-    if (!port.writes.empty() && port.writes.front().dueMs != 0)
-      due = std::min(due, port.writes.front().dueMs);
+    if (!port.writes.empty() && !port.writes.front().done && port.taking.active &&
+        port.taking.id == port.writes.front().id && port.taking.dueMs != 0)
+      due = std::min(due, port.taking.dueMs);
   }
   return due;
 }
@@ -412,8 +474,7 @@ void Engine::ReportQueues(Port& port, uint64_t nowMs) {
     port.outDueMs = 0;
     return;
   }
-  size_t out = port.sendQueue.length;
-  for (const Write& write : port.writes) out += write.bytes.size() - write.accepted;
+  const size_t out = Unsent(port.com);
   if (out == 0) port.outDueMs = 0;
   if (out != 0 && port.outDueMs == 0 && port.reportedOut == 0) port.outDueMs = nowMs + kQueueReportDelayMs;
   const auto in = static_cast<uint32_t>(port.received.size());
@@ -429,40 +490,89 @@ void Engine::ReportQueues(Port& port, uint64_t nowMs) {
               .outQueued = port.reportedOut});
 }
 
-// Writes are taken in order. Connected, one that does not fit waits for the
-// queue to drain, until its total time-out (counted from when it is the
-// oldest, as a serial port times only the write it is sending); being made
-// (again), one that does not fit in the hold queue is refused, as is any while
-// idle. A write is answered once all its bytes are queued. A done write is
-// never refused and has no time-out: it waits for room in the hold queue too,
-// and only a port disconnected drops it. Its bytes go back to the driver's
-// window (Credit) instead of an answer.
+// Writes are taken in order, each whole or refused whole. Connected, one
+// that does not fit waits for the queue to drain, until its total time-out
+// (counted from when it is the oldest, as a serial port times only the write
+// it is sending); being made (again), the hold queue takes one only when all
+// of it fits, and any is refused while idle. A write is handed in pieces: its
+// first decides (nothing else is queued before its last piece came, so the
+// others then fit), its time-out spans them all, and each is answered once it
+// is queued with the bytes of the write taken so far. A write of which bytes
+// are queued is never refused: it ends with the bytes that went out when the
+// port is disconnected under it. A done write is never refused and has no
+// time-out: it waits for room in the hold queue too, and only a port
+// disconnected drops it. Its bytes go back to the driver's window (Credit)
+// instead of an answer.
 void Engine::QueueWrites(Port& port, uint64_t nowMs) {
   while (!port.writes.empty()) {
     Write& write = port.writes.front();
-    if (write.totalMs != 0 && write.dueMs == 0) write.dueMs = nowMs + write.totalMs;
-    size_t accepted = 0;
-    VportWriteResult result =
-        VportTxWrite(&port.sendQueue, port.link.state, write.bytes.data() + write.accepted,
-                     write.bytes.size() - write.accepted, &accepted);
-    write.accepted += accepted;
-    if (result == VPORT_WRITE_PARTIAL && (write.done || write.dueMs == 0 || nowMs < write.dueMs)) return;
-    if (write.done && result == VPORT_WRITE_HOLD_FULL) return;
-    if (write.done) {
-      Credit(port, write.bytes.size(), result != VPORT_WRITE_TAKEN, nowMs);
-      port.writes.pop_front();
-      continue;
-    }
-    const uint32_t status = result == VPORT_WRITE_TAKEN     ? 0u
-                            : result == VPORT_WRITE_PARTIAL ? kStatusTimeout
-                                                            : kStatusDeviceNotConnected;
+    if (!(write.done ? QueueDone(port, write, nowMs) : QueuePiece(port, write, nowMs))) return;
+    port.writes.pop_front();
+  }
+}
+
+// A done write's bytes: false while they wait for room.
+bool Engine::QueueDone(Port& port, Write& write, uint64_t nowMs) {
+  size_t accepted = 0;
+  VportWriteResult result =
+      VportTxWrite(&port.sendQueue, port.link.state, write.bytes.data() + write.accepted,
+                   write.bytes.size() - write.accepted, &accepted);
+  write.accepted += accepted;
+  if (result == VPORT_WRITE_PARTIAL || result == VPORT_WRITE_HOLD_FULL) return false;
+  if (!write.earlier) Credit(port, write.bytes.size(), result != VPORT_WRITE_TAKEN, nowMs);
+  return true;
+}
+
+// A piece of a write the driver waits on: false while it waits for room.
+bool Engine::QueuePiece(Port& port, Write& write, uint64_t nowMs) {
+  Taking& taking = port.taking;
+  const bool known = taking.active && taking.id == write.id;
+  if (write.offset == 0 && !known) {
+    // A new write; one whose next piece never came was cancelled meanwhile.
+    taking = Taking{.active = true, .id = write.id, .total = write.total};
+  } else if (!known || write.offset + write.accepted != taking.taken) {
+    // A piece of a write this service did not take from its start: it ends
+    // with what the driver heard was taken before.
     Emit(Action{.kind = ActionKind::kAnswerWrite,
                 .com = port.com,
                 .id = write.id,
-                .status = status,
-                .length = static_cast<uint32_t>(write.accepted)});
-    port.writes.pop_front();
+                .status = kStatusDeviceNotConnected,
+                .length = write.offset});
+    return true;
   }
+  if (taking.dueMs == 0 && write.totalMs != 0) taking.dueMs = nowMs + write.totalMs;
+  if (port.link.state == VPORT_LINK_IDLE || taking.dropped > 0)
+    return EndWrite(port, write.id, kStatusDeviceNotConnected);
+  const bool holding = port.link.state != VPORT_LINK_CONNECTED;
+  if (holding && taking.taken == 0 && VportTxFree(&port.sendQueue) < size_t{taking.total})
+    return EndWrite(port, write.id, kStatusDeviceNotConnected);
+  const size_t took = VportTxAppend(&port.sendQueue, write.bytes.data() + write.accepted,
+                                    write.bytes.size() - write.accepted);
+  write.accepted += took;
+  taking.taken += took;
+  if (write.accepted == write.bytes.size()) {
+    Emit(Action{.kind = ActionKind::kAnswerWrite,
+                .com = port.com,
+                .id = write.id,
+                .status = 0,
+                .length = static_cast<uint32_t>(taking.taken)});
+    if (write.offset + write.bytes.size() >= taking.total) taking.active = false;
+    return true;
+  }
+  if (taking.dueMs != 0 && nowMs >= taking.dueMs) return EndWrite(port, write.id, kStatusTimeout);
+  return false;
+}
+
+// Ends the write being taken with `status` and the bytes of it that went or go out.
+bool Engine::EndWrite(Port& port, uint32_t id, uint32_t status) {
+  Taking& taking = port.taking;
+  Emit(Action{.kind = ActionKind::kAnswerWrite,
+              .com = port.com,
+              .id = id,
+              .status = status,
+              .length = static_cast<uint32_t>(taking.taken - taking.dropped)});
+  taking.active = false;
+  return true;
 }
 
 // Bytes dropped go back at once, so that the log says so when it happens.
@@ -499,7 +609,7 @@ void Engine::SendNext(Port& port) {
 // The oldest read is answered first, and one answer is out at a time: a
 // refused one gives its bytes back before any later read could take others.
 void Engine::AnswerReads(Port& port, uint64_t nowMs) {
-  if (port.awaitingAnswer || port.reads.empty()) return;
+  if (port.answerOut || port.reads.empty()) return;
   const Read& read = port.reads.front();
   VportReadTimeouts timeouts{read.timeouts[0], read.timeouts[1], read.timeouts[2]};
   VportRead state{read.wanted, port.received.size(), read.startMs, port.lastByteMs};
@@ -508,7 +618,8 @@ void Engine::AnswerReads(Port& port, uint64_t nowMs) {
   const auto end = port.received.begin() + static_cast<std::ptrdiff_t>(decision.take);
   port.answering.assign(port.received.begin(), end);
   port.received.erase(port.received.begin(), end);
-  port.awaitingAnswer = true;
+  port.answerOut = true;
+  port.answerId = read.id;
   Emit(Action{.kind = ActionKind::kAnswerRead, .com = port.com, .id = read.id, .bytes = port.answering});
   port.reads.pop_front();
 }

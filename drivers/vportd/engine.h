@@ -38,8 +38,13 @@ constexpr uint32_t kLineEvents = VPORT_EVENT_CTS | VPORT_EVENT_DSR | VPORT_EVENT
 // Bytes a port holds on their way out: the send queue, and the hold queue while
 // the connection is being made again.
 constexpr size_t kSendQueueBytes = 128 * 1024;
-// Bytes received that a port holds for its reader; beyond, the socket is left
-// unread until the reader took some.
+// Bytes received that a port holds for its reader (those in a read answer that
+// is out count too: a refused one gives them back); beyond, the socket is left
+// unread until the reader took some. A read that waits for more bytes than
+// that raises the bound to its length while it is the oldest, or it could
+// never be filled. So a port holds at most
+//   max(kReceiveBufferBytes, the oldest waiting read's length) + one Received's bytes
+// as the caller asks HasRoom before each Received.
 constexpr size_t kReceiveBufferBytes = 256 * 1024;
 // How long a port whose program closed it stays connected to send what that
 // program wrote before.
@@ -59,7 +64,7 @@ enum class ActionKind {
   kSend,          // send `bytes` on `socket`; report with Sent
   kCloseSocket,   // close `socket`
   kAnswerRead,    // answer read `id` with `bytes`; report with ReadAnswered
-  kAnswerWrite,   // answer write `id`: `status`, `length` bytes of its piece accepted
+  kAnswerWrite,   // answer write `id`'s piece: `status`, `length` bytes of the whole write taken so far
   kReportState,   // tell the driver the port's link state `state`
   kAnswerWait,    // answer wait `id` with the events `state` (bits of the wait mask)
   kCredit,        // give `length` bytes of done writes back to the port's window; a
@@ -98,10 +103,16 @@ class Engine {
   void Writable(uint64_t socket, uint64_t nowMs);
   // Whether the socket's port has room for more bytes received.
   bool HasRoom(uint64_t socket) const;
+  // The bytes a port holds for its reader: received, and in the answer out.
+  size_t HeldForReading(uint32_t com) const;
+  // The bytes of a port still to go out: queued, and of writes waiting to be.
+  size_t Unsent(uint32_t com) const;
 
-  // The outcome of a kAnswerRead: refused when the read was gone, whose bytes
-  // then go back to the front of what the port received.
-  void ReadAnswered(uint32_t com, bool accepted, uint64_t nowMs);
+  // The outcome of the kAnswerRead of read `id`: refused when the read was
+  // gone, whose bytes then go back to the front of what the port received.
+  // The outcome of an answer the port no longer waits for (its program closed
+  // the port, or purged what was received) changes nothing.
+  void ReadAnswered(uint32_t com, uint32_t id, bool accepted, uint64_t nowMs);
 
   // Time passed: connection attempts and read time-outs that are due.
   void Tick(uint64_t nowMs);
@@ -118,13 +129,26 @@ class Engine {
     uint32_t timeouts[3];  // interval, total multiplier, total constant
     uint64_t startMs;
   };
+  // One piece of a write, as the driver handed it.
   struct Write {
     uint32_t id;
     std::vector<uint8_t> bytes;
-    uint64_t totalMs = 0;  // its total time-out; 0: none
-    uint64_t dueMs = 0;    // when it times out, set once it is the oldest write; 0: not (yet)
-    size_t accepted = 0;
-    bool done = false;  // the program was told it is written: never refused
+    uint32_t total = 0;    // the whole write's length
+    uint32_t offset = 0;   // where this piece starts in it
+    uint64_t totalMs = 0;  // the whole write's total time-out; 0: none
+    size_t accepted = 0;   // bytes of this piece queued
+    bool done = false;     // the program was told it is written: never refused
+    bool earlier = false;  // done by a program that closed the port since: no credit for it
+  };
+  // The write whose pieces are being taken: a write is taken whole or refused
+  // whole, and timed out as one, across its pieces.
+  struct Taking {
+    bool active = false;
+    uint32_t id = 0;
+    uint32_t total = 0;
+    size_t taken = 0;    // bytes of it queued, from its start
+    size_t dropped = 0;  // of those, dropped unsent when the port was disconnected
+    uint64_t dueMs = 0;  // when it times out, set once it is the oldest write; 0: none (yet)
   };
   struct Port {
     uint32_t com = 0;
@@ -139,16 +163,18 @@ class Engine {
     bool sending = false;  // a kSend is out, or one waits for Writable
     bool blocked = false;  // the socket had no room for the last send
     std::deque<Write> writes;
+    Taking taking;
     std::deque<uint8_t> received;
     uint64_t lastByteMs = 0;
     std::deque<Read> reads;
-    std::vector<uint8_t> answering;  // bytes of the kAnswerRead that is out
-    bool awaitingAnswer = false;
-    uint32_t waitId = 0;         // a wait on the event mask, or 0
-    uint32_t eventMask = 0;      // the program's event mask, as last told
-    uint32_t seenEvents = 0;     // events of the mask since it was set or a wait last ended
-    uint64_t lingerUntilMs = 0;  // closed, sending what is left until then; 0: not lingering
-    uint32_t reportedIn = 0;     // the queues as the driver last heard them
+    bool answerOut = false;          // a kAnswerRead waits for its outcome
+    uint32_t answerId = 0;           // its read's id
+    std::vector<uint8_t> answering;  // its bytes, which come back when it is refused
+    uint32_t waitId = 0;             // a wait on the event mask, or 0
+    uint32_t eventMask = 0;          // the program's event mask, as last told
+    uint32_t seenEvents = 0;         // events of the mask since it was set or a wait last ended
+    uint64_t lingerUntilMs = 0;      // closed, sending what is left until then; 0: not lingering
+    uint32_t reportedIn = 0;         // the queues as the driver last heard them
     uint32_t reportedOut = 0;
     uint64_t outDueMs = 0;     // bytes to send that wait are told then, if they still wait; 0: none
     size_t uncredited = 0;     // bytes of done writes taken, not yet given back
@@ -175,6 +201,10 @@ class Engine {
   void Credit(Port& port, size_t bytes, bool dropped, uint64_t nowMs);
   void GiveCredit(Port& port, uint32_t status);
   void QueueWrites(Port& port, uint64_t nowMs);
+  bool QueueDone(Port& port, Write& write, uint64_t nowMs);
+  bool QueuePiece(Port& port, Write& write, uint64_t nowMs);
+  bool EndWrite(Port& port, uint32_t id, uint32_t status);
+  void DropUnsent(Port& port);
   void SendNext(Port& port);
   void AnswerReads(Port& port, uint64_t nowMs);
   void Emit(Action action);

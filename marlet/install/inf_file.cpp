@@ -1,5 +1,7 @@
 #include "marlet/install/inf_file.h"
 
+#include <cctype>
+
 namespace marlet {
 
 InfFile::~InfFile() {
@@ -19,12 +21,44 @@ std::uint32_t InfFile::Open(const std::string& path) {
   return 0;
 }
 
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+}  // namespace
+
+std::string ModelsSectionFor(const std::string& models, const std::vector<std::string>& decorations,
+                             const std::string& architecture) {
+  const std::string own = "nt" + Lower(architecture);
+  const std::string* any = nullptr;
+  for (const std::string& decoration : decorations) {
+    const std::string lower = Lower(decoration);
+    const std::string target = lower.substr(0, lower.find('.'));
+    if (target == own) return models + "." + decoration;
+    if (target == "nt" && any == nullptr) any = &decoration;
+  }
+  if (any != nullptr) return models + "." + *any;
+  return Lower(architecture) == "x86" ? models : std::string();
+}
+
 std::uint32_t InfFile::FindModel(ModelMatch& match) {
   InfLine manufacturer;
   if (!m_platform.FindFirstLine(m_handle, "Manufacturer", manufacturer)) return m_platform.LastError();
-  // Only the first manufacturer is searched: field 1 names its models section.
-  std::string modelsSection;
-  if (!m_platform.GetStringField(manufacturer, 1, modelsSection)) return m_platform.LastError();
+  // Only the first manufacturer is searched: field 1 names its models section,
+  // the fields after it the Windows it has decorated sections for.
+  std::string models;
+  if (!m_platform.GetStringField(manufacturer, 1, models)) return m_platform.LastError();
+  std::vector<std::string> decorations;
+  for (int field = 2; field <= m_platform.GetFieldCount(manufacturer); ++field) {
+    std::string decoration;
+    if (m_platform.GetStringField(manufacturer, field, decoration) && !decoration.empty())
+      decorations.push_back(decoration);
+  }
+  const std::string modelsSection = ModelsSectionFor(models, decorations, m_platform.NativeArchitecture());
+  if (modelsSection.empty()) return kErrorNoMoreItems;
 
   InfLine line;
   if (!m_platform.FindFirstLine(m_handle, modelsSection, line)) return m_platform.LastError();

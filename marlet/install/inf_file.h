@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "marlet/install/install_platform.h"
 
@@ -16,6 +17,15 @@ struct ModelMatch {
   std::string hardwareId;  // wanted (empty: the first found); on a match, the one found
   int found = 0;
 };
+
+// The models section that a Manufacturer line (its models section and the
+// target decorations after it, such as "NTx86" or "NTamd64.10.0") names for
+// Windows on `architecture`: the decorated section of the first decoration
+// for that architecture, else of a plain "NT"; else, on x86 only, the
+// undecorated section, as Windows does. Empty when none applies. The version
+// part of a decoration is not compared: it is taken to hold.
+std::string ModelsSectionFor(const std::string& models, const std::vector<std::string>& decorations,
+                             const std::string& architecture);
 
 class InfFile {
  public:

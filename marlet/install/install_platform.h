@@ -66,6 +66,10 @@ class DeviceInstallPlatform {
   virtual int GetFieldCount(const InfLine& line) = 0;
   virtual bool GetStringField(const InfLine& line, int index, std::string& value) = 0;
   virtual void CloseInfFile(PlatformHandle inf) = 0;
+  // The processor architecture of the Windows that runs (not of this 32-bit
+  // program: on 64-bit Windows it is "amd64"), as installation files decorate
+  // their models sections with it: "x86", "amd64", "arm64".
+  virtual std::string NativeArchitecture() = 0;
 
   // A device information list for one class and the one device created in it.
   virtual PlatformHandle CreateDeviceInfoList(const ClassGuid& classGuid) = 0;

@@ -53,6 +53,7 @@ class SimulatedInstaller : public DeviceInstallPlatform {
   std::map<std::string, ClassGuid> knownClasses;  // class name -> GUID (Ports preset)
   std::set<std::string> knownHardwareIds;         // IDs the platform has a driver for
   std::map<InstallStep, std::uint32_t> failures;  // step -> error
+  std::string nativeArchitecture = "x86";         // the Windows the installer runs on
   // Records.
   std::vector<std::string> hardwareIdProperties;  // as written, NULs shown as '|'
   std::vector<InstallParams> writtenParams;
@@ -69,6 +70,7 @@ class SimulatedInstaller : public DeviceInstallPlatform {
   int GetFieldCount(const InfLine& line) override;
   bool GetStringField(const InfLine& line, int index, std::string& value) override;
   void CloseInfFile(PlatformHandle inf) override;
+  std::string NativeArchitecture() override { return nativeArchitecture; }
   PlatformHandle CreateDeviceInfoList(const ClassGuid& classGuid) override;
   bool CreateDeviceInfo(PlatformHandle list, const std::string& name, const ClassGuid& classGuid) override;
   bool SetHardwareIdProperty(PlatformHandle list, const std::uint8_t* data, std::uint32_t size) override;

@@ -112,6 +112,21 @@ class InstallerWin32 : public DeviceInstallPlatform {
 
   void CloseInfFile(PlatformHandle inf) override { SetupCloseInfFile(inf); }
 
+  // GetNativeSystemInfo tells a 32-bit program under WOW64 the processor of
+  // the Windows around it; GetSystemInfo would say x86.
+  std::string NativeArchitecture() override {
+    SYSTEM_INFO info{};
+    GetNativeSystemInfo(&info);
+    switch (info.wProcessorArchitecture) {
+      case PROCESSOR_ARCHITECTURE_AMD64:
+        return "amd64";
+      case PROCESSOR_ARCHITECTURE_ARM64:
+        return "arm64";
+      default:
+        return "x86";
+    }
+  }
+
   PlatformHandle CreateDeviceInfoList(const ClassGuid& classGuid) override {
     GUID g = ToGuid(classGuid);
     HDEVINFO set = SetupDiCreateDeviceInfoList(&g, nullptr);

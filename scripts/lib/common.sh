@@ -3,6 +3,7 @@ repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build_root=${BUILD_ROOT:-$repo_root/build}
 native_dir=$build_root/native
 win32_dir=$build_root/win32
+win64_dir=$build_root/win64
 jobs=${JOBS:-$(nproc)}
 
 # ccache (when installed) keys objects by paths relative to the checkout and
@@ -34,6 +35,13 @@ configure_native() {
 configure_win32() {
   cmake -G Ninja -S "$repo_root" -B "$win32_dir" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/toolchain-mingw-i686.cmake" >/dev/null
+}
+
+# The 64-bit Windows pieces: the port driver, its data service, the device tool
+# and the terminal program (corvane and marlet stay 32-bit).
+configure_win64() {
+  cmake -G Ninja -S "$repo_root" -B "$win64_dir" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/toolchain-mingw-x86_64.cmake" >/dev/null
 }
 
 # A 32-bit Wine prefix, made once (the first start takes a while).

@@ -53,6 +53,18 @@ Bytes WriteRecord(uint32_t id, const Bytes& bytes, uint32_t multiplier, uint32_t
   return record;
 }
 
+// A piece of write `id` of `total` bytes starting at `offset`, as the driver hands it.
+Bytes PieceRecord(uint32_t id, const Bytes& bytes, uint32_t total, uint32_t offset, uint32_t multiplier = 0,
+                  uint32_t constant = 0) {
+  Bytes record = WriteRecord(id, bytes, multiplier, constant);
+  VportBridgeRequest request;
+  VportReadBridgeRequest(record.data(), record.size(), &request);
+  request.total = total;
+  request.offset = offset;
+  VportWriteBridgeRequest(&request, record.data(), record.size());
+  return record;
+}
+
 Bytes Settings(uint8_t type, uint32_t connectAtStart, uint32_t maxPacket, bool endpoint = true) {
   VportRemoteSettings s{{127, 0, 0, 1}, {0x1F, 0x90}, type, connectAtStart, maxPacket};
   if (!endpoint) s.address[0] = s.address[3] = 0;
@@ -383,7 +395,7 @@ TEST(VportdEngine, AnswersReadsByTheirTimeoutsWithoutLosingBytes) {
     h.Feed(ReadRecord(6, 100, {kMaxDword, 0, 0}));
     h.engine.Received(socket, Text("de").data(), 2, h.now);
     EXPECT_TRUE(h.Take().empty()) << "one answer out at a time";
-    h.engine.ReadAnswered(kCom, false, h.now);
+    h.engine.ReadAnswered(kCom, 5, false, h.now);
     auto next = h.Only(h.Take(), ActionKind::kAnswerRead);
     ASSERT_EQ(next.size(), 1u);
     EXPECT_EQ(next[0].id, 6u);
@@ -539,6 +551,242 @@ TEST(VportdEngine, HeldWritesTimeOutWithWhatWasTaken) {
   ASSERT_EQ(third.size(), 1u);
   EXPECT_EQ(third[0].status, 0u);
   EXPECT_EQ(third[0].length, 4u);
+}
+
+// A read answer's outcome applies to that answer only: one of an earlier
+// opening changes nothing in the new one (its bytes neither come back nor
+// make the new answer's refusal lost), and an input purge drops the bytes of
+// the answer out, which a refusal then does not bring back. Aborted reads
+// alone keep them.
+TEST(VportdEngine, ReadAnswersAreMatchedToTheirRead) {
+  struct Outcome {
+    uint32_t id;
+    bool accepted;
+  };
+  struct Case {
+    const char* name;
+    uint32_t purge;  // purge flags after the first answer went out; 0: none
+    bool reopen;     // closed and opened again, with a second answer out
+    std::vector<Outcome> outcomes;
+    const char* nextRead;
+  } const cases[] = {
+      {"input purged, the answer refused",
+       VPORT_PURGE_RXABORT | VPORT_PURGE_RXCLEAR,
+       false,
+       {{5, false}},
+       ""},
+      {"reads aborted, the answer refused", VPORT_PURGE_RXABORT, false, {{5, false}}, "abc"},
+      {"reopened, the earlier answer refused", 0, true, {{5, false}, {6, true}}, ""},
+      {"reopened, the earlier answer taken", 0, true, {{5, true}, {6, false}}, "xyz"},
+  };
+  // Each case runs in a lambda of its own: a failed assertion ends only its case.
+  for (const Case& c : cases)
+    [&] {
+      SCOPED_TRACE(c.name);
+      Harness h;
+      uint64_t socket = h.OpenConnected();
+      h.engine.Received(socket, Text("abc").data(), 3, h.now);
+      ASSERT_EQ(h.Only(h.Feed(ReadRecord(5, 10, {kMaxDword, 0, 0})), ActionKind::kAnswerRead).size(), 1u);
+      if (c.purge != 0) h.Feed(Record(VPORT_BRIDGE_PURGE, 0, Bytes(VPORT_BRIDGE_SETTINGS_SIZE), c.purge));
+      if (c.reopen) {
+        h.Feed(Record(VPORT_BRIDGE_CLOSE, 0, {}));
+        socket = h.OpenConnected();
+        h.engine.Received(socket, Text("xyz").data(), 3, h.now);
+        auto second = h.Only(h.Feed(ReadRecord(6, 10, {kMaxDword, 0, 0})), ActionKind::kAnswerRead);
+        ASSERT_EQ(second.size(), 1u) << "the new opening's read does not wait for an earlier answer";
+        EXPECT_EQ(TextOf(second[0].bytes), "xyz");
+      }
+      for (const Outcome& o : c.outcomes) h.engine.ReadAnswered(kCom, o.id, o.accepted, h.now);
+      h.Take();
+      auto next = h.Only(h.Feed(ReadRecord(7, 10, {kMaxDword, 0, 0})), ActionKind::kAnswerRead);
+      ASSERT_EQ(next.size(), 1u);
+      EXPECT_EQ(TextOf(next[0].bytes), c.nextRead);
+    }();
+}
+
+// A write handed in pieces is taken whole or refused whole. While the link is
+// made again, the hold queue takes it only when all of it fits, decided at its
+// first piece; each piece's answer counts the write's bytes taken from its
+// start. Disconnected under a write whose bytes are queued, it ends with the
+// bytes that went out, never more.
+TEST(VportdEngine, WritesAreTakenWholeOrRefusedWholeAcrossPieces) {
+  constexpr uint32_t kPiece = 64 * 1024;
+  struct Answer {
+    uint32_t status, length;
+  };
+  struct Case {
+    const char* name;
+    size_t held;           // bytes held before it, while reconnecting; 0: connected
+    uint32_t total;        // the write's length, in pieces of kPiece
+    size_t sentThenClose;  // connected: bytes sent, then the manager's Close before the second piece
+    std::vector<Answer> answers;
+    size_t deviceGets;  // bytes the device gets of it
+  } const cases[] = {
+      {"does not fit the hold", 16 * 1024, 2 * kPiece, 0, {{kStatusDeviceNotConnected, 0}}, 0},
+      {"fits the hold", 16 * 1024, 100000, 0, {{0, kPiece}, {0, 100000}}, 100000},
+      {"disconnected under it", 0, 2 * kPiece, 1000, {{0, kPiece}, {kStatusDeviceNotConnected, 1000}}, 1000},
+  };
+  for (const Case& c : cases)
+    [&] {
+      SCOPED_TRACE(c.name);
+      Harness h;
+      uint64_t socket = h.OpenConnected(kPiece);
+      if (c.held != 0) {
+        h.engine.Failed(socket, h.now);
+        h.Feed(Record(VPORT_BRIDGE_WRITE, 1, Bytes(c.held, 'h')));
+      }
+      Bytes written(c.total);
+      for (size_t i = 0; i < written.size(); ++i) written[i] = static_cast<uint8_t>(i % 253);
+      std::vector<Action> actions, answers;
+      for (uint32_t offset = 0; offset < c.total; offset += kPiece) {
+        // The driver hands the next piece once the last was all taken.
+        if (answers.size() != offset / kPiece || (!answers.empty() && answers.back().status != 0)) break;
+        const Bytes piece(written.begin() + offset, written.begin() + std::min(c.total, offset + kPiece));
+        for (Action& a : h.Feed(PieceRecord(2, piece, c.total, offset))) actions.push_back(a);
+        answers = h.Only(actions, ActionKind::kAnswerWrite);
+        if (c.sentThenClose != 0 && offset == 0) {
+          h.engine.Sent(socket, c.sentThenClose, false, h.now);
+          h.Feed(Record(VPORT_BRIDGE_SETTINGS, 0, Settings(0, 1, kPiece), 0));
+        }
+      }
+      ASSERT_EQ(answers.size(), c.answers.size());
+      for (size_t i = 0; i < answers.size(); ++i) {
+        EXPECT_EQ(answers[i].status, c.answers[i].status) << i;
+        EXPECT_EQ(answers[i].length, c.answers[i].length) << i;
+      }
+      if (c.held == 0) return;
+      h.now += VPORT_LINK_FIRST_RETRY_MS;
+      h.engine.Tick(h.now);
+      socket = h.ConnectOf(h.Take());
+      h.engine.Connected(socket, h.now);
+      Bytes device;
+      for (auto sends = h.Only(h.Take(), ActionKind::kSend); sends.size() == 1;
+           sends = h.Only(h.Take(), ActionKind::kSend)) {
+        device.insert(device.end(), sends[0].bytes.begin(), sends[0].bytes.end());
+        h.engine.Sent(socket, sends[0].bytes.size(), false, h.now);
+      }
+      ASSERT_EQ(device.size(), c.held + c.deviceGets);
+      EXPECT_TRUE(std::equal(written.begin(), written.begin() + static_cast<std::ptrdiff_t>(c.deviceGets),
+                             device.begin() + static_cast<std::ptrdiff_t>(c.held)));
+    }();
+}
+
+// A write's total time-out is multiplier times the whole write's length plus
+// constant, counted from when its first piece is the oldest write: a later
+// piece does not start it again.
+TEST(VportdEngine, AWritesTimeoutSpansItsPieces) {
+  constexpr uint32_t kPiece = 64 * 1024, kTotal = 100000;
+  Harness h;
+  const uint64_t socket = h.OpenConnected(kPiece);
+  h.Feed(Record(VPORT_BRIDGE_WRITE, 1, Bytes(kTotal, 'a')));  // leaves room for 31,072 bytes
+  const uint64_t start = h.now;
+  EXPECT_TRUE(
+      h.Only(h.Feed(PieceRecord(2, Bytes(kPiece, 'b'), kTotal, 0, 1, 50)), ActionKind::kAnswerWrite).empty());
+  h.now += 30;
+  h.engine.Sent(socket, kPiece, false, h.now);
+  auto first = h.Only(h.Take(), ActionKind::kAnswerWrite);
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(first[0].status, 0u);
+  EXPECT_EQ(first[0].length, kPiece);
+  h.now += 10;
+  EXPECT_TRUE(h.Only(h.Feed(PieceRecord(2, Bytes(kTotal - kPiece, 'b'), kTotal, kPiece, 1, 50)),
+                     ActionKind::kAnswerWrite)
+                  .empty());
+  const uint64_t due = start + kTotal + 50;
+  ASSERT_EQ(h.engine.NextDue(), due);
+  h.engine.Tick(due - 1);
+  EXPECT_TRUE(h.Only(h.Take(), ActionKind::kAnswerWrite).empty());
+  h.engine.Tick(due);
+  auto ended = h.Only(h.Take(), ActionKind::kAnswerWrite);
+  ASSERT_EQ(ended.size(), 1u);
+  EXPECT_EQ(ended[0].status, kStatusTimeout);
+  EXPECT_EQ(ended[0].length, kSendQueueBytes - (kTotal - kPiece))
+      << "all the queue had room for, from its start";
+}
+
+// The bytes held for the reader, counting those of an answer out, stay within
+// kReceiveBufferBytes plus one receive, while the oldest read waiting for more
+// than that (all read time-outs 0) is filled as bytes come.
+TEST(VportdEngine, BytesHeldForTheReaderStayWithinTheirBound) {
+  constexpr size_t kChunk = 64 * 1024;
+  struct Case {
+    const char* name;
+    uint32_t wanted;  // the first read's, with no time-outs
+    bool refused;     // its answer is refused, after the socket was read while it was out
+  } const cases[] = {
+      {"a read longer than the bound", 300 * 1024, false},
+      {"an answer out, then refused", 100 * 1024, true},
+  };
+  for (const Case& c : cases)
+    [&] {
+      SCOPED_TRACE(c.name);
+      Harness h;
+      const uint64_t socket = h.OpenConnected();
+      h.Feed(ReadRecord(1, c.wanted, {0, 0, 0}));
+      const Bytes chunk(kChunk, 'r');
+      std::vector<Action> answers;
+      for (int i = 0; i < 20 && h.engine.HasRoom(socket); ++i) {
+        h.engine.Received(socket, chunk.data(), chunk.size(), h.now);
+        for (const Action& a : h.Only(h.Take(), ActionKind::kAnswerRead)) {
+          answers.push_back(a);
+          if (!c.refused) h.engine.ReadAnswered(kCom, a.id, true, h.now);
+        }
+      }
+      ASSERT_EQ(answers.size(), 1u);
+      EXPECT_EQ(answers[0].bytes.size(), c.wanted);
+      if (c.refused) h.engine.ReadAnswered(kCom, 1, false, h.now);
+      h.Take();
+      auto rest =
+          h.Only(h.Feed(ReadRecord(2, 4 * kReceiveBufferBytes, {kMaxDword, 0, 0})), ActionKind::kAnswerRead);
+      ASSERT_EQ(rest.size(), 1u);
+      EXPECT_LT(rest[0].bytes.size(), kReceiveBufferBytes + kChunk);
+    }();
+}
+
+// A program's done writes still go out after it closed the port, also when
+// another program opens it meanwhile, on the same connection and before the
+// new program's bytes; none of their bytes comes off the new opening's
+// window, which the driver starts empty. Connected by the manager or
+// lingering after the close, the port keeps its link.
+TEST(VportdEngine, DoneWritesOfAClosedProgramGoOutWithoutCreditingTheNextOpening) {
+  struct Case {
+    const char* name;
+    uint32_t flags;
+  } const cases[] = {{"lingering after the close", 0},
+                     {"connected by the manager", VPORT_BRIDGE_FLAG_CONNECT}};
+  for (const Case& c : cases)
+    [&] {
+      SCOPED_TRACE(c.name);
+      Harness h;
+      const Bytes open = Record(VPORT_BRIDGE_OPEN, 0, Settings(0, 1, 1000), c.flags);
+      const uint64_t socket = h.ConnectOf(h.Feed(open));
+      h.engine.Connected(socket, h.now);
+      auto sends =
+          h.Only(h.Feed(Record(VPORT_BRIDGE_WRITE, 1, Bytes(kSendQueueBytes, 'w'))), ActionKind::kSend);
+      h.Feed(Record(VPORT_BRIDGE_WRITE, 0, Text("done"), VPORT_BRIDGE_FLAG_DONE));  // no room for it yet
+      h.Feed(Record(VPORT_BRIDGE_CLOSE, 0, {}));
+      std::vector<Action> after = h.Feed(open);
+      EXPECT_TRUE(h.Only(after, ActionKind::kCloseSocket).empty());
+      EXPECT_EQ(h.ConnectOf(after), 0u);
+      for (Action& a : h.Feed(Record(VPORT_BRIDGE_WRITE, 0, Text("new"), VPORT_BRIDGE_FLAG_DONE)))
+        after.push_back(a);
+      Bytes device;
+      while (sends.size() == 1) {
+        device.insert(device.end(), sends[0].bytes.begin(), sends[0].bytes.end());
+        h.engine.Sent(socket, sends[0].bytes.size(), false, h.now);
+        auto actions = h.Take();
+        after.insert(after.end(), actions.begin(), actions.end());
+        sends = h.Only(actions, ActionKind::kSend);
+      }
+      h.now += kCreditDelayMs;
+      h.engine.Tick(h.now);
+      for (Action& a : h.Take()) after.push_back(a);
+      ASSERT_EQ(device.size(), kSendQueueBytes + 7);
+      EXPECT_EQ(TextOf(Bytes(device.end() - 7, device.end())), "donenew");
+      auto credits = h.Only(after, ActionKind::kCredit);
+      ASSERT_EQ(credits.size(), 1u);
+      EXPECT_EQ(credits[0].length, 3u) << "only the new opening's done write comes off its window";
+    }();
 }
 
 }  // namespace

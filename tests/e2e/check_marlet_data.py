@@ -1,12 +1,15 @@
 """The virtual port carries data: marlet adds a port and connects it to a
 simulated device's data port, vportd carries the bytes, and portterm, a
 terminal program, opens the port at 115200 8N1 with time-outs: 256 KiB come
-back through the device's echo byte for byte; 64 KiB that the serial device
-sends (devsim's side channel) arrive byte for byte; when the device restarts
-under the open port, marlet's list shows the link down, the port connects
-again, the list shows it connected and the echo goes on; when vportd is killed
-and started again under the open port, the list goes back to "Connected" on
-its own and the echo goes on without the port being reopened; set to "UDP client",
+back through the device's echo byte for byte; two writes pending together
+(100,000 then 10 bytes; 200,000 then 5,000) come back in the order written;
+64 KiB that the serial device sends (devsim's side channel) arrive byte for
+byte; when the device restarts under the open port, marlet's list shows the
+link down, a write that fits the hold is kept and one that does not is refused
+whole, the port connects again, the list shows it connected, only the held
+bytes arrive and the echo goes on; when vportd is killed and started again
+under the open port, the list goes back to "Connected" on its own and the echo
+goes on without the port being reopened; set to "UDP client",
 16 KiB come back through the echo in datagrams byte for byte."""
 import select
 import socket
@@ -23,7 +26,7 @@ def device(name, mac, address, serial):
     return {"name": name, "mac": mac, "address": address, "netmask": "255.255.255.0",
             "ports": [dict({"mode": "server", "tcp": True, "udp": True, "dataPort": 4001}, **serial)],
             # Down long enough for marlet's list, which follows the link each second, to show it.
-            "timings": {"restartMs": 3000}}
+            "timings": {"restartMs": 6000}}
 
 
 with Session("marlet_data") as s:
@@ -58,29 +61,45 @@ with Session("marlet_data") as s:
                     netns=s.pc, env=s._wine_env(), stdin=subprocess.PIPE, stdout=subprocess.PIPE)
 
     def said(what):
-        deadline = time.monotonic() + 30
+        """Waits for portterm's line of the step `what` starts with (its first word)."""
+        step = what.split()[0]
+        deadline = time.monotonic() + 40
         while time.monotonic() < deadline:
             ready, _, _ = select.select([term.stdout], [], [], deadline - time.monotonic())
             line = term.stdout.readline().decode("cp1252", "replace") if ready else ""
             if not line:
                 break
-            if line.startswith("echo:"):
+            if line.startswith(step):
                 s.expect(what in line, f"{what!r}, got {line!r}")
                 return
         s.fail(f"portterm said no {what!r} (exit status {term.poll()})")
 
+    def ask(step):
+        term.stdin.write(step.encode() + b"\n")
+        term.stdin.flush()
+
     said("echo: 4096 bytes back byte for byte")
+    for first, second in ((100000, 10), (200000, 5000)):
+        ask(f"pair {first} {second}")
+        said(f"pair: {first} + {second} bytes back in order")
     marlet.wait_state(port_id, ["Connected"], "the list shows the link up before the restart")
     # The list is read while the device is down: corvanectl returns only once it answers again.
     reboot = subprocess.Popen(["ip", "netns", "exec", s.pc, s.native / "tools/corvanectl/corvanectl", "reboot",
                                "--yes", "--force", ECHO_DEVICE], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                               text=True)
     marlet.wait_state(port_id, ["Reconnecting", "Connecting"], "the list shows the link down")
+    # Held while the link is down: 16 KiB fit the 128 KiB hold; with them, 128 KiB do not, and
+    # that write is refused whole (ERROR_DEVICE_NOT_CONNECTED), never half taken.
+    ask("write 16384")
+    said("write: 16384 bytes: done, 16384 written")
+    ask("write 131072")
+    said("write: 131072 bytes: error 1167")
     out, err = reboot.communicate(timeout=60)
     s.equal(reboot.returncode, 0, f"corvanectl reboot ({out.strip()} {err.strip()})")
     marlet.wait_state(port_id, ["Connected"], "the list shows the link up again")
-    term.stdin.write(b"echo 65536\n")
-    term.stdin.flush()
+    ask("expect 16384")
+    said("expect: 16384 bytes came, as written")
+    ask("echo 65536")
     said("echo: 65536 bytes back byte for byte")
 
     s.step("vportd dies and starts again under the open port: the port carries data again")
@@ -89,8 +108,7 @@ with Session("marlet_data") as s:
     marlet.wait_state(port_id, ["Idle"], "the list shows no link while no vportd runs")
     vportd = s.start_program(s.win32 / "vportd.exe")
     marlet.wait_state(port_id, ["Connected"], "the list shows the link up again on its own")
-    term.stdin.write(b"echo 4096\n")
-    term.stdin.flush()
+    ask("echo 4096")
     said("echo: 4096 bytes back byte for byte")
     term.stdin.close()
     s.equal(term.wait(30), 0, "portterm's exit status")

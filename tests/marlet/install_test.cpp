@@ -154,4 +154,38 @@ TEST_F(InstallTest, NoCompatibleDriverRemovesTheRegisteredDevice) {
   EXPECT_EQ(installer.registeredDevices, 0);
 }
 
+// The decoration rules: which models section Windows on each processor uses.
+TEST(ModelsSection, FollowsTheDecorationsOfTheManufacturerLine) {
+  const struct {
+    std::vector<std::string> decorations;
+    const char* architecture;
+    const char* section;
+  } cases[] = {
+      {{}, "x86", "Models"},
+      {{}, "amd64", ""},  // 64-bit Windows ignores an undecorated section
+      {{"NTx86", "NTamd64"}, "x86", "Models.NTx86"},
+      {{"NTx86", "NTamd64"}, "amd64", "Models.NTamd64"},
+      {{"ntAMD64.10.0"}, "amd64", "Models.ntAMD64.10.0"},
+      {{"NTx86"}, "amd64", ""},
+      {{"NT", "NTamd64"}, "amd64", "Models.NTamd64"},
+      {{"NT", "NTamd64"}, "x86", "Models.NT"},
+      {{"NTamd64"}, "x86", "Models"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(marlet::ModelsSectionFor("Models", c.decorations, c.architecture), c.section)
+        << c.architecture << " with " << c.decorations.size() << " decorations";
+}
+
+TEST_F(InstallTest, TakesTheModelOfTheSectionDecoratedForTheNativeProcessor) {
+  std::string text = InfText();
+  text.replace(text.find("%Mfg%=Models\n"), 13, "%Mfg%=Models,NTx86,NTamd64\n");
+  text.replace(text.find("[Models]"), 8, "[Models.NTx86]\n%PortDesc%=X,QN520xx\\X86\n[Models.NTamd64]");
+  installer.files["QN520xx.inf"] = text;
+  installer.knownHardwareIds = {"QN520xx\\VPort", "QN520xx\\X86"};
+  installer.nativeArchitecture = "amd64";
+  marlet::InstallVirtualPort(installer, "QN520xx.inf");
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(installer.hardwareIdProperties, std::vector<std::string>{"QN520xx\\VPort||"});
+}
+
 }  // namespace

@@ -12,7 +12,16 @@
 // each block back through the far end's echo and comparing it byte for byte;
 // times COUNT one-byte round trips; then, with --stdin, runs the steps its
 // input names, one per line ("echo 4096"), until its input ends. Prints one
-// line per step.
+// line per step. A COM port is opened overlapped, as most serial programs
+// open it, so that the steps below can keep two writes in flight:
+//   pair A B     writes A and then B bytes of the pattern with both writes
+//                pending together, and reads the A + B bytes back through the
+//                far end's echo, in order, byte for byte;
+//   write N      one write of N pattern bytes; prints what the port said of it
+//                ("write: N bytes: done, W written" or "...: error E") and
+//                goes on either way;
+//   expect N     reads until a read returns nothing and checks that exactly
+//                the first N pattern bytes came.
 // Exit status: 0 all done, 1 a step failed (said why), 2 a bad command line.
 #include <winsock2.h>
 // after winsock2.h, which must come first
@@ -34,6 +43,9 @@ constexpr size_t kEchoBlock = 4096;
 
 struct Options {
   std::string port;
+  size_t pair[2] = {0, 0};
+  size_t write = 0;
+  size_t expect = 0;
   DWORD baud = 115200;
   DWORD timeoutMs = 5000;
   std::string send;
@@ -122,6 +134,30 @@ struct Line {
   SOCKET tcp = INVALID_SOCKET;
 };
 
+// A read or write of the port opened overlapped: started, then waited for.
+class PortRequest {
+ public:
+  PortRequest() { overlapped_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+  ~PortRequest() { CloseHandle(overlapped_.hEvent); }
+  PortRequest(const PortRequest&) = delete;
+  PortRequest& operator=(const PortRequest&) = delete;
+
+  // False when the port refused it at once (GetLastError says why).
+  bool Start(HANDLE port, char* data, size_t size, bool write) {
+    port_ = port;
+    DWORD n = 0;
+    BOOL ok = write ? WriteFile(port, data, static_cast<DWORD>(size), &n, &overlapped_)
+                    : ReadFile(port, data, static_cast<DWORD>(size), &n, &overlapped_);
+    return ok || GetLastError() == ERROR_IO_PENDING;
+  }
+  // Waits for its end; false with GetLastError when it failed.
+  bool Finish(DWORD& moved) { return GetOverlappedResult(port_, &overlapped_, &moved, TRUE) != FALSE; }
+
+ private:
+  HANDLE port_ = INVALID_HANDLE_VALUE;
+  OVERLAPPED overlapped_{};
+};
+
 // One write or read of at most `size` bytes; bytes moved, 0 on a time-out or failure.
 size_t Move(const Line& line, char* data, size_t size, bool write) {
   if (line.tcp != INVALID_SOCKET) {
@@ -129,10 +165,9 @@ size_t Move(const Line& line, char* data, size_t size, bool write) {
                   : recv(line.tcp, data, static_cast<int>(size), 0);
     return n > 0 ? static_cast<size_t>(n) : 0;
   }
+  PortRequest request;
   DWORD n = 0;
-  BOOL ok = write ? WriteFile(line.port, data, static_cast<DWORD>(size), &n, nullptr)
-                  : ReadFile(line.port, data, static_cast<DWORD>(size), &n, nullptr);
-  return ok ? n : 0;
+  return request.Start(line.port, data, size, write) && request.Finish(n) ? n : 0;
 }
 
 bool WriteAll(const Line& line, const char* data, size_t size) {
@@ -193,7 +228,8 @@ bool Open(const Options& o, Line& line) {
     return true;
   }
   std::string path = o.port.rfind("\\\\.\\", 0) == 0 ? o.port : "\\\\.\\" + o.port;
-  line.port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  line.port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_OVERLAPPED, nullptr);
   if (line.port == INVALID_HANDLE_VALUE) {
     Fail(("cannot open " + o.port).c_str());
     return false;
@@ -232,6 +268,72 @@ int Echo(const Line& port, size_t total) {
   std::printf("echo: %zu bytes back byte for byte in %.3f s (%.0f KiB/s)\n", total, seconds,
               seconds > 0 ? total / 1024.0 / seconds : 0.0);
   return kExitDone;
+}
+
+std::vector<char> Pattern(size_t from, size_t count) {
+  std::vector<char> bytes(count);
+  for (size_t i = 0; i < count; ++i) bytes[i] = PatternByte(from + i);
+  return bytes;
+}
+
+// Where `got` first differs from the pattern; got.size() when it does not.
+size_t FirstDifference(const std::vector<char>& got) {
+  const std::vector<char> wanted = Pattern(0, got.size());
+  return static_cast<size_t>(std::mismatch(got.begin(), got.end(), wanted.begin()).first - got.begin());
+}
+
+// Two writes pending together: a program with more than one write in flight
+// expects its bytes to leave in the order it wrote them.
+int Pair(const Line& line, size_t first, size_t second) {
+  if (line.port == INVALID_HANDLE_VALUE) return Fail("pair: needs a COM port");
+  std::vector<char> bytes = Pattern(0, first + second);
+  PortRequest one, two;
+  if (!one.Start(line.port, bytes.data(), first, true) ||
+      !two.Start(line.port, bytes.data() + first, second, true))
+    return Fail("pair: a write was refused");
+  DWORD written[2] = {0, 0};
+  const bool done = one.Finish(written[0]) && two.Finish(written[1]);
+  if (!done || written[0] != first || written[1] != second) return Fail("pair: a write failed");
+  std::vector<char> back(first + second);
+  back.resize(ReadUpTo(line, back.data(), back.size()));
+  const size_t differs = FirstDifference(back);
+  if (back.size() != bytes.size() || differs != back.size()) {
+    std::fprintf(stderr, "portterm: pair: %zu of %zu bytes came back, the first difference at %zu\n",
+                 back.size(), bytes.size(), differs);
+    return kExitFailed;
+  }
+  std::printf("pair: %zu + %zu bytes back in order\n", first, second);
+  return kExitDone;
+}
+
+// One write, whatever the port says of it: a check may expect a refusal.
+int WriteOnce(const Line& line, size_t count) {
+  if (line.port == INVALID_HANDLE_VALUE) return Fail("write: needs a COM port");
+  std::vector<char> bytes = Pattern(0, count);
+  PortRequest request;
+  DWORD written = 0;
+  if (request.Start(line.port, bytes.data(), count, true) && request.Finish(written))
+    std::printf("write: %zu bytes: done, %lu written\n", count, written);
+  else
+    std::printf("write: %zu bytes: error %lu\n", count, GetLastError());
+  return kExitDone;
+}
+
+// Reads until the line is quiet for kQuietMs: exactly the first `count`
+// pattern bytes must have come.
+int Expect(const Line& line, size_t count) {
+  constexpr DWORD kQuietMs = 2000;
+  COMMTIMEOUTS kept{}, quiet{MAXDWORD, MAXDWORD, kQuietMs, 0, 0};
+  const bool port = line.port != INVALID_HANDLE_VALUE;
+  if (port && (!GetCommTimeouts(line.port, &kept) || !SetCommTimeouts(line.port, &quiet)))
+    return Fail("expect: the port refused its time-outs");
+  std::vector<char> got(count + 1);
+  got.resize(ReadUpTo(line, got.data(), got.size()));
+  if (port) SetCommTimeouts(line.port, &kept);
+  const size_t differs = FirstDifference(got);
+  std::printf("expect: %zu bytes came, %s\n", got.size(),
+              got.size() == count && differs == count ? "as written" : "not as written");
+  return got.size() == count && differs == count ? kExitDone : kExitFailed;
 }
 
 double Median(std::vector<double>& values) {
@@ -276,6 +378,9 @@ int RunSteps(const Line& port, const Options& o) {
   }
   if (o.echo > 0 && Echo(port, o.echo) != kExitDone) return kExitFailed;
   if (o.rtt > 0 && RoundTrips(port, o.rtt) != kExitDone) return kExitFailed;
+  if (o.pair[0] + o.pair[1] > 0 && Pair(port, o.pair[0], o.pair[1]) != kExitDone) return kExitFailed;
+  if (o.write > 0) WriteOnce(port, o.write);
+  if (o.expect > 0 && Expect(port, o.expect) != kExitDone) return kExitFailed;
   return kExitDone;
 }
 
@@ -295,18 +400,29 @@ int main(int argc, char** argv) {
   Line port;
   int result = Open(o, port) ? kExitDone : kExitFailed;
   if (result == kExitDone) result = RunSteps(port, o);
-  // Further steps, one per line ("send TEXT", "read N", "echo N", "rtt N"), with
-  // the port kept open in between: for a check that changes the far end meanwhile.
+  // Further steps, one per line ("send TEXT", "read N", "echo N", "rtt N",
+  // "pair A B", "write N", "expect N"), with the port kept open in between: for
+  // a check that changes the far end meanwhile.
   for (std::string line; result == kExitDone && o.stdinSteps && ReadLine(line);) {
     Options step;
     size_t space = line.find(' ');
     std::string verb = line.substr(0, space),
                 argument = space == std::string::npos ? "" : line.substr(space + 1);
     size_t count = 0;
+    const size_t gap = argument.find(' ');
     if (verb == "send")
       step.send = argument;
-    else if (ParseCount(argument.c_str(), count) && (verb == "read" || verb == "echo" || verb == "rtt"))
-      (verb == "read" ? step.read : verb == "echo" ? step.echo : step.rtt) = count;
+    else if (verb == "pair" && gap != std::string::npos &&
+             ParseCount(argument.substr(0, gap).c_str(), step.pair[0]) &&
+             ParseCount(argument.substr(gap + 1).c_str(), step.pair[1])) {
+      // both counts read
+    } else if (ParseCount(argument.c_str(), count) &&
+               (verb == "read" || verb == "echo" || verb == "rtt" || verb == "write" || verb == "expect"))
+      (verb == "read"    ? step.read
+       : verb == "echo"  ? step.echo
+       : verb == "rtt"   ? step.rtt
+       : verb == "write" ? step.write
+                         : step.expect) = count;
     else
       break;
     result = RunSteps(port, step);

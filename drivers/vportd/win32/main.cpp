@@ -243,6 +243,7 @@ struct Socket {
   SOCKET handle = INVALID_SOCKET;
   WSAEVENT event = WSA_INVALID_EVENT;
   uint32_t com = 0;
+  bool udp = false;
   bool paused = false;      // bytes wait in it until the port has room for them
   bool peerClosed = false;  // the remote host closed; what it sent is still being taken
 };
@@ -350,7 +351,8 @@ class Service {
   // Hands what arrived to the engine while the port has room for it. The
   // connection counts as lost on an error (such as a UDP port unreachable
   // coming back), or once the remote host closed it and every byte it sent
-  // before was taken.
+  // before was taken. Over UDP nothing is closed: recv's 0 is a datagram
+  // without bytes, which carries nothing for the port.
   void Receive(uint64_t id, Socket& socket) {
     static char buffer[64 * 1024];
     // Left in the socket, bytes hold the remote host back (TCP) or are
@@ -361,6 +363,7 @@ class Service {
         engine_.Received(id, reinterpret_cast<const uint8_t*>(buffer), static_cast<size_t>(got), Now());
         continue;
       }
+      if (got == 0 && socket.udp) continue;
       const int error = got < 0 ? WSAGetLastError() : 0;
       if (error == WSAEWOULDBLOCK && !socket.peerClosed) return;
       if (error != 0 && error != WSAEWOULDBLOCK)
@@ -403,7 +406,8 @@ class Service {
                                                                   : "wait answer";
     if (error != 0)
       Log("COM" + std::to_string(action.com) + ": " + what + " refused: error " + std::to_string(error));
-    if (action.kind == ActionKind::kAnswerRead) engine_.ReadAnswered(action.com, error == 0, Now());
+    if (action.kind == ActionKind::kAnswerRead)
+      engine_.ReadAnswered(action.com, action.id, error == 0, Now());
   }
 
   void Do(const Action& action) {
@@ -447,6 +451,7 @@ class Service {
     const bool udp = action.settings.type == VPORT_TYPE_UDP_CLIENT;
     Socket socket;
     socket.com = action.com;
+    socket.udp = udp;
     socket.handle = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, udp ? IPPROTO_UDP : IPPROTO_TCP);
     socket.event = WSACreateEvent();
     // A serial line carries small writes that wait for an answer: each goes out at once.
