@@ -21,13 +21,17 @@ SetupResult Fail(const char* step) {
   return SetupResult{GetLastError(), step};
 }
 
-// First hardware ID of the first model line of the first manufacturer.
+// First hardware ID of the first model line of the first manufacturer, in
+// its models section for 32-bit Windows (decorated, or else undecorated).
 SetupResult FirstHardwareId(HINF inf, std::string& hardwareId) {
   INFCONTEXT line;
   char models[256] = {};
   if (!SetupFindFirstLineA(inf, "Manufacturer", nullptr, &line)) return Fail("find Manufacturer");
   if (!SetupGetStringFieldA(&line, 1, models, sizeof models, nullptr)) return Fail("read models section");
-  if (!SetupFindFirstLineA(inf, models, nullptr, &line)) return Fail("find models section");
+  const std::string decorated = std::string(models) + ".NTx86";
+  if (!SetupFindFirstLineA(inf, decorated.c_str(), nullptr, &line) &&
+      !SetupFindFirstLineA(inf, models, nullptr, &line))
+    return Fail("find models section");
   char id[256] = {};
   if (SetupGetFieldCount(&line) >= 2 && !SetupGetStringFieldA(&line, 2, id, sizeof id, nullptr))
     return Fail("read hardware ID");
