@@ -778,6 +778,49 @@ TEST_F(VirtualPortUnderWine, AWriteInPiecesEndsAsItsLastAnswerSays) {
   }
 }
 
+// The service goes with requests out: a write piece it was handed and never
+// answered ends the write neither done nor refused (ERROR_IO_DEVICE, with
+// what was answered), a write not handed is refused, and a read waits and is
+// handed to the next service, after it heard of the port.
+TEST_F(VirtualPortUnderWine, RequestsOutWhenTheServiceGoesEndAsTheReadmeSays) {
+  uint32_t com = 0;
+  HANDLE port = OpenAsProgram(&com);
+  ASSERT_NE(com, 0u);
+  auto first = std::make_unique<ServiceSide>();
+  ASSERT_TRUE(first->ok()) << GetLastError();
+  DCB line{};
+  line.DCBlength = sizeof line;
+  ASSERT_TRUE(GetCommState(port, &line)) << GetLastError();
+  ASSERT_EQ(first->Next().first.kind, VPORT_BRIDGE_OPEN);
+  ProgramIo write(std::string(100000, 'w'));
+  WriteFile(port, write.buffer.data(), 100000, nullptr, &write.overlapped);
+  ASSERT_EQ(first->Accept(first->Next().first.id, 65536), 0u);
+  ASSERT_EQ(first->Next().first.offset, 65536u);  // the last piece, never answered
+  ProgramIo read(std::string(8, 0));
+  ReadFile(port, read.buffer.data(), 8, nullptr, &read.overlapped);
+  const VportBridgeRequest handed = first->Next().first;
+  ASSERT_EQ(handed.kind, VPORT_BRIDGE_READ);
+  ProgramIo later("later");
+  WriteFile(port, later.buffer.data(), 5, nullptr, &later.overlapped);
+  first.reset();
+
+  EXPECT_EQ(write.Result(port), -long{ERROR_IO_DEVICE});
+  EXPECT_EQ(write.overlapped.InternalHigh, ULONG_PTR{65536});
+  EXPECT_EQ(later.Result(port), -long{ERROR_DEVICE_NOT_CONNECTED});
+  EXPECT_EQ(WaitForSingleObject(read.overlapped.hEvent, 0), DWORD{WAIT_TIMEOUT});
+  ServiceSide next;
+  ASSERT_TRUE(next.ok()) << GetLastError();
+  auto [told, settings] = next.Next();
+  EXPECT_EQ(told.kind, VPORT_BRIDGE_OPEN);
+  EXPECT_EQ(told.comNumber, com);
+  const VportBridgeRequest again = next.Next().first;
+  EXPECT_EQ(again.kind, VPORT_BRIDGE_READ);
+  EXPECT_EQ(again.id, handed.id);
+  EXPECT_EQ(next.Answer(again.id, "back"), 0u);
+  EXPECT_EQ(read.Result(port), 4);
+  EXPECT_EQ(read.buffer.substr(0, 4), "back");
+}
+
 // A program that sets masks and purges faster than the service takes them
 // loses none of the port's open and close notices: they come in order, and
 // what waits for the service stays bounded.
