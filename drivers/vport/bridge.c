@@ -701,6 +701,8 @@ NTSTATUS BridgeDispatch(PDEVICE_OBJECT device, PIRP irp) {
           return Credit(irp);
         case VPORT_BRIDGE_QUEUES:
           return ReportQueues(irp);
+        case VPORT_BRIDGE_MANAGE:
+          return VportManage(irp);
         default:
           return Finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
       }
