@@ -383,7 +383,7 @@ static NTSTATUS ReportState(PIRP irp) {
     return Finish(irp, STATUS_BUFFER_TOO_SMALL, 0);
   comNumber = VportReadLe32(in);
   state = VportReadLe32(in + 4);
-  if (state > VPORT_BRIDGE_LINK_RECONNECTING) return Finish(irp, STATUS_INVALID_PARAMETER, 0);
+  if (state > VPORT_LINK_LOST) return Finish(irp, STATUS_INVALID_PARAMETER, 0);
   if (comNumber < WINDOW_PORTS) {
     KIRQL irql;
     KeAcquireSpinLock(&g_lock, &irql);
@@ -499,7 +499,7 @@ static void FreeOrdered(ULONG comNumber) {
   }
   for (i = 0; i < WINDOW_PORTS; ++i) {
     if (comNumber < WINDOW_PORTS && (ULONG)i != comNumber) continue;
-    g_windows[i].link = VPORT_BRIDGE_LINK_IDLE;
+    g_windows[i].link = VPORT_LINK_IDLE;
     g_windows[i].unanswered = 0;
   }
 }
@@ -528,7 +528,7 @@ void BridgeNotify(ULONG kind, ULONG comNumber, const UCHAR* settings, ULONG flag
    * once the service reported the link for this opening, and the service
    * starts this opening with an empty window. */
   if ((kind == VPORT_BRIDGE_OPEN || kind == VPORT_BRIDGE_CLOSE) && comNumber < WINDOW_PORTS)
-    g_windows[comNumber].link = VPORT_BRIDGE_LINK_IDLE;
+    g_windows[comNumber].link = VPORT_LINK_IDLE;
   if (kind == VPORT_BRIDGE_OPEN && comNumber < WINDOW_PORTS) g_windows[comNumber].unanswered = 0;
   /* Nobody to tell, or the service is far behind: it reads the port's state
    * afresh with the next open or settings notice. */
@@ -556,7 +556,7 @@ static BOOLEAN WriteAtOnce(PIRP irp, ULONG comNumber, ULONG length) {
   if (comNumber >= WINDOW_PORTS || length == 0 || length > WRITE_WINDOW) return FALSE;
   window = &g_windows[comNumber];
   /* A first look without the lock spares the copy when the window is surely shut. */
-  if (window->link != VPORT_BRIDGE_LINK_CONNECTED || window->unanswered + length > WRITE_WINDOW) return FALSE;
+  if (window->link != VPORT_LINK_CONNECTED || window->unanswered + length > WRITE_WINDOW) return FALSE;
   write = (Ordered*)ExAllocatePoolWithTag(NonPagedPool, FIELD_OFFSET(Ordered, data) + length, BRIDGE_TAG);
   if (write == NULL) return FALSE;
   RtlZeroMemory(write, FIELD_OFFSET(Ordered, data));
@@ -565,7 +565,7 @@ static BOOLEAN WriteAtOnce(PIRP irp, ULONG comNumber, ULONG length) {
   write->length = length;
   RtlCopyMemory(write->data, irp->AssociatedIrp.SystemBuffer, length);
   KeAcquireSpinLock(&g_lock, &irql);
-  if (g_services > 0 && window->link == VPORT_BRIDGE_LINK_CONNECTED && window->waiting == 0 &&
+  if (g_services > 0 && window->link == VPORT_LINK_CONNECTED && window->waiting == 0 &&
       window->unanswered + length <= WRITE_WINDOW) {
     window->unanswered += length;
     InsertTailList(&g_ordered, &write->entry);

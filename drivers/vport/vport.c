@@ -158,7 +158,7 @@ static void PublishPort(PortExtension* port) {
  * manager's flag. Under the port's lock. */
 static ULONG LinkStateOf(const PortExtension* port) {
   if (port->linkReported) return port->linkState;
-  return port->connected ? VPORT_BRIDGE_LINK_CONNECTED : VPORT_BRIDGE_LINK_IDLE;
+  return port->connected ? VPORT_LINK_CONNECTED : VPORT_LINK_IDLE;
 }
 
 /* Runs `act` on the port with this COM number under its lock; FALSE when
@@ -214,7 +214,7 @@ void VportForgetLinks(void) {
     PortExtension* port = g_comPort[com];
     if (port == NULL) continue;
     KeAcquireSpinLock(&port->lock, &irql);
-    if (port->linkReported) port->linkState = VPORT_BRIDGE_LINK_IDLE;
+    if (port->linkReported) port->linkState = VPORT_LINK_IDLE;
     KeReleaseSpinLock(&port->lock, irql);
   }
   KeReleaseSpinLock(&g_comLock, comIrql);
@@ -437,7 +437,7 @@ static NTSTATUS NTAPI DispatchSystemControl(PDEVICE_OBJECT device, PIRP irp) {
 static void ForgetLink(PortExtension* port) {
   KIRQL irql;
   KeAcquireSpinLock(&port->lock, &irql);
-  port->linkState = VPORT_BRIDGE_LINK_IDLE;
+  port->linkState = VPORT_LINK_IDLE;
   port->serial.inQueued = port->serial.outQueued = 0;
   KeReleaseSpinLock(&port->lock, irql);
 }
@@ -684,7 +684,7 @@ static NTSTATUS SerialControl(PortExtension* port, PIRP irp, ULONG code, ULONG i
   if (code == VPORT_SERIAL_WAIT_ON_MASK) return WaitOnMask(port, irp, outLength);
   if (buffer == NULL) inLength = outLength = 0;
   KeAcquireSpinLock(&port->lock, &irql);
-  port->serial.lineUp = LinkStateOf(port) == VPORT_BRIDGE_LINK_CONNECTED;
+  port->serial.lineUp = LinkStateOf(port) == VPORT_LINK_CONNECTED;
   result = VportSerialRequest(&port->serial, code, buffer, inLength, buffer, outLength, &reply);
   mask = port->serial.waitMask;
   KeReleaseSpinLock(&port->lock, irql);

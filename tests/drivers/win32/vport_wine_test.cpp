@@ -649,13 +649,13 @@ TEST_F(VirtualPortUnderWine, BridgeCarriesTheProgramsBytesToTheService) {
   EXPECT_EQ(connect.kind, VPORT_BRIDGE_SETTINGS);
   EXPECT_EQ(connect.flags, VPORT_BRIDGE_FLAG_CONNECT);
   DWORD lines = 1;
-  EXPECT_EQ(service.Report(com, VPORT_BRIDGE_LINK_RECONNECTING), 0u);
+  EXPECT_EQ(service.Report(com, VPORT_LINK_LOST), 0u);
   ASSERT_TRUE(GetCommModemStatus(port, &lines));
   EXPECT_EQ(lines, 0u) << "the service's report counts, not the manager's flag";
-  EXPECT_EQ(service.Report(com, VPORT_BRIDGE_LINK_CONNECTED), 0u);
+  EXPECT_EQ(service.Report(com, VPORT_LINK_CONNECTED), 0u);
   ASSERT_TRUE(GetCommModemStatus(port, &lines));
   EXPECT_EQ(lines, DWORD{MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON});
-  EXPECT_EQ(service.Report(250, VPORT_BRIDGE_LINK_CONNECTED), DWORD{ERROR_NOT_FOUND});
+  EXPECT_EQ(service.Report(250, VPORT_LINK_CONNECTED), DWORD{ERROR_NOT_FOUND});
   // The bytes the service holds each way are the program's comm status.
   EXPECT_EQ(service.Queues(com, 300, 12), 0u);
   COMSTAT held{};
@@ -753,8 +753,7 @@ TEST_F(VirtualPortUnderWine, AnswersALinkStateToAnyoneAndOnlyNextMakesAService) 
   };
   ServiceSide reporter;  // reports link states, never asks for the ports' requests
   ASSERT_TRUE(reporter.ok()) << GetLastError();
-  for (uint32_t state : {VPORT_BRIDGE_LINK_RECONNECTING, VPORT_BRIDGE_LINK_CONNECTING,
-                         VPORT_BRIDGE_LINK_CONNECTED, VPORT_BRIDGE_LINK_IDLE}) {
+  for (uint32_t state : {VPORT_LINK_LOST, VPORT_LINK_CONNECTING, VPORT_LINK_CONNECTED, VPORT_LINK_IDLE}) {
     ASSERT_EQ(reporter.Report(com, state), 0u);
     auto answer = ask(com);
     ASSERT_TRUE(answer.ok) << answer.error;
@@ -773,15 +772,15 @@ TEST_F(VirtualPortUnderWine, AnswersALinkStateToAnyoneAndOnlyNextMakesAService) 
   {
     ServiceSide service;
     service.StartNext();
-    ASSERT_EQ(service.Report(com, VPORT_BRIDGE_LINK_CONNECTED), 0u);
+    ASSERT_EQ(service.Report(com, VPORT_LINK_CONNECTED), 0u);
   }
-  uint32_t after = VPORT_BRIDGE_LINK_CONNECTED;
-  for (DWORD waited = 0; waited < kWaitMs && after != VPORT_BRIDGE_LINK_IDLE; waited += 50) {
+  uint32_t after = VPORT_LINK_CONNECTED;
+  for (DWORD waited = 0; waited < kWaitMs && after != VPORT_LINK_IDLE; waited += 50) {
     Sleep(50);  // the driver hears of the close after CloseHandle returned
     auto answer = ask(com);
     if (answer.ok) after = VportReadLe32(answer.output.data());
   }
-  EXPECT_EQ(after, VPORT_BRIDGE_LINK_IDLE) << "the last service took the ports' links with it";
+  EXPECT_EQ(after, VPORT_LINK_IDLE) << "the last service took the ports' links with it";
 }
 
 // A TCP echo server on 127.0.0.1, on its own thread. It closes its first
