@@ -15,54 +15,39 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct CodeFields {
-  std::uint32_t deviceType, access, function, method;
-};
-CodeFields Fields(std::uint32_t code) {
+// Device type, access, function and method of a control code.
+std::vector<std::uint32_t> Fields(std::uint32_t code) {
   return {code >> 16, (code >> 14) & 3, (code >> 2) & 0xFFF, code & 3};
 }
 
 TEST(DriverContract, ControlCodesAndLayoutsArePinned) {
-  const struct {
-    std::uint32_t code;
-    std::uint32_t access, function, method;
-  } codes[] = {
-      {marlet::IOCTL_GET_DOS_NAME, 0, 0x809, 0},    {marlet::IOCTL_SET_REMOTE_INFO, 0, 0x812, 0},
-      {marlet::IOCTL_CONNECTION, 0, 0x813, 2},      {marlet::IOCTL_DISCONNECTION, 0, 0x814, 2},
-      {marlet::IOCTL_GET_REMOTE_INFO, 0, 0x822, 0}, {VPORT_BRIDGE_QUERY, 0, 0x903, 0},
-      {VPORT_BRIDGE_MANAGE, 2, 0x906, 0},  // write access: the bridge's access list decides
-  };
-  for (const auto& c : codes) {
-    const CodeFields f = Fields(c.code);
-    EXPECT_EQ(f.deviceType, 0x22u) << std::hex << c.code;
-    EXPECT_EQ(f.access, c.access) << std::hex << c.code;
-    EXPECT_EQ(f.function, c.function) << std::hex << c.code;
-    EXPECT_EQ(f.method, c.method) << std::hex << c.code;
-  }
-  const std::pair<std::size_t, std::size_t> layout[] = {
-      {marlet::request::kSize, 20},
-      {marlet::request::kAddress, 0},
-      {marlet::request::kPort, 4},
-      {marlet::request::kType, 8},
-      {marlet::request::kConnectAtStart, 12},
-      {marlet::request::kMaxPacketSize, 16},
-      {marlet::reply::kSize, 24},
-      {marlet::reply::kConnected, 16},
-      {marlet::reply::kMaxPacketSize, 20},
-      {marlet::kDosNameReplySize, 12},
-      {marlet::kDosNameUsed, 10},
-      {VPORT_BRIDGE_QUERY_SIZE, 4},
-      {VPORT_MANAGE_CODE_OFS, 0},
-      {VPORT_MANAGE_PATH_LENGTH_OFS, 4},
-      {VPORT_MANAGE_INPUT_LENGTH_OFS, 8},
-      {VPORT_MANAGE_HEADER_SIZE, 12},
-      {VPORT_MANAGE_PATH_MAX, 259},
-  };
-  for (std::size_t i = 0; i < std::size(layout); ++i)
-    EXPECT_EQ(layout[i].first, layout[i].second) << "row " << i;
+  using V = std::vector<std::uint32_t>;
+  EXPECT_EQ(Fields(marlet::IOCTL_GET_DOS_NAME), (V{0x22, 0, 0x809, 0}));
+  EXPECT_EQ(Fields(marlet::IOCTL_SET_REMOTE_INFO), (V{0x22, 0, 0x812, 0}));
+  EXPECT_EQ(Fields(marlet::IOCTL_CONNECTION), (V{0x22, 0, 0x813, 2}));
+  EXPECT_EQ(Fields(marlet::IOCTL_DISCONNECTION), (V{0x22, 0, 0x814, 2}));
+  EXPECT_EQ(Fields(marlet::IOCTL_GET_REMOTE_INFO), (V{0x22, 0, 0x822, 0}));
+  EXPECT_EQ(Fields(VPORT_BRIDGE_QUERY), (V{0x22, 0, 0x903, 0}));
+  EXPECT_EQ(Fields(VPORT_BRIDGE_MANAGE), (V{0x22, 2, 0x906, 0}))
+      << "write access: the bridge's access list decides";
+  using Z = std::vector<std::size_t>;
+  namespace rq = marlet::request;
+  namespace rp = marlet::reply;
+  // The set request: size, address, port, type, connect at start, packet size.
+  EXPECT_EQ((Z{rq::kSize, rq::kAddress, rq::kPort, rq::kType, rq::kConnectAtStart, rq::kMaxPacketSize}),
+            (Z{20, 0, 4, 8, 12, 16}));
+  // The reply: size, connected flag, packet size; the DOS name reply: size,
+  // bytes that count; the state question's size.
+  EXPECT_EQ((Z{rp::kSize, rp::kConnected, rp::kMaxPacketSize, marlet::kDosNameReplySize, marlet::kDosNameUsed,
+               VPORT_BRIDGE_QUERY_SIZE}),
+            (Z{24, 16, 20, 12, 10, 4}));
+  // The manage header: code, path length, input length, size; the longest path.
+  EXPECT_EQ((Z{VPORT_MANAGE_CODE_OFS, VPORT_MANAGE_PATH_LENGTH_OFS, VPORT_MANAGE_INPUT_LENGTH_OFS,
+               VPORT_MANAGE_HEADER_SIZE, VPORT_MANAGE_PATH_MAX}),
+            (Z{0, 4, 8, 12, 259}));
   // The link states as the list shows them and the driver's connected flag reads.
-  EXPECT_EQ((std::vector<int>{VPORT_LINK_IDLE, VPORT_LINK_CONNECTED, VPORT_LINK_CONNECTING, VPORT_LINK_LOST}),
-            (std::vector<int>{0, 1, 2, 3}));
+  EXPECT_EQ((V{VPORT_LINK_IDLE, VPORT_LINK_CONNECTED, VPORT_LINK_CONNECTING, VPORT_LINK_LOST}),
+            (V{0, 1, 2, 3}));
 }
 
 TEST(DriverContract, TheDriverReadsWhatMarletWritesAndBack) {
