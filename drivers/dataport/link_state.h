@@ -20,18 +20,13 @@
 
 #include <stdint.h>
 
+/* The states (VportLinkState, VPORT_LINK_...) are the bridge's: the service
+ * reports them to the driver and the manager shows them as they are. */
+#include "bridge_records.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* The values double as the driver's connected flag: a reader that takes any
- * nonzero value for "connected" sees a port that is switched on. */
-typedef enum VportLinkState {
-  VPORT_LINK_IDLE = 0,
-  VPORT_LINK_CONNECTED = 1,
-  VPORT_LINK_CONNECTING = 2,
-  VPORT_LINK_LOST = 3, /* waiting to try again */
-} VportLinkState;
 
 /* The first wait after a loss: short, so that a device back from a restart (a
  * few seconds) is found again soon. Each failed attempt doubles it. */

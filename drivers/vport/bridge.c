@@ -471,7 +471,7 @@ static NTSTATUS ReportState(PIRP irp) {
     return Finish(irp, STATUS_BUFFER_TOO_SMALL, 0);
   comNumber = VportReadLe32(in);
   state = VportReadLe32(in + 4);
-  if (state > VPORT_BRIDGE_LINK_RECONNECTING) return Finish(irp, STATUS_INVALID_PARAMETER, 0);
+  if (state > VPORT_LINK_LOST) return Finish(irp, STATUS_INVALID_PARAMETER, 0);
   if (comNumber < WINDOW_PORTS) {
     KIRQL irql;
     KeAcquireSpinLock(&g_lock, &irql);
@@ -581,7 +581,7 @@ static void FreeOrdered(ULONG comNumber) {
     RemoveEntryList(&record->entry);
     ExFreePoolWithTag(record, BRIDGE_TAG);
   }
-  g_windows[comNumber].link = VPORT_BRIDGE_LINK_IDLE;
+  g_windows[comNumber].link = VPORT_LINK_IDLE;
   g_windows[comNumber].unanswered = 0;
 }
 
@@ -624,7 +624,7 @@ void BridgeNotify(ULONG kind, ULONG comNumber, const UCHAR* settings, ULONG flag
    * once the service reported the link for this opening, and the service
    * starts this opening with an empty window. */
   if ((kind == VPORT_BRIDGE_OPEN || kind == VPORT_BRIDGE_CLOSE) && comNumber < WINDOW_PORTS)
-    g_windows[comNumber].link = VPORT_BRIDGE_LINK_IDLE;
+    g_windows[comNumber].link = VPORT_LINK_IDLE;
   if (kind == VPORT_BRIDGE_OPEN && comNumber < WINDOW_PORTS) g_windows[comNumber].unanswered = 0;
   /* Purged while no service runs: the done writes kept for the next one go. */
   if (kind == VPORT_BRIDGE_PURGE && g_services == 0 && comNumber < WINDOW_PORTS &&
@@ -662,7 +662,7 @@ static BOOLEAN WriteAtOnce(PIRP irp, ULONG comNumber, ULONG length) {
   if (comNumber >= WINDOW_PORTS || length == 0 || length > WRITE_WINDOW) return FALSE;
   window = &g_windows[comNumber];
   /* A first look without the lock spares the copy when the window is surely shut. */
-  if (window->link != VPORT_BRIDGE_LINK_CONNECTED || window->unanswered + length > WRITE_WINDOW) return FALSE;
+  if (window->link != VPORT_LINK_CONNECTED || window->unanswered + length > WRITE_WINDOW) return FALSE;
   write = (Ordered*)ExAllocatePoolWithTag(NonPagedPool, FIELD_OFFSET(Ordered, data) + length, BRIDGE_TAG);
   if (write == NULL) return FALSE;
   RtlZeroMemory(write, FIELD_OFFSET(Ordered, data));
@@ -671,7 +671,7 @@ static BOOLEAN WriteAtOnce(PIRP irp, ULONG comNumber, ULONG length) {
   write->length = length;
   RtlCopyMemory(write->data, irp->AssociatedIrp.SystemBuffer, length);
   KeAcquireSpinLock(&g_lock, &irql);
-  if (g_services > 0 && window->link == VPORT_BRIDGE_LINK_CONNECTED && window->waiting == 0 &&
+  if (g_services > 0 && window->link == VPORT_LINK_CONNECTED && window->waiting == 0 &&
       window->unanswered + length <= WRITE_WINDOW) {
     window->unanswered += length;
     InsertTailList(&g_ordered, &write->entry);
@@ -801,7 +801,7 @@ static void LetServiceGo(LIST_ENTRY* ended, LIST_ENTRY* broken) {
   }
   while (!IsListEmpty(&back)) InsertHeadList(&g_queued, RemoveTailList(&back));
   for (i = 0; i < WINDOW_PORTS; ++i) {
-    g_windows[i].link = VPORT_BRIDGE_LINK_IDLE;
+    g_windows[i].link = VPORT_LINK_IDLE;
     g_windows[i].unanswered = 0;
   }
   for (entry = g_ordered.Flink; entry != &g_ordered;) {
@@ -870,6 +870,8 @@ NTSTATUS BridgeDispatch(PDEVICE_OBJECT device, PIRP irp) {
           return Credit(irp);
         case VPORT_BRIDGE_QUEUES:
           return ReportQueues(irp);
+        case VPORT_BRIDGE_MANAGE:
+          return VportManage(irp);
         default:
           return Finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
       }

@@ -47,6 +47,11 @@ BOOLEAN VportGetLinkState(ULONG comNumber, ULONG* state);
  * way, as a program's comm status shows them; FALSE when there is no such port. */
 BOOLEAN VportSetQueues(ULONG comNumber, ULONG inQueued, ULONG outQueued);
 
+/* Kept by the ports (vport.c): runs the manager's port request in a
+ * VPORT_BRIDGE_MANAGE request (bridge_records.h) on the port it names and
+ * completes it. Returns what the dispatch routine returns. */
+NTSTATUS VportManage(PIRP irp);
+
 /* Kept by the ports: the service went, so no port is connected any more
  * (the link states it reported are forgotten). */
 void VportForgetLinks(void);

@@ -56,3 +56,60 @@ int VportReadBridgeAnswer(const uint8_t* in, size_t length, VportBridgeAnswer* o
   out->dataLength = (uint32_t)(length - VPORT_ANSWER_HEADER_SIZE);
   return 1;
 }
+
+size_t VportWriteManageRequest(uint32_t code, const char* path, size_t pathLength, const uint8_t* input,
+                               size_t inputLength, uint8_t* out, size_t capacity) {
+  size_t i, size;
+  if (path == NULL || pathLength == 0 || pathLength > VPORT_MANAGE_PATH_MAX) return 0;
+  if (input == NULL) inputLength = 0;
+  if (inputLength > 0xFFFFFFFFu - VPORT_MANAGE_HEADER_SIZE - pathLength) return 0;
+  size = VPORT_MANAGE_HEADER_SIZE + pathLength + inputLength;
+  if (out == NULL || capacity < size) return 0;
+  VportWriteLe32(out + VPORT_MANAGE_CODE_OFS, code);
+  VportWriteLe32(out + VPORT_MANAGE_PATH_LENGTH_OFS, (uint32_t)pathLength);
+  VportWriteLe32(out + VPORT_MANAGE_INPUT_LENGTH_OFS, (uint32_t)inputLength);
+  for (i = 0; i < pathLength; ++i) out[VPORT_MANAGE_HEADER_SIZE + i] = (uint8_t)path[i];
+  for (i = 0; i < inputLength; ++i) out[VPORT_MANAGE_HEADER_SIZE + pathLength + i] = input[i];
+  return size;
+}
+
+int VportReadManageRequest(const uint8_t* in, size_t length, VportManageRequest* out) {
+  uint32_t pathLength, inputLength;
+  if (in == NULL || length < VPORT_MANAGE_HEADER_SIZE) return 0;
+  pathLength = VportReadLe32(in + VPORT_MANAGE_PATH_LENGTH_OFS);
+  inputLength = VportReadLe32(in + VPORT_MANAGE_INPUT_LENGTH_OFS);
+  /* Each length is checked against what is left, so no sum can wrap. */
+  if (pathLength == 0 || pathLength > VPORT_MANAGE_PATH_MAX ||
+      pathLength > length - VPORT_MANAGE_HEADER_SIZE ||
+      inputLength > length - VPORT_MANAGE_HEADER_SIZE - pathLength)
+    return 0;
+  out->code = VportReadLe32(in + VPORT_MANAGE_CODE_OFS);
+  out->path = in + VPORT_MANAGE_HEADER_SIZE;
+  out->pathLength = pathLength;
+  out->input = inputLength == 0 ? NULL : in + VPORT_MANAGE_HEADER_SIZE + pathLength;
+  out->inputLength = inputLength;
+  return 1;
+}
+
+/* The four characters before a path's device part: "\\?\" as programs see
+ * it, "\??\" as the kernel names it. */
+static int IsPathPrefix(uint32_t c0, uint32_t c1, uint32_t c2, uint32_t c3) {
+  return c0 == '\\' && (c1 == '\\' || c1 == '?') && c2 == '?' && c3 == '\\';
+}
+
+static uint32_t AsciiUpper(uint32_t c) {
+  return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c;
+}
+
+int VportInterfacePathMatches(const uint8_t* path, size_t pathLength, const uint16_t* name,
+                              size_t nameChars) {
+  size_t i;
+  if (path == NULL || name == NULL || pathLength != nameChars || pathLength <= 4) return 0;
+  if (!IsPathPrefix(path[0], path[1], path[2], path[3]) || !IsPathPrefix(name[0], name[1], name[2], name[3]))
+    return 0;
+  for (i = 4; i < pathLength; ++i) {
+    /* Only ASCII is compared: a byte of another code page never equals a name's unit. */
+    if (path[i] >= 0x80 || AsciiUpper(path[i]) != AsciiUpper(name[i])) return 0;
+  }
+  return 1;
+}

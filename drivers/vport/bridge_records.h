@@ -28,6 +28,7 @@ extern "C" {
 #define VPORT_BRIDGE_QUERY 0x22240Cu    /* function 0x903, any access: ask a port's link state */
 #define VPORT_BRIDGE_CREDIT 0x22A410u   /* function 0x904, write access: bytes of done writes given back */
 #define VPORT_BRIDGE_QUEUES 0x22A414u   /* function 0x905, write access: a port's bytes held each way */
+#define VPORT_BRIDGE_MANAGE 0x22A418u   /* function 0x906, write access: one of the manager's port requests */
 
 /* Kinds of request the driver hands over. */
 #define VPORT_BRIDGE_WRITE 1u    /* one piece of what a program wrote (see `total` and `offset`) */
@@ -85,17 +86,67 @@ extern "C" {
  * written waiting to go out (32-bit each); what a program's comm status shows. */
 #define VPORT_BRIDGE_QUEUES_SIZE 12
 
-/* Link states the service reports (VPORT_BRIDGE_STATE: COM number, state; 8 bytes). */
-#define VPORT_BRIDGE_LINK_IDLE 0u
-#define VPORT_BRIDGE_LINK_CONNECTED 1u
-#define VPORT_BRIDGE_LINK_CONNECTING 2u
-#define VPORT_BRIDGE_LINK_RECONNECTING 3u
+/* A port's link, the one set of names for it on every side: the data
+ * service's connection (link_state.h) is in one of these states, reports it
+ * (VPORT_BRIDGE_STATE: COM number, state; 8 bytes), and the manager shows it
+ * (VPORT_BRIDGE_QUERY). The values double as the driver's connected flag: a
+ * reader that takes any nonzero value for "connected" sees a port that is
+ * switched on. */
+typedef enum VportLinkState {
+  VPORT_LINK_IDLE = 0,
+  VPORT_LINK_CONNECTED = 1,
+  VPORT_LINK_CONNECTING = 2,
+  VPORT_LINK_LOST = 3, /* waiting to try again: the manager shows "Reconnecting" */
+} VportLinkState;
 #define VPORT_BRIDGE_STATE_SIZE 8
 
 /* Anyone who can open the bridge may ask a port's link state (VPORT_BRIDGE_QUERY):
  * the COM number in, the state out, 32 bits each; STATUS_NOT_FOUND for no such
  * port. A handle that only asks is not a service: only NEXT makes it one. */
 #define VPORT_BRIDGE_QUERY_SIZE 4
+
+/* The manager's requests through the bridge (VPORT_BRIDGE_MANAGE): one of the
+ * five port requests of port_records.h, run on the port the manager names by
+ * the device interface path it enumerated, without opening the port. A COM
+ * port can be opened only once, and a program that holds it must not keep the
+ * manager from changing, connecting or closing it. Write access to the bridge
+ * (the system and administrators) is what allows it. The request runs as it
+ * does on the port (same checks, same statuses, same notices to the service);
+ * the output is the port request's output. STATUS_NOT_FOUND: no port of this
+ * driver has that path (or it is on its way out); a port request other than
+ * the five: STATUS_INVALID_PARAMETER. A driver from before this request
+ * refuses it with STATUS_INVALID_DEVICE_REQUEST.
+ *
+ * The input: a fixed header, the path (ANSI, no NUL, "\\?\" or "\??\"
+ * and the rest compared without regard to case), then the port request's input. */
+#define VPORT_MANAGE_CODE_OFS 0         /* 32-bit: the port request's control code */
+#define VPORT_MANAGE_PATH_LENGTH_OFS 4  /* 32-bit: bytes of the path */
+#define VPORT_MANAGE_INPUT_LENGTH_OFS 8 /* 32-bit: bytes of the port request's input */
+#define VPORT_MANAGE_HEADER_SIZE 12     /* the path starts here, its input right after it */
+#define VPORT_MANAGE_PATH_MAX 259       /* the longest path taken (the platform's path limit) */
+
+typedef struct VportManageRequest {
+  uint32_t code;
+  const uint8_t* path; /* inside the buffer it was read from */
+  uint32_t pathLength;
+  const uint8_t* input; /* inside the buffer it was read from; NULL when there is none */
+  uint32_t inputLength;
+} VportManageRequest;
+
+/* Writes a manage request; returns its size, or 0 when it does not fit or the
+ * path is empty or longer than VPORT_MANAGE_PATH_MAX. */
+size_t VportWriteManageRequest(uint32_t code, const char* path, size_t pathLength, const uint8_t* input,
+                               size_t inputLength, uint8_t* out, size_t capacity);
+
+/* Reads a manage request of `length` bytes; 0 when it is shorter than its
+ * header announces or its path is empty or too long. */
+int VportReadManageRequest(const uint8_t* in, size_t length, VportManageRequest* out);
+
+/* Nonzero when `path` (as the manager enumerated it) names the interface the
+ * driver registered as `name` (`nameChars` UTF-16 units): both start with a
+ * four-character prefix, "\\?\" or "\??\", and the rest is the same
+ * text without regard to the case of ASCII letters. */
+int VportInterfacePathMatches(const uint8_t* path, size_t pathLength, const uint16_t* name, size_t nameChars);
 
 /* The answer to a read (header, then the bytes) or to a write piece (header
  * only). For a write piece, `length` is the bytes of the whole write the

@@ -158,7 +158,7 @@ static void PublishPort(PortExtension* port) {
  * manager's flag. Under the port's lock. */
 static ULONG LinkStateOf(const PortExtension* port) {
   if (port->linkReported) return port->linkState;
-  return port->connected ? VPORT_BRIDGE_LINK_CONNECTED : VPORT_BRIDGE_LINK_IDLE;
+  return port->connected ? VPORT_LINK_CONNECTED : VPORT_LINK_IDLE;
 }
 
 /* Runs `act` on the port with this COM number under its lock; FALSE when
@@ -214,7 +214,7 @@ void VportForgetLinks(void) {
     PortExtension* port = g_comPort[com];
     if (port == NULL) continue;
     KeAcquireSpinLock(&port->lock, &irql);
-    if (port->linkReported) port->linkState = VPORT_BRIDGE_LINK_IDLE;
+    if (port->linkReported) port->linkState = VPORT_LINK_IDLE;
     KeReleaseSpinLock(&port->lock, irql);
   }
   KeReleaseSpinLock(&g_comLock, comIrql);
@@ -471,7 +471,7 @@ static NTSTATUS NTAPI DispatchSystemControl(PDEVICE_OBJECT device, PIRP irp) {
 static void ForgetLink(PortExtension* port) {
   KIRQL irql;
   KeAcquireSpinLock(&port->lock, &irql);
-  port->linkState = VPORT_BRIDGE_LINK_IDLE;
+  port->linkState = VPORT_LINK_IDLE;
   port->serial.inQueued = port->serial.outQueued = 0;
   KeReleaseSpinLock(&port->lock, irql);
 }
@@ -555,26 +555,30 @@ static BOOLEAN IsOwner(PortExtension* port, PIRP irp) {
   return file != NULL && port->owner == file;
 }
 
-static NTSTATUS SetRemoteInfo(PortExtension* port, PIRP irp, ULONG inLength) {
+/* The manager's five requests work on buffers, not on a request, so that the
+ * port's own handle and the bridge (VportManage) run them alike: the same
+ * checks, statuses and notices to the data service either way. Each reads its
+ * input before it writes any output, so the two may share a buffer (as a
+ * buffered request's do); `*information` gets the bytes of output. */
+static NTSTATUS SetRemoteInfo(PortExtension* port, const UCHAR* in, ULONG inLength) {
   VportRemoteSettings parsed;
   KIRQL irql;
   NTSTATUS saved;
-  VportParseResult result =
-      VportParseRemoteRequest((const uint8_t*)irp->AssociatedIrp.SystemBuffer, inLength, &parsed);
-  if (result == VPORT_PARSE_TOO_SHORT) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
-  if (result != VPORT_PARSE_OK) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+  VportParseResult result = VportParseRemoteRequest((const uint8_t*)in, inLength, &parsed);
+  if (result == VPORT_PARSE_TOO_SHORT) return STATUS_BUFFER_TOO_SMALL;
+  if (result != VPORT_PARSE_OK) return STATUS_INVALID_PARAMETER;
   /* Kept first: settings that would not outlive the device host are refused,
    * and the old ones stay in force. */
   saved = SaveSettings(port, &parsed);
-  if (!NT_SUCCESS(saved)) return Complete(irp, saved, 0);
+  if (!NT_SUCCESS(saved)) return saved;
   KeAcquireSpinLock(&port->lock, &irql);
   port->remote = parsed;
   KeReleaseSpinLock(&port->lock, irql);
   NotifyWithSettings(port, VPORT_BRIDGE_SETTINGS);
-  return Complete(irp, STATUS_SUCCESS, 0);
+  return STATUS_SUCCESS;
 }
 
-static NTSTATUS GetRemoteInfo(PortExtension* port, PIRP irp, ULONG outLength) {
+static NTSTATUS GetRemoteInfo(PortExtension* port, UCHAR* out, ULONG outLength, ULONG_PTR* information) {
   VportRemoteSettings copy;
   ULONG connected;
   KIRQL irql;
@@ -583,22 +587,24 @@ static NTSTATUS GetRemoteInfo(PortExtension* port, PIRP irp, ULONG outLength) {
   copy = port->remote;
   connected = port->connected;
   KeReleaseSpinLock(&port->lock, irql);
-  written = VportWriteRemoteReply(&copy, connected, (uint8_t*)irp->AssociatedIrp.SystemBuffer, outLength);
-  if (written == 0) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
-  return Complete(irp, STATUS_SUCCESS, written);
+  written = VportWriteRemoteReply(&copy, connected, (uint8_t*)out, outLength);
+  if (written == 0) return STATUS_BUFFER_TOO_SMALL;
+  *information = written;
+  return STATUS_SUCCESS;
 }
 
-static NTSTATUS GetDosName(PortExtension* port, PIRP irp, ULONG outLength) {
+static NTSTATUS GetDosName(PortExtension* port, UCHAR* out, ULONG outLength, ULONG_PTR* information) {
   size_t written;
-  if (!port->dosLinkMade) return Complete(irp, STATUS_OBJECT_NAME_NOT_FOUND, 0);
-  written = VportWriteDosNameReply(port->comNumber, (uint8_t*)irp->AssociatedIrp.SystemBuffer, outLength);
-  if (written == 0) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
-  return Complete(irp, STATUS_SUCCESS, written);
+  if (!port->dosLinkMade) return STATUS_OBJECT_NAME_NOT_FOUND;
+  written = VportWriteDosNameReply(port->comNumber, (uint8_t*)out, outLength);
+  if (written == 0) return STATUS_BUFFER_TOO_SMALL;
+  *information = written;
+  return STATUS_SUCCESS;
 }
 
 /* Connecting needs an endpoint stored by the set request; without one there is
  * nowhere to connect to, and the manager must not show the port as connected. */
-static NTSTATUS SetConnected(PortExtension* port, PIRP irp, ULONG connected) {
+static NTSTATUS SetConnected(PortExtension* port, ULONG connected) {
   KIRQL irql;
   NTSTATUS status = STATUS_SUCCESS;
   KeAcquireSpinLock(&port->lock, &irql);
@@ -608,7 +614,77 @@ static NTSTATUS SetConnected(PortExtension* port, PIRP irp, ULONG connected) {
     port->connected = connected;
   KeReleaseSpinLock(&port->lock, irql);
   if (NT_SUCCESS(status)) NotifyWithSettings(port, VPORT_BRIDGE_SETTINGS);
-  return Complete(irp, status, 0);
+  return status;
+}
+
+static BOOLEAN IsManagerRequest(ULONG code) {
+  return code == VPORT_IOCTL_GET_DOS_NAME || code == VPORT_IOCTL_SET_REMOTE_INFO ||
+         code == VPORT_IOCTL_GET_REMOTE_INFO || code == VPORT_IOCTL_CONNECTION ||
+         code == VPORT_IOCTL_DISCONNECTION;
+}
+
+static NTSTATUS ManagerRequest(PortExtension* port, ULONG code, const UCHAR* in, ULONG inLength, UCHAR* out,
+                               ULONG outLength, ULONG_PTR* information) {
+  *information = 0;
+  switch (code) {
+    case VPORT_IOCTL_GET_DOS_NAME:
+      return GetDosName(port, out, outLength, information);
+    case VPORT_IOCTL_SET_REMOTE_INFO:
+      return SetRemoteInfo(port, in, inLength);
+    case VPORT_IOCTL_GET_REMOTE_INFO:
+      return GetRemoteInfo(port, out, outLength, information);
+    case VPORT_IOCTL_CONNECTION:
+      return SetConnected(port, 1);
+    case VPORT_IOCTL_DISCONNECTION:
+      return SetConnected(port, 0);
+    default:
+      return STATUS_INVALID_DEVICE_REQUEST;
+  }
+}
+
+/* The port whose interface the manager named, held by its remove lock (with
+ * `tag`) so that it stays while the request runs; NULL when no port has that
+ * interface or it is on its way out. The lock is taken before the name is
+ * read: a port being removed frees its name only once its lock drained. */
+static PortExtension* TakePortByInterface(const VportManageRequest* request, PVOID tag) {
+  PortExtension* found = NULL;
+  KIRQL irql;
+  ULONG com;
+  KeAcquireSpinLock(&g_comLock, &irql);
+  for (com = 1; com <= VPORT_LAST_COM && found == NULL; ++com) {
+    PortExtension* port = g_comPort[com];
+    if (port == NULL || IsRemoved(port) || !NT_SUCCESS(IoAcquireRemoveLock(&port->removeLock, tag))) continue;
+    if (port->interfaceName.Buffer != NULL &&
+        VportInterfacePathMatches(request->path, request->pathLength,
+                                  (const uint16_t*)port->interfaceName.Buffer,
+                                  port->interfaceName.Length / sizeof(WCHAR)))
+      found = port;
+    else
+      IoReleaseRemoveLock(&port->removeLock, tag);
+  }
+  KeReleaseSpinLock(&g_comLock, irql);
+  return found;
+}
+
+NTSTATUS VportManage(PIRP irp) {
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  UCHAR* buffer = (UCHAR*)irp->AssociatedIrp.SystemBuffer;
+  VportManageRequest request;
+  PortExtension* port;
+  ULONG_PTR information = 0;
+  NTSTATUS status;
+  if (buffer == NULL ||
+      !VportReadManageRequest(buffer, stack->Parameters.DeviceIoControl.InputBufferLength, &request) ||
+      !IsManagerRequest(request.code))
+    return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+  port = TakePortByInterface(&request, irp);
+  if (port == NULL) return Complete(irp, STATUS_NOT_FOUND, 0);
+  /* The output goes to the front of the buffer the input came in; the request
+   * has read its input by then. */
+  status = ManagerRequest(port, request.code, request.input, request.inputLength, buffer,
+                          stack->Parameters.DeviceIoControl.OutputBufferLength, &information);
+  IoReleaseRemoveLock(&port->removeLock, irp);
+  return Complete(irp, status, information);
 }
 
 /* The requests of terminal programs: line settings kept and answered back.
@@ -645,7 +721,7 @@ static NTSTATUS SerialControl(PortExtension* port, PIRP irp, ULONG code, ULONG i
   if (code == VPORT_SERIAL_WAIT_ON_MASK) return WaitOnMask(port, irp, outLength);
   if (buffer == NULL) inLength = outLength = 0;
   KeAcquireSpinLock(&port->lock, &irql);
-  port->serial.lineUp = LinkStateOf(port) == VPORT_BRIDGE_LINK_CONNECTED;
+  port->serial.lineUp = LinkStateOf(port) == VPORT_LINK_CONNECTED;
   result = VportSerialRequest(&port->serial, code, buffer, inLength, buffer, outLength, &reply);
   mask = port->serial.waitMask;
   KeReleaseSpinLock(&port->lock, irql);
@@ -676,21 +752,14 @@ static NTSTATUS DeviceControl(PortExtension* port, PIRP irp) {
 
   if (IsRemoved(port)) return Complete(irp, STATUS_DELETE_PENDING, 0);
   if (!IsOwner(port, irp)) return Complete(irp, STATUS_ACCESS_DENIED, 0);
-  switch (code) {
-    case VPORT_IOCTL_GET_DOS_NAME:
-      return GetDosName(port, irp, outLength);
-    case VPORT_IOCTL_SET_REMOTE_INFO:
-      return SetRemoteInfo(port, irp, inLength);
-    case VPORT_IOCTL_GET_REMOTE_INFO:
-      return GetRemoteInfo(port, irp, outLength);
-    case VPORT_IOCTL_CONNECTION:
-      return SetConnected(port, irp, 1);
-    case VPORT_IOCTL_DISCONNECTION:
-      return SetConnected(port, irp, 0);
-    default:
-      if (VportIsSerialRequest(code)) return SerialControl(port, irp, code, inLength, outLength);
-      return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+  if (IsManagerRequest(code)) {
+    UCHAR* buffer = (UCHAR*)irp->AssociatedIrp.SystemBuffer;
+    ULONG_PTR information = 0;
+    NTSTATUS status = ManagerRequest(port, code, buffer, inLength, buffer, outLength, &information);
+    return Complete(irp, status, information);
   }
+  if (VportIsSerialRequest(code)) return SerialControl(port, irp, code, inLength, outLength);
+  return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
 }
 
 static NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {

@@ -22,11 +22,6 @@
 
 namespace vportd {
 
-// The engine reports its link states to the driver as they are numbered.
-static_assert(VPORT_LINK_IDLE == VPORT_BRIDGE_LINK_IDLE &&
-              VPORT_LINK_CONNECTED == VPORT_BRIDGE_LINK_CONNECTED &&
-              VPORT_LINK_CONNECTING == VPORT_BRIDGE_LINK_CONNECTING &&
-              VPORT_LINK_LOST == VPORT_BRIDGE_LINK_RECONNECTING);
 
 // The platform status a refused write or a read of a port that went away ends with.
 constexpr uint32_t kStatusDeviceNotConnected = 0xC000009Du;

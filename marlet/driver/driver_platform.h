@@ -1,7 +1,7 @@
 // What the port manager needs of the platform to reach the virtual port driver:
 // the present COM port device interfaces, an exclusive open of one of them and
 // device I/O control requests, and the bridge device that carries the ports'
-// data. The win32 side implements it with SetupAPI and
+// data and the manager's requests. The win32 side implements it with SetupAPI and
 // CreateFileA / DeviceIoControl; tests use a simulated driver.
 #pragma once
 
@@ -18,6 +18,11 @@ using PlatformHandle = void*;
 // offset 4.
 constexpr std::uint32_t kDetailSizeField = 5;
 constexpr std::uint32_t kDetailPathOffset = 4;
+
+// What a bridge handle may do: ask a port's link state (anyone may), or also
+// run the manager's port requests (the bridge's access list gives writing to
+// the system and administrators only).
+enum class BridgeAccess { kAsk, kManage };
 
 class PortDriverPlatform {
  public:
@@ -43,8 +48,9 @@ class PortDriverPlatform {
   virtual void CloseDevice(PlatformHandle device) = 0;
 
   // Opens the port driver's bridge device (its data service holds it too) for
-  // control requests, closed with CloseDevice; null when there is none.
-  virtual PlatformHandle OpenBridge() = 0;
+  // control requests, closed with CloseDevice; null when there is none or the
+  // access is refused.
+  virtual PlatformHandle OpenBridge(BridgeAccess access) = 0;
 
   // The error code of the last failed call above.
   virtual std::uint32_t LastError() const = 0;

@@ -1,25 +1,25 @@
 // The control codes of the virtual port driver and the byte layouts of their
-// buffers. Every field is written and read at its offset; the address and port
-// travel in network byte order, the flags and packet size little-endian.
+// buffers, as the driver's own records (port_records.h) define them: one home
+// for the contract, which both sides include. Every field is written and read
+// at its offset; the address and port travel in network byte order, the flags
+// and packet size little-endian.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
 
+#include "port_records.h"
+
 namespace marlet {
 
-// (device type 0x22 << 16) | (access 0 << 14) | (function << 2) | method
-constexpr std::uint32_t ControlCode(std::uint32_t function, std::uint32_t method) {
-  return (0x22u << 16) | (0u << 14) | (function << 2) | method;
-}
-constexpr std::uint32_t IOCTL_GET_DOS_NAME = ControlCode(0x809, 0);
-constexpr std::uint32_t IOCTL_SET_REMOTE_INFO = ControlCode(0x812, 0);
-constexpr std::uint32_t IOCTL_CONNECTION = ControlCode(0x813, 2);
-constexpr std::uint32_t IOCTL_DISCONNECTION = ControlCode(0x814, 2);
-constexpr std::uint32_t IOCTL_GET_REMOTE_INFO = ControlCode(0x822, 0);
+constexpr std::uint32_t IOCTL_GET_DOS_NAME = VPORT_IOCTL_GET_DOS_NAME;
+constexpr std::uint32_t IOCTL_SET_REMOTE_INFO = VPORT_IOCTL_SET_REMOTE_INFO;
+constexpr std::uint32_t IOCTL_CONNECTION = VPORT_IOCTL_CONNECTION;
+constexpr std::uint32_t IOCTL_DISCONNECTION = VPORT_IOCTL_DISCONNECTION;
+constexpr std::uint32_t IOCTL_GET_REMOTE_INFO = VPORT_IOCTL_GET_REMOTE_INFO;
 
-enum ConnectionType : std::uint8_t { kTcpClient = 0, kUdpClient = 1 };
+enum ConnectionType : std::uint8_t { kTcpClient = VPORT_TYPE_TCP_CLIENT, kUdpClient = VPORT_TYPE_UDP_CLIENT };
 
 // One port's remote settings as the window holds them (host order).
 struct RemoteEndpoint {
@@ -33,29 +33,29 @@ struct RemoteEndpoint {
 
 // RemoteInfoRequest, the input of IOCTL_SET_REMOTE_INFO.
 namespace request {
-constexpr std::size_t kSize = 20;
-constexpr std::size_t kAddress = 0;          // 4 bytes, network order
-constexpr std::size_t kPort = 4;             // 2 bytes, network order; 6..7 zero
-constexpr std::size_t kType = 8;             // 1 byte; 9..11 zero
-constexpr std::size_t kConnectAtStart = 12;  // 4 bytes
-constexpr std::size_t kMaxPacketSize = 16;   // 4 bytes
+constexpr std::size_t kSize = VPORT_REQ_SIZE;
+constexpr std::size_t kAddress = VPORT_REQ_ADDRESS_OFS;  // 4 bytes, network order
+constexpr std::size_t kPort = VPORT_REQ_PORT_OFS;        // 2 bytes, network order; 6..7 zero
+constexpr std::size_t kType = VPORT_REQ_TYPE_OFS;        // 1 byte; 9..11 zero
+constexpr std::size_t kConnectAtStart = VPORT_REQ_CONNECT_AT_START_OFS;
+constexpr std::size_t kMaxPacketSize = VPORT_REQ_MAX_PACKET_OFS;
 }  // namespace request
 
 // RemoteInfoReply, the output of IOCTL_GET_REMOTE_INFO.
 namespace reply {
-constexpr std::size_t kSize = 24;
-constexpr std::size_t kAddress = 0;
-constexpr std::size_t kPort = 4;
-constexpr std::size_t kType = 8;
-constexpr std::size_t kConnectAtStart = 12;
-constexpr std::size_t kConnected = 16;
-constexpr std::size_t kMaxPacketSize = 20;
+constexpr std::size_t kSize = VPORT_REPLY_SIZE;
+constexpr std::size_t kAddress = VPORT_REPLY_ADDRESS_OFS;
+constexpr std::size_t kPort = VPORT_REPLY_PORT_OFS;
+constexpr std::size_t kType = VPORT_REPLY_TYPE_OFS;
+constexpr std::size_t kConnectAtStart = VPORT_REPLY_CONNECT_AT_START_OFS;
+constexpr std::size_t kConnected = VPORT_REPLY_CONNECTED_OFS;
+constexpr std::size_t kMaxPacketSize = VPORT_REPLY_MAX_PACKET_OFS;
 }  // namespace reply
 
 // DosNameReply, the output of IOCTL_GET_DOS_NAME: the name from offset 0, of
 // which only the first kDosNameUsed bytes count.
-constexpr std::size_t kDosNameReplySize = 12;
-constexpr std::size_t kDosNameUsed = 10;
+constexpr std::size_t kDosNameReplySize = VPORT_DOS_NAME_REPLY_SIZE;
+constexpr std::size_t kDosNameUsed = VPORT_DOS_NAME_MAX;
 
 using RemoteInfoRequest = std::array<std::uint8_t, request::kSize>;
 using RemoteInfoReply = std::array<std::uint8_t, reply::kSize>;

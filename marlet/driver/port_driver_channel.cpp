@@ -145,6 +145,10 @@ bool PortDriverChannel::FindPortDevicePath(int portId, std::string& path) {
 PlatformHandle PortDriverChannel::OpenPortDevice(int portId) {
   std::string path;
   if (!FindPortDevicePath(portId, path)) return nullptr;
+  return OpenDeviceAt(path);
+}
+
+PlatformHandle PortDriverChannel::OpenDeviceAt(const std::string& path) {
   PlatformHandle device = m_platform.OpenDevice(path);
   if (device == nullptr) {
     std::uint32_t error = m_platform.LastError();
@@ -153,9 +157,37 @@ PlatformHandle PortDriverChannel::OpenPortDevice(int portId) {
   return device;
 }
 
+std::optional<ControlResult> PortDriverChannel::RequestThroughBridge(const std::string& path,
+                                                                     const ControlRequest& request) {
+  PlatformHandle bridge = m_platform.OpenBridge(BridgeAccess::kManage);
+  if (bridge == nullptr) return std::nullopt;
+  DeviceGuard guard(m_platform, bridge);
+  std::vector<std::uint8_t> in(VPORT_MANAGE_HEADER_SIZE + path.size() + request.inSize);
+  if (VportWriteManageRequest(request.code, path.data(), path.size(), request.in, request.inSize, in.data(),
+                              in.size()) == 0)
+    return std::nullopt;
+  ControlResult result;
+  std::uint32_t returned = 0;
+  result.succeeded =
+      m_platform.DeviceControl(bridge, VPORT_BRIDGE_MANAGE, in.data(), static_cast<std::uint32_t>(in.size()),
+                               request.out, request.outSize, &returned);
+  if (!result.succeeded) {
+    result.error = m_platform.LastError();
+    if (result.error == kErrorInvalidFunction || result.error == kErrorNotFound) return std::nullopt;
+    if (request.failureMessage != nullptr)
+      tk::AfxMessageBox(FormatCode(request.failureMessage, result.error));
+  }
+  // The driver has the port: what the window does next is as after an open.
+  result.opened = true;
+  return result;
+}
+
 ControlResult PortDriverChannel::Request(int portId, const ControlRequest& request) {
   ControlResult result;
-  PlatformHandle device = OpenPortDevice(portId);
+  std::string path;
+  if (!FindPortDevicePath(portId, path)) return result;
+  if (std::optional<ControlResult> managed = RequestThroughBridge(path, request)) return *managed;
+  PlatformHandle device = OpenDeviceAt(path);
   if (device == nullptr) return result;
   DeviceGuard guard(m_platform, device);
   result.opened = true;
@@ -225,7 +257,7 @@ bool PortDriverChannel::GetPortInstanceId(int portId, std::string& instanceText)
 }
 
 std::optional<std::uint32_t> PortDriverChannel::QueryLinkState(std::uint32_t comNumber) {
-  PlatformHandle bridge = m_platform.OpenBridge();
+  PlatformHandle bridge = m_platform.OpenBridge(BridgeAccess::kAsk);
   if (bridge == nullptr) return std::nullopt;
   DeviceGuard guard(m_platform, bridge);
   std::uint8_t asked[VPORT_BRIDGE_QUERY_SIZE];

@@ -2,10 +2,15 @@
 //
 // A port is addressed by its port ID, the position of its interface among the
 // present COM port interfaces (physical ports count too). Every operation finds
-// the interface again, opens the device exclusively, sends one control request
-// and closes it, so no handle outlives a call and a terminal program can hold
-// the port between calls. Failures the user must see are message boxes with the
-// platform error in hexadecimal; lookup failures are diagnostic lines.
+// the interface again and sends one control request naming it through the
+// driver's bridge, so a terminal program that holds the port does not keep the
+// manager from it. A driver without that request (or an interface that is not
+// one of its ports, or a bridge marlet may not write to) gets the request on
+// the port itself: the device is opened exclusively, sent the request and
+// closed, which fails while a program holds it. No handle outlives a call.
+// Failures the user must see are message boxes with the platform error in
+// hexadecimal (the same error either way: the driver runs the request alike);
+// lookup failures are diagnostic lines.
 #pragma once
 
 #include <cstdint>
@@ -29,7 +34,9 @@ struct ProgramOutput {
   static ProgramOutput Standard();
 };
 
+constexpr std::uint32_t kErrorInvalidFunction = 1;
 constexpr std::uint32_t kErrorAccessDenied = 5;
+constexpr std::uint32_t kErrorNotFound = 1168;
 constexpr std::uint32_t kErrorBadCommand = 22;
 constexpr std::uint32_t kDetailBufferSize = 4096;
 constexpr std::size_t kDevicePathBufferSize = 260;
@@ -91,8 +98,14 @@ class PortDriverChannel {
     // printf-style message box text with the platform error; null: none.
     const char* failureMessage;
   };
-  // Opens the port's device, sends `request` and closes the device again.
+  // Sends `request` to the port through the bridge, or else on the port's
+  // own device (opened and closed again).
   ControlResult Request(int portId, const ControlRequest& request);
+  // Nothing when the bridge cannot take the request: no bridge, no write
+  // access to it, a driver from before the manager's requests there, or a
+  // path that is none of the driver's ports.
+  std::optional<ControlResult> RequestThroughBridge(const std::string& path, const ControlRequest& request);
+  PlatformHandle OpenDeviceAt(const std::string& path);
   ControlResult SendBare(int portId, std::uint32_t code);
   // The present interfaces; null after the diagnostic `failureFormat` with
   // the platform error.

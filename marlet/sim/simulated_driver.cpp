@@ -1,8 +1,10 @@
 #include "marlet/sim/simulated_driver.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "bridge_records.h"
 #include "marlet/driver/port_driver_channel.h"
@@ -27,6 +29,7 @@ int SimulatedDriver::AddVirtualPort(int instanceNumber, const std::string& dosNa
   SimPort port;
   port.path = std::string("\\\\?\\root#ports#") + instance + kComPortInterface;
   port.dosName = dosName;
+  port.virtualPort = true;
   ports.push_back(port);
   return static_cast<int>(ports.size()) - 1;
 }
@@ -111,10 +114,18 @@ bool SimulatedDriver::DeviceControl(PlatformHandle device, std::uint32_t code, c
   if (found == m_devices.end()) return Fail(ERROR_INVALID_HANDLE);
   int position = found->second;
   if (returned != nullptr) *returned = 0;
-  if (position == kBridgePosition) return BridgeControl(code, in, inSize, out, outSize, returned);
+  if (position < 0)
+    return BridgeControl(position == kBridgeManaging, code, in, inSize, out, outSize, returned);
+  return PortControl(position, code, in, inSize, out, outSize, returned, false);
+}
+
+bool SimulatedDriver::PortControl(int position, std::uint32_t code, const std::uint8_t* in,
+                                  std::uint32_t inSize, std::uint8_t* out, std::uint32_t outSize,
+                                  std::uint32_t* returned, bool throughBridge) {
   requests.push_back(
       {position, code,
-       in == nullptr ? std::vector<std::uint8_t>{} : std::vector<std::uint8_t>(in, in + inSize)});
+       in == nullptr ? std::vector<std::uint8_t>{} : std::vector<std::uint8_t>(in, in + inSize),
+       throughBridge});
   auto failing = failingCodes.find(code);
   if (failing != failingCodes.end()) return Fail(failing->second);
   SimPort& port = ports[static_cast<std::size_t>(position)];
@@ -160,20 +171,30 @@ bool SimulatedDriver::DeviceControl(PlatformHandle device, std::uint32_t code, c
   }
 }
 
-PlatformHandle SimulatedDriver::OpenBridge() {
+PlatformHandle SimulatedDriver::OpenBridge(BridgeAccess access) {
   if (bridge == SimBridge::kAbsent) {
     m_lastError = 2;  // ERROR_FILE_NOT_FOUND
     return nullptr;
   }
+  if (access == BridgeAccess::kManage && manageOpenError != 0) {
+    m_lastError = manageOpenError;
+    return nullptr;
+  }
   std::intptr_t handle = m_nextDevice++;
-  m_devices[handle] = kBridgePosition;
+  m_devices[handle] = access == BridgeAccess::kManage ? kBridgeManaging : kBridgeAsking;
   ++m_openDevices;
   return reinterpret_cast<PlatformHandle>(handle);
 }
 
-bool SimulatedDriver::BridgeControl(std::uint32_t code, const std::uint8_t* in, std::uint32_t inSize,
-                                    std::uint8_t* out, std::uint32_t outSize, std::uint32_t* returned) {
-  if (bridge != SimBridge::kAnswering || code != VPORT_BRIDGE_QUERY)
+bool SimulatedDriver::BridgeControl(bool mayManage, std::uint32_t code, const std::uint8_t* in,
+                                    std::uint32_t inSize, std::uint8_t* out, std::uint32_t outSize,
+                                    std::uint32_t* returned) {
+  if (code == VPORT_BRIDGE_MANAGE && bridge == SimBridge::kManaging) {
+    // The platform checks the code's access against the handle's before the driver sees it.
+    if (!mayManage) return Fail(kErrorAccessDenied);
+    return Manage(in, inSize, out, outSize, returned);
+  }
+  if (bridge == SimBridge::kWithoutQuery || code != VPORT_BRIDGE_QUERY)
     return Fail(1 /* ERROR_INVALID_FUNCTION */);
   if (in == nullptr || inSize < VPORT_BRIDGE_QUERY_SIZE || out == nullptr ||
       outSize < VPORT_BRIDGE_QUERY_SIZE)
@@ -183,6 +204,35 @@ bool SimulatedDriver::BridgeControl(std::uint32_t code, const std::uint8_t* in, 
   PutLe32(out, state->second);
   if (returned != nullptr) *returned = VPORT_BRIDGE_QUERY_SIZE;
   return true;
+}
+
+// As the driver names a port's interface: the kernel's prefix and the device
+// part in capitals, so the manager's enumerated path matches only as the
+// driver compares them.
+static std::u16string KernelInterfaceName(const std::string& path) {
+  std::u16string name = u"\\??\\";
+  for (std::size_t i = 4; i < path.size(); ++i)
+    name.push_back(static_cast<char16_t>(std::toupper(static_cast<unsigned char>(path[i]))));
+  return name;
+}
+
+bool SimulatedDriver::Manage(const std::uint8_t* in, std::uint32_t inSize, std::uint8_t* out,
+                             std::uint32_t outSize, std::uint32_t* returned) {
+  VportManageRequest request{};
+  if (!VportReadManageRequest(in, inSize, &request)) return Fail(87 /* ERROR_INVALID_PARAMETER */);
+  const std::uint32_t known[] = {IOCTL_GET_DOS_NAME, IOCTL_SET_REMOTE_INFO, IOCTL_GET_REMOTE_INFO,
+                                 IOCTL_CONNECTION, IOCTL_DISCONNECTION};
+  if (std::find(std::begin(known), std::end(known), request.code) == std::end(known))
+    return Fail(87 /* ERROR_INVALID_PARAMETER */);
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    if (!ports[i].virtualPort) continue;
+    const std::u16string name = KernelInterfaceName(ports[i].path);
+    if (VportInterfacePathMatches(request.path, request.pathLength,
+                                  reinterpret_cast<const std::uint16_t*>(name.data()), name.size()))
+      return PortControl(static_cast<int>(i), request.code, request.input, request.inputLength, out, outSize,
+                         returned, true);
+  }
+  return Fail(kErrorNotFound);
 }
 
 void SimulatedDriver::CloseDevice(PlatformHandle device) {

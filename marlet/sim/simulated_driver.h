@@ -3,7 +3,9 @@
 // (physical ports too), device paths with and without the virtual marker,
 // remote settings stored per port, connect and disconnect, an exclusive open
 // refused while a terminal program holds the port, any control request failing
-// with a chosen error, and an interface whose detail cannot be read.
+// with a chosen error, an interface whose detail cannot be read, and the
+// bridge, which answers link states to anyone and runs the manager's requests
+// for a handle that may write, whoever holds the port.
 #pragma once
 
 #include <cstdint>
@@ -28,19 +30,23 @@ struct SimPort {
   bool heldByTerminal = false;  // the exclusive open fails with access denied
   std::uint32_t openError = 0;  // nonzero: the open fails with this error
   bool detailUnreadable = false;
+  bool virtualPort = false;  // one of the driver's ports, which the bridge knows
   // Bytes a read request answers with instead of the port's state, by code.
   std::map<std::uint32_t, std::vector<std::uint8_t>> rawReplies;
 };
 
 // The bridge device of the driver's data service: none (no driver loaded),
-// one that knows no link state question (an older driver), or one that answers it.
-enum class SimBridge { kAbsent, kWithoutQuery, kAnswering };
+// one that knows no link state question (an older driver), one that answers
+// it but takes no manager's request (a driver from before them), or one that
+// does both.
+enum class SimBridge { kAbsent, kWithoutQuery, kAnswering, kManaging };
 
 // One control request as the driver received it.
 struct SimRequest {
   int position = -1;
   std::uint32_t code = 0;
   std::vector<std::uint8_t> input;
+  bool throughBridge = false;  // a manager's request the bridge ran on the port
 };
 
 class SimulatedDriver : public PortDriverPlatform {
@@ -62,6 +68,9 @@ class SimulatedDriver : public PortDriverPlatform {
   // The link state the bridge answers for each COM number; any other number
   // is no port of the driver's.
   std::map<std::uint32_t, std::uint32_t> linkStates;
+  // Nonzero: opening the bridge to manage fails with this error (a user the
+  // bridge's access list does not let write).
+  std::uint32_t manageOpenError = 0;
   int listOpens = 0;
   int openDevices() const { return m_openDevices; }
   int openLists() const { return static_cast<int>(m_lists.size()); }
@@ -75,17 +84,23 @@ class SimulatedDriver : public PortDriverPlatform {
   bool DeviceControl(PlatformHandle device, std::uint32_t code, const std::uint8_t* in, std::uint32_t inSize,
                      std::uint8_t* out, std::uint32_t outSize, std::uint32_t* returned) override;
   void CloseDevice(PlatformHandle device) override;
-  PlatformHandle OpenBridge() override;
+  PlatformHandle OpenBridge(BridgeAccess access) override;
   std::uint32_t LastError() const override { return m_lastError; }
 
  private:
   struct ListState {
     int selected = -1;
   };
-  // The position an open bridge handle stands at.
-  static constexpr int kBridgePosition = -1;
-  bool BridgeControl(std::uint32_t code, const std::uint8_t* in, std::uint32_t inSize, std::uint8_t* out,
-                     std::uint32_t outSize, std::uint32_t* returned);
+  // The positions open bridge handles stand at, by what they may do.
+  static constexpr int kBridgeAsking = -1;
+  static constexpr int kBridgeManaging = -2;
+  bool BridgeControl(bool mayManage, std::uint32_t code, const std::uint8_t* in, std::uint32_t inSize,
+                     std::uint8_t* out, std::uint32_t outSize, std::uint32_t* returned);
+  // One of the five port requests, on the port's handle or through the bridge.
+  bool PortControl(int position, std::uint32_t code, const std::uint8_t* in, std::uint32_t inSize,
+                   std::uint8_t* out, std::uint32_t outSize, std::uint32_t* returned, bool throughBridge);
+  bool Manage(const std::uint8_t* in, std::uint32_t inSize, std::uint8_t* out, std::uint32_t outSize,
+              std::uint32_t* returned);
   bool Fail(std::uint32_t error) {
     m_lastError = error;
     return false;

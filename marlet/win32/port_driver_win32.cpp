@@ -1,5 +1,5 @@
-// The driver seam on SetupAPI's device interface functions and the device's
-// exclusive open and control requests.
+// The driver seam on SetupAPI's device interface functions, the device's
+// exclusive open and control requests, and the driver's bridge device.
 // <windows.h> first: the SetupAPI header builds on its types.
 #include <windows.h>
 
@@ -79,10 +79,12 @@ class PortDriverWin32 : public PortDriverPlatform {
 
   void CloseDevice(PlatformHandle device) override { CloseHandle(device); }
 
-  // Shared: the data service holds the bridge open the whole time. For
-  // reading only: asking a port's state is all marlet does there.
-  PlatformHandle OpenBridge() override {
-    HANDLE h = CreateFileA(VPORT_BRIDGE_DOS_NAME, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  // Shared: the data service holds the bridge open the whole time. Asking a
+  // port's state needs reading only; the manager's port requests need
+  // writing, which the bridge's access list checks.
+  PlatformHandle OpenBridge(BridgeAccess access) override {
+    const DWORD rights = access == BridgeAccess::kManage ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
+    HANDLE h = CreateFileA(VPORT_BRIDGE_DOS_NAME, rights, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     return h == INVALID_HANDLE_VALUE ? Failed() : h;
   }

@@ -80,52 +80,138 @@ TEST_F(ChannelTest, DosNameIsTheTextUpToTheFirstNulWithinTenBytes) {
   }
 }
 
+// The same message with the same error whether the request went through the
+// bridge or on the port's own handle.
 TEST_F(ChannelTest, AFailedRequestShowsItsMessageAndClosesTheDevice) {
-  driver.AddVirtualPort(0, "COM5");
-  driver.ports[0].remote.address = 0x0A000001;
+  for (auto bridge : {marlet::sim::SimBridge::kAbsent, marlet::sim::SimBridge::kManaging}) {
+    driver.bridge = bridge;
+    driver.ports.clear();
+    driver.AddVirtualPort(0, "COM5");
+    driver.ports[0].remote.address = 0x0A000001;
+    const struct {
+      std::uint32_t code;
+      std::string message;  // empty: connect and disconnect leave the message to the window
+    } cases[] = {
+        {marlet::IOCTL_GET_DOS_NAME, "IOCTL_GET_DOS_NAME Failed (0x1f)\n"},
+        {marlet::IOCTL_GET_REMOTE_INFO, "IOCTL_GET_REMOTE_INFO Failed (0x1f)\n"},
+        {marlet::IOCTL_SET_REMOTE_INFO, "IOCTL_SET_REMOTE_INFO Failed (0x1f)\n"},
+        {marlet::IOCTL_CONNECTION, ""},
+        {marlet::IOCTL_DISCONNECTION, ""},
+    };
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.code);
+      driver.failingCodes = {{c.code, 0x1F}};
+      if (!c.message.empty()) ExpectMessages({c.message});
+      std::string name = "old";
+      RemoteEndpoint e;
+      e.port = 99;
+      switch (c.code) {
+        case marlet::IOCTL_GET_DOS_NAME:
+          EXPECT_TRUE(channel.GetDosName(0, name));
+          EXPECT_EQ(name, "");
+          break;
+        case marlet::IOCTL_GET_REMOTE_INFO:
+          // Every value reads as zero: 0.0.0.0, port 0, TCP client, idle, size 0.
+          EXPECT_FALSE(channel.GetRemoteInfo(0, e).succeeded);
+          EXPECT_EQ(marlet::EncodeRemoteInfoReply(e), marlet::RemoteInfoReply{});
+          break;
+        case marlet::IOCTL_SET_REMOTE_INFO:
+          // The caller learns of it, with the error.
+          EXPECT_EQ(channel.SetRemoteInfo(0, e).error, 0x1Fu);
+          break;
+        default: {
+          marlet::ControlResult r =
+              c.code == marlet::IOCTL_CONNECTION ? channel.ConnectPort(0) : channel.DisconnectPort(0);
+          EXPECT_TRUE(r.opened);
+          EXPECT_FALSE(r.succeeded);
+          EXPECT_EQ(r.error, 0x1Fu);
+        }
+      }
+      EXPECT_EQ(driver.requests.back().code, c.code);
+      EXPECT_EQ(driver.requests.back().throughBridge, bridge == marlet::sim::SimBridge::kManaging);
+      EXPECT_EQ(driver.openDevices(), 0);
+      EXPECT_EQ(driver.openLists(), 0);
+    }
+  }
+}
+
+// The manager's requests reach the driver through the bridge, with the port
+// request's bytes as on the port, while a terminal program holds the port.
+TEST_F(ChannelTest, RequestsGoThroughTheBridgeWhileAProgramHoldsThePort) {
+  driver.bridge = marlet::sim::SimBridge::kManaging;
+  driver.AddPhysicalPort("COM1");
+  const int port = driver.AddVirtualPort(0, "COM5");
+  driver.ports[1].heldByTerminal = true;
+  RemoteEndpoint e;
+  e.address = 0xC0A801C8;
+  e.port = 4001;
+  e.maxPacketSize = 450;
+
+  EXPECT_TRUE(channel.SetRemoteInfo(port, e).succeeded);
+  EXPECT_TRUE(channel.ConnectPort(port).succeeded);
+  RemoteEndpoint back;
+  EXPECT_TRUE(channel.GetRemoteInfo(port, back).succeeded);
+  EXPECT_EQ(back.address, e.address);
+  EXPECT_EQ(back.connected, 1u);
+  std::string name;
+  EXPECT_TRUE(channel.GetDosName(port, name));
+  EXPECT_EQ(name, "COM5");
+  EXPECT_TRUE(channel.DisconnectPort(port).succeeded);
+  EXPECT_EQ(driver.ports[1].remote.connected, 0u);
+
+  ASSERT_EQ(driver.requests.size(), 5u);
+  for (const auto& r : driver.requests) {
+    EXPECT_TRUE(r.throughBridge) << std::hex << r.code;
+    EXPECT_EQ(r.position, port);
+  }
+  const marlet::RemoteInfoRequest sent = marlet::EncodeRemoteInfoRequest(e);
+  EXPECT_EQ(driver.requests[0].input, Bytes(sent.begin(), sent.end()));
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(driver.openDevices(), 0);
+}
+
+// Where the bridge cannot take the request, it goes on the port as before,
+// with today's messages when a program holds it.
+TEST_F(ChannelTest, FallsBackToThePortWhereTheBridgeCannotManage) {
+  using marlet::sim::SimBridge;
   const struct {
-    std::uint32_t code;
-    std::string message;  // empty: connect and disconnect leave the message to the window
+    SimBridge bridge;
+    std::uint32_t manageOpenError;
+    const char* why;
   } cases[] = {
-      {marlet::IOCTL_GET_DOS_NAME, "IOCTL_GET_DOS_NAME Failed (0x1f)\n"},
-      {marlet::IOCTL_GET_REMOTE_INFO, "IOCTL_GET_REMOTE_INFO Failed (0x1f)\n"},
-      {marlet::IOCTL_SET_REMOTE_INFO, "IOCTL_SET_REMOTE_INFO Failed (0x1f)\n"},
-      {marlet::IOCTL_CONNECTION, ""},
-      {marlet::IOCTL_DISCONNECTION, ""},
+      {SimBridge::kAbsent, 0, "no bridge"},
+      {SimBridge::kWithoutQuery, 0, "a driver from before the link state question"},
+      {SimBridge::kAnswering, 0, "a driver from before the manager's requests"},
+      {SimBridge::kManaging, marlet::kErrorAccessDenied, "a user who may not write to the bridge"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.code);
-    driver.failingCodes = {{c.code, 0x1F}};
-    if (!c.message.empty()) ExpectMessages({c.message});
-    std::string name = "old";
-    RemoteEndpoint e;
-    e.port = 99;
-    switch (c.code) {
-      case marlet::IOCTL_GET_DOS_NAME:
-        EXPECT_TRUE(channel.GetDosName(0, name));
-        EXPECT_EQ(name, "");
-        break;
-      case marlet::IOCTL_GET_REMOTE_INFO:
-        // Every value reads as zero: 0.0.0.0, port 0, TCP client, idle, size 0.
-        EXPECT_FALSE(channel.GetRemoteInfo(0, e).succeeded);
-        EXPECT_EQ(marlet::EncodeRemoteInfoReply(e), marlet::RemoteInfoReply{});
-        break;
-      case marlet::IOCTL_SET_REMOTE_INFO:
-        // The caller learns of it, with the error.
-        EXPECT_EQ(channel.SetRemoteInfo(0, e).error, 0x1Fu);
-        break;
-      default: {
-        marlet::ControlResult r =
-            c.code == marlet::IOCTL_CONNECTION ? channel.ConnectPort(0) : channel.DisconnectPort(0);
-        EXPECT_TRUE(r.opened);
-        EXPECT_FALSE(r.succeeded);
-        EXPECT_EQ(r.error, 0x1Fu);
-      }
-    }
-    EXPECT_EQ(driver.requests.back().code, c.code);
+    SCOPED_TRACE(c.why);
+    driver.bridge = c.bridge;
+    driver.manageOpenError = c.manageOpenError;
+    driver.ports.clear();
+    driver.requests.clear();
+    driver.AddVirtualPort(0, "COM5");
+    driver.ports[0].remote.address = 0x0A000001;
+    driver.ports[0].remote.port = 1;
+    EXPECT_TRUE(channel.ConnectPort(0).succeeded);
+    ASSERT_EQ(driver.requests.size(), 1u);
+    EXPECT_FALSE(driver.requests[0].throughBridge);
+
+    driver.ports[0].heldByTerminal = true;
+    ExpectMessages({"Open serial device failed (0x5)\n"});
+    EXPECT_FALSE(channel.DisconnectPort(0).opened);
+    EXPECT_EQ(driver.ports[0].remote.connected, 1u);
     EXPECT_EQ(driver.openDevices(), 0);
-    EXPECT_EQ(driver.openLists(), 0);
   }
+  // A port that is not the driver's (the bridge knows no such path).
+  driver.bridge = SimBridge::kManaging;
+  driver.manageOpenError = 0;
+  driver.requests.clear();
+  std::string name;
+  EXPECT_TRUE(channel.GetDosName(driver.AddPhysicalPort("COM1"), name));
+  EXPECT_EQ(name, "COM1");
+  ASSERT_EQ(driver.requests.size(), 1u);
+  EXPECT_FALSE(driver.requests[0].throughBridge);
 }
 
 TEST_F(ChannelTest, OpenRefusedWhileATerminalProgramHoldsThePort) {

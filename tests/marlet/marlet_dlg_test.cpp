@@ -292,6 +292,27 @@ TEST_F(MarletDlgTest, ConnectAndCloseShowTheirStatusAndRowTexts) {
   });
 }
 
+// A terminal program holds the port: the list still shows it, and Connect
+// and Close change it (through the bridge) with no message.
+TEST_F(MarletDlgTest, ConnectAndCloseAPortATerminalProgramHolds) {
+  driver.bridge = marlet::sim::SimBridge::kManaging;
+  driver.AddVirtualPort(0, "COM5");
+  driver.ports[0].remote = {0x0A000005, 502, marlet::kTcpClient, 0, 0, 450};
+  driver.ports[0].heldByTerminal = true;
+  Run([&](CMarletDlg& dlg) {
+    ASSERT_EQ(dlg.PortCount(), 1);
+    hl::ClickListCell(dlg.List(), 0, 0);
+    hl::Click(dlg, ids::kConnect);
+    EXPECT_EQ(RowTexts(dlg, 0), (Row{"0", "COM5", "Connected", "10.0.0.5", "502"}));
+    EXPECT_EQ(driver.ports[0].remote.connected, 1u);
+    hl::Click(dlg, ids::kClose);
+    EXPECT_EQ(RowTexts(dlg, 0), (Row{"0", "COM5", "Idle", "", ""}));
+    EXPECT_EQ(driver.ports[0].remote.connected, 0u);
+  });
+  EXPECT_TRUE(exits.empty());
+  EXPECT_TRUE(Messages().empty());
+}
+
 // Each second the rows follow the link state the bridge reports, with no
 // need to open the ports (a terminal program holds the selected one); the
 // selected row's buttons follow its status. An unknown state keeps the row.

@@ -656,13 +656,13 @@ TEST_F(VirtualPortUnderWine, BridgeCarriesTheProgramsBytesToTheService) {
   EXPECT_EQ(connect.kind, VPORT_BRIDGE_SETTINGS);
   EXPECT_EQ(connect.flags, VPORT_BRIDGE_FLAG_CONNECT);
   DWORD lines = 1;
-  EXPECT_EQ(service.Report(com, VPORT_BRIDGE_LINK_RECONNECTING), 0u);
+  EXPECT_EQ(service.Report(com, VPORT_LINK_LOST), 0u);
   ASSERT_TRUE(GetCommModemStatus(port, &lines));
   EXPECT_EQ(lines, 0u) << "the service's report counts, not the manager's flag";
-  EXPECT_EQ(service.Report(com, VPORT_BRIDGE_LINK_CONNECTED), 0u);
+  EXPECT_EQ(service.Report(com, VPORT_LINK_CONNECTED), 0u);
   ASSERT_TRUE(GetCommModemStatus(port, &lines));
   EXPECT_EQ(lines, DWORD{MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON});
-  EXPECT_EQ(service.Report(250, VPORT_BRIDGE_LINK_CONNECTED), DWORD{ERROR_NOT_FOUND});
+  EXPECT_EQ(service.Report(250, VPORT_LINK_CONNECTED), DWORD{ERROR_NOT_FOUND});
   // The bytes the service holds each way are the program's comm status.
   EXPECT_EQ(service.Queues(com, 300, 12), 0u);
   COMSTAT held{};
@@ -879,8 +879,7 @@ TEST_F(VirtualPortUnderWine, AnswersALinkStateToAnyoneAndOnlyNextMakesAService) 
   };
   ServiceSide reporter;  // reports link states, never asks for the ports' requests
   ASSERT_TRUE(reporter.ok()) << GetLastError();
-  for (uint32_t state : {VPORT_BRIDGE_LINK_RECONNECTING, VPORT_BRIDGE_LINK_CONNECTING,
-                         VPORT_BRIDGE_LINK_CONNECTED, VPORT_BRIDGE_LINK_IDLE}) {
+  for (uint32_t state : {VPORT_LINK_LOST, VPORT_LINK_CONNECTING, VPORT_LINK_CONNECTED, VPORT_LINK_IDLE}) {
     ASSERT_EQ(reporter.Report(com, state), 0u);
     auto answer = ask(com);
     ASSERT_TRUE(answer.ok) << answer.error;
@@ -899,15 +898,15 @@ TEST_F(VirtualPortUnderWine, AnswersALinkStateToAnyoneAndOnlyNextMakesAService) 
   {
     ServiceSide service;
     service.StartNext();
-    ASSERT_EQ(service.Report(com, VPORT_BRIDGE_LINK_CONNECTED), 0u);
+    ASSERT_EQ(service.Report(com, VPORT_LINK_CONNECTED), 0u);
   }
-  uint32_t after = VPORT_BRIDGE_LINK_CONNECTED;
-  for (DWORD waited = 0; waited < kWaitMs && after != VPORT_BRIDGE_LINK_IDLE; waited += 50) {
+  uint32_t after = VPORT_LINK_CONNECTED;
+  for (DWORD waited = 0; waited < kWaitMs && after != VPORT_LINK_IDLE; waited += 50) {
     Sleep(50);  // the driver hears of the close after CloseHandle returned
     auto answer = ask(com);
     if (answer.ok) after = VportReadLe32(answer.output.data());
   }
-  EXPECT_EQ(after, VPORT_BRIDGE_LINK_IDLE) << "the last service took the ports' links with it";
+  EXPECT_EQ(after, VPORT_LINK_IDLE) << "the last service took the ports' links with it";
 }
 
 // A TCP echo server on 127.0.0.1, on its own thread. It closes its first
@@ -1290,7 +1289,7 @@ TEST_F(VirtualPortUnderWine, PortCarriesBytesAgainAfterTheDataServiceRestarts) {
   DataService second;
   ASSERT_TRUE(second.WaitReady()) << "the data service did not start again";
   ASSERT_TRUE(WaitForCarrier(port, true)) << "the port never connected again";
-  EXPECT_EQ(QueriedLinkState(com), VPORT_BRIDGE_LINK_CONNECTED);
+  EXPECT_EQ(QueriedLinkState(com), VPORT_LINK_CONNECTED);
   ProgramIo after("after");
   WriteFile(port, after.buffer.data(), 5, nullptr, &after.overlapped);
   EXPECT_EQ(after.Result(port), 5);
@@ -1353,6 +1352,87 @@ TEST_F(VirtualPortUnderWine, ServesOneOpenAtATime) {
   handles_.clear();
   EXPECT_TRUE(Control(Open(), VPORT_IOCTL_GET_DOS_NAME, {}, VPORT_DOS_NAME_REPLY_SIZE).ok)
       << "the port is free again once its owner closed it";
+}
+
+// The manager's requests through the bridge (VPORT_BRIDGE_MANAGE), naming the
+// port by the interface path it enumerated: they set, connect and close a port
+// a program holds, with the same statuses and notices as on the port itself;
+// a bridge handle without write access is refused.
+TEST_F(VirtualPortUnderWine, ManagerChangesConnectsAndClosesAPortAProgramHolds) {
+  HANDLE direct = Open();
+  ASSERT_TRUE(Control(direct, VPORT_IOCTL_SET_REMOTE_INFO, Request({0, 0, 0, 0}, {0, 0}, 0, 0, 0), 0).ok);
+  const auto onPort = Control(direct, VPORT_IOCTL_CONNECTION, {}, 0);
+  ASSERT_FALSE(onPort.ok) << "no endpoint stored";
+  CloseHandle(direct);
+  handles_.clear();
+
+  uint32_t com = 0;
+  HANDLE program = OpenAsProgram(&com);
+  ASSERT_NE(com, 0u);
+  HANDLE manager = CreateFileA(VPORT_BRIDGE_DOS_NAME, GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(manager, INVALID_HANDLE_VALUE) << GetLastError();
+  handles_.push_back(manager);
+  const auto manage = [&](HANDLE bridge, const std::string& path, uint32_t code, const Bytes& input,
+                          DWORD outSize) {
+    Bytes in(VPORT_MANAGE_HEADER_SIZE + path.size() + input.size());
+    VportWriteManageRequest(code, path.data(), path.size(), input.data(), input.size(), in.data(), in.size());
+    return Control(bridge, VPORT_BRIDGE_MANAGE, in, outSize);
+  };
+  const auto connectedFlag = [&] {
+    return manage(manager, path_, VPORT_IOCTL_GET_REMOTE_INFO, {}, VPORT_REPLY_SIZE)
+        .output.at(VPORT_REPLY_CONNECTED_OFS);
+  };
+
+  const auto refused = manage(manager, path_, VPORT_IOCTL_CONNECTION, {}, 0);
+  EXPECT_FALSE(refused.ok);
+  EXPECT_EQ(refused.error, onPort.error) << "the same error as on the port";
+  const Bytes settings = Request({198, 51, 100, 10}, {0x0F, 0xA1}, 1, 0, 512);
+  auto stored = manage(manager, path_, VPORT_IOCTL_SET_REMOTE_INFO, settings, 0);
+  ASSERT_TRUE(stored.ok) << stored.error;
+  auto info = manage(manager, path_, VPORT_IOCTL_GET_REMOTE_INFO, {}, VPORT_REPLY_SIZE);
+  ASSERT_TRUE(info.ok) << info.error;
+  EXPECT_EQ(Bytes(info.output.begin(), info.output.begin() + 9),
+            Bytes(settings.begin(), settings.begin() + 9));
+  auto name = manage(manager, path_, VPORT_IOCTL_GET_DOS_NAME, {}, VPORT_DOS_NAME_REPLY_SIZE);
+  ASSERT_TRUE(name.ok) << name.error;
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(name.output.data())), "COM" + std::to_string(com));
+
+  // The data service hears of the manager's Connect and Close as from the port.
+  ServiceSide service;
+  ASSERT_TRUE(service.ok()) << GetLastError();
+  service.StartNext();
+  auto connect = manage(manager, path_, VPORT_IOCTL_CONNECTION, {}, 0);
+  EXPECT_TRUE(connect.ok) << connect.error;
+  auto [connected, connectedSettings] = service.FinishNext();
+  EXPECT_EQ(connected.kind, VPORT_BRIDGE_SETTINGS);
+  EXPECT_EQ(connected.comNumber, com);
+  EXPECT_EQ(connected.flags, VPORT_BRIDGE_FLAG_CONNECT);
+  EXPECT_EQ(connectedSettings, settings);
+  EXPECT_EQ(connectedFlag(), 1);
+  std::string upper = path_;
+  for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  service.StartNext();
+  EXPECT_TRUE(manage(manager, upper, VPORT_IOCTL_DISCONNECTION, {}, 0).ok) << "the path in another case";
+  EXPECT_EQ(service.FinishNext().first.flags, 0u);
+  EXPECT_EQ(connectedFlag(), 0);
+
+  DCB line{};
+  line.DCBlength = sizeof line;
+  EXPECT_TRUE(GetCommState(program, &line)) << "the program still holds the port: " << GetLastError();
+
+  EXPECT_EQ(manage(manager, path_ + "x", VPORT_IOCTL_GET_DOS_NAME, {}, VPORT_DOS_NAME_REPLY_SIZE).error,
+            DWORD{ERROR_NOT_FOUND});
+  EXPECT_EQ(manage(manager, path_, 0x1B0050 /* a serial request */, {}, 4).error,
+            DWORD{ERROR_INVALID_PARAMETER})
+      << "only the manager's requests";
+  HANDLE asker = CreateFileA(VPORT_BRIDGE_DOS_NAME, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(asker, INVALID_HANDLE_VALUE) << GetLastError();
+  handles_.push_back(asker);
+  const auto denied = manage(asker, path_, VPORT_IOCTL_CONNECTION, {}, 0);
+  EXPECT_EQ(denied.error, DWORD{ERROR_ACCESS_DENIED});
+  EXPECT_EQ(connectedFlag(), 0);
 }
 
 // Last: takes the suite's port away.
