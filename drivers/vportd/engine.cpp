@@ -184,7 +184,7 @@ size_t Engine::Unsent(uint32_t com) const {
 // port connects when it is set to at start or the manager asked for it. What
 // an earlier one wrote and was told is done still goes out first, as a serial
 // line sends what its transmit buffer holds whoever opens it next (Close),
-// unless this opening is for another endpoint.
+// unless this opening is for another endpoint or does not connect.
 void Engine::Open(Port& port, const uint8_t* payload, size_t size, uint32_t flags, uint64_t nowMs) {
   if (port.open) Close(port, nowMs);
   // The driver starts this opening with an empty window: nothing held from before comes off it.
@@ -207,6 +207,10 @@ void Engine::Open(Port& port, const uint8_t* payload, size_t size, uint32_t flag
   if (port.settings.connectAtStart != 0 || port.managerConnect) {
     port.lingerUntilMs = 0;  // this opening keeps the link
     Connect(port, nowMs);
+  } else if (port.lingerUntilMs != 0) {
+    // A program that does not connect must not see a link that would take
+    // its writes and then go: the earlier bytes go with it.
+    Disconnect(port, nowMs);
   }
 }
 

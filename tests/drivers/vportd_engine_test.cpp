@@ -744,16 +744,20 @@ TEST(VportdEngine, BytesHeldForTheReaderStayWithinTheirBound) {
 }
 
 // A program's done writes still go out after it closed the port, also when
-// another program opens it meanwhile, on the same connection and before the
-// new program's bytes; none of their bytes comes off the new opening's
-// window, which the driver starts empty. Connected by the manager or
-// lingering after the close, the port keeps its link.
+// another program that connects opens it meanwhile, on the same connection
+// and before the new program's bytes; none of their bytes comes off the new
+// opening's window, which the driver starts empty. Connected by the manager or
+// lingering after the close, the port keeps its link; opened by a program that
+// does not connect, it drops it with them.
 TEST(VportdEngine, DoneWritesOfAClosedProgramGoOutWithoutCreditingTheNextOpening) {
   struct Case {
     const char* name;
     uint32_t flags;
-  } const cases[] = {{"lingering after the close", 0},
-                     {"connected by the manager", VPORT_BRIDGE_FLAG_CONNECT}};
+    uint32_t reopenConnectAtStart;
+    bool carried;
+  } const cases[] = {{"lingering after the close", 0, 1, true},
+                     {"connected by the manager", VPORT_BRIDGE_FLAG_CONNECT, 1, true},
+                     {"opened again without connecting", 0, 0, false}};
   for (const Case& c : cases)
     [&] {
       SCOPED_TRACE(c.name);
@@ -765,9 +769,14 @@ TEST(VportdEngine, DoneWritesOfAClosedProgramGoOutWithoutCreditingTheNextOpening
           h.Only(h.Feed(Record(VPORT_BRIDGE_WRITE, 1, Bytes(kSendQueueBytes, 'w'))), ActionKind::kSend);
       h.Feed(Record(VPORT_BRIDGE_WRITE, 0, Text("done"), VPORT_BRIDGE_FLAG_DONE));  // no room for it yet
       h.Feed(Record(VPORT_BRIDGE_CLOSE, 0, {}));
-      std::vector<Action> after = h.Feed(open);
-      EXPECT_TRUE(h.Only(after, ActionKind::kCloseSocket).empty());
+      std::vector<Action> after =
+          h.Feed(Record(VPORT_BRIDGE_OPEN, 0, Settings(0, c.reopenConnectAtStart, 1000), c.flags));
+      EXPECT_EQ(h.Only(after, ActionKind::kCloseSocket).empty(), c.carried);
       EXPECT_EQ(h.ConnectOf(after), 0u);
+      if (!c.carried) {
+        EXPECT_TRUE(h.Only(after, ActionKind::kCredit).empty()) << "their bytes never come off a window";
+        return;
+      }
       for (Action& a : h.Feed(Record(VPORT_BRIDGE_WRITE, 0, Text("new"), VPORT_BRIDGE_FLAG_DONE)))
         after.push_back(a);
       Bytes device;

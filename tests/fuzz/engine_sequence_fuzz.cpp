@@ -47,12 +47,14 @@ uint8_t ValueAt(uint64_t index) {
   return static_cast<uint8_t>(x >> 56);
 }
 
-Bytes Settings(bool otherEndpoint, bool connectAtStart) {
-  VportRemoteSettings s{{127, 0, 0, static_cast<uint8_t>(otherEndpoint ? 2 : 1)},
+// Settings from bits of `how`: the endpoint, connect at start, and frames of
+// 100 bytes or of 64 KiB (a full queue then drains in a few sends).
+Bytes Settings(uint8_t how) {
+  VportRemoteSettings s{{127, 0, 0, static_cast<uint8_t>(how & 2 ? 2 : 1)},
                         {0x1F, 0x90},
                         0,
-                        connectAtStart ? 1u : 0u,
-                        100};
+                        how & 4 ? 1u : 0u,
+                        how & 8 ? 65536u : 100u};
   Bytes out(VPORT_REQ_SIZE);
   VportWriteRemoteRequest(&s, out.data(), out.size());
   return out;
@@ -102,7 +104,7 @@ class Run {
       case 2: {
         const uint8_t how = in_.Byte();
         Drop();
-        Notice(VPORT_BRIDGE_SETTINGS, Settings(how & 2, how & 4), how & 1 ? VPORT_BRIDGE_FLAG_CONNECT : 0);
+        Notice(VPORT_BRIDGE_SETTINGS, Settings(how), how & 1 ? VPORT_BRIDGE_FLAG_CONNECT : 0);
         return;
       }
       case 3:
@@ -138,9 +140,11 @@ class Run {
       case 15:
         if (!aliveReads_.empty()) aliveReads_.pop_front();  // the program cancelled its oldest read
         return;
-      default:
-        now_ += in_.Byte() * (in_.Byte() % 4 == 0 ? 100u : 1u);
+      default: {
+        const uint32_t step = in_.Byte();
+        now_ += step * (in_.Byte() % 4 == 0 ? 100u : 1u);
         return engine_.Tick(now_);
+      }
     }
   }
 
@@ -180,7 +184,7 @@ class Run {
     unanswered_ = 0;
     DropReceived();
     Drop();
-    Notice(VPORT_BRIDGE_OPEN, Settings(how & 2, how & 4), how & 1 ? VPORT_BRIDGE_FLAG_CONNECT : 0);
+    Notice(VPORT_BRIDGE_OPEN, Settings(how), how & 1 ? VPORT_BRIDGE_FLAG_CONNECT : 0);
   }
 
   void Close() {
@@ -207,7 +211,9 @@ class Run {
   }
 
   void Write() {
-    const uint32_t size = (in_.Le16() % (2 * 1024 * 64 / 256)) * (in_.Byte() % 8 == 0 ? 256 : 1) + 1;
+    // Up to a little less than the send queue.
+    const uint32_t units = in_.Le16() % 512;
+    const uint32_t size = units * (in_.Byte() % 8 == 0 ? 256 : 1) + 1;
     const uint8_t timing = in_.Byte();
     if (!open_) return;
     // Done at once: connected, no write of the program waits, and it fits the window.

@@ -1331,6 +1331,84 @@ TEST_F(VirtualPortUnderWine, AWriteThatDoesNotFitTheHoldIsRefusedWhole) {
   const std::string received = ReadBack(port, 16 * 1024 + 3);
   EXPECT_EQ(received.size(), 16u * 1024 + 3);
   EXPECT_TRUE(received == held.buffer + "end") << "bytes of the refused write went out";
+
+// A UDP host on 127.0.0.1 that answers one datagram with an empty datagram
+// and then the datagram itself, on its own thread, each wait bounded.
+class UdpHost {
+ public:
+  UdpHost() {
+    WSADATA wsa;
+    started_ = WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
+    socket_ = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof at;
+    if (bind(socket_, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
+        getsockname(socket_, reinterpret_cast<sockaddr*>(&at), &size) == 0)
+      port_ = ntohs(at.sin_port);
+    if (port_ != 0) thread_ = std::thread([this] { Answer(); });
+  }
+  ~UdpHost() {
+    if (thread_.joinable()) thread_.join();
+    closesocket(socket_);
+    if (started_) WSACleanup();
+  }
+  uint16_t port() const { return port_; }
+
+ private:
+  void Answer() {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(socket_, &set);
+    timeval limit{static_cast<long>(kWaitMs / 1000), 0};
+    if (select(0, &set, nullptr, nullptr, &limit) != 1) return;
+    char buffer[2048];
+    sockaddr_in from{};
+    int fromSize = sizeof from;
+    const int got =
+        recvfrom(socket_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromSize);
+    if (got <= 0) return;
+    sendto(socket_, buffer, 0, 0, reinterpret_cast<sockaddr*>(&from), fromSize);
+    sendto(socket_, buffer, got, 0, reinterpret_cast<sockaddr*>(&from), fromSize);
+  }
+
+  bool started_ = false;
+  SOCKET socket_ = INVALID_SOCKET;
+  uint16_t port_ = 0;
+  std::thread thread_;
+};
+
+// Over UDP an empty datagram is no closed connection: the port stays
+// connected on the same socket and the datagram after it arrives.
+TEST_F(VirtualPortUnderWine, AnEmptyDatagramKeepsTheUdpLink) {
+  UdpHost host;
+  ASSERT_NE(host.port(), 0) << WSAGetLastError();
+  const Bytes endpoint =
+      Request({127, 0, 0, 1}, {static_cast<uint8_t>(host.port() >> 8), static_cast<uint8_t>(host.port())},
+              VPORT_TYPE_UDP_CLIENT, 1, 1024);
+  ASSERT_TRUE(Control(Open(), VPORT_IOCTL_SET_REMOTE_INFO, endpoint, 0).ok);
+  CloseHandle(handles_.back());
+  handles_.clear();
+  DataService service;
+  ASSERT_TRUE(service.WaitReady()) << "the data service did not start";
+  HANDLE port = CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
+  handles_.push_back(port);
+  ASSERT_TRUE(WaitForCarrier(port, true)) << "never connected";
+  COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 10000, 0, 0};
+  ASSERT_TRUE(SetCommTimeouts(port, &timeouts)) << GetLastError();
+  ProgramIo ping("ping");
+  WriteFile(port, ping.buffer.data(), 4, nullptr, &ping.overlapped);
+  EXPECT_EQ(ping.Result(port), 4);
+  EXPECT_EQ(ReadBack(port, 4), "ping") << "the datagram after the empty one was lost";
+  DWORD lines = 0;
+  ASSERT_TRUE(GetCommModemStatus(port, &lines));
+  EXPECT_NE(lines & MS_RLSD_ON, 0u) << "the empty datagram dropped the link";
+  CloseHandle(port);
+  handles_.clear();
+  EXPECT_EQ(service.Stop(), 0);
 }
 
 // Wine hands out a second handle before the driver can refuse the open; the
