@@ -3,14 +3,17 @@
 // virtual clock (1 byte, ms) before it. Each record goes to
 // Engine::HandleRequest in a block of exactly its size (so a read past it is
 // seen), the clock ticks, the actions are taken. Whatever the bytes: no crash,
-// a malformed record is refused and does nothing, and the engine's memory stays
-// within what the records handed it.
+// a malformed record is refused and does nothing, every answer names a request
+// handed and not yet answered, and the engine's memory stays within what the
+// records handed it.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <new>
 #include <set>
+#include <tuple>
 
 #include "bridge_records.h"
 #include "engine.h"
@@ -87,6 +90,35 @@ bool KindKnown(uint32_t kind) {
   return kind >= VPORT_BRIDGE_WRITE && kind <= VPORT_BRIDGE_PURGE;
 }
 
+// The requests the engine owes an answer, by port, kind and id: a write that
+// is not done, a read, a wait. Each answer names one of them, and none is
+// answered twice.
+class Owed {
+ public:
+  void Handed(const VportBridgeRequest& request) {
+    const bool answered =
+        (request.kind == VPORT_BRIDGE_WRITE && (request.flags & VPORT_BRIDGE_FLAG_DONE) == 0) ||
+        request.kind == VPORT_BRIDGE_READ || request.kind == VPORT_BRIDGE_WAIT;
+    if (answered) ++owed_[{request.comNumber, request.kind, request.id}];
+  }
+
+  void Check(const std::vector<vportd::Action>& actions) {
+    for (const vportd::Action& action : actions) {
+      const uint32_t kind = action.kind == vportd::ActionKind::kAnswerWrite  ? VPORT_BRIDGE_WRITE
+                            : action.kind == vportd::ActionKind::kAnswerRead ? VPORT_BRIDGE_READ
+                            : action.kind == vportd::ActionKind::kAnswerWait ? VPORT_BRIDGE_WAIT
+                                                                             : 0;
+      if (kind == 0) continue;
+      auto at = owed_.find({action.com, kind, action.id});
+      FUZZ_CHECK(at != owed_.end() && at->second > 0);
+      --at->second;
+    }
+  }
+
+ private:
+  std::map<std::tuple<uint32_t, uint32_t, uint32_t>, int> owed_;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -96,6 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vportd::Engine engine;
     uint64_t nowMs = 1000;
     std::set<uint32_t> ports;
+    Owed owed;
     size_t handed = 0;
     while (input.Left() != 0) {
       nowMs += input.Byte();
@@ -111,11 +144,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (wellFormed) ports.insert(parsed.comNumber);
       const bool accepted = engine.HandleRequest(record.get(), got, nowMs);
       FUZZ_CHECK(accepted == (wellFormed && KindKnown(parsed.kind)));
-      if (!accepted) FUZZ_CHECK(engine.TakeActions().empty());
+      if (accepted) owed.Handed(parsed);
+      const std::vector<vportd::Action> actions = engine.TakeActions();
+      if (!accepted) FUZZ_CHECK(actions.empty());
+      owed.Check(actions);
       handed += got;
 
       engine.Tick(nowMs);
-      engine.TakeActions();
+      owed.Check(engine.TakeActions());
       record.reset();
       FUZZ_CHECK(g_liveBytes - liveBefore <=
                  64 * 1024 + ports.size() * kPortBytes + handed * kBytesPerRecordByte);
