@@ -19,10 +19,14 @@
 #include "bridge_records.h"
 #include "bridge_security.h"
 #include "le_fields.h"
+#include "serial_requests.h"
 
 /* Tag of the bridge's allocations: "QVbr" as it shows in memory. */
 #define BRIDGE_TAG 0x72625651u
-#define NOTICE_CAPACITY 64
+/* Mask and purge notices a port may have waiting for the service; a program
+ * that sets masks or purges faster than the service takes them loses its own
+ * oldest kind of those, never an open, close or settings notice of any port. */
+#define PORT_NOTICE_CAPACITY 16
 /* Ports with a write window: COM numbers below this; others always wait for the service. */
 #define WINDOW_PORTS 256
 /* Bytes of done writes a port may have with the service, not given back. */
@@ -57,6 +61,7 @@ typedef struct PortWindow {
   ULONG link;       /* as the service last reported it since the port was opened */
   ULONG unanswered; /* bytes of done writes the service has not given back */
   LONG waiting;     /* writes of the port waiting for the service */
+  ULONG notices;    /* its mask and purge notices waiting for the service */
 } PortWindow;
 
 static PDEVICE_OBJECT g_device;
@@ -67,9 +72,10 @@ static LIST_ENTRY g_waiting; /* the service's NEXT requests */
 static LIST_ENTRY g_queued;  /* port requests (or the rest of a write) not yet handed over */
 static LIST_ENTRY g_handed;  /* port requests handed over, waiting for their answer */
 static LIST_ENTRY g_ordered; /* notices and done writes not yet (all) handed over, in order */
-static ULONG g_noticeCount;
 static PortWindow g_windows[WINDOW_PORTS];
-static LONG g_services; /* bridge handles that asked for the ports' requests (CountAsService) */
+static ULONG g_services;       /* bridge handles that asked for the ports' requests (CountAsService) */
+static ULONG g_announcing;     /* a new service is being told the ports' state: nothing is handed over */
+static LIST_ENTRY g_announced; /* what it is told, going ahead of everything in g_ordered */
 static ULONG g_nextId;
 
 #define HELD(irp) ((Held*)(irp)->Tail.Overlay.DriverContext[0])
@@ -216,6 +222,18 @@ static ULONG_PTR WriteDone(PIRP next, Ordered* write) {
   return VPORT_BRIDGE_HEADER_SIZE + piece;
 }
 
+/* Whether a notice counts against its port's PORT_NOTICE_CAPACITY. */
+static BOOLEAN Bounded(const Ordered* record) {
+  return (record->kind == VPORT_BRIDGE_MASK || record->kind == VPORT_BRIDGE_PURGE) &&
+         record->comNumber < WINDOW_PORTS;
+}
+
+/* Frees a notice taken off g_ordered; under g_lock. */
+static void Forget(Ordered* notice) {
+  if (Bounded(notice)) --g_windows[notice->comNumber].notices;
+  ExFreePoolWithTag(notice, BRIDGE_TAG);
+}
+
 /* Hands the first notice or done write over in `next`; under g_lock. */
 static ULONG_PTR WriteOrdered(PIRP next) {
   Ordered* first = CONTAINING_RECORD(g_ordered.Flink, Ordered, entry);
@@ -223,21 +241,50 @@ static ULONG_PTR WriteOrdered(PIRP next) {
   if (first->kind == VPORT_BRIDGE_WRITE) return WriteDone(next, first);
   filled = WriteNotice(next, first);
   RemoveEntryList(&first->entry);
-  --g_noticeCount;
-  ExFreePoolWithTag(first, BRIDGE_TAG);
+  Forget(first);
   return filled;
+}
+
+/* Whether a write of the port was handed in part and waits for its answer
+ * before its next piece; under g_lock. */
+static BOOLEAN WriteUnderway(ULONG comNumber) {
+  LIST_ENTRY* entry;
+  for (entry = g_handed.Flink; entry != &g_handed; entry = entry->Flink) {
+    const Held* held = HELD(IRP_OF(entry));
+    if (held->kind == VPORT_BRIDGE_WRITE && held->comNumber == comNumber && held->handed < held->length)
+      return TRUE;
+  }
+  return FALSE;
+}
+
+/* Takes the first queued port request that may be handed over now, as
+ * TakeFirst does; under g_lock. A write waits while an earlier write of its
+ * port is handed in part: the service queues what it is handed in that
+ * order, so the later write would go out in the middle of the earlier one. */
+static PIRP TakeNextQueued(void) {
+  LIST_ENTRY* entry;
+  for (entry = g_queued.Flink; entry != &g_queued; entry = entry->Flink) {
+    PIRP irp = IRP_OF(entry);
+    if (HELD(irp)->kind == VPORT_BRIDGE_WRITE && WriteUnderway(HELD(irp)->comNumber)) continue;
+    if (IoSetCancelRoutine(irp, NULL) != NULL) {
+      RemoveEntryList(entry);
+      return irp;
+    }
+  }
+  return NULL;
 }
 
 /* Pairs waiting NEXT requests with notices and done writes, then with port
  * requests; under g_lock. The filled NEXT requests (Information set) and port
  * requests cancelled on the way go to `done`, to be ended outside the lock. */
 static void Pump(LIST_ENTRY* done) {
+  if (g_announcing != 0) return;
   while (!IsListEmpty(&g_waiting) && (!IsListEmpty(&g_ordered) || !IsListEmpty(&g_queued))) {
     PIRP next = TakeFirst(&g_waiting), irp = NULL;
     if (next == NULL) return; /* every waiting NEXT is being cancelled */
     if (!IsListEmpty(&g_ordered)) {
       next->IoStatus.Information = WriteOrdered(next);
-    } else if ((irp = TakeFirst(&g_queued)) != NULL) {
+    } else if ((irp = TakeNextQueued()) != NULL) {
       next->IoStatus.Information = WriteHanded(next, irp);
       if (!Hold(&g_handed, irp, FALSE)) InsertTailList(done, ENTRY(irp));
     } else {
@@ -276,25 +323,58 @@ static void PumpAndEnd(void) {
 /* A handle is a service from its first NEXT on: its file object is marked
  * then, and only a marked handle takes the count down again at close. A
  * handle that only asks for link states (the port manager's) never counts,
- * so ports without a service still refuse their bytes at once. */
-static void CountAsService(PFILE_OBJECT file) {
-  if (file != NULL && InterlockedCompareExchangePointer(&file->FsContext, &g_services, NULL) == NULL)
-    InterlockedIncrement(&g_services);
+ * so ports without a service still refuse their bytes at once. Under g_lock;
+ * TRUE when it is the only service (none was there before it). */
+static BOOLEAN CountAsService(PFILE_OBJECT file) {
+  if (file == NULL || file->FsContext == (PVOID)&g_services) return FALSE;
+  file->FsContext = &g_services;
+  return ++g_services == 1;
 }
 
 static BOOLEAN CountedAsService(PFILE_OBJECT file) {
   return file != NULL && file->FsContext == (PVOID)&g_services;
 }
 
+void BridgeAnnounce(ULONG kind, ULONG comNumber, const UCHAR* settings, ULONG flags) {
+  Ordered* notice = (Ordered*)ExAllocatePoolWithTag(NonPagedPool, sizeof(Ordered), BRIDGE_TAG);
+  KIRQL irql;
+  if (notice == NULL) return;
+  RtlZeroMemory(notice, sizeof *notice);
+  notice->kind = kind;
+  notice->comNumber = comNumber;
+  notice->flags = flags;
+  RtlCopyMemory(notice->settings, settings, VPORT_BRIDGE_SETTINGS_SIZE);
+  KeAcquireSpinLock(&g_lock, &irql);
+  InsertTailList(&g_announced, &notice->entry);
+  KeReleaseSpinLock(&g_lock, irql);
+}
+
+/* A service came where none was: before it is handed anything, it hears
+ * from the ports what a service that ran all along would know (the open
+ * ports with their settings, the ports the manager connected). Notices made
+ * meanwhile are queued behind that; nothing is handed over until it is. */
+static void Announce(void) {
+  KIRQL irql;
+  VportTellService();
+  KeAcquireSpinLock(&g_lock, &irql);
+  while (!IsListEmpty(&g_announced)) InsertHeadList(&g_ordered, RemoveTailList(&g_announced));
+  --g_announcing;
+  KeReleaseSpinLock(&g_lock, irql);
+}
+
 static NTSTATUS Next(PIRP next) {
   KIRQL irql;
-  BOOLEAN held;
+  BOOLEAN held, first;
   if (NextCapacity(next) <= VPORT_BRIDGE_HEADER_SIZE + VPORT_BRIDGE_SETTINGS_SIZE)
     return Finish(next, STATUS_BUFFER_TOO_SMALL, 0);
-  CountAsService(IoGetCurrentIrpStackLocation(next)->FileObject);
   next->Tail.Overlay.DriverContext[0] = NULL; /* holds no port request */
   next->IoStatus.Information = 0;
   IoMarkIrpPending(next);
+  KeAcquireSpinLock(&g_lock, &irql);
+  first = CountAsService(IoGetCurrentIrpStackLocation(next)->FileObject);
+  if (first) ++g_announcing;
+  KeReleaseSpinLock(&g_lock, irql);
+  if (first) Announce();
   KeAcquireSpinLock(&g_lock, &irql);
   held = Hold(&g_waiting, next, FALSE);
   KeReleaseSpinLock(&g_lock, irql);
@@ -333,44 +413,50 @@ static void AnswerRead(PIRP read, const VportBridgeAnswer* answer) {
   FinishAny(read, STATUS_SUCCESS, length);
 }
 
-/* A write piece's answer: the write goes on with its next piece, or ends with
- * what was accepted when it is all accepted, refused, or accepted in part. */
-static void AnswerWrite(PIRP write, const VportBridgeAnswer* answer) {
-  Held* held = HELD(write);
+/* A write piece's answer: counts what was accepted; TRUE when the write goes
+ * on with its next piece, FALSE when it ends (all accepted, refused, or
+ * accepted in part). Under g_lock. */
+static BOOLEAN WriteGoesOn(Held* held, const VportBridgeAnswer* answer) {
   ULONG accepted = answer->length < held->piece ? answer->length : held->piece;
-  KIRQL irql;
-  BOOLEAN queued;
   held->accepted += accepted;
-  if (answer->status != 0 || accepted < held->piece || held->handed == held->length) {
-    FinishWrite(write, answer->status != 0 ? (NTSTATUS)answer->status : STATUS_SUCCESS);
-    return;
-  }
-  KeAcquireSpinLock(&g_lock, &irql);
-  queued = Hold(&g_queued, write, TRUE);
-  KeReleaseSpinLock(&g_lock, irql);
-  if (!queued)
-    FinishWrite(write, STATUS_CANCELLED);
-  else
-    PumpAndEnd();
+  return answer->status == 0 && accepted == held->piece && held->handed < held->length;
+}
+
+/* A write piece's answer when the write ends: with what was accepted. */
+static void EndWrite(PIRP write, const VportBridgeAnswer* answer) {
+  FinishWrite(write, answer->status != 0 ? (NTSTATUS)answer->status : STATUS_SUCCESS);
 }
 
 /* An answer to a request that is gone ends with STATUS_NOT_FOUND: the service
- * keeps the bytes of such a read. */
+ * keeps the bytes of such a read. A write that goes on returns to the head of
+ * the queue in the same step as it leaves the handed list, so that no later
+ * write of its port is handed in between. */
 static NTSTATUS Answer(PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   VportBridgeAnswer answer;
+  LIST_ENTRY done;
   PIRP handed;
   KIRQL irql;
+  BOOLEAN goesOn = FALSE, cancelled = FALSE;
   if (!VportReadBridgeAnswer((const uint8_t*)irp->AssociatedIrp.SystemBuffer,
                              stack->Parameters.DeviceIoControl.InputBufferLength, &answer))
     return Finish(irp, STATUS_INVALID_PARAMETER, 0);
+  InitializeListHead(&done);
   KeAcquireSpinLock(&g_lock, &irql);
   handed = TakeHanded(answer.id);
+  if (handed != NULL && HELD(handed)->kind == VPORT_BRIDGE_WRITE && WriteGoesOn(HELD(handed), &answer)) {
+    goesOn = Hold(&g_queued, handed, TRUE);
+    cancelled = !goesOn;
+    if (goesOn) Pump(&done);
+  }
   KeReleaseSpinLock(&g_lock, irql);
+  EndCollected(&done);
   if (handed == NULL) return Finish(irp, STATUS_NOT_FOUND, 0);
-  if (HELD(handed)->kind == VPORT_BRIDGE_WRITE)
-    AnswerWrite(handed, &answer);
-  else
+  if (cancelled)
+    FinishWrite(handed, STATUS_CANCELLED);
+  else if (!goesOn && HELD(handed)->kind == VPORT_BRIDGE_WRITE)
+    EndWrite(handed, &answer);
+  else if (!goesOn)
     AnswerRead(handed, &answer);
   return Finish(irp, STATUS_SUCCESS, 0);
 }
@@ -482,26 +568,19 @@ static void Drop(PFILE_OBJECT file, ULONG comNumber, NTSTATUS status, BOOLEAN wa
 void BridgeDropFile(PFILE_OBJECT file, NTSTATUS status) {
   Drop(file, 0, status, FALSE);
 }
-/* Frees the done writes of port `comNumber`, or of every port for
- * WINDOW_PORTS and above, with their windows; the notices too when every
- * port's go. Under g_lock. */
+/* Frees the done writes of port `comNumber` (below WINDOW_PORTS) with its
+ * window. Under g_lock. */
 static void FreeOrdered(ULONG comNumber) {
   LIST_ENTRY* entry = g_ordered.Flink;
-  int i;
   while (entry != &g_ordered) {
     Ordered* record = CONTAINING_RECORD(entry, Ordered, entry);
     entry = entry->Flink;
-    if (comNumber < WINDOW_PORTS && (record->comNumber != comNumber || record->kind != VPORT_BRIDGE_WRITE))
-      continue;
-    if (record->kind != VPORT_BRIDGE_WRITE) --g_noticeCount;
+    if (record->comNumber != comNumber || record->kind != VPORT_BRIDGE_WRITE) continue;
     RemoveEntryList(&record->entry);
     ExFreePoolWithTag(record, BRIDGE_TAG);
   }
-  for (i = 0; i < WINDOW_PORTS; ++i) {
-    if (comNumber < WINDOW_PORTS && (ULONG)i != comNumber) continue;
-    g_windows[i].link = VPORT_BRIDGE_LINK_IDLE;
-    g_windows[i].unanswered = 0;
-  }
+  g_windows[comNumber].link = VPORT_BRIDGE_LINK_IDLE;
+  g_windows[comNumber].unanswered = 0;
 }
 
 void BridgeDropPort(ULONG comNumber, NTSTATUS status) {
@@ -511,6 +590,21 @@ void BridgeDropPort(ULONG comNumber, NTSTATUS status) {
   KeAcquireSpinLock(&g_lock, &irql);
   FreeOrdered(comNumber);
   KeReleaseSpinLock(&g_lock, irql);
+}
+
+/* Joins a mask or purge notice to the port's last notice in g_ordered when
+ * that is one of the same kind not handed yet: a new mask replaces the old
+ * one, two purges in a row are one with both's flags. Under g_lock. */
+static BOOLEAN Coalesced(const Ordered* notice) {
+  LIST_ENTRY* entry;
+  for (entry = g_ordered.Blink; entry != &g_ordered; entry = entry->Blink) {
+    Ordered* last = CONTAINING_RECORD(entry, Ordered, entry);
+    if (last->comNumber != notice->comNumber) continue;
+    if (last->kind != notice->kind) return FALSE;
+    last->flags = notice->kind == VPORT_BRIDGE_PURGE ? last->flags | notice->flags : notice->flags;
+    return TRUE;
+  }
+  return FALSE;
 }
 
 void BridgeNotify(ULONG kind, ULONG comNumber, const UCHAR* settings, ULONG flags) {
@@ -530,17 +624,27 @@ void BridgeNotify(ULONG kind, ULONG comNumber, const UCHAR* settings, ULONG flag
   if ((kind == VPORT_BRIDGE_OPEN || kind == VPORT_BRIDGE_CLOSE) && comNumber < WINDOW_PORTS)
     g_windows[comNumber].link = VPORT_BRIDGE_LINK_IDLE;
   if (kind == VPORT_BRIDGE_OPEN && comNumber < WINDOW_PORTS) g_windows[comNumber].unanswered = 0;
-  /* Nobody to tell, or the service is far behind: it reads the port's state
-   * afresh with the next open or settings notice. */
-  if (notice == NULL || g_services == 0 || g_noticeCount == NOTICE_CAPACITY) {
+  /* Purged while no service runs: the done writes kept for the next one go. */
+  if (kind == VPORT_BRIDGE_PURGE && g_services == 0 && comNumber < WINDOW_PORTS &&
+      (flags & (VPORT_PURGE_TXABORT | VPORT_PURGE_TXCLEAR)) != 0)
+    FreeOrdered(comNumber);
+  /* Nobody to tell: a service that comes is told the ports' state as it is
+   * then (Announce). A mask or purge right behind one of the same kind of
+   * the port joins it; beyond its port's bound it is lost. */
+  if (notice != NULL && g_services != 0 && !(Bounded(notice) && Coalesced(notice))) {
+    if (Bounded(notice) && g_windows[comNumber].notices >= PORT_NOTICE_CAPACITY) {
+      KeReleaseSpinLock(&g_lock, irql);
+      ExFreePoolWithTag(notice, BRIDGE_TAG);
+      return;
+    }
+    if (Bounded(notice)) ++g_windows[comNumber].notices;
+    InsertTailList(&g_ordered, &notice->entry);
     KeReleaseSpinLock(&g_lock, irql);
-    if (notice != NULL) ExFreePoolWithTag(notice, BRIDGE_TAG);
+    PumpAndEnd();
     return;
   }
-  InsertTailList(&g_ordered, &notice->entry);
-  ++g_noticeCount;
   KeReleaseSpinLock(&g_lock, irql);
-  PumpAndEnd();
+  if (notice != NULL) ExFreePoolWithTag(notice, BRIDGE_TAG);
 }
 
 static NTSTATUS Forward(PIRP irp, ULONG comNumber, ULONG kind, ULONG length, const ULONG* timeouts);
@@ -625,10 +729,9 @@ static NTSTATUS Forward(PIRP irp, ULONG comNumber, ULONG kind, ULONG length, con
   KIRQL irql;
   BOOLEAN queued;
   ULONG i;
+  BOOLEAN served;
   irp->Tail.Overlay.DriverContext[0] = NULL;
   if (length == 0) return Finish(irp, STATUS_SUCCESS, 0);
-  /* No service: nothing would ever carry the bytes, so the program hears so at once. */
-  if (InterlockedCompareExchange(&g_services, 0, 0) == 0) return Finish(irp, STATUS_DEVICE_NOT_CONNECTED, 0);
   held = (Held*)ExAllocatePoolWithTag(NonPagedPool, sizeof(Held), BRIDGE_TAG);
   if (held == NULL) return Finish(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
   RtlZeroMemory(held, sizeof *held);
@@ -639,41 +742,105 @@ static NTSTATUS Forward(PIRP irp, ULONG comNumber, ULONG kind, ULONG length, con
   irp->Tail.Overlay.DriverContext[0] = held;
   IoMarkIrpPending(irp);
   KeAcquireSpinLock(&g_lock, &irql);
-  held->id = ++g_nextId;
-  /* Counted from here until it ends (FinishAny): later writes wait behind it. */
-  if (kind == VPORT_BRIDGE_WRITE && comNumber < WINDOW_PORTS)
-    InterlockedIncrement(&g_windows[comNumber].waiting);
-  queued = Hold(&g_queued, irp, FALSE);
+  /* No service: nothing would carry the bytes, so the program hears so at
+   * once. Checked with the queueing in one step, so a request cannot be
+   * queued after the last service's requests were swept (Close). */
+  served = g_services != 0;
+  queued = FALSE;
+  if (served) {
+    held->id = ++g_nextId;
+    /* Counted from here until it ends (FinishAny): later writes wait behind it. */
+    if (kind == VPORT_BRIDGE_WRITE && comNumber < WINDOW_PORTS)
+      InterlockedIncrement(&g_windows[comNumber].waiting);
+    queued = Hold(&g_queued, irp, FALSE);
+  }
   KeReleaseSpinLock(&g_lock, irql);
-  if (!queued)
+  if (!served) {
+    irp->Tail.Overlay.DriverContext[0] = NULL;
+    ExFreePoolWithTag(held, BRIDGE_TAG);
+    Finish(irp, STATUS_DEVICE_NOT_CONNECTED, 0);
+  } else if (!queued)
     FinishAny(irp, STATUS_CANCELLED, 0);
   else
     PumpAndEnd();
   return STATUS_PENDING;
 }
 
+/* The last service went; under g_lock. What waited for it:
+ * - reads and waits, handed or not, wait on for the next service, in their
+ *   order: no bytes were given to them, and none are lost by waiting;
+ * - writes not handed over end as a refusal of what was not accepted
+ *   (nothing of such a write goes out; FinishWrite);
+ * - writes handed over and not answered go to `broken`: the service may or
+ *   may not have sent that piece, so they end neither done nor refused;
+ * - notices go: the next service is told the ports' state as it is then;
+ * - done writes not handed over stay for the next service (the programs were
+ *   told they are done), their bytes counted in their port's window again. */
+static void LetServiceGo(LIST_ENTRY* ended, LIST_ENTRY* broken) {
+  LIST_ENTRY back, *entry;
+  ULONG i;
+  InitializeListHead(&back);
+  while (!IsListEmpty(&g_handed)) {
+    PIRP irp = IRP_OF(RemoveHeadList(&g_handed));
+    if (HELD(irp)->kind != VPORT_BRIDGE_WRITE)
+      InsertTailList(&back, ENTRY(irp)); /* its cancel routine stays: it cancels from any list */
+    else if (IoSetCancelRoutine(irp, NULL) != NULL)
+      InsertTailList(broken, ENTRY(irp));
+    else
+      InsertTailList(&back, ENTRY(irp)); /* being cancelled: its routine takes it off */
+  }
+  for (entry = g_queued.Flink; entry != &g_queued;) {
+    PIRP irp = IRP_OF(entry);
+    entry = entry->Flink;
+    if (HELD(irp)->kind == VPORT_BRIDGE_WRITE && IoSetCancelRoutine(irp, NULL) != NULL) {
+      RemoveEntryList(ENTRY(irp));
+      InsertTailList(ended, ENTRY(irp));
+    }
+  }
+  while (!IsListEmpty(&back)) InsertHeadList(&g_queued, RemoveTailList(&back));
+  for (i = 0; i < WINDOW_PORTS; ++i) {
+    g_windows[i].link = VPORT_BRIDGE_LINK_IDLE;
+    g_windows[i].unanswered = 0;
+  }
+  for (entry = g_ordered.Flink; entry != &g_ordered;) {
+    Ordered* record = CONTAINING_RECORD(entry, Ordered, entry);
+    entry = entry->Flink;
+    if (record->kind == VPORT_BRIDGE_WRITE) {
+      if (record->comNumber < WINDOW_PORTS)
+        g_windows[record->comNumber].unanswered += record->length - record->handed;
+      continue;
+    }
+    RemoveEntryList(&record->entry);
+    Forget(record);
+  }
+}
+
 /* A bridge handle goes: its waiting NEXT requests end (at cleanup, and again
  * at close for a platform that sends no cleanup). When the last service
- * closed, nothing carries the ports' bytes any more, and their waiting
- * requests end. */
+ * closed, nothing carries the ports' bytes until the next one comes
+ * (LetServiceGo). */
 static NTSTATUS Close(PIRP irp, BOOLEAN closing) {
   PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
+  LIST_ENTRY ended, broken;
+  BOOLEAN last = FALSE;
+  KIRQL irql;
   Drop(file, 0, STATUS_CANCELLED, TRUE);
-  if (closing && CountedAsService(file) && InterlockedDecrement(&g_services) == 0) {
-    LIST_ENTRY* lists[2] = {&g_queued, &g_handed};
-    LIST_ENTRY ended;
-    KIRQL irql;
-    PIRP taken;
-    int i;
-    InitializeListHead(&ended);
-    KeAcquireSpinLock(&g_lock, &irql);
-    for (i = 0; i < 2; ++i)
-      while ((taken = TakeFirst(lists[i])) != NULL) InsertTailList(&ended, ENTRY(taken));
-    FreeOrdered(WINDOW_PORTS);
-    KeReleaseSpinLock(&g_lock, irql);
-    EndAll(&ended, STATUS_DEVICE_NOT_CONNECTED);
-    VportForgetLinks();
+  if (!closing) return Finish(irp, STATUS_SUCCESS, 0);
+  InitializeListHead(&ended);
+  InitializeListHead(&broken);
+  KeAcquireSpinLock(&g_lock, &irql);
+  if (CountedAsService(file)) {
+    file->FsContext = NULL;
+    last = --g_services == 0;
+    if (last) LetServiceGo(&ended, &broken);
   }
+  KeReleaseSpinLock(&g_lock, irql);
+  EndAll(&ended, STATUS_DEVICE_NOT_CONNECTED);
+  while (!IsListEmpty(&broken)) {
+    PIRP write = IRP_OF(RemoveHeadList(&broken));
+    FinishAny(write, STATUS_IO_DEVICE_ERROR, HELD(write)->accepted);
+  }
+  if (last) VportForgetLinks();
   return Finish(irp, STATUS_SUCCESS, 0);
 }
 
@@ -721,6 +888,7 @@ NTSTATUS BridgeStart(PDRIVER_OBJECT driver) {
   InitializeListHead(&g_queued);
   InitializeListHead(&g_handed);
   InitializeListHead(&g_ordered);
+  InitializeListHead(&g_announced);
   RtlInitUnicodeString(&name, L"\\Device\\QnVportBridge");
   /* Secure open: the device's security also guards names opened below it. */
   status = IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, FILE_DEVICE_SECURE_OPEN, FALSE, &g_device);

@@ -51,6 +51,14 @@ BOOLEAN VportSetQueues(ULONG comNumber, ULONG inQueued, ULONG outQueued);
  * (the link states it reported are forgotten). */
 void VportForgetLinks(void);
 
+/* Kept by the ports: a service came where none was. Tells it, through
+ * BridgeAnnounce, an open notice for each port a program is served on and a
+ * settings notice with VPORT_BRIDGE_FLAG_CONNECT for each other port the
+ * manager connected. */
+void VportTellService(void);
+/* Queues one such notice (`settings`: 20 bytes) ahead of everything else. */
+void BridgeAnnounce(ULONG kind, ULONG comNumber, const UCHAR* settings, ULONG flags);
+
 /* Ends every request of `file` (a program closed the port) or of the port
  * `comNumber` (the port goes away) with `status`. */
 void BridgeDropFile(PFILE_OBJECT file, NTSTATUS status);

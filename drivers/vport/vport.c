@@ -235,6 +235,30 @@ static void NotifyWithSettings(PortExtension* port, ULONG kind) {
   BridgeNotify(kind, port->comNumber, settings, flags);
 }
 
+void VportTellService(void) {
+  KIRQL comIrql, irql;
+  ULONG com;
+  /* The COM lock keeps each port in place; its own lock gives one view of it. */
+  KeAcquireSpinLock(&g_comLock, &comIrql);
+  for (com = 1; com <= VPORT_LAST_COM; ++com) {
+    PortExtension* port = g_comPort[com];
+    UCHAR settings[VPORT_BRIDGE_SETTINGS_SIZE];
+    VportRemoteSettings copy;
+    ULONG connected;
+    LONG serving;
+    if (port == NULL) continue;
+    KeAcquireSpinLock(&port->lock, &irql);
+    copy = port->remote;
+    connected = port->connected;
+    serving = port->serving;
+    KeReleaseSpinLock(&port->lock, irql);
+    if ((!serving && !connected) || VportWriteRemoteRequest(&copy, settings, sizeof settings) == 0) continue;
+    BridgeAnnounce(serving ? VPORT_BRIDGE_OPEN : VPORT_BRIDGE_SETTINGS, com, settings,
+                   connected ? VPORT_BRIDGE_FLAG_CONNECT : 0);
+  }
+  KeReleaseSpinLock(&g_comLock, comIrql);
+}
+
 /* Serial programs find COM ports in the platform's device map: one value per
  * port, named by the device, holding the COM name. */
 static void ListSerialPort(PortExtension* port, const UNICODE_STRING* deviceName) {
@@ -364,8 +388,18 @@ static NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
 static NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
   PortExtension* port = (PortExtension*)device->DeviceExtension;
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-  NTSTATUS status = IoAcquireRemoveLock(&port->removeLock, irp);
+  NTSTATUS status;
 
+  /* The bridge is no Plug and Play device and has no extension (no remove
+   * lock): anyone who opened it can still send it one (a handle notification
+   * asks for its target relations). Nothing is below it, so the request ends
+   * here with the status it came with, as the rules for the lowest driver say. */
+  if (BridgeIsDevice(device)) {
+    status = irp->IoStatus.Status;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+  }
+  status = IoAcquireRemoveLock(&port->removeLock, irp);
   if (!NT_SUCCESS(status)) return Complete(irp, status, 0);
   switch (stack->MinorFunction) {
     case IRP_MN_START_DEVICE:
@@ -489,11 +523,14 @@ static NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp) {
   BOOLEAN locked;
   if (BridgeIsDevice(device)) return BridgeDispatch(device, irp);
   locked = NT_SUCCESS(IoAcquireRemoveLock(&port->removeLock, irp));
-  if (file != NULL && InterlockedCompareExchangePointer((PVOID*)&port->owner, NULL, file) == file) {
+  /* The port is let go last: the next program's opening then reaches the
+   * data service after this one's close (and is told it anew). */
+  if (file != NULL && port->owner == file) {
     /* Where no cleanup came first, what of the program still waits ends here. */
     BridgeDropFile(file, STATUS_CANCELLED);
     if (InterlockedExchange(&port->serving, 0) != 0)
       BridgeNotify(VPORT_BRIDGE_CLOSE, port->comNumber, NULL, 0);
+    InterlockedCompareExchangePointer((PVOID*)&port->owner, NULL, file);
   }
   Complete(irp, STATUS_SUCCESS, 0);
   if (locked) IoReleaseRemoveLock(&port->removeLock, irp);

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -558,6 +559,10 @@ TEST_F(VirtualPortUnderWine, BridgeCarriesTheProgramsBytesToTheService) {
 
   ServiceSide service;
   ASSERT_TRUE(service.ok()) << GetLastError();
+  auto [told, toldSettings] = service.Next();
+  EXPECT_EQ(told.kind, VPORT_BRIDGE_OPEN) << "a service that comes hears first of the port a program holds";
+  EXPECT_EQ(told.comNumber, com);
+  EXPECT_EQ(toldSettings.size(), size_t{VPORT_BRIDGE_SETTINGS_SIZE});
   service.StartNext();  // waiting before the write comes
   ProgramIo hello("hello");
   WriteFile(port, hello.buffer.data(), 5, nullptr, &hello.overlapped);
@@ -727,6 +732,38 @@ TEST_F(VirtualPortUnderWine, BridgeCarriesTheProgramsBytesToTheService) {
   EXPECT_EQ(first.Result(program), 5);
 }
 
+// A program that sets masks and purges faster than the service takes them
+// loses none of the port's open and close notices: they come in order, and
+// what waits for the service stays bounded.
+TEST_F(VirtualPortUnderWine, MasksAndPurgesNeverCrowdOutOpenAndClose) {
+  ServiceSide service;
+  ASSERT_TRUE(service.ok()) << GetLastError();
+  uint32_t com = 0;
+  HANDLE port = OpenAsProgram(&com);
+  ASSERT_NE(com, 0u);
+  DCB line{};
+  line.DCBlength = sizeof line;
+  ASSERT_TRUE(GetCommState(port, &line)) << GetLastError();
+  EXPECT_EQ(service.Next().first.kind, VPORT_BRIDGE_OPEN);
+  for (int i = 0; i < 40; ++i) {
+    ASSERT_TRUE(SetCommMask(port, i % 2 ? EV_RXCHAR : EV_TXEMPTY)) << GetLastError();
+    ASSERT_TRUE(PurgeComm(port, PURGE_RXCLEAR)) << GetLastError();
+  }
+  CloseHandle(port);
+  handles_.clear();
+  HANDLE again = OpenAsProgram(&com);
+  ASSERT_TRUE(GetCommState(again, &line)) << GetLastError();
+  std::vector<uint32_t> kinds;
+  for (uint32_t kind = 1; kind != 0 && kind != VPORT_BRIDGE_OPEN;) {
+    kind = service.Next().first.kind;
+    kinds.push_back(kind);
+  }
+  ASSERT_GE(kinds.size(), 2u);
+  EXPECT_EQ(kinds[kinds.size() - 2], VPORT_BRIDGE_CLOSE);
+  EXPECT_EQ(kinds.back(), uint32_t{VPORT_BRIDGE_OPEN});
+  EXPECT_LE(kinds.size(), 18u) << "at most 16 mask and purge notices of a port wait for the service";
+}
+
 // Anyone who opens the bridge may ask a port's link state, also while a
 // program holds the port. Asking (or reporting) does not make a handle a
 // service: with no NEXT ever sent, the program's bytes are refused at once.
@@ -882,7 +919,8 @@ std::string ReadBack(HANDLE port, size_t size) {
 class DataService {
  public:
   DataService() {
-    const std::string tag = std::to_string(GetCurrentProcessId());
+    static int started = 0;
+    const std::string tag = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++started);
     const std::string readyName = "vportd-ready-" + tag, stopName = "vportd-stop-" + tag;
     ready_ = CreateEventA(nullptr, TRUE, FALSE, readyName.c_str());
     stop_ = CreateEventA(nullptr, TRUE, FALSE, stopName.c_str());
@@ -1042,6 +1080,123 @@ TEST_F(VirtualPortUnderWine, DataServiceCarriesBytesToTheRemoteHostAndBack) {
   CloseHandle(port);
   handles_.clear();
   EXPECT_EQ(service.Stop(), 0);
+}
+
+// The suite's port stored with the echo host as its endpoint (connect at
+// start), then opened overlapped as a terminal program once `service` serves,
+// with reads that return as bytes come; INVALID_HANDLE_VALUE when the port
+// never connected.
+HANDLE OpenConnectedToEcho(const std::string& path, uint16_t echoPort, bool connectAtStart,
+                           uint32_t* com = nullptr) {
+  const Bytes endpoint =
+      Request({127, 0, 0, 1}, {static_cast<uint8_t>(echoPort >> 8), static_cast<uint8_t>(echoPort)}, 0,
+              connectAtStart ? 1 : 0, 1024);
+  HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr);
+  if (port == INVALID_HANDLE_VALUE) return port;
+  auto name = Control(port, VPORT_IOCTL_GET_DOS_NAME, {}, VPORT_DOS_NAME_REPLY_SIZE);
+  if (com != nullptr && name.ok)
+    *com = static_cast<uint32_t>(atoi(reinterpret_cast<const char*>(name.output.data()) + 3));
+  COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 10000, 0, 0};
+  if (!Control(port, VPORT_IOCTL_SET_REMOTE_INFO, endpoint, 0).ok ||
+      (!connectAtStart && !Control(port, VPORT_IOCTL_CONNECTION, {}, 0).ok) ||
+      !SetCommTimeouts(port, &timeouts) || !WaitForCarrier(port, true)) {
+    CloseHandle(port);
+    return INVALID_HANDLE_VALUE;
+  }
+  return port;
+}
+
+std::string Pattern(size_t size, unsigned seed) {
+  std::string bytes(size, 0);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * seed + i / 509);
+  return bytes;
+}
+
+// Two overlapped writes pending together, the first cut into pieces: the
+// echo brings every byte back in the order written.
+TEST_F(VirtualPortUnderWine, OverlappedWritesPendingTogetherKeepTheirOrder) {
+  const std::pair<size_t, size_t> cases[] = {{100000, 10}, {200000, 5000}};
+  EchoServer echo(100010 + 205000);
+  ASSERT_NE(echo.port(), 0) << WSAGetLastError();
+  DataService service;
+  ASSERT_TRUE(service.WaitReady()) << "the data service did not start";
+  HANDLE port = OpenConnectedToEcho(path_, echo.port(), false);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE) << "never connected";
+  handles_.push_back(port);
+  for (const auto& [firstSize, secondSize] : cases) {
+    SCOPED_TRACE(std::to_string(firstSize) + " then " + std::to_string(secondSize));
+    ProgramIo first(Pattern(firstSize, 13)), second(Pattern(secondSize, 7));
+    EXPECT_FALSE(
+        WriteFile(port, first.buffer.data(), static_cast<DWORD>(firstSize), nullptr, &first.overlapped));
+    EXPECT_FALSE(
+        WriteFile(port, second.buffer.data(), static_cast<DWORD>(secondSize), nullptr, &second.overlapped));
+    const std::string received = ReadBack(port, firstSize + secondSize);
+    EXPECT_EQ(first.Result(port), static_cast<long>(firstSize));
+    EXPECT_EQ(second.Result(port), static_cast<long>(secondSize));
+    ASSERT_EQ(received.size(), firstSize + secondSize);
+    EXPECT_TRUE(received == first.buffer + second.buffer)
+        << "first difference at "
+        << std::mismatch(received.begin(), received.end(), (first.buffer + second.buffer).begin()).first -
+               received.begin();
+  }
+}
+
+// The link state the bridge answers anyone for port `com`; UINT32_MAX when it cannot be asked.
+uint32_t QueriedLinkState(uint32_t com) {
+  HANDLE asker = CreateFileA(VPORT_BRIDGE_DOS_NAME, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+  if (asker == INVALID_HANDLE_VALUE) return UINT32_MAX;
+  Bytes in(VPORT_BRIDGE_QUERY_SIZE);
+  for (int i = 0; i < 4; ++i) in[i] = static_cast<uint8_t>(com >> (8 * i));
+  auto answer = Control(asker, VPORT_BRIDGE_QUERY, in, VPORT_BRIDGE_QUERY_SIZE);
+  CloseHandle(asker);
+  return answer.ok && answer.output.size() == 4 ? VportReadLe32(answer.output.data()) : UINT32_MAX;
+}
+
+// vportd stops and a new one starts (as the service manager restarts it)
+// while a program holds the port with the manager's Connect on: the new one
+// is told of the port and connects it, the program's bytes flow again without
+// reopening, and a read that was waiting across the restart gets them. While
+// none runs, a write is refused whole.
+TEST_F(VirtualPortUnderWine, PortCarriesBytesAgainAfterTheDataServiceRestarts) {
+  EchoServer echo(1 << 20);
+  ASSERT_NE(echo.port(), 0) << WSAGetLastError();
+  uint32_t com = 0;
+  auto first = std::make_unique<DataService>();
+  ASSERT_TRUE(first->WaitReady()) << "the data service did not start";
+  HANDLE port = OpenConnectedToEcho(path_, echo.port(), false, &com);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE) << "never connected";
+  handles_.push_back(port);
+  ProgramIo before("before");
+  WriteFile(port, before.buffer.data(), 6, nullptr, &before.overlapped);
+  EXPECT_EQ(before.Result(port), 6);
+  EXPECT_EQ(ReadBack(port, 6), "before");
+
+  ProgramIo waiting(std::string(64, 0));
+  EXPECT_FALSE(ReadFile(port, waiting.buffer.data(), 64, nullptr, &waiting.overlapped));
+  EXPECT_EQ(first->Stop(), 0);
+  first.reset();
+  ProgramIo meanwhile("lost");
+  DWORD refusal =
+      WriteFile(port, meanwhile.buffer.data(), 4, nullptr, &meanwhile.overlapped) ? 0 : GetLastError();
+  if (refusal == ERROR_IO_PENDING) refusal = static_cast<DWORD>(-meanwhile.Result(port));
+  EXPECT_EQ(refusal, DWORD{ERROR_DEVICE_NOT_CONNECTED});
+  EXPECT_EQ(WaitForSingleObject(waiting.overlapped.hEvent, 0), DWORD{WAIT_TIMEOUT})
+      << "the read waits for the next service";
+
+  echo.Relisten();
+  DataService second;
+  ASSERT_TRUE(second.WaitReady()) << "the data service did not start again";
+  ASSERT_TRUE(WaitForCarrier(port, true)) << "the port never connected again";
+  EXPECT_EQ(QueriedLinkState(com), VPORT_BRIDGE_LINK_CONNECTED);
+  ProgramIo after("after");
+  WriteFile(port, after.buffer.data(), 5, nullptr, &after.overlapped);
+  EXPECT_EQ(after.Result(port), 5);
+  const long got = waiting.Result(port);
+  ASSERT_GT(got, 0);
+  EXPECT_EQ(waiting.buffer.substr(0, static_cast<size_t>(got)) + ReadBack(port, 5 - static_cast<size_t>(got)),
+            "after");
 }
 
 // Wine hands out a second handle before the driver can refuse the open; the
