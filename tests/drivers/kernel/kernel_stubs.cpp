@@ -192,13 +192,16 @@ std::vector<RequestId> PendingRequests() {
 }
 
 bool Cancel(RequestId id) {
-  auto at = S().irpOf.find(id);
-  if (at == S().irpOf.end()) return false;
-  PIRP irp = at->second;
   KIRQL irql;
+  // The request is looked up under the cancel lock: a request that ended meanwhile is not touched.
   IoAcquireCancelSpinLock(&irql);
-  irp->Cancel = TRUE;
-  PDRIVER_CANCEL routine = IoSetCancelRoutine(irp, nullptr);
+  auto at = S().irpOf.find(id);
+  PDRIVER_CANCEL routine = nullptr;
+  PIRP irp = at == S().irpOf.end() ? nullptr : at->second;
+  if (irp != nullptr) {
+    irp->Cancel = TRUE;
+    routine = IoSetCancelRoutine(irp, nullptr);
+  }
   if (routine == nullptr) {
     IoReleaseCancelSpinLock(irql);
     return false;

@@ -44,7 +44,9 @@ typedef union _LARGE_INTEGER {
 #define FALSE 0
 
 #define FIELD_OFFSET(type, field) ((LONG)offsetof(type, field))
-#define CONTAINING_RECORD(address, type, field) ((type*)((char*)(address) - (ULONG_PTR)(&((type*)0)->field)))
+/* The kit's CONTAINING_RECORD subtracts &((type*)0)->field; the same offset
+ * through offsetof, which the undefined-behaviour sanitizer accepts. */
+#define CONTAINING_RECORD(address, type, field) ((type*)((char*)(address)-offsetof(type, field)))
 
 /* Status values. */
 #define NT_SUCCESS(status) (((NTSTATUS)(status)) >= 0)
