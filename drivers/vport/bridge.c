@@ -413,16 +413,18 @@ static void AnswerRead(PIRP read, const VportBridgeAnswer* answer) {
   FinishAny(read, STATUS_SUCCESS, length);
 }
 
-/* A write piece's answer: counts what was accepted; TRUE when the write goes
- * on with its next piece, FALSE when it ends (all accepted, refused, or
- * accepted in part). Under g_lock. */
+/* A write piece's answer: its length is what the service has taken of the
+ * whole write so far. TRUE when the write goes on with its next piece (all
+ * handed so far taken, no status), FALSE when it ends. Under g_lock. */
 static BOOLEAN WriteGoesOn(Held* held, const VportBridgeAnswer* answer) {
-  ULONG accepted = answer->length < held->piece ? answer->length : held->piece;
-  held->accepted += accepted;
-  return answer->status == 0 && accepted == held->piece && held->handed < held->length;
+  held->accepted = answer->length < held->handed ? answer->length : held->handed;
+  return answer->status == 0 && held->accepted == held->handed && held->handed < held->length;
 }
 
-/* A write piece's answer when the write ends: with what was accepted. */
+/* A write piece's answer when the write ends, with what was taken
+ * (FinishWrite): a success, or the time-out status, as it is; an error with
+ * nothing taken is the refusal of the whole write; an error after some of it
+ * was taken ends it a success with that much (those bytes go out). */
 static void EndWrite(PIRP write, const VportBridgeAnswer* answer) {
   FinishWrite(write, answer->status != 0 ? (NTSTATUS)answer->status : STATUS_SUCCESS);
 }

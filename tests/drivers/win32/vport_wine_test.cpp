@@ -603,8 +603,10 @@ TEST_F(VirtualPortUnderWine, BridgeCarriesTheProgramsBytesToTheService) {
     auto [request, data] = service.Next();
     ASSERT_EQ(request.kind, VPORT_BRIDGE_WRITE);
     EXPECT_LE(data.size(), 65536u);
+    EXPECT_EQ(request.offset, arrived.size());
+    EXPECT_EQ(request.total, big.size());
     arrived.append(data.begin(), data.end());
-    ASSERT_EQ(service.Accept(request.id, static_cast<uint32_t>(data.size())), 0u);
+    ASSERT_EQ(service.Accept(request.id, static_cast<uint32_t>(arrived.size())), 0u);
   }
   EXPECT_TRUE(arrived == big) << arrived.size() << " bytes arrived";
   EXPECT_EQ(large.Result(port), 100000);
@@ -730,6 +732,50 @@ TEST_F(VirtualPortUnderWine, BridgeCarriesTheProgramsBytesToTheService) {
   EXPECT_EQ(written.kind, VPORT_BRIDGE_WRITE) << "no close of the manager's opening came in between";
   EXPECT_EQ(service.Accept(written.id, 5), 0u);
   EXPECT_EQ(first.Result(program), 5);
+}
+
+// A write in two pieces ends as the answer to its last piece says: the
+// answer counts what the service took of the whole write; an error with
+// nothing taken refuses it whole, an error after a part was taken is a short
+// write of that part, a time-out keeps its status and count.
+TEST_F(VirtualPortUnderWine, AWriteInPiecesEndsAsItsLastAnswerSays) {
+  struct Case {
+    const char* name;
+    uint32_t firstStatus, firstTaken;  // the answer to the first piece
+    uint32_t lastStatus, lastTaken;    // to the second, when it is handed
+    ULONG_PTR status, written;         // how the write ends (status 0: a success)
+  } const cases[] = {
+      {"taken whole", 0, 65536, 0, 100000, 0, 100000},
+      {"second piece refused: refused whole", 0, 65536, 0xC000009D, 0, 0xC000009D, 0},
+      {"refused after 70000 were taken", 0, 65536, 0xC000009D, 70000, 0, 70000},
+      {"timed out with 80000 taken", 0, 65536, STATUS_TIMEOUT, 80000, STATUS_TIMEOUT, 80000},
+      {"first piece refused", 0xC000009D, 0, 0, 0, 0xC000009D, 0},
+  };
+  uint32_t com = 0;
+  HANDLE port = OpenAsProgram(&com);
+  ASSERT_NE(com, 0u);
+  ServiceSide service;
+  ASSERT_TRUE(service.ok()) << GetLastError();
+  DCB line{};
+  line.DCBlength = sizeof line;
+  ASSERT_TRUE(GetCommState(port, &line)) << GetLastError();
+  ASSERT_EQ(service.Next().first.kind, VPORT_BRIDGE_OPEN);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProgramIo write(std::string(100000, 'p'));
+    WriteFile(port, write.buffer.data(), 100000, nullptr, &write.overlapped);
+    auto first = service.Next().first;
+    ASSERT_EQ(first.kind, VPORT_BRIDGE_WRITE);
+    ASSERT_EQ(service.Accept(first.id, c.firstTaken, c.firstStatus), 0u);
+    if (c.firstStatus == 0) {
+      auto last = service.Next().first;
+      ASSERT_EQ(last.offset, 65536u);
+      ASSERT_EQ(service.Accept(last.id, c.lastTaken, c.lastStatus), 0u);
+    }
+    ASSERT_EQ(WaitForSingleObject(write.overlapped.hEvent, kWaitMs), WAIT_OBJECT_0);
+    EXPECT_EQ(write.overlapped.Internal, c.status);
+    EXPECT_EQ(write.overlapped.InternalHigh, c.written);
+  }
 }
 
 // A program that sets masks and purges faster than the service takes them
@@ -1114,10 +1160,11 @@ std::string Pattern(size_t size, unsigned seed) {
 }
 
 // Two overlapped writes pending together, the first cut into pieces: the
-// echo brings every byte back in the order written.
+// echo brings every byte back in the order written. Reads pending together
+// take what comes in their order too.
 TEST_F(VirtualPortUnderWine, OverlappedWritesPendingTogetherKeepTheirOrder) {
   const std::pair<size_t, size_t> cases[] = {{100000, 10}, {200000, 5000}};
-  EchoServer echo(100010 + 205000);
+  EchoServer echo(100010 + 205000 + 10);
   ASSERT_NE(echo.port(), 0) << WSAGetLastError();
   DataService service;
   ASSERT_TRUE(service.WaitReady()) << "the data service did not start";
@@ -1140,6 +1187,17 @@ TEST_F(VirtualPortUnderWine, OverlappedWritesPendingTogetherKeepTheirOrder) {
         << std::mismatch(received.begin(), received.end(), (first.buffer + second.buffer).begin()).first -
                received.begin();
   }
+  ProgramIo earlier(std::string(5, 0)), later(std::string(5, 0)), sent("abcdefghij");
+  EXPECT_FALSE(ReadFile(port, earlier.buffer.data(), 5, nullptr, &earlier.overlapped));
+  EXPECT_FALSE(ReadFile(port, later.buffer.data(), 5, nullptr, &later.overlapped));
+  WriteFile(port, sent.buffer.data(), 10, nullptr, &sent.overlapped);
+  EXPECT_EQ(sent.Result(port), 10);
+  const long got = earlier.Result(port), gotLater = later.Result(port);
+  ASSERT_GT(got, 0);
+  ASSERT_GE(gotLater, 0);
+  const std::string inOrder = earlier.buffer.substr(0, static_cast<size_t>(got)) +
+                              later.buffer.substr(0, static_cast<size_t>(gotLater));
+  EXPECT_EQ(inOrder + ReadBack(port, 10 - inOrder.size()), "abcdefghij");
 }
 
 // The link state the bridge answers anyone for port `com`; UINT32_MAX when it cannot be asked.
@@ -1197,6 +1255,40 @@ TEST_F(VirtualPortUnderWine, PortCarriesBytesAgainAfterTheDataServiceRestarts) {
   ASSERT_GT(got, 0);
   EXPECT_EQ(waiting.buffer.substr(0, static_cast<size_t>(got)) + ReadBack(port, 5 - static_cast<size_t>(got)),
             "after");
+}
+
+// While the link is down, a write that does not fit beside what is held is
+// refused whole: the program hears so, and after the reconnect the host gets
+// what was held and not one byte of the refused write.
+TEST_F(VirtualPortUnderWine, AWriteThatDoesNotFitTheHoldIsRefusedWhole) {
+  EchoServer echo(5);  // echoes "hello", then goes away until Relisten
+  ASSERT_NE(echo.port(), 0) << WSAGetLastError();
+  DataService service;
+  ASSERT_TRUE(service.WaitReady()) << "the data service did not start";
+  HANDLE port = OpenConnectedToEcho(path_, echo.port(), false);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE) << "never connected";
+  handles_.push_back(port);
+  ProgramIo hello("hello");
+  WriteFile(port, hello.buffer.data(), 5, nullptr, &hello.overlapped);
+  EXPECT_EQ(hello.Result(port), 5);
+  EXPECT_EQ(ReadBack(port, 5), "hello");
+  ASSERT_TRUE(WaitForCarrier(port, false)) << "the host went, the port still shows connected";
+
+  ProgramIo held(Pattern(16 * 1024, 11));
+  WriteFile(port, held.buffer.data(), 16 * 1024, nullptr, &held.overlapped);
+  EXPECT_EQ(held.Result(port), 16 * 1024);
+  ProgramIo tooMuch(Pattern(128 * 1024, 3));
+  WriteFile(port, tooMuch.buffer.data(), 128 * 1024, nullptr, &tooMuch.overlapped);
+  EXPECT_EQ(tooMuch.Result(port), -long{ERROR_DEVICE_NOT_CONNECTED});
+
+  echo.Relisten();
+  ASSERT_TRUE(WaitForCarrier(port, true)) << "never connected again";
+  ProgramIo marker("end");
+  WriteFile(port, marker.buffer.data(), 3, nullptr, &marker.overlapped);
+  EXPECT_EQ(marker.Result(port), 3);
+  const std::string received = ReadBack(port, 16 * 1024 + 3);
+  EXPECT_EQ(received.size(), 16u * 1024 + 3);
+  EXPECT_TRUE(received == held.buffer + "end") << "bytes of the refused write went out";
 }
 
 // Wine hands out a second handle before the driver can refuse the open; the
