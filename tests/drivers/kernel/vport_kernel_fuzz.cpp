@@ -40,8 +40,10 @@ const ULONG kPortCodes[] = {
     VPORT_SERIAL_IMMEDIATE_CHAR, VPORT_SERIAL_SET_DTR,
     VPORT_SERIAL_GET_STATS,
 };
-const ULONG kBridgeCodes[] = {VPORT_BRIDGE_NEXT,  VPORT_BRIDGE_COMPLETE, VPORT_BRIDGE_STATE,
-                              VPORT_BRIDGE_QUERY, VPORT_BRIDGE_CREDIT,   VPORT_BRIDGE_QUEUES};
+// With the next two function numbers (0x906, 0x907): new requests of the bridge get fuzzed at once.
+const ULONG kBridgeCodes[] = {
+    VPORT_BRIDGE_NEXT,   VPORT_BRIDGE_COMPLETE, VPORT_BRIDGE_STATE, VPORT_BRIDGE_QUERY,
+    VPORT_BRIDGE_CREDIT, VPORT_BRIDGE_QUEUES,   0x22A418u,          0x22A41Cu};
 const uint32_t kStatuses[] = {0,
                               0,
                               0,
