@@ -113,7 +113,7 @@ class Case {
   PFILE_OBJECT& Program() { return programs_[in_.Byte() % kPorts]; }
 
   void Step() {
-    switch (in_.Byte() % 20) {
+    switch (in_.Byte() % 22) {
       case 0:
       case 1:
         Next();
@@ -227,6 +227,18 @@ class Case {
       case 18:
         armed_ = true;  // the next step runs at the next point another processor could
         break;
+      case 19:  // anyone asks a port's link state
+        if (reader_ != nullptr)
+          driver_.Control(reader_, VPORT_BRIDGE_QUERY, Le32s({AnyCom()}), in_.Byte() % 8);
+        break;
+      case 20: {  // a program waits on an event mask it sets first
+        PFILE_OBJECT program = Program();
+        uint32_t mask = in_.Le16() & 0x1FF;
+        if (program == nullptr) break;
+        driver_.Control(program, VPORT_SERIAL_SET_WAIT_MASK, Le32s({mask}), 0);
+        driver_.Control(program, VPORT_SERIAL_WAIT_ON_MASK, {}, 4);
+        break;
+      }
       default:
         Write();
         break;
