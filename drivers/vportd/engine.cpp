@@ -85,6 +85,8 @@ bool Engine::HandleRequest(const uint8_t* record, size_t size, uint64_t nowMs) {
   if (!VportReadBridgeRequest(record, size, &request)) return false;
   const uint8_t* payload = record + VPORT_BRIDGE_HEADER_SIZE;
   const size_t payloadSize = std::min<size_t>(request.length, size - VPORT_BRIDGE_HEADER_SIZE);
+  // A record of no kind this service knows names no port: it makes none.
+  if (request.kind < VPORT_BRIDGE_WRITE || request.kind > VPORT_BRIDGE_PURGE) return false;
   Port& port = PortOf(request.comNumber);
   switch (request.kind) {
     case VPORT_BRIDGE_OPEN:
