@@ -1331,6 +1331,7 @@ TEST_F(VirtualPortUnderWine, AWriteThatDoesNotFitTheHoldIsRefusedWhole) {
   const std::string received = ReadBack(port, 16 * 1024 + 3);
   EXPECT_EQ(received.size(), 16u * 1024 + 3);
   EXPECT_TRUE(received == held.buffer + "end") << "bytes of the refused write went out";
+}
 
 // A UDP host on 127.0.0.1 that answers one datagram with an empty datagram
 // and then the datagram itself, on its own thread, each wait bounded.
