@@ -1478,22 +1478,30 @@ TEST_F(VirtualPortUnderWine, ManagerChangesConnectsAndClosesAPortAProgramHolds) 
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(name.output.data())), "COM" + std::to_string(com));
 
   // The data service hears of the manager's Connect and Close as from the port.
+  // A service that arrives is first told the ports' state as it is then, so it
+  // may hear the Connect twice: as that state and as the manager's notice.
   ServiceSide service;
   ASSERT_TRUE(service.ok()) << GetLastError();
+  const auto hear = [&](uint32_t flags) {
+    for (int record = 0; record < 3; ++record) {
+      auto [request, payload] = record == 0 ? service.FinishNext() : service.Next();
+      if (request.kind == 0) break;  // nothing more in time
+      const bool aboutPort = request.kind == VPORT_BRIDGE_SETTINGS || request.kind == VPORT_BRIDGE_OPEN;
+      if (aboutPort && request.comNumber == com && request.flags == flags) return payload;
+    }
+    ADD_FAILURE() << "the service never heard the port with flags " << flags;
+    return Bytes{};
+  };
   service.StartNext();
   auto connect = manage(manager, path_, VPORT_IOCTL_CONNECTION, {}, 0);
   EXPECT_TRUE(connect.ok) << connect.error;
-  auto [connected, connectedSettings] = service.FinishNext();
-  EXPECT_EQ(connected.kind, VPORT_BRIDGE_SETTINGS);
-  EXPECT_EQ(connected.comNumber, com);
-  EXPECT_EQ(connected.flags, VPORT_BRIDGE_FLAG_CONNECT);
-  EXPECT_EQ(connectedSettings, settings);
+  EXPECT_EQ(hear(VPORT_BRIDGE_FLAG_CONNECT), settings);
   EXPECT_EQ(connectedFlag(), 1);
   std::string upper = path_;
   for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
   service.StartNext();
   EXPECT_TRUE(manage(manager, upper, VPORT_IOCTL_DISCONNECTION, {}, 0).ok) << "the path in another case";
-  EXPECT_EQ(service.FinishNext().first.flags, 0u);
+  EXPECT_EQ(hear(0), settings);
   EXPECT_EQ(connectedFlag(), 0);
 
   DCB line{};
