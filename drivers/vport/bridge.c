@@ -52,6 +52,7 @@ typedef struct Ordered {
   ULONG flags;
   ULONG length; /* done writes: its bytes */
   ULONG handed; /* bytes handed over so far */
+  ULONG opening; /* open notices: the port's opening, which the service names again */
   UCHAR settings[VPORT_BRIDGE_SETTINGS_SIZE];
   UCHAR data[1]; /* done writes: `length` bytes */
 } Ordered;
@@ -62,6 +63,7 @@ typedef struct PortWindow {
   ULONG unanswered; /* bytes of done writes the service has not given back */
   LONG waiting;     /* writes of the port waiting for the service */
   ULONG notices;    /* its mask and purge notices waiting for the service */
+  ULONG opening;    /* the number of its current opening (VPORT_BRIDGE_OPENING_OFS) */
 } PortWindow;
 
 static PDEVICE_OBJECT g_device;
@@ -161,6 +163,7 @@ static ULONG_PTR WriteNotice(PIRP next, const Ordered* notice) {
   VportBridgeRequest request;
   ULONG payload = notice->kind == VPORT_BRIDGE_CLOSE ? 0 : VPORT_BRIDGE_SETTINGS_SIZE;
   RtlZeroMemory(&request, sizeof request);
+  request.id = notice->opening;
   request.kind = notice->kind;
   request.comNumber = notice->comNumber;
   request.flags = notice->flags;
@@ -345,6 +348,7 @@ void BridgeAnnounce(ULONG kind, ULONG comNumber, const UCHAR* settings, ULONG fl
   notice->flags = flags;
   RtlCopyMemory(notice->settings, settings, VPORT_BRIDGE_SETTINGS_SIZE);
   KeAcquireSpinLock(&g_lock, &irql);
+  if (kind == VPORT_BRIDGE_OPEN && comNumber < WINDOW_PORTS) notice->opening = g_windows[comNumber].opening;
   InsertTailList(&g_announced, &notice->entry);
   KeReleaseSpinLock(&g_lock, irql);
 }
@@ -463,6 +467,13 @@ static NTSTATUS Answer(PIRP irp) {
   return Finish(irp, STATUS_SUCCESS, 0);
 }
 
+/* Whether a link report or credit names an opening of the port before its
+ * current one (VPORT_BRIDGE_OPENING_OFS); under g_lock. */
+static BOOLEAN OfAnEarlierOpening(ULONG comNumber, const uint8_t* in, ULONG length) {
+  ULONG opening = length >= VPORT_BRIDGE_TAGGED_SIZE ? VportReadLe32(in + VPORT_BRIDGE_OPENING_OFS) : 0;
+  return opening != 0 && comNumber < WINDOW_PORTS && opening != g_windows[comNumber].opening;
+}
+
 static NTSTATUS ReportState(PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   const uint8_t* in = (const uint8_t*)irp->AssociatedIrp.SystemBuffer;
@@ -474,9 +485,13 @@ static NTSTATUS ReportState(PIRP irp) {
   if (state > VPORT_LINK_LOST) return Finish(irp, STATUS_INVALID_PARAMETER, 0);
   if (comNumber < WINDOW_PORTS) {
     KIRQL irql;
+    BOOLEAN stale;
     KeAcquireSpinLock(&g_lock, &irql);
-    g_windows[comNumber].link = state;
+    stale = OfAnEarlierOpening(comNumber, in, stack->Parameters.DeviceIoControl.InputBufferLength);
+    if (!stale) g_windows[comNumber].link = state;
     KeReleaseSpinLock(&g_lock, irql);
+    /* About a program gone: the port's link is the new opening's to report. */
+    if (stale) return Finish(irp, STATUS_SUCCESS, 0);
   }
   return Finish(irp, VportSetLinkState(comNumber, state) ? STATUS_SUCCESS : STATUS_NOT_FOUND, 0);
 }
@@ -508,8 +523,10 @@ static NTSTATUS Credit(PIRP irp) {
   bytes = VportReadLe32(in + 4);
   if (comNumber >= WINDOW_PORTS) return Finish(irp, STATUS_NOT_FOUND, 0);
   KeAcquireSpinLock(&g_lock, &irql);
-  g_windows[comNumber].unanswered -=
-      bytes < g_windows[comNumber].unanswered ? bytes : g_windows[comNumber].unanswered;
+  /* Bytes of an opening before this one: its window started empty without them. */
+  if (!OfAnEarlierOpening(comNumber, in, stack->Parameters.DeviceIoControl.InputBufferLength))
+    g_windows[comNumber].unanswered -=
+        bytes < g_windows[comNumber].unanswered ? bytes : g_windows[comNumber].unanswered;
   KeReleaseSpinLock(&g_lock, irql);
   return Finish(irp, STATUS_SUCCESS, 0);
 }
@@ -625,7 +642,11 @@ void BridgeNotify(ULONG kind, ULONG comNumber, const UCHAR* settings, ULONG flag
    * starts this opening with an empty window. */
   if ((kind == VPORT_BRIDGE_OPEN || kind == VPORT_BRIDGE_CLOSE) && comNumber < WINDOW_PORTS)
     g_windows[comNumber].link = VPORT_LINK_IDLE;
-  if (kind == VPORT_BRIDGE_OPEN && comNumber < WINDOW_PORTS) g_windows[comNumber].unanswered = 0;
+  if (kind == VPORT_BRIDGE_OPEN && comNumber < WINDOW_PORTS) {
+    g_windows[comNumber].unanswered = 0;
+    if (++g_windows[comNumber].opening == 0) g_windows[comNumber].opening = 1; /* 0 means "untagged" */
+    if (notice != NULL) notice->opening = g_windows[comNumber].opening;
+  }
   /* Purged while no service runs: the done writes kept for the next one go. */
   if (kind == VPORT_BRIDGE_PURGE && g_services == 0 && comNumber < WINDOW_PORTS &&
       (flags & (VPORT_PURGE_TXABORT | VPORT_PURGE_TXCLEAR)) != 0)

@@ -80,15 +80,26 @@ extern "C" {
  * whatever its queue holds (drops them only when the port was disconnected)
  * and gives them back to the port's window with VPORT_BRIDGE_CREDIT. */
 #define VPORT_BRIDGE_FLAG_DONE 0x2u
-/* The credit record: COM number, bytes (32-bit each). */
+/* The credit record: COM number, bytes, and the opening they belong to
+ * (32-bit each; see VPORT_BRIDGE_OPENING_OFS). */
 #define VPORT_BRIDGE_CREDIT_SIZE 8
+/* The driver numbers each port's openings from 1 and names the opening in its
+ * OPEN notice's id. The service names it again, at this offset, in the link
+ * reports and credits of that opening, and the driver ignores one named for an
+ * opening before the port's current one: the service may have sent it before
+ * it read the new OPEN, and it would open the new opening's window beyond its
+ * size, or let its writes be done at once before its link was reported. A
+ * record without the field, or with 0 there, counts for the current opening. */
+#define VPORT_BRIDGE_OPENING_OFS 8
+#define VPORT_BRIDGE_TAGGED_SIZE 12
 /* The queues record: COM number, bytes received waiting to be read, bytes
  * written waiting to go out (32-bit each); what a program's comm status shows. */
 #define VPORT_BRIDGE_QUEUES_SIZE 12
 
 /* A port's link, the one set of names for it on every side: the data
  * service's connection (link_state.h) is in one of these states, reports it
- * (VPORT_BRIDGE_STATE: COM number, state; 8 bytes), and the manager shows it
+ * (VPORT_BRIDGE_STATE: COM number, state; 8 bytes, or 12 with the opening of
+ * VPORT_BRIDGE_OPENING_OFS), and the manager shows it
  * (VPORT_BRIDGE_QUERY). The values double as the driver's connected flag: a
  * reader that takes any nonzero value for "connected" sees a port that is
  * switched on. */

@@ -90,6 +90,7 @@ bool Engine::HandleRequest(const uint8_t* record, size_t size, uint64_t nowMs) {
   Port& port = PortOf(request.comNumber);
   switch (request.kind) {
     case VPORT_BRIDGE_OPEN:
+      port.opening = request.id;  // named again in this opening's link reports and credits
       Open(port, payload, payloadSize, request.flags, nowMs);
       break;
     case VPORT_BRIDGE_SETTINGS:
@@ -459,7 +460,8 @@ void Engine::Settle(Port& port, uint64_t nowMs) {
   if (port.link.state != port.reportedState) {
     const bool wasUp = port.reportedState == VPORT_LINK_CONNECTED;
     port.reportedState = port.link.state;
-    Emit(Action{.kind = ActionKind::kReportState, .com = port.com, .state = port.reportedState});
+    Emit(Action{
+        .kind = ActionKind::kReportState, .com = port.com, .id = port.opening, .state = port.reportedState});
     if (wasUp != (port.reportedState == VPORT_LINK_CONNECTED)) Signal(port, kLineEvents, nowMs);
   }
   QueueWrites(port, nowMs);
@@ -597,6 +599,7 @@ void Engine::GiveCredit(Port& port, uint32_t status) {
   if (port.uncredited > 0)
     Emit(Action{.kind = ActionKind::kCredit,
                 .com = port.com,
+                .id = port.opening,
                 .status = status,
                 .length = static_cast<uint32_t>(port.uncredited)});
   port.uncredited = 0;

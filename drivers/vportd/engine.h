@@ -22,7 +22,6 @@
 
 namespace vportd {
 
-
 // The platform status a refused write or a read of a port that went away ends with.
 constexpr uint32_t kStatusDeviceNotConnected = 0xC000009Du;
 // The platform status a write ends with when its total time-out passed before
@@ -60,7 +59,7 @@ enum class ActionKind {
   kCloseSocket,   // close `socket`
   kAnswerRead,    // answer read `id` with `bytes`; report with ReadAnswered
   kAnswerWrite,   // answer write `id`'s piece: `status`, `length` bytes of the whole write taken so far
-  kReportState,   // tell the driver the port's link state `state`
+  kReportState,   // tell the driver the port's link state `state`, of its opening `id`
   kAnswerWait,    // answer wait `id` with the events `state` (bits of the wait mask)
   kCredit,        // give `length` bytes of done writes back to the port's window; a
                   // nonzero `status` says they were dropped (the port was disconnected)
@@ -152,7 +151,8 @@ class Engine {
     bool managerConnect = false;  // the manager's Connect: connected with or without a program
     VportLink link{};
     uint32_t reportedState = VPORT_LINK_IDLE;
-    uint64_t socket = 0;  // 0: none
+    uint32_t opening = 0;  // the driver's number of the port's last opening (its OPEN's id)
+    uint64_t socket = 0;   // 0: none
     std::vector<uint8_t> sendStorage;
     VportTxQueue sendQueue{};
     bool sending = false;  // a kSend is out, or one waits for Writable

@@ -798,5 +798,30 @@ TEST(VportdEngine, DoneWritesOfAClosedProgramGoOutWithoutCreditingTheNextOpening
     }();
 }
 
+// The driver numbers each opening in its OPEN's id. The link reports and
+// credits of an opening name it, so that the driver can tell them from those
+// of the opening before, which may reach it after the new OPEN.
+TEST(VportdEngine, LinkReportsAndCreditsNameTheirOpening) {
+  Harness h;
+  for (uint32_t opening : {7u, 8u}) {
+    SCOPED_TRACE(opening);
+    auto actions = h.Feed(Record(VPORT_BRIDGE_OPEN, opening, Settings(0, 1, 100)));
+    if (uint64_t socket = Harness::ConnectOf(actions); socket != 0) {
+      h.engine.Connected(socket, h.now);
+      auto connected = h.Take();
+      actions.insert(actions.end(), connected.begin(), connected.end());
+    }
+    auto done = h.Feed(Record(VPORT_BRIDGE_WRITE, 0, Bytes(kCreditBytes, 'c'), VPORT_BRIDGE_FLAG_DONE));
+    actions.insert(actions.end(), done.begin(), done.end());
+    auto reports = Harness::Only(actions, ActionKind::kReportState);
+    auto credits = Harness::Only(actions, ActionKind::kCredit);
+    ASSERT_FALSE(reports.empty());
+    ASSERT_EQ(credits.size(), 1u);
+    for (const Action& named : reports) EXPECT_EQ(named.id, opening) << Describe(named);
+    EXPECT_EQ(credits[0].id, opening);
+    h.Feed(Record(VPORT_BRIDGE_CLOSE, 0, {}));
+  }
+}
+
 }  // namespace
 }  // namespace vportd

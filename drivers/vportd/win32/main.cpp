@@ -144,12 +144,7 @@ class Bridge {
 
   // Gives bytes of a port's done writes back to its window, the same way.
   void Credit(const Action& action) {
-    Bytes record(VPORT_BRIDGE_CREDIT_SIZE);
-    for (int i = 0; i < 4; ++i) {
-      record[i] = static_cast<uint8_t>(action.com >> (8 * i));
-      record[4 + i] = static_cast<uint8_t>(action.length >> (8 * i));
-    }
-    Start(VPORT_BRIDGE_CREDIT, action, std::move(record));
+    Start(VPORT_BRIDGE_CREDIT, action, Tagged(action.com, action.length, action.id));
   }
 
   // Hands each answer the driver took, or refused, to `ended` with its
@@ -170,16 +165,21 @@ class Bridge {
     }
   }
 
-  DWORD ReportState(uint32_t com, uint32_t state) {
-    Bytes record(VPORT_BRIDGE_STATE_SIZE);
-    for (int i = 0; i < 4; ++i) {
-      record[i] = static_cast<uint8_t>(com >> (8 * i));
-      record[4 + i] = static_cast<uint8_t>(state >> (8 * i));
-    }
+  DWORD ReportState(const Action& action) {
+    Bytes record = Tagged(action.com, action.state, action.id);
     return Control(VPORT_BRIDGE_STATE, record);
   }
 
  private:
+  // A port's record with a value, named for the opening it belongs to.
+  static Bytes Tagged(uint32_t com, uint32_t value, uint32_t opening) {
+    Bytes record(VPORT_BRIDGE_TAGGED_SIZE);
+    const uint32_t fields[3] = {com, value, opening};
+    for (int f = 0; f < 3; ++f)
+      for (int i = 0; i < 4; ++i) record[4 * f + i] = static_cast<uint8_t>(fields[f] >> (8 * i));
+    return record;
+  }
+
   struct Slot {
     HANDLE event = nullptr;
     OVERLAPPED overlapped{};
@@ -439,7 +439,7 @@ class Service {
       case ActionKind::kReportQueues:
         return bridge_.ReportQueues(action);
       case ActionKind::kReportState: {
-        DWORD error = bridge_.ReportState(action.com, action.state);
+        DWORD error = bridge_.ReportState(action);
         if (error != 0)
           Log("COM" + std::to_string(action.com) + ": state report refused: error " + std::to_string(error));
         return;

@@ -61,6 +61,7 @@ class Service {
     return kinds;
   }
 
+  PFILE_OBJECT file() const { return file_; }
   std::vector<Handed> seen;
 
  private:
@@ -199,6 +200,60 @@ TEST_F(VportKernel, CloseAndFastReopenReachTheServiceAsCloseThenOpen) {
   EXPECT_EQ(service.KindsFor(port.com),
             (std::vector<uint32_t>{VPORT_BRIDGE_OPEN, VPORT_BRIDGE_WRITE, VPORT_BRIDGE_CLOSE,
                                    VPORT_BRIDGE_OPEN, VPORT_BRIDGE_WRITE}));
+}
+
+// A record of the port's COM number, a value and the opening it names.
+Bytes Tagged(ULONG com, ULONG value, ULONG opening) {
+  Bytes record(VPORT_BRIDGE_TAGGED_SIZE);
+  const ULONG fields[3] = {com, value, opening};
+  for (int f = 0; f < 3; ++f)
+    for (int i = 0; i < 4; ++i) record[4 * f + i] = static_cast<uint8_t>(fields[f] >> (8 * i));
+  return record;
+}
+
+// The service gives back the done writes of a program that closed the port
+// after the next program opened it: the new opening's window, which started
+// empty, does not open by them, so it never holds more than its size. A link
+// report of the old opening does not count for the new one either.
+TEST_F(VportKernel, CreditsAndLinkReportsOfAnEarlierOpeningAreIgnored) {
+  constexpr ULONG kWindow = 32 * 1024;
+  Driver::Port port = driver.AddPort();
+  Service service(driver, VPORT_BRIDGE_HEADER_SIZE + 65536, 2);
+  std::vector<ULONG> openings;
+  // Opens the port as a program, has the service report the link up for
+  // that opening, and fills the window with a write done at once.
+  auto openAndFill = [&]() -> PFILE_OBJECT {
+    PFILE_OBJECT program = driver.Open(port.fdo);
+    driver.Write(program, Pattern(4, 1));  // the first request makes the opening known to the service
+    service.Run();
+    openings.push_back(service.seen.back().header.kind == VPORT_BRIDGE_WRITE
+                           ? service.seen[service.seen.size() - 2].header.id
+                           : service.seen.back().header.id);
+    driver.Control(service.file(), VPORT_BRIDGE_STATE,
+                   Tagged(port.com, VPORT_LINK_CONNECTED, openings.back()), 0);
+    EXPECT_NE(Result(driver.Write(program, Pattern(kWindow, 2))), nullptr) << "a write done at once";
+    service.Run();
+    return program;
+  };
+  PFILE_OBJECT first = openAndFill();
+  driver.Close(first);
+  service.Run();
+  PFILE_OBJECT second = openAndFill();
+  ASSERT_EQ(openings.size(), 2u);
+  EXPECT_NE(openings[0], 0u);
+  EXPECT_NE(openings[0], openings[1]);
+
+  driver.Control(service.file(), VPORT_BRIDGE_CREDIT, Tagged(port.com, kWindow, openings[0]), 0);
+  EXPECT_EQ(Result(driver.Write(second, Pattern(1, 3))), nullptr)
+      << "the window opened by the old opening's bytes";
+  driver.Control(service.file(), VPORT_BRIDGE_CREDIT, Tagged(port.com, kWindow, openings[1]), 0);
+  service.Run();  // the waiting byte is handed and answered
+  EXPECT_NE(Result(driver.Write(second, Pattern(1, 4))), nullptr) << "its own opening's bytes open it";
+
+  driver.Control(service.file(), VPORT_BRIDGE_STATE, Tagged(port.com, VPORT_LINK_IDLE, openings[1]), 0);
+  driver.Control(service.file(), VPORT_BRIDGE_STATE, Tagged(port.com, VPORT_LINK_CONNECTED, openings[0]), 0);
+  EXPECT_EQ(Result(driver.Write(second, Pattern(1, 5))), nullptr) << "the old opening's link report counted";
+  service.Run();
 }
 
 }  // namespace
