@@ -798,21 +798,35 @@ static void NTAPI DriverUnload(PDRIVER_OBJECT driver) {
   BridgeStop();
 }
 
+/* The requests this driver serves. A table of addresses, kept in the image
+ * (`used`: the compiler may fold the loop below) so that the image's
+ * relocations cover it: the 64-bit image, whose code is all relative, would
+ * otherwise carry none, and a loader that must move it (as Windows always
+ * moves kernel images) could not. */
+static const struct {
+  UCHAR major;
+  PDRIVER_DISPATCH dispatch;
+} kDispatchTable[] __attribute__((used)) = {
+    {IRP_MJ_CREATE, DispatchCreate},
+    {IRP_MJ_CLOSE, DispatchClose},
+    {IRP_MJ_CLEANUP, DispatchCleanup},
+    {IRP_MJ_DEVICE_CONTROL, DispatchDeviceControl},
+    {IRP_MJ_READ, DispatchReadWrite},
+    {IRP_MJ_WRITE, DispatchReadWrite},
+    {IRP_MJ_PNP, DispatchPnp},
+    {IRP_MJ_POWER, DispatchPower},
+    {IRP_MJ_SYSTEM_CONTROL, DispatchSystemControl},
+};
+
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
   (void)registryPath;
   KeInitializeSpinLock(&g_comLock);
   /* Without the bridge the ports still keep their settings; their reads and
    * writes then find no service and say so. */
   BridgeStart(driver);
-  driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreate;
-  driver->MajorFunction[IRP_MJ_CLOSE] = DispatchClose;
-  driver->MajorFunction[IRP_MJ_CLEANUP] = DispatchCleanup;
-  driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchDeviceControl;
-  driver->MajorFunction[IRP_MJ_READ] = DispatchReadWrite;
-  driver->MajorFunction[IRP_MJ_WRITE] = DispatchReadWrite;
-  driver->MajorFunction[IRP_MJ_PNP] = DispatchPnp;
-  driver->MajorFunction[IRP_MJ_POWER] = DispatchPower;
-  driver->MajorFunction[IRP_MJ_SYSTEM_CONTROL] = DispatchSystemControl;
+  for (ULONG i = 0; i < sizeof kDispatchTable / sizeof kDispatchTable[0]; ++i) {
+    driver->MajorFunction[kDispatchTable[i].major] = kDispatchTable[i].dispatch;
+  }
   driver->DriverExtension->AddDevice = AddDevice;
   driver->DriverUnload = DriverUnload;
   return STATUS_SUCCESS;

@@ -13,6 +13,9 @@ export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$repo_root}
 export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 
 export WINEPREFIX=${WINEPREFIX:-$build_root/wineprefix}
+# The 64-bit prefix: the 64-bit driver, data service and tools natively, the
+# 32-bit programs under WOW64 (used with WINEARCH=win64; see ensure_wineprefix64).
+export WINEPREFIX64=${WINEPREFIX64:-$build_root/wineprefix64}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEARCH=win32
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
@@ -52,5 +55,15 @@ ensure_wineprefix() {
     mkdir -p "$(dirname "$WINEPREFIX")"
     timeout 300 wineboot -i >/dev/null 2>&1 || true
     timeout 120 wineserver -w || true
+  fi
+}
+
+# The 64-bit prefix, made once, the same way.
+ensure_wineprefix64() {
+  if [ ! -f "$WINEPREFIX64/system.reg" ]; then
+    echo "wine: creating prefix $WINEPREFIX64"
+    mkdir -p "$(dirname "$WINEPREFIX64")"
+    WINEPREFIX=$WINEPREFIX64 WINEARCH=win64 timeout 300 wineboot -i >/dev/null 2>&1 || true
+    WINEPREFIX=$WINEPREFIX64 WINEARCH=win64 timeout 120 wineserver -w || true
   fi
 }

@@ -203,14 +203,24 @@ class Devsim:
 class Session:
     """One check's private world; a context manager that always cleans up."""
 
-    def __init__(self, name):
+    def __init__(self, name, arch="win32"):
+        """arch "win64": the check runs in the 64-bit prefix (WOW64: the 32-bit
+        programs beside the 64-bit driver side of `win64`) instead of the
+        32-bit one."""
+        if arch not in ("win32", "win64"):
+            raise ValueError(f"no Wine prefix for {arch}")
         self.name = name
+        self.arch = arch
         root = Path(__file__).resolve().parents[2]
         self.repo = root
         self.native = Path(os.environ.get("E2E_NATIVE", root / "build/native")).resolve()
         self.win32 = Path(os.environ.get("E2E_WIN32", root / "build/win32")).resolve()
+        self.win64 = Path(os.environ.get("E2E_WIN64", root / "build/win64")).resolve()
         self.artifacts = self.win32 / "e2e" / name
-        self.prefix = Path(os.environ.get("WINEPREFIX", root / "build/wineprefix"))
+        if arch == "win64":
+            self.prefix = Path(os.environ.get("WINEPREFIX64", root / "build/wineprefix64"))
+        else:
+            self.prefix = Path(os.environ.get("WINEPREFIX", root / "build/wineprefix"))
         self.pc = self.dev = None
         self._etc = None
         self._processes = []  # (name, Popen), ended in reverse order
@@ -397,7 +407,7 @@ class Session:
     # -- Wine ---------------------------------------------------------------
     def _wine_env(self):
         env = dict(os.environ)
-        env.update(WINEPREFIX=str(self.prefix), WINEARCH="win32", WINEDEBUG=env.get("WINEDEBUG", "-all"),
+        env.update(WINEPREFIX=str(self.prefix), WINEARCH=self.arch, WINEDEBUG=env.get("WINEDEBUG", "-all"),
                    WINEDLLOVERRIDES=env.get("WINEDLLOVERRIDES", "mscoree,mshtml="))
         if self._display_name:
             env["DISPLAY"] = self._display_name
@@ -437,6 +447,8 @@ class Session:
         programs' datagrams leave from that namespace and nowhere else."""
         if not (self.prefix / "system.reg").exists():
             self.fail(f"no Wine prefix at {self.prefix} (scripts/test makes one)")
+        if self.arch == "win64" and not (self.prefix / "drive_c/windows/syswow64").is_dir():
+            self.fail(f"{self.prefix} is not a 64-bit prefix")
         env = self._wine_env()
         subprocess.run(["wineserver", "-k"], env=env, timeout=15,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -491,11 +503,18 @@ class Session:
         SetupDiGetINFClass, in the Windows folder and the program's directory),
         the removal tool in the system folder. A program of the tool's name lies
         in the folder marlet starts in: it removes nothing, and marlet, elevated,
-        must never start it."""
+        must never start it. In the 64-bit prefix the driver and the tool are
+        those of the 64-bit build."""
         windows = self.prefix / "drive_c/windows"
         inf = self.win32 / "QN520xx.inf"
-        shutil.copy(self.win32 / "qnvport.sys", windows / "system32/drivers/qnvport.sys")
-        shutil.copy(self.win32 / "devcon.exe", windows / "system32/devcon.exe")
+        # In the 64-bit prefix system32 is the native (64-bit) folder; a 32-bit
+        # program that names it is sent to syswow64 instead.
+        driver_side = self.win64 if self.arch == "win64" else self.win32
+        for built in ("qnvport.sys", "devcon.exe"):
+            if not (driver_side / built).exists():
+                self.fail(f"{driver_side / built} is not built")
+        shutil.copy(driver_side / "qnvport.sys", windows / "system32/drivers/qnvport.sys")
+        shutil.copy(driver_side / "devcon.exe", windows / "system32/devcon.exe")
         shutil.copy(windows / "system32/hostname.exe", self.artifacts / "devcon.exe")
         for folder in (windows / "inf", windows, self.artifacts):
             shutil.copy(inf, folder / "QN520xx.inf")
